@@ -1,0 +1,41 @@
+// Control of the replacement system itself: which system root is in use, who
+// the program runs as, and the mapping of Windows paths to native ones. These
+// have no Win32 counterpart; on Windows they are no-ops or identities.
+#pragma once
+
+#include "win32.h"
+
+#include <string>
+#include <string_view>
+
+namespace vt::platform {
+
+enum class Identity {
+    Administrator, // the default: the current user, member of Administrators
+    StandardUser,  // the current user, member of Users only
+    LocalSystem,   // SYSTEM with backup and restore privileges: passes every check
+};
+
+struct SystemOptions {
+    std::string root;   // native folder; empty: VANTREL_SYSTEM, else the XDG default
+    bool wow64 = true;  // run as a 32-bit program on 64-bit Windows
+    Identity identity = Identity::Administrator;
+};
+
+// Opens the system at options.root, creating it from the built-in template at
+// first use. Any system opened before is flushed and closed first. Without a
+// call, the first registry function opens the default system.
+LONG openSystem(const SystemOptions &options);
+
+// Flushes every change and releases the system; later registry calls reopen
+// the default one.
+void closeSystem();
+
+std::string defaultSystemRoot();
+std::string systemRoot();
+
+// A Windows path (C:\Users\...) as a native path through the drive map; a
+// native path passes through unchanged.
+std::string toNativePath(std::string_view path);
+
+} // namespace vt::platform
