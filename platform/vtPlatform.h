@@ -39,3 +39,12 @@ std::string systemRoot();
 std::string toNativePath(std::string_view path);
 
 } // namespace vt::platform
+
+namespace vt::platform {
+
+// The account the program runs as (named after the login, created at first
+// use) and its SID.
+std::string currentUserName();
+std::string currentUserSid();
+
+} // namespace vt::platform

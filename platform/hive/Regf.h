@@ -1,0 +1,36 @@
+// Reading and writing regf hive files. Untrusted input: every offset, size and
+// count is checked; a damaged file is refused with an error code (or
+// recovered where Windows recovers), never a crash, hang or huge allocation.
+#pragma once
+
+#include "platform/hive/HiveTree.h"
+#include "platform/win32.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vt::hive {
+
+// Parses a hive image. Returns ERROR_SUCCESS, ERROR_NOT_REGISTRY_FILE (no regf
+// signature / not a hive), ERROR_REGISTRY_CORRUPT or ERROR_BADDB (structure
+// damaged beyond what Windows recovers). `recovered` tells whether anything
+// had to be repaired or skipped.
+LONG readHive(std::span<const uint8_t> bytes, Hive &out, bool *recovered = nullptr);
+
+// Reads a hive file; when its header says it is dirty and transaction logs
+// (.LOG1/.LOG2, or the old .LOG) lie beside it, applies them first, as Windows
+// does. The files on disk are not changed.
+LONG loadHiveFile(const std::string &path, Hive &out, bool *recovered = nullptr);
+
+// Serialises a hive to a valid, clean regf image that hivex, reglookup and
+// libregf read back identically.
+std::vector<uint8_t> writeHive(const Hive &hive);
+
+// Writes a hive durably: to a temporary file beside `path`, flushed, renamed
+// into place, directory flushed. A crash at any moment leaves either the old
+// or the new file whole.
+LONG saveHiveFile(const std::string &path, const Hive &hive);
+
+} // namespace vt::hive
