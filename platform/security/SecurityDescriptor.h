@@ -15,6 +15,36 @@ namespace vt::security {
 
 using Bytes = std::vector<uint8_t>;
 
+// Control bits of a descriptor header (SECURITY_DESCRIPTOR_CONTROL).
+inline constexpr uint16_t kSeOwnerDefaulted = 0x0001;
+inline constexpr uint16_t kSeGroupDefaulted = 0x0002;
+inline constexpr uint16_t kSeDaclPresent = 0x0004;
+inline constexpr uint16_t kSeDaclDefaulted = 0x0008;
+inline constexpr uint16_t kSeSaclPresent = 0x0010;
+inline constexpr uint16_t kSeSaclDefaulted = 0x0020;
+inline constexpr uint16_t kSeDaclAutoInheritReq = 0x0100;
+inline constexpr uint16_t kSeSaclAutoInheritReq = 0x0200;
+inline constexpr uint16_t kSeDaclAutoInherited = 0x0400;
+inline constexpr uint16_t kSeSaclAutoInherited = 0x0800;
+inline constexpr uint16_t kSeDaclProtected = 0x1000;
+inline constexpr uint16_t kSeSaclProtected = 0x2000;
+inline constexpr uint16_t kSeRmControlValid = 0x4000;
+inline constexpr uint16_t kSeSelfRelative = 0x8000;
+
+// ACE types and flags.
+inline constexpr uint8_t kAccessAllowedAce = 0x00;
+inline constexpr uint8_t kAccessDeniedAce = 0x01;
+inline constexpr uint8_t kSystemAuditAce = 0x02;
+inline constexpr uint8_t kSystemAlarmAce = 0x03;
+inline constexpr uint8_t kSystemMandatoryLabelAce = 0x11;
+inline constexpr uint8_t kObjectInheritAce = 0x01;
+inline constexpr uint8_t kContainerInheritAce = 0x02;
+inline constexpr uint8_t kNoPropagateInheritAce = 0x04;
+inline constexpr uint8_t kInheritOnlyAce = 0x08;
+inline constexpr uint8_t kInheritedAce = 0x10;
+inline constexpr uint8_t kSuccessfulAccessAceFlag = 0x40;
+inline constexpr uint8_t kFailedAccessAceFlag = 0x80;
+
 // Who is asking: the user's SID, the groups it belongs to, and whether it
 // holds the backup and restore privileges (which pass every check).
 struct Token {
@@ -23,7 +53,9 @@ struct Token {
     bool backupRestorePrivileges = false;
 };
 
-// SIDs in string form <-> binary.
+// SIDs in string form <-> binary. sidFromString also takes the two-letter
+// SDDL aliases ("BA", "SY", ...), as ConvertStringSidToSid does; sidToString
+// gives "" for bytes that are not a SID.
 std::optional<Bytes> sidFromString(std::string_view sid);
 std::string sidToString(std::span<const uint8_t> sid);
 
@@ -43,8 +75,26 @@ ACCESS_MASK mapGenericKeyRights(ACCESS_MASK mask);
 // The Windows access check for a key: returns ERROR_SUCCESS and the granted
 // mask (MAXIMUM_ALLOWED gives everything the DACL allows), or
 // ERROR_ACCESS_DENIED. KEY_WOW64_* bits are ignored. A null DACL grants all;
-// the owner always gets READ_CONTROL and WRITE_DAC.
+// the owner always gets READ_CONTROL and WRITE_DAC. A malformed descriptor
+// denies everything (except to the backup and restore privileges).
 LONG accessCheck(std::span<const uint8_t> sd, const Token &token, ACCESS_MASK desired, ACCESS_MASK &granted);
+
+// A token with its SIDs already in binary form, for callers that check many
+// keys with the same token (string SIDs are parsed on every call otherwise).
+class PreparedToken {
+public:
+    explicit PreparedToken(const Token &token);
+    bool backupRestorePrivileges() const { return m_privileged; }
+    // True when the SID bytes are the user or one of the groups.
+    bool contains(std::span<const uint8_t> sid) const;
+    std::span<const uint8_t> user() const { return {m_sids.data(), m_userLen}; }
+
+private:
+    Bytes m_sids;               // user, then groups, back to back
+    std::size_t m_userLen = 0;
+    bool m_privileged = false;
+};
+LONG accessCheck(std::span<const uint8_t> sd, const PreparedToken &token, ACCESS_MASK desired, ACCESS_MASK &granted);
 
 // The descriptor a new subkey gets: inheritable ACEs of the parent
 // (CONTAINER_INHERIT, INHERIT_ONLY, NO_PROPAGATE handled, CREATOR OWNER
@@ -58,5 +108,14 @@ Bytes selectParts(std::span<const uint8_t> sd, SECURITY_INFORMATION info);
 // (RegSetKeySecurity). ERROR_INVALID_SECURITY_DESCR for a malformed update.
 LONG mergeParts(std::span<const uint8_t> current, std::span<const uint8_t> update, SECURITY_INFORMATION info,
                 Bytes &out);
+
+// Root descriptors for new hives, taken from real Windows 10 hives:
+// SYSTEM/SOFTWARE (administrators and system full, users read, creator
+// owner inherit-only), a user's NTUSER.DAT (user, system and administrators
+// full, restricted code read) and SAM/SECURITY (system only, administrators
+// may read and change the access list).
+Bytes defaultMachineHiveDescriptor();
+Bytes defaultUserHiveDescriptor(std::string_view userSid);
+Bytes systemOnlyDescriptor();
 
 } // namespace vt::security
