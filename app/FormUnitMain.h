@@ -1,0 +1,204 @@
+#pragma once
+// The main window: the key tree on the left, the page control with the value
+// list on the right, and every command of the program as an action.
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QTreeWidgetItem>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/kltRegistry.h"
+
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QSplitter;
+class QStatusBar;
+class QTabWidget;
+class QToolBar;
+class QTreeWidget;
+
+namespace vt::app {
+
+class TAnimate;
+
+// Per-node image roles of the key tree (image, selected image).
+inline constexpr int NodeImageRole = Qt::UserRole + 1;
+inline constexpr int NodeSelectedImageRole = Qt::UserRole + 2;
+
+// One row of the value list; the columns hold Name, Type, Value, Size.
+class TRegistryValueListItem : public QTreeWidgetItem {
+public:
+    static constexpr int ItemType = QTreeWidgetItem::UserType + 1;
+    TRegistryValueListItem() : QTreeWidgetItem(ItemType) {}
+
+    HKEY RootKey = nullptr;
+    std::string KeyPath;
+    std::string ValueName; // empty for the default value
+    TRegDataInfo DataInfo;
+    std::string DataText;
+    std::uint32_t RowColor = 0; // 0x00BBGGRR; 0 or below: normal background
+    int StateImage = 0;         // 1 marks the default value's row
+
+    QVariant data(int column, int role) const override;
+    // Column caption ": " text, one line per visible column, CR LF between.
+    QString Hint() const;
+};
+
+class TformMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TformMain(QWidget *parent = nullptr);
+    ~TformMain() override;
+
+    // Tree kind of the node's top node: 1 local, 2 registry file, 3 remote, 0 none.
+    int GetTreeKind(QTreeWidgetItem *node, QString *topCaption = nullptr) const;
+    void GetNodeKey(QTreeWidgetItem *node, HKEY &root, int &viewMode, QString &treePath, std::string &keyPath) const;
+    void GetSelectedKey(HKEY &root, std::string &keyPath, int &viewMode, QString &treePath) const;
+    QTreeWidgetItem *AddKeyNode(QTreeWidgetItem *parent, const QString &name, int pairIndex);
+    QTreeWidgetItem *FindChildNode(QTreeWidgetItem *parent, const QString &name) const;
+    void GoToKey(const QString &text);
+
+    void FillValueList(HKEY root, const std::string &keyPath, int viewMode);
+    void RefreshValueList();
+
+    // Loads a node's children once (the tree's expanding event).
+    void tvKeysExpanding(QTreeWidgetItem *node);
+    // Key and value selection handling.
+    void tvKeysChange();
+    void lvDataSelect();
+
+    // The hex view's byte source: count bytes from offset, 0 beyond the end.
+    void HexViewGetBytes(std::int64_t offset, std::int64_t count, std::uint8_t *out) const;
+    const TRegByteArray &HexBytes() const { return m_HexBytes; }
+    std::int64_t HexViewSize() const { return m_HexViewSize; }
+
+    QTreeWidgetItem *MyComputerNode() const { return m_MyComputer; }
+    QString StatusText(int panel) const;
+
+    // Rebuilds the top nodes: "My Computer" and the root keys below it.
+    void BuildKeyTree();
+    // What showing the window does, as far as this window goes.
+    void FormShow();
+
+    // Names of the seven root keys in their list order.
+    const QStringList &RootKeyList() const { return m_RootKeyList; }
+
+    // Enables and disables actions; the single place for that.
+    void UpdateActionStates();
+
+    // Whether the process sees two registry views (32-bit on 64-bit Windows);
+    // asked once when the window is created.
+    bool IsWow64() const { return m_IsWow64; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void createControls();
+    void connectActions();
+
+    void cbAddressSelect(int index);
+    void cbAddressEnter();
+    void aFileExitExecute();
+    void aHelpContentsExecute();
+    void aHelpIndexExecute();
+    void aShowHistoryExecute();
+    void aAboutExecute();
+
+    void mirrorPopupInEdit(QMenu *popup);
+    void dropEditMirror();
+    void setStatusText(int panel, const QString &text);
+    void setNodeIcon(QTreeWidgetItem *node, bool selected);
+    void setProgress(int position);
+    void startProgress(int count);
+    QTreeWidgetItem *makeKeyNode(QTreeWidgetItem *parent, const QString &name, int pairIndex) const;
+    void expandLocal(QTreeWidgetItem *node, HKEY root, int viewMode, const std::string &keyPath);
+    void listDefaultPlaceholder(HKEY root, const std::string &keyPath, QList<QTreeWidgetItem *> &rows) const;
+    void hideHexView();
+
+    QAction *newAction(const char *name, const QString &caption, const QKeySequence &shortcut = {});
+
+public:
+    // Controls, named as the design names them.
+    QToolBar *tbMain = nullptr;
+    QComboBox *cbAddress = nullptr;
+    TAnimate *animSearch = nullptr;
+    QSplitter *splitterMain = nullptr;
+    QTreeWidget *tvKeys = nullptr;
+    QTabWidget *pcMain = nullptr;
+    QWidget *tsData = nullptr;
+    QSplitter *splitterData = nullptr;
+    QTreeWidget *lvData = nullptr;
+    QWidget *lvHexDump = nullptr;
+    QWidget *tsInfo = nullptr;
+    QTreeWidget *tvInfo = nullptr;
+    QWidget *tsDatabaseInfo = nullptr;
+    QPlainTextEdit *mInfoDBKey = nullptr;
+    QPlainTextEdit *mInfoDBValue = nullptr;
+    QWidget *tsChangeLogs = nullptr;
+    QTabWidget *pcChangeLogs = nullptr;
+    QPlainTextEdit *editRedoLog = nullptr;
+    QPlainTextEdit *editUndoLog = nullptr;
+    QWidget *tsDatabaseInfoDebug = nullptr;
+    QProgressBar *pg = nullptr;
+    QStatusBar *sbar = nullptr;
+    QLabel *sbarPanel0 = nullptr;
+    QLabel *sbarPanel1 = nullptr;
+
+    QMenu *mFile = nullptr;
+    QMenu *mEdit = nullptr;
+    QMenu *mBookmarks = nullptr;
+    QMenu *mLanguages = nullptr;
+    QMenu *mHelp = nullptr;
+    QMenu *pmKeys = nullptr;
+    QMenu *pmValues = nullptr;
+    QMenu *pmSecurity = nullptr;
+    QMenu *pmValueAdd = nullptr;
+
+    // Actions in the order of the action list.
+    QAction *aKeyDelete = nullptr, *aKeyAdd = nullptr, *aKeyRename = nullptr, *aValueDelete = nullptr,
+            *aValueRename = nullptr, *aValueChange = nullptr, *aValueChangeType = nullptr, *aKeyCopyPath = nullptr,
+            *aSearch = nullptr, *aKeyRefresh = nullptr, *aKeyJump = nullptr, *aValueAdd = nullptr,
+            *aValueAddString = nullptr, *aValueAddExpandString = nullptr, *aValueAddMultiString = nullptr,
+            *aValueAddInteger = nullptr, *aValueAddLEInteger = nullptr, *aValueAddBEInteger = nullptr,
+            *aValueAddInt64 = nullptr, *aValueAddLEInt64 = nullptr, *aValueAddBinary = nullptr,
+            *aValueAddLink = nullptr, *aValueAddResourceList = nullptr, *aValueAddResourceRequirementsList = nullptr,
+            *aValueAddFullResourceDescriptor = nullptr, *aValueAddNone = nullptr,
+            *aSecurityInformationExportToFile = nullptr, *aSecurityInformationExportToClipboard = nullptr,
+            *aFileExit = nullptr, *aBookmarksManage = nullptr, *aFileOpenReg = nullptr, *aKeyExport = nullptr,
+            *aFileDiffOpenReg = nullptr, *aFileConnectReg = nullptr, *aKeyImport = nullptr,
+            *aKeyAddBookmark = nullptr, *aAbout = nullptr, *aInfoDBSaveKeyInfo = nullptr,
+            *aInfoDBSaveValueInfo = nullptr, *aHelpContents = nullptr, *aHelpIndex = nullptr, *aMenuHelp = nullptr,
+            *aValueSelectAll = nullptr, *aSecurityInformationGrantAll = nullptr, *aKeyJumpToHKCRCLSID = nullptr,
+            *aValueJumpToHKCRCLSID = nullptr, *aChangeLogRedoSave = nullptr, *aChangeLogRedoApply = nullptr,
+            *aChangeLogUndoSave = nullptr, *aChangeLogUndoApply = nullptr, *aFileLogonUser = nullptr,
+            *aFileOpenHive = nullptr, *aValueCreateRule = nullptr, *aKeyCreateRule = nullptr,
+            *aShowHistory = nullptr;
+
+    // Windows this one shows; set by the start-up code, may stay empty.
+    QPointer<QWidget> formHistory;
+    QPointer<QWidget> formBookmarks;
+
+private:
+    QTreeWidgetItem *m_MyComputer = nullptr;
+    QStringList m_RootKeyList;
+    TRegByteArray m_HexBytes;
+    std::int64_t m_HexViewSize = 0;
+    QList<QAction *> m_EditMirror;
+    QAction *m_EditPermanentFirst = nullptr;
+    QTreeWidgetItem *m_IconSelected = nullptr;
+    bool m_Shown = false;
+    bool m_IsWow64 = false;
+    bool m_FillingList = false;
+};
+
+} // namespace vt::app

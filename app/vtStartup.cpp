@@ -1,0 +1,62 @@
+#include "vtStartup.h"
+
+#include "app/FormUnitBookmarks.h"
+#include "app/FormUnitMain.h"
+#include "editors/gui/FormUnitEditInteger.h"
+#include "editors/gui/FormUnitEditMultiString.h"
+#include "editors/gui/FormUnitEditString.h"
+#include "editors/gui/FormUnitEditType.h"
+#include "editors/gui/FormUnitResourceRequirementsList.h"
+#include "hives/gui/FormUnitCustomHive.h"
+#include "hives/gui/FormUnitRemoteConnect.h"
+#include "hives/gui/FormUnitUserLogon.h"
+#include "history/gui/FormUnitHistory.h"
+#include "knowledge/gui/FormUnitZTIValue.h"
+#include "search/gui/FormUnitSearch.h"
+
+namespace vt::app {
+
+template <class T> T *TApplicationForms::create()
+{
+    auto form = std::make_unique<T>();
+    T *raw = form.get();
+    m_order.push_back(raw);
+    m_owned.push_back(std::move(form));
+    return raw;
+}
+
+TApplicationForms::TApplicationForms()
+{
+    m_formMain = create<TformMain>();
+    create<vt::editors::TformEditString>();
+    create<vt::editors::TformEditInteger>();
+    create<vt::editors::TformEditMultiString>();
+    create<vt::search::TformSearch>();
+    m_formMain->formBookmarks = create<TformBookmarks>();
+    create<vt::editors::TformEditResourceRequirementsList>();
+    create<vt::hives::TformRemoteConnect>();
+    // TformImportProgress (registry file import) is created here, between the
+    // remote-connect and the type-change dialogs, once the regfile windows exist.
+    create<vt::editors::TformValueType>();
+    create<vt::hives::TformUserLogon>();
+    create<vt::hives::TformOpenCustomHive>();
+    create<vt::knowledge::TformOpenZTIValue>();
+    m_formMain->formHistory = create<vt::history::TformHistory>();
+}
+
+TApplicationForms::~TApplicationForms()
+{
+    // The main window goes last, as the other windows may still refer to it.
+    while (!m_owned.empty())
+        m_owned.pop_back();
+}
+
+QWidget *TApplicationForms::form(const QString &objectName) const
+{
+    for (QWidget *w : m_order)
+        if (w->objectName() == objectName)
+            return w;
+    return nullptr;
+}
+
+} // namespace vt::app

@@ -1,0 +1,15 @@
+#pragma once
+// Created once at start-up and kept for the whole run; its contents arrive
+// with the feature that owns it.
+
+#include <QDialog>
+
+namespace vt::editors {
+
+class TformEditString : public QDialog {
+    Q_OBJECT
+public:
+    explicit TformEditString(QWidget *parent = nullptr);
+};
+
+} // namespace vt::editors

@@ -1,0 +1,10 @@
+#include "FormUnitEditType.h"
+
+namespace vt::editors {
+
+TformValueType::TformValueType(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("formValueType"));
+}
+
+} // namespace vt::editors

@@ -1,0 +1,15 @@
+#pragma once
+// Created once at start-up and kept for the whole run; its contents arrive
+// with the feature that owns it.
+
+#include <QDialog>
+
+namespace vt::hives {
+
+class TformUserLogon : public QDialog {
+    Q_OBJECT
+public:
+    explicit TformUserLogon(QWidget *parent = nullptr);
+};
+
+} // namespace vt::hives
