@@ -1,0 +1,1062 @@
+#include "core/kltRegistry.h"
+
+#include "core/zoStrings.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+struct RootName {
+    HKEY key;
+    const char *name;
+    const char *shortName;
+};
+
+const RootName kRoots[] = {
+    {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT", "HKCR"},
+    {HKEY_CURRENT_USER, "HKEY_CURRENT_USER", "HKCU"},
+    {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", "HKLM"},
+    {HKEY_USERS, "HKEY_USERS", "HKUS"},
+    {HKEY_PERFORMANCE_DATA, "HKEY_PERFORMANCE_DATA", "HKPD"},
+    {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG", "HKCC"},
+    {HKEY_DYN_DATA, "HKEY_DYN_DATA", "HKDD"},
+};
+
+struct TypeRow {
+    uint32_t code;
+    const char *name;
+    int image;
+};
+
+const TypeRow kTypes[16] = {
+    {0, "REG_NONE", -1},
+    {REG_NONE, "REG_NONE", 4},
+    {REG_SZ, "REG_SZ", 3},
+    {REG_EXPAND_SZ, "REG_EXPAND_SZ", 3},
+    {REG_BINARY, "REG_BINARY", 4},
+    {REG_DWORD, "REG_DWORD", 4},
+    {REG_DWORD_LITTLE_ENDIAN, "REG_DWORD_LITTLE_ENDIAN", 4},
+    {REG_DWORD_BIG_ENDIAN, "REG_DWORD_BIG_ENDIAN", 4},
+    {REG_LINK, "REG_LINK", 4},
+    {REG_MULTI_SZ, "REG_MULTI_SZ", 3},
+    {REG_RESOURCE_LIST, "REG_RESOURCE_LIST", 4},
+    {REG_FULL_RESOURCE_DESCRIPTOR, "REG_FULL_RESOURCE_DESCRIPTOR", 4},
+    {REG_RESOURCE_REQUIREMENTS_LIST, "REG_RESOURCE_REQUIREMENTS_LIST", 4},
+    {REG_QWORD, "REG_QWORD", 4},
+    {REG_QWORD_LITTLE_ENDIAN, "REG_QWORD_LITTLE_ENDIAN", 4},
+    {REG_DWORD, "REG_DWORD", -1},
+};
+
+uint32_t handleValue(HKEY key)
+{
+    return uint32_t(uintptr_t(key));
+}
+
+using DeleteKeyExFn = LONG(WINAPI *)(HKEY, LPCSTR, REGSAM, DWORD);
+
+// Looked up once: older systems lack the entry point and fall back to
+// RegDeleteKeyA.
+DeleteKeyExFn deleteKeyEx()
+{
+#ifdef _WIN32
+    static const auto fn =
+        reinterpret_cast<DeleteKeyExFn>(GetProcAddress(GetModuleHandleA("advapi32.dll"), "RegDeleteKeyExA"));
+#else
+    static const DeleteKeyExFn fn = &RegDeleteKeyExA;
+#endif
+    return fn;
+}
+
+// Name lengths are reported in characters; multi-byte code pages need more
+// bytes per character.
+uint32_t nameLengthFactor()
+{
+    switch (GetACP()) {
+    case 932:
+    case 936:
+    case 949:
+    case 950:
+    case 1361:
+        return 2;
+    case CP_UTF8:
+        return 3;
+    default:
+        return 1;
+    }
+}
+
+class HandleGuard {
+public:
+    explicit HandleGuard(HKEY key) : m_key(key) {}
+    ~HandleGuard()
+    {
+        if (m_key)
+            RegCloseKey(m_key);
+    }
+    HandleGuard(const HandleGuard &) = delete;
+    HandleGuard &operator=(const HandleGuard &) = delete;
+
+private:
+    HKEY m_key;
+};
+
+class CurrentKeySwap {
+public:
+    CurrentKeySwap(HKEY &slot, HKEY key) : m_slot(slot), m_saved(slot) { m_slot = key; }
+    ~CurrentKeySwap() { m_slot = m_saved; }
+    CurrentKeySwap(const CurrentKeySwap &) = delete;
+    CurrentKeySwap &operator=(const CurrentKeySwap &) = delete;
+
+private:
+    HKEY &m_slot;
+    HKEY m_saved;
+};
+
+[[noreturn]] void raiseGet(const std::string &name)
+{
+    throw ERegistryException("Failed to get data for '" + name + "'");
+}
+
+[[noreturn]] void raiseSet(const std::string &name)
+{
+    throw ERegistryException("Failed to set data for '" + name + "'");
+}
+
+[[noreturn]] void raiseType(const std::string &name)
+{
+    throw ERegistryException("Invalid data type for '" + name + "'");
+}
+
+// Enumerates one subkey or value name, growing the buffer when the reported
+// maximum was too small for the name's 8-bit form.
+template <typename Enum>
+bool enumName(uint32_t maxLen, std::string &name, Enum enumerate)
+{
+    std::vector<char> buffer(size_t(maxLen) + 1);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        DWORD len = DWORD(buffer.size());
+        LONG r = enumerate(buffer.data(), &len);
+        if (r == ERROR_SUCCESS) {
+            len = std::min<DWORD>(len, DWORD(buffer.size()));
+            name.assign(buffer.data(), strnlen(buffer.data(), len));
+            return true;
+        }
+        if (r != ERROR_MORE_DATA)
+            return false;
+        buffer.resize(std::max<size_t>(buffer.size() * 2, 256));
+    }
+    return false;
+}
+
+bool startsWithFolded(const std::string &text, const std::string &prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        unsigned char a = text[i], b = prefix[i];
+        if (a < 128 && b < 128) {
+            if (std::tolower(a) != std::tolower(b))
+                return false;
+        } else if (a != b) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+void TMemoryStream::write(const void *data, size_t count)
+{
+    if (position + count > bytes.size())
+        bytes.resize(position + count);
+    if (count)
+        std::memcpy(bytes.data() + position, data, count);
+    position += count;
+}
+
+size_t TMemoryStream::read(void *data, size_t count)
+{
+    size_t n = position < bytes.size() ? std::min(count, bytes.size() - position) : 0;
+    if (n)
+        std::memcpy(data, bytes.data() + position, n);
+    position += n;
+    return n;
+}
+
+const std::vector<HKEY> &RootKeyList()
+{
+    static const std::vector<HKEY> list = [] {
+        std::vector<HKEY> l;
+        for (const auto &r : kRoots)
+            l.push_back(r.key);
+        return l;
+    }();
+    return list;
+}
+
+std::string RootKeyToName(HKEY root)
+{
+    for (const auto &r : kRoots)
+        if (r.key == root)
+            return r.name;
+    return std::to_string(handleValue(root));
+}
+
+std::string RootKeyToShortName(HKEY root)
+{
+    for (const auto &r : kRoots)
+        if (r.key == root)
+            return r.shortName;
+    return std::to_string(handleValue(root));
+}
+
+HKEY NameToRootKey(const std::string &name)
+{
+    for (const auto &r : kRoots)
+        if (name == r.name || name == r.shortName)
+            return r.key;
+    return nullptr;
+}
+
+uint32_t DataTypeToCode(TRegDataType type)
+{
+    return type <= rdCardinal ? kTypes[type].code : 0;
+}
+
+TRegDataType CodeToDataType(uint32_t code)
+{
+    static const TRegDataType map[12] = {rdNone,       rdString,         rdExpandString,
+                                         rdBinary,     rdInteger,        rdBigEndianInteger,
+                                         rdLink,       rdMultiString,    rdResourceList,
+                                         rdFullResourceDescriptor, rdResourceRequirementsList, rdInt64};
+    return code < 12 ? map[code] : rdUnknown;
+}
+
+std::string DataTypeToName(TRegDataType type)
+{
+    return type <= rdCardinal ? kTypes[type].name : "REG_NONE";
+}
+
+TRegDataType NameToDataType(const std::string &name)
+{
+    for (int i = 0; i <= rdCardinal; ++i)
+        if (name == kTypes[i].name)
+            return TRegDataType(i);
+    return rdUnknown;
+}
+
+int DataTypeImageIndex(TRegDataType type)
+{
+    return type <= rdCardinal ? kTypes[type].image : -1;
+}
+
+bool IsRelativePath(const std::string &path)
+{
+    return path.empty() || path[0] != '\\';
+}
+
+bool SplitValuePath(const std::string &text, HKEY &root, std::string &parentPath, std::string &lastName)
+{
+    size_t first = text.find('\\');
+    if (first == std::string::npos)
+        return false;
+    root = NameToRootKey(text.substr(0, first));
+    if (!root)
+        return false;
+    size_t last = text.rfind('\\');
+    parentPath = text.substr(first, last - first + 1);
+    lastName = text.substr(last + 1);
+    return true;
+}
+
+void CollapseDoubleBackslashes(std::string &text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text)
+        if (!(c == '\\' && !out.empty() && out.back() == '\\'))
+            out += c;
+    text.swap(out);
+}
+
+TDateTime KeyTimeToDateTime(uint64_t keyTime)
+{
+    FILETIME utc{DWORD(keyTime & 0xFFFFFFFFu), DWORD(keyTime >> 32)};
+    FILETIME local{};
+    WORD fatDate = 0, fatTime = 0;
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToDosDateTime(&local, &fatDate, &fatTime))
+        return 0;
+    const int year = 1980 + (fatDate >> 9);
+    const unsigned month = (fatDate >> 5) & 15, day = fatDate & 31;
+    const unsigned hour = fatTime >> 11, minute = (fatTime >> 5) & 63, second = (fatTime & 31) * 2;
+    if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59)
+        return 0;
+    // Days from civil date (proleptic Gregorian), then shifted to 1899-12-30.
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = y / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long days = long(era) * 146097 + long(doe) - 719468; // since 1970-01-01
+    const long sinceBase = days + 25569;
+    return double(sinceBase) + (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+}
+
+// ---------------------------------------------------------------------------
+// TMyRegistry
+
+TMyRegistry::TMyRegistry() = default;
+
+TMyRegistry::~TMyRegistry()
+{
+    CloseKey();
+}
+
+void TMyRegistry::SetBitness(uint8_t bits)
+{
+    if (bits != 32 && bits != 64)
+        throw std::runtime_error("Windows Registry only supported with 32 or 64 bits!");
+    m_bitness = bits;
+    if (bits == 32) {
+        m_access &= ~REGSAM(KEY_WOW64_64KEY);
+        m_viewMode = 1;
+    } else {
+        m_access &= ~REGSAM(KEY_WOW64_32KEY);
+        m_access |= KEY_WOW64_64KEY;
+        m_viewMode = 2;
+    }
+}
+
+void TMyRegistry::SetViewMode(uint8_t mode)
+{
+    m_viewMode = mode;
+    if (mode <= 1)
+        SetBitness(32);
+    else if (mode == 2)
+        SetBitness(64);
+}
+
+REGSAM TMyRegistry::ViewFlags(REGSAM mask) const
+{
+    return m_bitness == 64 ? (mask | KEY_WOW64_64KEY) : mask;
+}
+
+void TMyRegistry::SetRootKey(HKEY root)
+{
+    if (root == m_rootKey)
+        return;
+    CloseKey();
+    m_rootKey = root;
+}
+
+TMyRegistry::Base TMyRegistry::baseOf(const std::string &path) const
+{
+    if (!IsRelativePath(path))
+        return {m_rootKey, path.substr(1)};
+    return {m_currentKey ? m_currentKey : m_rootKey, path};
+}
+
+void TMyRegistry::adjustAccessForView()
+{
+    if (m_bitness == 32) {
+        m_access &= ~REGSAM(KEY_WOW64_64KEY);
+    } else if (m_bitness == 64) {
+        m_access &= ~REGSAM(KEY_WOW64_32KEY);
+        m_access |= KEY_WOW64_64KEY;
+    }
+}
+
+void TMyRegistry::setCurrent(HKEY key, const std::string &path, bool relativeToOpen)
+{
+    std::string combined = path;
+    if (relativeToOpen && m_currentKey) {
+        if (path.empty())
+            combined = m_currentPath;
+        else if (!m_currentPath.empty())
+            combined = m_currentPath + "\\" + path;
+    }
+    CloseKey();
+    m_currentKey = key;
+    m_currentPath = combined;
+}
+
+bool TMyRegistry::OpenKey(const std::string &path, bool canCreate)
+{
+    adjustAccessForView();
+    const bool relative = IsRelativePath(path);
+    const Base base = baseOf(path);
+    HKEY key = nullptr;
+    LONG r;
+    if (canCreate && !path.empty()) {
+        DWORD disposition = 0;
+        r = RegCreateKeyExA(base.key, base.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, m_access, nullptr,
+                            &key, &disposition);
+    } else {
+        r = RegOpenKeyExA(base.key, base.path.c_str(), 0, m_access, &key);
+    }
+    if (r != ERROR_SUCCESS)
+        return false;
+    setCurrent(key, base.path, relative);
+    return true;
+}
+
+bool TMyRegistry::OpenKeyReadOnly(const std::string &path)
+{
+    const bool relative = IsRelativePath(path);
+    const Base base = baseOf(path);
+    const REGSAM view = ViewFlags(m_access & KEY_WOW64_RES);
+    for (REGSAM mask : {REGSAM(KEY_READ), REGSAM(0x20009), REGSAM(KEY_QUERY_VALUE)}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(base.key, base.path.c_str(), 0, view | mask, &key) == ERROR_SUCCESS) {
+            setCurrent(key, base.path, relative);
+            return true;
+        }
+    }
+    return false;
+}
+
+void TMyRegistry::CloseKey()
+{
+    if (m_currentKey)
+        RegCloseKey(m_currentKey);
+    m_currentKey = nullptr;
+    m_currentPath.clear();
+}
+
+bool TMyRegistry::CreateKey(const std::string &path)
+{
+    const Base base = baseOf(path);
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    if (RegCreateKeyExA(base.key, base.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, ViewFlags(KEY_ALL_ACCESS),
+                        nullptr, &key, &disposition) != ERROR_SUCCESS)
+        throw ERegistryException("Failed to create key " + path);
+    RegCloseKey(key);
+    return true;
+}
+
+HKEY TMyRegistry::GetKey(const std::string &path)
+{
+    const Base base = baseOf(path);
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(base.key, base.path.c_str(), 0, m_access, &key) != ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
+
+bool TMyRegistry::KeyExists(const std::string &path)
+{
+    const Base base = baseOf(path);
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(base.key, base.path.c_str(), 0, ViewFlags((m_access & KEY_WOW64_RES) | 0x20009), &key) !=
+        ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool TMyRegistry::DeleteKey(const std::string &path)
+{
+    const Base base = baseOf(path);
+    // An empty path names the base key itself: deleting it would wipe a
+    // whole root or the open key, which no caller means.
+    if (base.path.empty())
+        return false;
+    if (HKEY key = GetKey(path)) {
+        HandleGuard closer(key);
+        CurrentKeySwap swap(m_currentKey, key);
+        TRegKeyInfo info;
+        if (GetKeyInfo(info)) {
+            for (uint32_t i = info.NumSubKeys; i-- > 0;) {
+                std::string name;
+                if (enumName(info.MaxSubKeyLen, name, [&](char *buf, DWORD *len) {
+                        return RegEnumKeyExA(key, i, buf, len, nullptr, nullptr, nullptr, nullptr);
+                    }) &&
+                    !name.empty())
+                    DeleteKey(name);
+            }
+        }
+    }
+    if (DeleteKeyExFn fn = deleteKeyEx())
+        if (fn(base.key, base.path.c_str(), ViewFlags(0), 0) == ERROR_SUCCESS)
+            return true;
+    return RegDeleteKeyA(base.key, base.path.c_str()) == ERROR_SUCCESS;
+}
+
+void TMyRegistry::MoveKey(const std::string &oldPath, const std::string &newPath, bool deleteSource)
+{
+    if (!KeyExists(oldPath) || KeyExists(newPath))
+        return;
+    // Both paths resolve from the same base; a target inside the source
+    // would copy itself without end.
+    if (IsRelativePath(oldPath) == IsRelativePath(newPath)) {
+        std::string from = baseOf(oldPath).path, to = baseOf(newPath).path;
+        if (from.empty() || startsWithFolded(to, from + "\\"))
+            return;
+    }
+    HKEY source = GetKey(oldPath);
+    if (!source)
+        return;
+    HandleGuard sourceCloser(source);
+    CreateKey(newPath);
+    HKEY target = GetKey(newPath);
+    if (!target)
+        return;
+    HandleGuard targetCloser(target);
+    bool complete = copyValues(source, target);
+    complete = copyKeys(source, target) && complete;
+    // A source that was not copied in full stays, so nothing is lost.
+    if (deleteSource && complete)
+        DeleteKey(oldPath);
+}
+
+bool TMyRegistry::GetKeyInfo(TRegKeyInfo &info)
+{
+    info = TRegKeyInfo();
+    DWORD subKeys = 0, maxSubKeyLen = 0, values = 0, maxValueLen = 0, maxDataLen = 0;
+    FILETIME time{};
+    if (RegQueryInfoKeyA(m_currentKey, nullptr, nullptr, nullptr, &subKeys, &maxSubKeyLen, nullptr, &values,
+                         &maxValueLen, &maxDataLen, nullptr, &time) != ERROR_SUCCESS)
+        return false;
+    const uint32_t factor = nameLengthFactor();
+    info.NumSubKeys = subKeys;
+    info.MaxSubKeyLen = maxSubKeyLen * factor;
+    info.NumValues = values;
+    info.MaxValueLen = maxValueLen * factor;
+    info.MaxDataLen = maxDataLen;
+    info.LastWriteTime = (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return true;
+}
+
+bool TMyRegistry::HasSubKeys()
+{
+    TRegKeyInfo info;
+    return GetKeyInfo(info) && info.NumSubKeys > 0;
+}
+
+void TMyRegistry::GetKeyNames(std::vector<std::string> &list)
+{
+    list.clear();
+    TRegKeyInfo info;
+    if (!GetKeyInfo(info))
+        return;
+    HKEY key = m_currentKey;
+    for (uint32_t i = 0; i < info.NumSubKeys; ++i) {
+        std::string name;
+        if (enumName(info.MaxSubKeyLen, name, [&](char *buf, DWORD *len) {
+                return RegEnumKeyExA(key, i, buf, len, nullptr, nullptr, nullptr, nullptr);
+            }))
+            list.push_back(std::move(name));
+    }
+}
+
+void TMyRegistry::GetValueNames(std::vector<std::string> &list)
+{
+    list.clear();
+    TRegKeyInfo info;
+    if (!GetKeyInfo(info))
+        return;
+    HKEY key = m_currentKey;
+    for (uint32_t i = 0; i < info.NumValues; ++i) {
+        std::string name;
+        if (enumName(info.MaxValueLen, name, [&](char *buf, DWORD *len) {
+                return RegEnumValueA(key, i, buf, len, nullptr, nullptr, nullptr, nullptr);
+            }))
+            list.push_back(std::move(name));
+    }
+}
+
+bool TMyRegistry::GetDataInfo(const std::string &name, TRegDataInfo &info)
+{
+    info = TRegDataInfo();
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(m_currentKey, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return false;
+    info.RegData = CodeToDataType(type);
+    info.DataType = type;
+    info.DataSize = int32_t(size);
+    return true;
+}
+
+int32_t TMyRegistry::GetDataSize(const std::string &name)
+{
+    TRegDataInfo info;
+    return GetDataInfo(name, info) ? info.DataSize : -1;
+}
+
+TRegDataType TMyRegistry::GetDataType(const std::string &name)
+{
+    TRegDataInfo info;
+    return GetDataInfo(name, info) ? info.RegData : rdUnknown;
+}
+
+bool TMyRegistry::ValueExists(const std::string &name)
+{
+    TRegDataInfo info;
+    return GetDataInfo(name, info);
+}
+
+bool TMyRegistry::DeleteValue(const std::string &name)
+{
+    return RegDeleteValueA(m_currentKey, name.c_str()) == ERROR_SUCCESS;
+}
+
+void TMyRegistry::RenameValue(const std::string &oldName, const std::string &newName)
+{
+    if (!ValueExists(oldName) || ValueExists(newName))
+        return;
+    // The raw type code travels unchanged, so codes the enumeration cannot
+    // name keep their type; the old value goes only once the new one is
+    // written, and empty values take part like any other.
+    uint32_t code = 0;
+    TRegByteArray data;
+    if (!readValue(oldName, code, data))
+        raiseGet(oldName);
+    writeValue(newName, code, data);
+    DeleteValue(oldName);
+}
+
+std::string TMyRegistry::ReadDataAsText(const std::string &name)
+{
+    TRegDataInfo info;
+    if (!GetDataInfo(name, info))
+        return {};
+    uint32_t code = 0;
+    TRegByteArray data;
+    if (!readValue(name, code, data))
+        return {};
+    return SearchableDataText(CodeToDataType(code), data.data(), data.size());
+}
+
+void TMyRegistry::WriteDataFromText(const std::string &name, const std::string &text, TRegDataType newType,
+                                    TRegDataType oldType)
+{
+    int64_t number = 0;
+    if (oldType == rdInt64 || oldType == rdLittleEndianInt64)
+        number = ParseNumberText(text);
+    else if (oldType == rdInteger || oldType == rdLittleEndianInteger || oldType == rdBigEndianInteger ||
+             oldType == rdCardinal)
+        number = int64_t(ParseNumberText32(text));
+    const uint32_t low = uint32_t(uint64_t(number));
+    switch (newType) {
+    case rdString:
+        WriteString(name, text);
+        break;
+    case rdExpandString:
+        WriteExpandString(name, text);
+        break;
+    case rdMultiString:
+        WriteMultiString(name, text);
+        break;
+    case rdInteger:
+    case rdLittleEndianInteger:
+    case rdCardinal:
+        WriteCardinal(name, low);
+        break;
+    case rdBigEndianInteger:
+        WriteBigEndianInteger(name, low);
+        break;
+    case rdInt64:
+    case rdLittleEndianInt64:
+        WriteInt64(name, number);
+        break;
+    default:
+        break;
+    }
+}
+
+// --- reads
+
+bool TMyRegistry::readValue(const std::string &name, uint32_t &typeCode, TRegByteArray &data)
+{
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(m_currentKey, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return false;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        data.resize(size);
+        uint8_t dummy = 0;
+        DWORD got = size;
+        LONG r = RegQueryValueExA(m_currentKey, name.c_str(), nullptr, &type, size ? data.data() : &dummy, &got);
+        if (r == ERROR_SUCCESS) {
+            data.resize(std::min<DWORD>(got, size));
+            typeCode = type;
+            return true;
+        }
+        if (r != ERROR_MORE_DATA)
+            return false;
+        size = got > size ? got : size * 2 + 16; // changed meanwhile
+    }
+    return false;
+}
+
+std::vector<uint8_t> TMyRegistry::readExact(const std::string &name, TRegDataType expected, size_t size)
+{
+    // Reads into a buffer of the number's size (larger data fails to read),
+    // then checks the stored type.
+    std::vector<uint8_t> buffer(size, 0);
+    DWORD type = 0, got = DWORD(size);
+    if (RegQueryValueExA(m_currentKey, name.c_str(), nullptr, &type, buffer.data(), &got) != ERROR_SUCCESS)
+        raiseGet(name);
+    if (type != DataTypeToCode(expected))
+        raiseType(name);
+    return buffer;
+}
+
+static uint32_t le32(const std::vector<uint8_t> &b)
+{
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+
+static uint64_t le64(const std::vector<uint8_t> &b)
+{
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i)
+        v = (v << 8) | b[i];
+    return v;
+}
+
+std::string TMyRegistry::ReadString(const std::string &name)
+{
+    if (GetDataSize(name) < 1)
+        return {};
+    uint32_t code = 0;
+    TRegByteArray data;
+    if (!readValue(name, code, data))
+        raiseGet(name);
+    if (code != REG_SZ && code != REG_EXPAND_SZ)
+        raiseType(name);
+    const char *text = reinterpret_cast<const char *>(data.data());
+    return std::string(text, strnlen(text, data.size()));
+}
+
+std::string TMyRegistry::ReadMultiString(const std::string &name)
+{
+    if (GetDataSize(name) < 1)
+        return {};
+    uint32_t code = 0;
+    TRegByteArray data;
+    if (!readValue(name, code, data))
+        raiseGet(name);
+    if (code != REG_MULTI_SZ)
+        raiseType(name);
+    return MultiStringBytesToText(data.data(), data.size());
+}
+
+uint32_t TMyRegistry::ReadCardinal(const std::string &name)
+{
+    return le32(readExact(name, rdInteger, 4));
+}
+
+uint32_t TMyRegistry::ReadLittleEndianInteger(const std::string &name)
+{
+    return le32(readExact(name, rdInteger, 4));
+}
+
+int32_t TMyRegistry::ReadInteger(const std::string &name)
+{
+    return int32_t(le32(readExact(name, rdInteger, 4)));
+}
+
+bool TMyRegistry::ReadBool(const std::string &name)
+{
+    return ReadInteger(name) != 0;
+}
+
+uint32_t TMyRegistry::ReadBigEndianInteger(const std::string &name)
+{
+    auto b = readExact(name, rdBigEndianInteger, 4);
+    return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | uint32_t(b[3]);
+}
+
+int64_t TMyRegistry::ReadInt64(const std::string &name)
+{
+    return int64_t(le64(readExact(name, rdInt64, 8)));
+}
+
+int64_t TMyRegistry::ReadLittleEndianInt64(const std::string &name)
+{
+    return int64_t(le64(readExact(name, rdInt64, 8)));
+}
+
+double TMyRegistry::ReadFloat(const std::string &name)
+{
+    std::vector<uint8_t> buffer(8, 0);
+    DWORD type = 0, got = 8;
+    if (RegQueryValueExA(m_currentKey, name.c_str(), nullptr, &type, buffer.data(), &got) != ERROR_SUCCESS)
+        raiseGet(name);
+    if (type != REG_BINARY || got != 8)
+        raiseType(name);
+    double v;
+    std::memcpy(&v, buffer.data(), 8);
+    return v;
+}
+
+int32_t TMyRegistry::ReadBinaryData(const std::string &name, void *buffer, int32_t bufSize)
+{
+    TRegDataInfo info;
+    if (!GetDataInfo(name, info))
+        return 0;
+    if (bufSize < info.DataSize)
+        raiseType(name);
+    TRegDataType type = rdUnknown;
+    return GetData(name, buffer, type, bufSize);
+}
+
+bool TMyRegistry::ReadBinaryToStream(const std::string &name, TMemoryStream &stream)
+{
+    uint32_t code = 0;
+    TRegByteArray data;
+    if (!readValue(name, code, data))
+        return false;
+    stream.write(data.data(), data.size());
+    return true;
+}
+
+int32_t TMyRegistry::GetData(const std::string &name, void *buffer, TRegDataType &type, int32_t bufSize)
+{
+    DWORD code = 0, size = DWORD(std::max(bufSize, 0));
+    uint8_t dummy = 0;
+    if (RegQueryValueExA(m_currentKey, name.c_str(), nullptr, &code, size ? static_cast<LPBYTE>(buffer) : &dummy,
+                         &size) != ERROR_SUCCESS)
+        raiseGet(name);
+    switch (type) {
+    case rdUnknown:
+    case rdString:
+    case rdExpandString:
+    case rdBinary:
+    case rdInteger:
+        break;
+    default: {
+        const TRegDataType stored = CodeToDataType(code);
+        if (!((type == rdCardinal || type == rdLittleEndianInteger) && stored == rdInteger))
+            type = stored;
+    }
+    }
+    return int32_t(size);
+}
+
+// --- writes
+
+void TMyRegistry::writeValue(const std::string &name, uint32_t typeCode, const TRegByteArray &data)
+{
+    static const uint8_t empty = 0;
+    if (RegSetValueExA(m_currentKey, name.c_str(), 0, typeCode, data.empty() ? &empty : data.data(),
+                       DWORD(data.size())) != ERROR_SUCCESS)
+        raiseSet(name);
+}
+
+void TMyRegistry::PutData(const std::string &name, const void *buffer, TRegDataType type, int32_t size)
+{
+    static const uint8_t empty = 0;
+    const BYTE *bytes = (buffer && size > 0) ? static_cast<const BYTE *>(buffer) : &empty;
+    if (RegSetValueExA(m_currentKey, name.c_str(), 0, DataTypeToCode(type), bytes, DWORD(std::max(size, 0))) !=
+        ERROR_SUCCESS)
+        raiseSet(name);
+}
+
+void TMyRegistry::WriteString(const std::string &name, const std::string &value)
+{
+    PutData(name, value.c_str(), rdString, int32_t(value.size() + 1));
+}
+
+void TMyRegistry::WriteExpandString(const std::string &name, const std::string &value)
+{
+    PutData(name, value.c_str(), rdExpandString, int32_t(value.size() + 1));
+}
+
+void TMyRegistry::WriteMultiString(const std::string &name, const std::string &value)
+{
+    const TRegByteArray bytes = MultiStringTextToBytes(value);
+    PutData(name, bytes.data(), rdMultiString, int32_t(bytes.size()));
+}
+
+static void putLe32(uint8_t *out, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out[i] = uint8_t(v >> (8 * i));
+}
+
+void TMyRegistry::WriteInteger(const std::string &name, int32_t value)
+{
+    WriteCardinal(name, uint32_t(value));
+}
+
+void TMyRegistry::WriteCardinal(const std::string &name, uint32_t value)
+{
+    uint8_t b[4];
+    putLe32(b, value);
+    PutData(name, b, rdInteger, 4);
+}
+
+void TMyRegistry::WriteLittleEndianInteger(const std::string &name, uint32_t value)
+{
+    WriteCardinal(name, value);
+}
+
+void TMyRegistry::WriteBigEndianInteger(const std::string &name, uint32_t value)
+{
+    const uint8_t b[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
+    PutData(name, b, rdBigEndianInteger, 4);
+}
+
+void TMyRegistry::WriteBool(const std::string &name, bool value)
+{
+    WriteCardinal(name, value ? 1 : 0);
+}
+
+void TMyRegistry::WriteInt64(const std::string &name, int64_t value)
+{
+    uint8_t b[8];
+    for (int i = 0; i < 8; ++i)
+        b[i] = uint8_t(uint64_t(value) >> (8 * i));
+    PutData(name, b, rdInt64, 8);
+}
+
+void TMyRegistry::WriteLittleEndianInt64(const std::string &name, int64_t value)
+{
+    WriteInt64(name, value);
+}
+
+void TMyRegistry::WriteFloat(const std::string &name, double value)
+{
+    uint8_t b[8];
+    std::memcpy(b, &value, 8);
+    PutData(name, b, rdBinary, 8);
+}
+
+void TMyRegistry::WriteBinaryData(const std::string &name, const void *buffer, int32_t size)
+{
+    PutData(name, buffer, rdBinary, size);
+}
+
+void TMyRegistry::WriteLink(const std::string &name, const void *buffer, int32_t size)
+{
+    PutData(name, buffer, rdLink, size);
+}
+
+void TMyRegistry::WriteResourceList(const std::string &name, const void *buffer, int32_t size)
+{
+    PutData(name, buffer, rdResourceList, size);
+}
+
+void TMyRegistry::WriteFullResourceDescriptor(const std::string &name, const void *buffer, int32_t size)
+{
+    PutData(name, buffer, rdFullResourceDescriptor, size);
+}
+
+void TMyRegistry::WriteResourceRequirementsList(const std::string &name, const void *buffer, int32_t size)
+{
+    PutData(name, buffer, rdResourceRequirementsList, size);
+}
+
+void TMyRegistry::WriteNone(const std::string &name)
+{
+    PutData(name, nullptr, rdNone, 0);
+}
+
+void TMyRegistry::WriteFromStream(const std::string &name, TRegDataType type, const TMemoryStream &stream)
+{
+    PutData(name, stream.bytes.data(), type, int32_t(stream.bytes.size()));
+}
+
+// --- copying
+
+bool TMyRegistry::copyValue(HKEY source, HKEY target, const std::string &name)
+{
+    uint32_t code = 0;
+    TRegByteArray data;
+    {
+        CurrentKeySwap swap(m_currentKey, source);
+        if (!readValue(name, code, data)) {
+            TRegDataInfo info;
+            return !GetDataInfo(name, info); // gone meanwhile is fine, unreadable is not
+        }
+    }
+    CurrentKeySwap swap(m_currentKey, target);
+    writeValue(name, code, data);
+    return true;
+}
+
+bool TMyRegistry::copyValues(HKEY source, HKEY target)
+{
+    TRegKeyInfo info;
+    {
+        CurrentKeySwap swap(m_currentKey, source);
+        if (!GetKeyInfo(info))
+            return false;
+    }
+    bool complete = true;
+    for (uint32_t i = 0; i < info.NumValues; ++i) {
+        std::string name;
+        if (!enumName(info.MaxValueLen, name, [&](char *buf, DWORD *len) {
+                return RegEnumValueA(source, i, buf, len, nullptr, nullptr, nullptr, nullptr);
+            })) {
+            complete = false;
+            continue;
+        }
+        complete = copyValue(source, target, name) && complete;
+    }
+    return complete;
+}
+
+bool TMyRegistry::copyKeys(HKEY source, HKEY target)
+{
+    TRegKeyInfo info;
+    {
+        CurrentKeySwap swap(m_currentKey, source);
+        if (!GetKeyInfo(info))
+            return false;
+    }
+    bool complete = true;
+    for (uint32_t i = 0; i < info.NumSubKeys; ++i) {
+        std::string name;
+        if (!enumName(info.MaxSubKeyLen, name, [&](char *buf, DWORD *len) {
+                return RegEnumKeyExA(source, i, buf, len, nullptr, nullptr, nullptr, nullptr);
+            }) ||
+            name.empty()) {
+            complete = false;
+            continue;
+        }
+        HKEY sub = nullptr;
+        {
+            CurrentKeySwap swap(m_currentKey, source);
+            sub = GetKey(name);
+        }
+        if (!sub) {
+            complete = false;
+            continue;
+        }
+        HandleGuard subCloser(sub);
+        HKEY newSub = nullptr;
+        {
+            CurrentKeySwap swap(m_currentKey, target);
+            CreateKey(name);
+            newSub = GetKey(name);
+        }
+        if (!newSub) {
+            complete = false;
+            continue;
+        }
+        HandleGuard newSubCloser(newSub);
+        complete = copyValues(sub, newSub) && complete;
+        complete = copyKeys(sub, newSub) && complete;
+    }
+    return complete;
+}
+
+// ---------------------------------------------------------------------------
+
+TMyRegistry64::TMyRegistry64()
+{
+    SetBitness(64);
+}
+
+void TMyRegistry64::SetBitness(uint8_t bits)
+{
+    TMyRegistry::SetBitness(bits);
+}
