@@ -1,0 +1,291 @@
+// Hive files on disk: loading with transaction-log replay, and durable saving.
+#include "platform/hive/RegfFormat.h"
+#include "platform/hive/Regf.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vt::hive {
+
+using namespace regf;
+
+namespace {
+
+constexpr uint64_t kMaxFileSize = uint64_t{2} << 30; // Windows' own hive size limit
+constexpr uint32_t kLogBaseSize = 512;               // logs keep only the first sector of a base block
+constexpr uint32_t kSector = 512;
+
+LONG errnoToWin32(int err)
+{
+    switch (err) {
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+        return ERROR_ACCESS_DENIED;
+    case ENOSPC:
+        return ERROR_DISK_FULL;
+    case EROFS:
+        return ERROR_WRITE_PROTECT;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+}
+
+LONG readFile(const std::string &path, std::vector<uint8_t> &out)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errnoToWin32(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return ERROR_CANTREAD;
+    }
+    if (static_cast<uint64_t>(st.st_size) > kMaxFileSize) {
+        ::close(fd);
+        return ERROR_REGISTRY_CORRUPT;
+    }
+    out.resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    out.resize(done); // a file that shrank meanwhile is read as it now is
+    return ERROR_SUCCESS;
+}
+
+bool baseBlockValid(std::span<const uint8_t> b)
+{
+    return b.size() >= kLogBaseSize && std::memcmp(b.data(), "regf", 4) == 0
+           && baseBlockChecksum(b.data()) == rd32(b.data() + kChecksumOffset);
+}
+
+struct LogEntry {
+    std::span<const uint8_t> bytes;
+    uint32_t binsSize;
+};
+
+// New-format entries of one log, in file order, up to the first that fails its checks.
+void collectEntries(std::span<const uint8_t> log, std::map<uint32_t, LogEntry> &entries)
+{
+    size_t pos = kLogBaseSize;
+    bool first = true;
+    uint32_t expected = 0;
+    while (pos + 40 <= log.size()) {
+        const uint8_t *e = log.data() + pos;
+        const uint32_t size = rd32(e + 4);
+        if (std::memcmp(e, "HvLE", 4) != 0 || size < 40 || size % kSector || size > log.size() - pos)
+            break;
+        const uint32_t seq = rd32(e + 12), binsSize = rd32(e + 16), pages = rd32(e + 20);
+        if (!first && seq != expected)
+            break;
+        if (binsSize % kBinAlign || pages > (size - 40) / 8)
+            break;
+        auto entry = log.subspan(pos, size);
+        if (marvin32(entry.subspan(0, 32)) != rd64(e + 32) || marvin32(entry.subspan(40)) != rd64(e + 24))
+            break;
+        uint64_t dataBytes = 0;
+        bool ok = true;
+        for (uint32_t i = 0; i < pages && ok; ++i) {
+            const uint32_t off = rd32(e + 40 + 8 * i), len = rd32(e + 44 + 8 * i);
+            ok = off % kBinAlign == 0 && len % kBinAlign == 0 && static_cast<uint64_t>(off) + len <= binsSize;
+            dataBytes += len;
+        }
+        if (!ok || 40 + uint64_t{pages} * 8 + dataBytes > size)
+            break;
+        entries.emplace(seq, LogEntry{entry, binsSize});
+        first = false;
+        expected = seq + 1;
+        pos += size;
+    }
+}
+
+void applyEntry(std::vector<uint8_t> &image, const LogEntry &entry)
+{
+    const uint8_t *e = entry.bytes.data();
+    const uint32_t pages = rd32(e + 20);
+    image.resize(kBaseBlockSize + static_cast<size_t>(entry.binsSize), 0);
+    size_t data = 40 + size_t{pages} * 8;
+    for (uint32_t i = 0; i < pages; ++i) {
+        const uint32_t off = rd32(e + 40 + 8 * i), len = rd32(e + 44 + 8 * i);
+        std::memcpy(image.data() + kBaseBlockSize + off, e + data, len);
+        data += len;
+    }
+}
+
+// An old-format log: a base block, a "DIRT" bitmap of 512-byte sectors, then those sectors.
+bool applyOldLog(std::vector<uint8_t> &image, std::span<const uint8_t> log)
+{
+    if (!baseBlockValid(log) || rd32(log.data() + 4) != rd32(log.data() + 8) || log.size() < kLogBaseSize + 4
+        || std::memcmp(log.data() + kLogBaseSize, "DIRT", 4) != 0)
+        return false;
+    const uint32_t binsSize = rd32(log.data() + 40);
+    if (binsSize % kBinAlign || binsSize > kMaxFileSize)
+        return false;
+    const size_t sectors = binsSize / kSector;
+    const size_t bitmapBytes = sectors / 8;
+    const size_t bitmapAt = kLogBaseSize + 4;
+    if (bitmapAt + bitmapBytes > log.size())
+        return false;
+    const size_t pagesAt = (bitmapAt + bitmapBytes + kSector - 1) / kSector * kSector;
+    size_t dirty = 0;
+    for (size_t i = 0; i < sectors; ++i)
+        dirty += (log[bitmapAt + i / 8] >> (i % 8)) & 1;
+    if (pagesAt + dirty * kSector > log.size())
+        return false;
+    std::memcpy(image.data(), log.data(), kLogBaseSize);
+    image.resize(kBaseBlockSize + static_cast<size_t>(binsSize), 0);
+    size_t src = pagesAt;
+    for (size_t i = 0; i < sectors; ++i) {
+        if ((log[bitmapAt + i / 8] >> (i % 8)) & 1) {
+            std::memcpy(image.data() + kBaseBlockSize + i * kSector, log.data() + src, kSector);
+            src += kSector;
+        }
+    }
+    return true;
+}
+
+// Brings a dirty or damaged image up to date from its logs, as Windows does
+// before mounting. Returns whether anything was applied.
+bool replayLogs(std::vector<uint8_t> &image, const std::string &path)
+{
+    std::vector<std::vector<uint8_t>> logs;
+    for (const char *suffix : {".LOG1", ".LOG2", ".LOG"}) {
+        std::vector<uint8_t> bytes;
+        if (readFile(path + suffix, bytes) == ERROR_SUCCESS && bytes.size() >= kLogBaseSize)
+            logs.push_back(std::move(bytes));
+    }
+    if (logs.empty())
+        return false;
+    if (image.size() < kBaseBlockSize)
+        image.resize(kBaseBlockSize, 0);
+    const bool primaryValid = baseBlockValid(image);
+
+    std::map<uint32_t, LogEntry> entries;
+    const std::vector<uint8_t> *baseSource = nullptr;
+    for (const auto &log : logs) {
+        if (log.size() >= kLogBaseSize + 4 && std::memcmp(log.data() + kLogBaseSize, "HvLE", 4) == 0) {
+            collectEntries(log, entries);
+            if (baseBlockValid(log) && (!baseSource || rd32(log.data() + 4) < rd32(baseSource->data() + 4)))
+                baseSource = &log;
+        }
+    }
+    if (!primaryValid && baseSource)
+        std::memcpy(image.data(), baseSource->data(), kLogBaseSize);
+    if (primaryValid || baseSource) {
+        uint32_t seq = primaryValid ? rd32(image.data() + 8) : rd32(baseSource->data() + 4);
+        bool applied = false;
+        for (auto it = entries.find(seq); it != entries.end(); it = entries.find(++seq)) {
+            applyEntry(image, it->second);
+            wr32(image.data() + 40, it->second.binsSize);
+            applied = true;
+        }
+        if (applied) {
+            wr32(image.data() + 4, seq);
+            wr32(image.data() + 8, seq);
+            wr32(image.data() + 28, 0);
+            wr32(image.data() + kChecksumOffset, baseBlockChecksum(image.data()));
+            return true;
+        }
+    }
+    for (const auto &log : logs) {
+        if (applyOldLog(image, log)) {
+            wr32(image.data() + 8, rd32(image.data() + 4));
+            wr32(image.data() + 28, 0);
+            wr32(image.data() + kChecksumOffset, baseBlockChecksum(image.data()));
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+LONG loadHiveFile(const std::string &path, Hive &out, bool *recovered)
+{
+    if (recovered)
+        *recovered = false;
+    std::vector<uint8_t> image;
+    if (LONG rc = readFile(path, image); rc != ERROR_SUCCESS)
+        return rc;
+    bool replayed = false, unreplayed = false;
+    const bool hasSignature = image.size() >= 4 && std::memcmp(image.data(), "regf", 4) == 0;
+    if (hasSignature) {
+        const bool valid = baseBlockValid(image);
+        if (!valid || rd32(image.data() + 4) != rd32(image.data() + 8)) {
+            replayed = replayLogs(image, path);
+            // A dirty hive whose logs are gone or unusable is used as it stands.
+            unreplayed = !replayed && valid;
+        }
+    }
+    bool fixed = false;
+    const LONG rc = readHive(image, out, &fixed);
+    if (rc == ERROR_SUCCESS && recovered)
+        *recovered = fixed || replayed || unreplayed;
+    return rc;
+}
+
+LONG saveHiveFile(const std::string &path, const Hive &hive)
+{
+    const std::vector<uint8_t> image = writeHive(hive);
+    const size_t slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    std::string tmp = path + ".XXXXXX";
+    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return errnoToWin32(errno);
+    auto fail = [&](int err) {
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        return errnoToWin32(err);
+    };
+    struct stat st {};
+    ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
+    size_t done = 0;
+    while (done < image.size()) {
+        const ssize_t n = ::write(fd, image.data() + done, image.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return fail(errno);
+        done += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0)
+        return fail(errno);
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(tmp.c_str());
+        return errnoToWin32(err);
+    }
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(tmp.c_str());
+        return errnoToWin32(err);
+    }
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        const int synced = ::fsync(dfd);
+        ::close(dfd);
+        if (synced != 0)
+            return ERROR_REGISTRY_IO_FAILED;
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace vt::hive
