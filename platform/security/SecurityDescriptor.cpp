@@ -5,9 +5,11 @@
 #include <charconv>
 #include <cstring>
 
-namespace vt::security {
+namespace vt::security
+{
 
-namespace {
+namespace
+{
 
 constexpr std::size_t kHeaderSize = 20;
 constexpr std::size_t kMaxSubAuthorities = 15;
@@ -40,8 +42,14 @@ constexpr uint8_t kInheritFlags = kObjectInheritAce | kContainerInheritAce | kNo
 constexpr ACCESS_MASK kWow64Bits = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
 constexpr ACCESS_MASK kGenericBits = GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL;
 
-uint16_t rd16(const uint8_t *p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t rd32(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint16_t rd16(const uint8_t *p)
+{
+    return uint16_t(p[0] | (p[1] << 8));
+}
+uint32_t rd32(const uint8_t *p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 void wr16(uint8_t *p, uint16_t v)
 {
     p[0] = uint8_t(v);
@@ -74,7 +82,10 @@ std::size_t sidLength(Span b)
     return b.size() >= len ? len : 0;
 }
 
-bool sidEqual(Span a, Span b) { return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0; }
+bool sidEqual(Span a, Span b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
+}
 
 bool isObjectAce(uint8_t type)
 {
@@ -333,18 +344,54 @@ struct SidAlias {
 // The aliases Windows prints. Domain-relative ones (DA, DU, LA, ...) need
 // the machine's or domain's SID and are neither printed nor read.
 constexpr SidAlias kSidAliases[] = {
-    {"WD", "S-1-1-0"},       {"CO", "S-1-3-0"},       {"CG", "S-1-3-1"},       {"OW", "S-1-3-4"},
-    {"NU", "S-1-5-2"},       {"IU", "S-1-5-4"},       {"SU", "S-1-5-6"},       {"AN", "S-1-5-7"},
-    {"ED", "S-1-5-9"},       {"PS", "S-1-5-10"},      {"AU", "S-1-5-11"},      {"RC", "S-1-5-12"},
-    {"SY", "S-1-5-18"},      {"LS", "S-1-5-19"},      {"NS", "S-1-5-20"},      {"WR", "S-1-5-33"},
-    {"BA", "S-1-5-32-544"},  {"BU", "S-1-5-32-545"},  {"BG", "S-1-5-32-546"},  {"PU", "S-1-5-32-547"},
-    {"AO", "S-1-5-32-548"},  {"SO", "S-1-5-32-549"},  {"PO", "S-1-5-32-550"},  {"BO", "S-1-5-32-551"},
-    {"RE", "S-1-5-32-552"},  {"RU", "S-1-5-32-554"},  {"RD", "S-1-5-32-555"},  {"NO", "S-1-5-32-556"},
-    {"MU", "S-1-5-32-558"},  {"LU", "S-1-5-32-559"},  {"IS", "S-1-5-32-568"},  {"CY", "S-1-5-32-569"},
-    {"ER", "S-1-5-32-573"},  {"CD", "S-1-5-32-574"},  {"RA", "S-1-5-32-575"},  {"ES", "S-1-5-32-576"},
-    {"MS", "S-1-5-32-577"},  {"HA", "S-1-5-32-578"},  {"AA", "S-1-5-32-579"},  {"RM", "S-1-5-32-580"},
-    {"UD", "S-1-5-84-0-0-0-0-0"}, {"AC", "S-1-15-2-1"}, {"LW", "S-1-16-4096"}, {"ME", "S-1-16-8192"},
-    {"MP", "S-1-16-8448"},   {"HI", "S-1-16-12288"},  {"SI", "S-1-16-16384"},  {"AS", "S-1-18-1"},
+    {"WD", "S-1-1-0"},
+    {"CO", "S-1-3-0"},
+    {"CG", "S-1-3-1"},
+    {"OW", "S-1-3-4"},
+    {"NU", "S-1-5-2"},
+    {"IU", "S-1-5-4"},
+    {"SU", "S-1-5-6"},
+    {"AN", "S-1-5-7"},
+    {"ED", "S-1-5-9"},
+    {"PS", "S-1-5-10"},
+    {"AU", "S-1-5-11"},
+    {"RC", "S-1-5-12"},
+    {"SY", "S-1-5-18"},
+    {"LS", "S-1-5-19"},
+    {"NS", "S-1-5-20"},
+    {"WR", "S-1-5-33"},
+    {"BA", "S-1-5-32-544"},
+    {"BU", "S-1-5-32-545"},
+    {"BG", "S-1-5-32-546"},
+    {"PU", "S-1-5-32-547"},
+    {"AO", "S-1-5-32-548"},
+    {"SO", "S-1-5-32-549"},
+    {"PO", "S-1-5-32-550"},
+    {"BO", "S-1-5-32-551"},
+    {"RE", "S-1-5-32-552"},
+    {"RU", "S-1-5-32-554"},
+    {"RD", "S-1-5-32-555"},
+    {"NO", "S-1-5-32-556"},
+    {"MU", "S-1-5-32-558"},
+    {"LU", "S-1-5-32-559"},
+    {"IS", "S-1-5-32-568"},
+    {"CY", "S-1-5-32-569"},
+    {"ER", "S-1-5-32-573"},
+    {"CD", "S-1-5-32-574"},
+    {"RA", "S-1-5-32-575"},
+    {"ES", "S-1-5-32-576"},
+    {"MS", "S-1-5-32-577"},
+    {"HA", "S-1-5-32-578"},
+    {"AA", "S-1-5-32-579"},
+    {"RM", "S-1-5-32-580"},
+    {"UD", "S-1-5-84-0-0-0-0-0"},
+    {"AC", "S-1-15-2-1"},
+    {"LW", "S-1-16-4096"},
+    {"ME", "S-1-16-8192"},
+    {"MP", "S-1-16-8448"},
+    {"HI", "S-1-16-12288"},
+    {"SI", "S-1-16-16384"},
+    {"AS", "S-1-18-1"},
     {"SS", "S-1-18-2"},
 };
 
@@ -386,6 +433,8 @@ std::size_t parseSidString(std::string_view s, uint8_t *out)
         return 0;
     }
     std::size_t subs = n - 2;
+    if (subs > kMaxSubAuthorities)
+        return 0;
     out[0] = 1;
     out[1] = uint8_t(subs);
     for (int i = 0; i < 6; ++i)
@@ -448,33 +497,32 @@ struct Name {
 };
 
 constexpr Name kAceTypes[] = {
-    {"A", kAccessAllowedAce},       {"D", kAccessDeniedAce},          {"AU", kSystemAuditAce},
-    {"AL", kSystemAlarmAce},        {"OA", kAllowedObjectAce},        {"OD", kDeniedObjectAce},
-    {"OU", kAuditObjectAce},        {"OL", kAlarmObjectAce},          {"ML", kSystemMandatoryLabelAce},
-    {"SP", kScopedPolicyIdAce},     {"TL", kProcessTrustLabelAce},    {"FL", kAccessFilterAce},
+    {"A", kAccessAllowedAce},   {"D", kAccessDeniedAce},       {"AU", kSystemAuditAce},
+    {"AL", kSystemAlarmAce},    {"OA", kAllowedObjectAce},     {"OD", kDeniedObjectAce},
+    {"OU", kAuditObjectAce},    {"OL", kAlarmObjectAce},       {"ML", kSystemMandatoryLabelAce},
+    {"SP", kScopedPolicyIdAce}, {"TL", kProcessTrustLabelAce}, {"FL", kAccessFilterAce},
 };
 
 // Printed in this order, which is Windows' (ascending bits).
 constexpr Name kAceFlags[] = {
-    {"OI", kObjectInheritAce}, {"CI", kContainerInheritAce}, {"NP", kNoPropagateInheritAce},
-    {"IO", kInheritOnlyAce},   {"ID", kInheritedAce},        {"SA", kSuccessfulAccessAceFlag},
+    {"OI", kObjectInheritAce},    {"CI", kContainerInheritAce}, {"NP", kNoPropagateInheritAce},
+    {"IO", kInheritOnlyAce},      {"ID", kInheritedAce},        {"SA", kSuccessfulAccessAceFlag},
     {"FA", kFailedAccessAceFlag},
 };
 
 // Masks printed as one code when they match exactly.
 constexpr Name kCompositeRights[] = {
-    {"FA", 0x001F01FF}, {"FR", 0x00120089}, {"FW", 0x00120116}, {"FX", 0x001200A0},
-    {"KA", KEY_ALL_ACCESS}, {"KR", KEY_READ}, {"KW", KEY_WRITE}, {"KX", KEY_EXECUTE},
+    {"FA", 0x001F01FF},     {"FR", 0x00120089}, {"FW", 0x00120116}, {"FX", 0x001200A0},
+    {"KA", KEY_ALL_ACCESS}, {"KR", KEY_READ},   {"KW", KEY_WRITE},  {"KX", KEY_EXECUTE},
 };
 
 // Single-bit codes, printed in ascending bit order as Windows does
 // ("CCDCLCSWRPWPDTLOCRSDRCWDWO", "GXGR").
 constexpr Name kBitRights[] = {
-    {"CC", 0x1},        {"DC", 0x2},         {"LC", 0x4},           {"SW", 0x8},
-    {"RP", 0x10},       {"WP", 0x20},        {"DT", 0x40},          {"LO", 0x80},
-    {"CR", 0x100},      {"SD", DELETE},      {"RC", READ_CONTROL},  {"WD", WRITE_DAC},
-    {"WO", WRITE_OWNER}, {"GA", GENERIC_ALL}, {"GX", GENERIC_EXECUTE}, {"GW", GENERIC_WRITE},
-    {"GR", GENERIC_READ},
+    {"CC", 0x1},           {"DC", 0x2},          {"LC", 0x4},         {"SW", 0x8},         {"RP", 0x10},
+    {"WP", 0x20},          {"DT", 0x40},         {"LO", 0x80},        {"CR", 0x100},       {"SD", DELETE},
+    {"RC", READ_CONTROL},  {"WD", WRITE_DAC},    {"WO", WRITE_OWNER}, {"GA", GENERIC_ALL}, {"GX", GENERIC_EXECUTE},
+    {"GW", GENERIC_WRITE}, {"GR", GENERIC_READ},
 };
 
 // Mandatory label ACEs use their own three codes for the low bits.
@@ -523,8 +571,8 @@ bool parseGuid(std::string_view s, uint8_t *g)
     if (s.size() != 36 || s[8] != '-' || s[13] != '-' || s[18] != '-' || s[23] != '-')
         return false;
     uint64_t a, b, c, d, e;
-    if (!parseUInt(s.substr(0, 8), a, 16) || !parseUInt(s.substr(9, 4), b, 16) || !parseUInt(s.substr(14, 4), c, 16)
-        || !parseUInt(s.substr(19, 4), d, 16) || !parseUInt(s.substr(24, 12), e, 16))
+    if (!parseUInt(s.substr(0, 8), a, 16) || !parseUInt(s.substr(9, 4), b, 16) || !parseUInt(s.substr(14, 4), c, 16) ||
+        !parseUInt(s.substr(19, 4), d, 16) || !parseUInt(s.substr(24, 12), e, 16))
         return false;
     wr32(g, uint32_t(a));
     wr16(g + 4, uint16_t(b));
@@ -580,7 +628,8 @@ bool aclToSddl(Span acl, bool labelsOnly, std::string &out)
 
 // ---- SDDL reader ---------------------------------------------------------
 
-class SddlReader {
+class SddlReader
+{
 public:
     explicit SddlReader(std::string_view s) : m_s(s) {}
 
@@ -724,8 +773,8 @@ private:
             // Numbers are read as strtoul with base 0 reads them.
             uint64_t v = 0;
             bool ok = f.size() > 2 && f[0] == '0' && (f[1] == 'x' || f[1] == 'X') ? parseUInt(f.substr(2), v, 16)
-                      : f.size() > 1 && f[0] == '0'                                ? parseUInt(f.substr(1), v, 8)
-                                                                                   : parseUInt(f, v);
+                      : f.size() > 1 && f[0] == '0'                               ? parseUInt(f.substr(1), v, 8)
+                                                                                  : parseUInt(f, v);
             if (!ok || v > 0xFFFFFFFFull)
                 return false;
             mask = ACCESS_MASK(v);
@@ -891,8 +940,8 @@ LONG checkAccess(Span sdBytes, const PreparedToken &token, ACCESS_MASK desired, 
     bool ownerRightsAce = false;
     if (isOwner)
         forEachAce(sd.dacl, [&](const Ace &a) {
-            if (!(a.flags & kInheritOnlyAce) && sidEqual(a.sid, Span(kOwnerRightsSid))
-                && (a.type == kAccessAllowedAce || a.type == kAccessDeniedAce))
+            if (!(a.flags & kInheritOnlyAce) && sidEqual(a.sid, Span(kOwnerRightsSid)) &&
+                (a.type == kAccessAllowedAce || a.type == kAccessDeniedAce))
                 ownerRightsAce = true;
             return !ownerRightsAce;
         });
@@ -910,8 +959,8 @@ LONG checkAccess(Span sdBytes, const PreparedToken &token, ACCESS_MASK desired, 
     // Callback deny ACEs count as denying: their conditions are not evaluated,
     // and an unknown condition denies on Windows too.
     auto isDeny = [](const Ace &a) {
-        return a.type == kAccessDeniedAce || a.type == kDeniedCallbackAce
-               || (a.type == kDeniedObjectAce && !a.objectType);
+        return a.type == kAccessDeniedAce || a.type == kDeniedCallbackAce ||
+               (a.type == kDeniedObjectAce && !a.objectType);
     };
 
     if (maximum) {
@@ -995,8 +1044,8 @@ void inheritAcl(Span acl, Span owner, Span group, std::vector<Bytes> &out)
         out.push_back(makeAce(a.type, uint8_t(keep | kInheritedAce), mapKeyRights(a.mask), sid));
         if (!noPropagate) {
             Bytes copy(a.raw.begin(), a.raw.end());
-            copy[1] = uint8_t(keep | (a.flags & (kObjectInheritAce | kContainerInheritAce)) | kInheritOnlyAce
-                              | kInheritedAce);
+            copy[1] = uint8_t(keep | (a.flags & (kObjectInheritAce | kContainerInheritAce)) | kInheritOnlyAce |
+                              kInheritedAce);
             out.push_back(std::move(copy));
         }
         return true;
@@ -1035,7 +1084,10 @@ bool isValidDescriptor(std::span<const uint8_t> sd)
     return parseSd(sd, parsed);
 }
 
-std::optional<Bytes> descriptorFromSddl(std::string_view sddl) { return SddlReader(sddl).read(); }
+std::optional<Bytes> descriptorFromSddl(std::string_view sddl)
+{
+    return SddlReader(sddl).read();
+}
 
 std::string descriptorToSddl(std::span<const uint8_t> bytes, SECURITY_INFORMATION parts)
 {
@@ -1061,17 +1113,20 @@ std::string descriptorToSddl(std::span<const uint8_t> bytes, SECURITY_INFORMATIO
         }
         return aclToSddl(a, labelsOnly, out);
     };
-    if ((parts & DACL_SECURITY_INFORMATION) && sd.daclPresent
-        && !acl("D:", sd.dacl, kSeDaclProtected, kSeDaclAutoInheritReq, kSeDaclAutoInherited, false))
+    if ((parts & DACL_SECURITY_INFORMATION) && sd.daclPresent &&
+        !acl("D:", sd.dacl, kSeDaclProtected, kSeDaclAutoInheritReq, kSeDaclAutoInherited, false))
         return {};
-    if ((parts & (SACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION)) && sd.saclPresent
-        && !acl("S:", sd.sacl, kSeSaclProtected, kSeSaclAutoInheritReq, kSeSaclAutoInherited,
-                !(parts & SACL_SECURITY_INFORMATION)))
+    if ((parts & (SACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION)) && sd.saclPresent &&
+        !acl("S:", sd.sacl, kSeSaclProtected, kSeSaclAutoInheritReq, kSeSaclAutoInherited,
+             !(parts & SACL_SECURITY_INFORMATION)))
         return {};
     return out;
 }
 
-ACCESS_MASK mapGenericKeyRights(ACCESS_MASK mask) { return mapKeyRights(mask); }
+ACCESS_MASK mapGenericKeyRights(ACCESS_MASK mask)
+{
+    return mapKeyRights(mask);
+}
 
 PreparedToken::PreparedToken(const Token &token) : m_privileged(token.backupRestorePrivileges)
 {
@@ -1115,8 +1170,8 @@ Bytes inheritForNewKey(std::span<const uint8_t> parentSd, const Token &creator)
     // real hives show for user-made keys; for SYSTEM and other well-known
     // accounts the account itself (keys made by the system read G:SY).
     Bytes user = sidFromString(creator.userSid).value_or(Bytes(kSystemSid, kSystemSid + sizeof kSystemSid));
-    Bytes owner = isMember(creator, "S-1-5-32-544") ? Bytes(std::begin(kAdministratorsSid), std::end(kAdministratorsSid))
-                                                    : user;
+    Bytes owner =
+        isMember(creator, "S-1-5-32-544") ? Bytes(std::begin(kAdministratorsSid), std::end(kAdministratorsSid)) : user;
     Bytes group = user;
     if (user.size() == 8 + 4 * 5 && user[7] == 5 && rd32(&user[8]) == 21)
         wr32(&group[8 + 4 * 4], 513);
@@ -1153,15 +1208,16 @@ Bytes inheritForNewKey(std::span<const uint8_t> parentSd, const Token &creator)
     return buildSd(0, control, owner, group, !sacl.empty(), saclBytes, true, daclBytes);
 }
 
-namespace {
+namespace
+{
 
 // Control bits that travel with each part.
 constexpr uint16_t kOwnerBits = kSeOwnerDefaulted;
 constexpr uint16_t kGroupBits = kSeGroupDefaulted;
-constexpr uint16_t kDaclBits = kSeDaclPresent | kSeDaclDefaulted | kSeDaclAutoInheritReq | kSeDaclAutoInherited
-                               | kSeDaclProtected;
-constexpr uint16_t kSaclBits = kSeSaclPresent | kSeSaclDefaulted | kSeSaclAutoInheritReq | kSeSaclAutoInherited
-                               | kSeSaclProtected;
+constexpr uint16_t kDaclBits =
+    kSeDaclPresent | kSeDaclDefaulted | kSeDaclAutoInheritReq | kSeDaclAutoInherited | kSeDaclProtected;
+constexpr uint16_t kSaclBits =
+    kSeSaclPresent | kSeSaclDefaulted | kSeSaclAutoInheritReq | kSeSaclAutoInherited | kSeSaclProtected;
 
 // The SACL reduced to its mandatory label ACEs (or to all others).
 Bytes filterLabels(Span sacl, bool labels)
@@ -1194,19 +1250,23 @@ Bytes selectParts(std::span<const uint8_t> bytes, SECURITY_INFORMATION info)
         group = sd.group;
         control |= sd.control & kGroupBits;
     }
-    if ((info & DACL_SECURITY_INFORMATION) && sd.daclPresent) {
+    // The flags travel with their ACL even when it is absent: Windows keeps
+    // SE_SACL_AUTO_INHERITED on keys without a SACL.
+    if (info & DACL_SECURITY_INFORMATION) {
         dacl = sd.dacl;
-        daclPresent = true;
+        daclPresent = sd.daclPresent;
         control |= sd.control & kDaclBits;
     }
-    if ((info & SACL_SECURITY_INFORMATION) && sd.saclPresent) {
+    if (info & SACL_SECURITY_INFORMATION) {
         sacl = sd.sacl;
-        saclPresent = true;
+        saclPresent = sd.saclPresent;
         control |= sd.control & kSaclBits;
-    } else if ((info & LABEL_SECURITY_INFORMATION) && sd.saclPresent && !sd.sacl.empty()) {
-        labels = filterLabels(sd.sacl, true);
-        sacl = labels;
-        saclPresent = true;
+    } else if (info & LABEL_SECURITY_INFORMATION) {
+        if (sd.saclPresent && !sd.sacl.empty()) {
+            labels = filterLabels(sd.sacl, true);
+            sacl = labels;
+        }
+        saclPresent = sd.saclPresent;
         control |= sd.control & kSaclBits;
     }
     return buildSd(sd.sbz1, control, owner, group, saclPresent, sacl, daclPresent, dacl);
@@ -1289,23 +1349,45 @@ LONG mergeParts(std::span<const uint8_t> current, std::span<const uint8_t> updat
     return ERROR_SUCCESS;
 }
 
-// Root descriptors copied from real Windows 10 hives (the root keys of a
-// SYSTEM hive, an NTUSER.DAT and a SECURITY hive).
-constexpr std::string_view kMachineHiveSddl = "O:BAG:SYD:PAI(A;CI;KA;;;SY)";
-constexpr std::string_view kUserHiveSddl = "O:%USER%G:SYD:PAI(A;CI;KA;;;SY)";
-constexpr std::string_view kSystemOnlySddl = "O:BAG:SYD:PAI(A;CI;KA;;;SY)";
+// Root descriptors as Windows 10 gives them: the SYSTEM hive's root key (and
+// SOFTWARE's, which matches it), the root of a user's NTUSER.DAT, and the
+// root of the SECURITY hive. Each was read from a real hive; the first two
+// convert back to the stored bytes, the third to the same ACEs (the stored
+// ACL has 16 unused bytes). The long SID is the app-package capability
+// Windows grants read access to the registry.
+#define kCapability                                                                                                    \
+    "S-1-15-3-1024-1065365936-1281604716-3511738428-1654721687-432734479-3232135806-4053264122-3456934681"
+constexpr std::string_view kMachineHiveSddl =
+    "O:BAG:SYD:PAI(A;;KR;;;BU)(A;CIIO;GR;;;BU)(A;;KA;;;BA)(A;CIIO;GA;;;BA)(A;;KA;;;SY)(A;CIIO;GA;;;SY)"
+    "(A;;KA;;;BA)(A;CIIO;GA;;;CO)(A;;KR;;;AC)(A;CIIO;GR;;;AC)"
+    "(A;;KR;;;" kCapability ")(A;CIIO;GR;;;" kCapability ")"
+    "S:AINO_ACCESS_CONTROL";
+constexpr std::string_view kUserHiveSddl =
+    "O:BAG:SYD:P(A;OICI;KA;;;%USER%)(A;OICI;KA;;;SY)(A;OICI;KA;;;BA)(A;OICI;KR;;;RC)(A;;KR;;;AC)"
+    "(A;;KR;;;" kCapability ")S:AINO_ACCESS_CONTROL";
+constexpr std::string_view kSystemOnlySddl = "O:BAG:SYD:(A;CI;KA;;;SY)(A;CI;RCWD;;;BA)S:AINO_ACCESS_CONTROL";
+#undef kCapability
 
-Bytes defaultMachineHiveDescriptor() { return *descriptorFromSddl(kMachineHiveSddl); }
+Bytes defaultMachineHiveDescriptor()
+{
+    return *descriptorFromSddl(kMachineHiveSddl);
+}
 
 Bytes defaultUserHiveDescriptor(std::string_view userSid)
 {
+    // Through binary and back, so that no text can slip into the SDDL.
+    auto sid = sidFromString(userSid);
+    if (!sid)
+        return {};
     std::string sddl(kUserHiveSddl);
-    for (std::size_t pos; (pos = sddl.find("%USER%")) != std::string::npos;)
-        sddl.replace(pos, 6, userSid);
+    sddl.replace(sddl.find("%USER%"), 6, sidString(*sid));
     auto sd = descriptorFromSddl(sddl);
     return sd ? *sd : Bytes{};
 }
 
-Bytes systemOnlyDescriptor() { return *descriptorFromSddl(kSystemOnlySddl); }
+Bytes systemOnlyDescriptor()
+{
+    return *descriptorFromSddl(kSystemOnlySddl);
+}
 
 } // namespace vt::security

@@ -11,7 +11,8 @@
 #include <string_view>
 #include <vector>
 
-namespace vt::security {
+namespace vt::security
+{
 
 using Bytes = std::vector<uint8_t>;
 
@@ -48,8 +49,8 @@ inline constexpr uint8_t kFailedAccessAceFlag = 0x80;
 // Who is asking: the user's SID, the groups it belongs to, and whether it
 // holds the backup and restore privileges (which pass every check).
 struct Token {
-    std::string userSid;                 // "S-1-5-21-..."
-    std::vector<std::string> groupSids;  // e.g. "S-1-5-32-544", "S-1-1-0", "S-1-5-11"
+    std::string userSid;                // "S-1-5-21-..."
+    std::vector<std::string> groupSids; // e.g. "S-1-5-32-544", "S-1-1-0", "S-1-5-11"
     bool backupRestorePrivileges = false;
 };
 
@@ -65,9 +66,9 @@ bool isValidDescriptor(std::span<const uint8_t> sd);
 // SDDL text <-> self-relative descriptor. SDDL aliases (BA, SY, WD, CO, ...)
 // and the key rights letters (KA, KR, KW, KX) are understood.
 std::optional<Bytes> descriptorFromSddl(std::string_view sddl);
-std::string descriptorToSddl(std::span<const uint8_t> sd, SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION
-                                                           | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION
-                                                           | SACL_SECURITY_INFORMATION);
+std::string descriptorToSddl(std::span<const uint8_t> sd,
+                             SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                                          DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION);
 
 // Maps GENERIC_* bits of a requested mask to key rights.
 ACCESS_MASK mapGenericKeyRights(ACCESS_MASK mask);
@@ -81,7 +82,8 @@ LONG accessCheck(std::span<const uint8_t> sd, const Token &token, ACCESS_MASK de
 
 // A token with its SIDs already in binary form, for callers that check many
 // keys with the same token (string SIDs are parsed on every call otherwise).
-class PreparedToken {
+class PreparedToken
+{
 public:
     explicit PreparedToken(const Token &token);
     bool backupRestorePrivileges() const { return m_privileged; }
@@ -90,7 +92,7 @@ public:
     std::span<const uint8_t> user() const { return {m_sids.data(), m_userLen}; }
 
 private:
-    Bytes m_sids;               // user, then groups, back to back
+    Bytes m_sids; // user, then groups, back to back
     std::size_t m_userLen = 0;
     bool m_privileged = false;
 };
