@@ -1,0 +1,144 @@
+// Browsing big keys in the main window: expanding a key with 50,000 subkeys
+// and listing a key with 10,000 values. Each should stay under half a second.
+
+#include "app/FormUnitMain.h"
+#include "core/kltRegistry.h"
+#include "platform/vtPlatform.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr int SubkeyCount = 50000;
+constexpr int ValueCount = 10000;
+const char *const BigKeyPath = "\\Software\\VtBenchKeys";
+const char *const ManyValuesPath = "\\Software\\VtBenchValues";
+
+struct Fixture {
+    QTemporaryDir dir;
+    std::unique_ptr<vt::app::TformMain> window;
+
+    Fixture()
+    {
+        vt::platform::SystemOptions options;
+        options.root = dir.path().toStdString() + "/system";
+        if (vt::platform::openSystem(options) != ERROR_SUCCESS) {
+            std::fprintf(stderr, "cannot open a system in %s\n", options.root.c_str());
+            std::exit(1);
+        }
+        TMyRegistry reg;
+        reg.SetRootKey(HKEY_CURRENT_USER);
+        // Every tenth subkey has a child of its own, so the subkey test per
+        // child meets both answers.
+        char name[32];
+        for (int i = 0; i < SubkeyCount; ++i) {
+            std::snprintf(name, sizeof name, "\\Key%05d", (i * 7919) % SubkeyCount);
+            std::string path = std::string(BigKeyPath) + name;
+            if (i % 10 == 0)
+                path += "\\Child";
+            reg.CreateKey(path);
+        }
+        reg.OpenKey(ManyValuesPath, true);
+        for (int i = 0; i < ValueCount; ++i) {
+            std::snprintf(name, sizeof name, "Value%05d", (i * 7919) % ValueCount);
+            switch (i % 4) {
+            case 0:
+                reg.WriteString(name, "Some text of moderate length for value " + std::to_string(i));
+                break;
+            case 1:
+                reg.WriteInteger(name, i);
+                break;
+            case 2: {
+                const unsigned char bytes[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+                reg.WriteBinaryData(name, bytes, sizeof bytes);
+                break;
+            }
+            default:
+                reg.WriteMultiString(name, "first\r\nsecond\r\n");
+                break;
+            }
+        }
+        reg.CloseKey();
+        window = std::make_unique<vt::app::TformMain>();
+        window->show();
+    }
+    ~Fixture()
+    {
+        window.reset();
+        vt::platform::closeSystem();
+    }
+};
+
+Fixture &fixture()
+{
+    static Fixture f;
+    return f;
+}
+
+QTreeWidgetItem *bigKeyNode(vt::app::TformMain &w)
+{
+    w.GoToKey(QStringLiteral("HKEY_CURRENT_USER\\Software"));
+    QTreeWidgetItem *software = w.tvKeys->currentItem();
+    return w.FindChildNode(software, QStringLiteral("VtBenchKeys"));
+}
+
+void BM_ExpandKeyWith50000Subkeys(benchmark::State &state)
+{
+    vt::app::TformMain &w = *fixture().window;
+    QTreeWidgetItem *node = bigKeyNode(w);
+    if (!node) {
+        state.SkipWithError("key node not found");
+        return;
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        qDeleteAll(node->takeChildren());
+        node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+        state.ResumeTiming();
+        w.tvKeysExpanding(node);
+        if (node->childCount() != SubkeyCount) {
+            state.SkipWithError("wrong number of children");
+            break;
+        }
+    }
+    state.counters["children"] = node->childCount();
+}
+BENCHMARK(BM_ExpandKeyWith50000Subkeys)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_FillValueListWith10000Values(benchmark::State &state)
+{
+    vt::app::TformMain &w = *fixture().window;
+    for (auto _ : state) {
+        w.FillValueList(HKEY_CURRENT_USER, ManyValuesPath, 0);
+        if (w.lvData->topLevelItemCount() != ValueCount + 1) {
+            state.SkipWithError("wrong number of rows");
+            break;
+        }
+    }
+    state.counters["rows"] = w.lvData->topLevelItemCount();
+}
+BENCHMARK(BM_FillValueListWith10000Values)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    fixture();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
