@@ -1,0 +1,242 @@
+#include "regfile/RegFileText.h"
+
+#include "core/zoStrings.h"
+
+namespace {
+
+const char HexDigits[] = "0123456789ABCDEF";
+
+void appendHexByte(uint8_t b, std::string &out)
+{
+    out.push_back(HexDigits[b >> 4]);
+    out.push_back(HexDigits[b & 15]);
+}
+
+// Decodes one UTF-8 sequence at p[i]; a byte that starts none comes back as
+// U+DC00 + byte so that it survives the trip through UTF-16.
+char32_t decodeUtf8(const unsigned char *p, size_t n, size_t &i)
+{
+    const unsigned char b = p[i];
+    auto cont = [&](size_t k) { return i + k < n && (p[i + k] & 0xC0) == 0x80; };
+    if (b < 0x80) {
+        i += 1;
+        return b;
+    }
+    if ((b & 0xE0) == 0xC0 && b >= 0xC2 && cont(1)) {
+        char32_t c = ((b & 0x1F) << 6) | (p[i + 1] & 0x3F);
+        i += 2;
+        return c;
+    }
+    if ((b & 0xF0) == 0xE0 && cont(1) && cont(2)) {
+        char32_t c = ((b & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F);
+        if (c >= 0x800) {
+            i += 3;
+            return c;
+        }
+    }
+    if ((b & 0xF8) == 0xF0 && cont(1) && cont(2) && cont(3)) {
+        char32_t c = ((b & 0x07) << 18) | ((p[i + 1] & 0x3F) << 12) | ((p[i + 2] & 0x3F) << 6) | (p[i + 3] & 0x3F);
+        if (c >= 0x10000 && c <= 0x10FFFF) {
+            i += 4;
+            return c;
+        }
+    }
+    i += 1;
+    return 0xDC00 | b;
+}
+
+template <typename Unit> void encodeUtf16(std::string_view text, Unit unit)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    for (size_t i = 0; i < text.size();) {
+        char32_t c = decodeUtf8(p, text.size(), i);
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            unit(static_cast<char16_t>(0xD800 + (c >> 10)));
+            unit(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else {
+            unit(static_cast<char16_t>(c));
+        }
+    }
+}
+
+void putUtf8(char32_t c, std::string &out)
+{
+    if (c >= 0xDC80 && c <= 0xDCFF) { // a byte that was not UTF-8
+        out.push_back(static_cast<char>(c & 0xFF));
+    } else if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+template <typename Get> std::string decodeUtf16(size_t n, Get unitAt)
+{
+    std::string out;
+    out.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        char32_t u = unitAt(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
+            char32_t v = unitAt(i + 1);
+            if (v >= 0xDC00 && v <= 0xDFFF) {
+                putUtf8(0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00), out);
+                ++i;
+                continue;
+            }
+        }
+        putUtf8(u, out);
+    }
+    return out;
+}
+
+} // namespace
+
+std::string EscapeRegString(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            out.push_back('\\');
+        out.push_back(c);
+    }
+    return out;
+}
+
+std::string UnescapeRegString(std::string_view text)
+{
+    std::string pass;
+    pass.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        pass.push_back(text[i]);
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\')
+            ++i;
+    }
+    std::string out;
+    out.reserve(pass.size());
+    for (size_t i = 0; i < pass.size(); ++i) {
+        if (pass[i] == '\\' && i + 1 < pass.size() && pass[i + 1] == '"')
+            continue;
+        out.push_back(pass[i]);
+    }
+    return out;
+}
+
+std::string FormatHexList(const uint8_t *data, size_t size, size_t startColumn)
+{
+    std::string out;
+    out.reserve(size * 3 + size / 8);
+    size_t column = startColumn;
+    for (size_t i = 0; i < size; ++i) {
+        appendHexByte(data[i], out);
+        if (i + 1 == size)
+            break;
+        out.push_back(',');
+        column += 3;
+        if (column > 76) {
+            out.append("\\\r\n  ");
+            column = 2;
+        }
+    }
+    return out;
+}
+
+std::string FormatHexList(const TRegByteArray &data, size_t startColumn)
+{
+    return FormatHexList(data.data(), data.size(), startColumn);
+}
+
+TRegByteArray HexListToBytes(std::string_view dataPart)
+{
+    size_t colon = dataPart.find(':');
+    std::string_view list = colon == std::string_view::npos ? dataPart : dataPart.substr(colon + 1);
+    TRegByteArray out;
+    out.reserve(list.size() / 3 + 1);
+    int high = -1;
+    for (char c : list) {
+        if (c == ',' || c == ' ' || c == '\t')
+            continue;
+        int v = HexDigitValue(c);
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(static_cast<uint8_t>(high * 16 + v));
+            high = -1;
+        }
+    }
+    return out;
+}
+
+TRegByteArray HexListToStringData(std::string_view dataPart, bool utf16)
+{
+    TRegByteArray bytes = HexListToBytes(dataPart);
+    if (!utf16 || bytes.size() % 2 != 0)
+        return bytes;
+    std::string text = Utf16leBytesToUtf8(bytes.data(), bytes.size());
+    return TRegByteArray(text.begin(), text.end());
+}
+
+std::string HexListToText(std::string_view dataPart, THexTextEncoding encoding)
+{
+    TRegByteArray bytes = HexListToBytes(dataPart);
+    std::string text;
+    const size_t n = bytes.size();
+    const bool lastThreeZero = n >= 3 && bytes[n - 1] == 0 && bytes[n - 2] == 0 && bytes[n - 3] == 0;
+    if (encoding == THexTextEncoding::Utf16 && n % 2 == 0) {
+        text = Utf16leBytesToUtf8(bytes.data(), n);
+    } else if (encoding == THexTextEncoding::Guess && lastThreeZero) {
+        for (size_t i = 0; i < n; i += 2)
+            text.push_back(static_cast<char>(bytes[i]));
+    } else {
+        text.assign(bytes.begin(), bytes.end());
+    }
+    if (text.size() >= 2 && text[text.size() - 1] == 0 && text[text.size() - 2] == 0)
+        text.resize(text.size() - 2);
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != 0)
+            out.push_back(text[i]);
+        else if (i + 1 < text.size())
+            out.append("\r\n");
+    }
+    return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    encodeUtf16(text, [&](char16_t u) { out.push_back(u); });
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text)
+{
+    return decodeUtf16(text.size(), [&](size_t i) { return static_cast<char32_t>(text[i]); });
+}
+
+void AppendUtf16le(std::string_view text, std::string &out)
+{
+    out.reserve(out.size() + text.size() * 2);
+    encodeUtf16(text, [&](char16_t u) {
+        out.push_back(static_cast<char>(u & 0xFF));
+        out.push_back(static_cast<char>(u >> 8));
+    });
+}
+
+std::string Utf16leBytesToUtf8(const uint8_t *data, size_t size)
+{
+    return decodeUtf16(size / 2, [&](size_t i) { return static_cast<char32_t>(data[2 * i] | (data[2 * i + 1] << 8)); });
+}
