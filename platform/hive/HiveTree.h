@@ -22,6 +22,7 @@ struct Value {
     uint32_t type = 0;          // REG_* code as stored (any 32-bit number)
     std::vector<uint8_t> data;  // raw bytes; strings are UTF-16LE as in the hive
     bool nameCompressed = true; // stored as Latin-1 rather than UTF-16LE
+    uint16_t flags = 0;         // vk flags other than name compression (0x0002: tombstone of a layered hive)
 };
 
 struct Key {

@@ -169,6 +169,7 @@ bool Reader::readValue(uint32_t off, Value &v)
         return false;
     const uint16_t flags = rd16(c.data() + 16);
     v.nameCompressed = (flags & kValueCompName) != 0;
+    v.flags = flags & ~kValueCompName;
     if (v.nameCompressed)
         appendLatin1(v.name, c.data() + kVkFixed, nameLen);
     else

@@ -167,12 +167,13 @@ uint32_t Writer::writeData(const std::vector<uint8_t> &data, uint32_t &sizeField
         std::memcpy(at(off) + 4, data.data(), n);
         return off;
     }
-    // Big data: a db header, a list of segment cells, each a full 16344 bytes but the last.
+    // Big data: a db header and a list of segment cells. Every segment cell is
+    // full size, the last too, as Windows allocates them; peers rely on it.
     const uint32_t db = alloc(8);
     const uint32_t list = alloc(segments * 4);
     for (size_t i = 0; i < segments; ++i) {
         const size_t take = std::min<size_t>(kBigDataSegment, n - i * kBigDataSegment);
-        const uint32_t seg = alloc(take);
+        const uint32_t seg = alloc(kBigDataSegment);
         std::memcpy(at(seg) + 4, data.data() + i * kBigDataSegment, take);
         wr32(at(list) + 4 + 4 * i, seg);
     }
@@ -199,7 +200,9 @@ uint32_t Writer::writeValues(const Key &key, uint32_t &maxName, uint32_t &maxDat
         maxName = std::max<uint32_t>(maxName, static_cast<uint32_t>(name.size() * 2));
         maxData = std::max<uint32_t>(maxData, static_cast<uint32_t>(v.data.size()));
         uint32_t sizeField = 0;
-        const uint32_t dataOff = writeData(v.data, sizeField);
+        // A tombstone carries no data at all, not even inline, as Windows writes it.
+        const bool tombstone = (v.flags & 0x0002) && v.data.empty();
+        const uint32_t dataOff = tombstone ? kNoCell : writeData(v.data, sizeField);
         const uint32_t vk = alloc(kVkFixed + nameBytes);
         uint8_t *p = at(vk) + 4;
         p[0] = 'v';
@@ -208,7 +211,7 @@ uint32_t Writer::writeValues(const Key &key, uint32_t &maxName, uint32_t &maxDat
         wr32(p + 4, sizeField);
         wr32(p + 8, dataOff);
         wr32(p + 12, v.type);
-        wr16(p + 16, comp ? kValueCompName : 0);
+        wr16(p + 16, static_cast<uint16_t>((v.flags & ~kValueCompName) | (comp ? kValueCompName : 0)));
         for (size_t i = 0; i < name.size(); ++i) {
             if (comp)
                 p[kVkFixed + i] = static_cast<uint8_t>(name[i]);
