@@ -1,0 +1,102 @@
+#include "cli/CliApp.h"
+
+#include "cli/Verbs.h"
+#include "platform/vtPlatform.h"
+
+#include <cctype>
+#include <ostream>
+
+namespace vt::cli {
+
+const std::vector<VerbEntry> &verbTable()
+{
+    // One line per verb. Registry files: register "export" and "import" here,
+    // e.g. {"export", [] { return std::make_unique<ExportCommand>(); }}.
+    static const std::vector<VerbEntry> table = {
+        {"query", [] { return std::make_unique<QueryCommand>(); }},
+        {"add", [] { return std::make_unique<AddCommand>(); }},
+        {"delete", [] { return std::make_unique<DeleteCommand>(); }},
+        {"copy", [] { return std::make_unique<CopyCommand>(); }},
+        {"load", [] { return std::make_unique<LoadCommand>(); }},
+        {"unload", [] { return std::make_unique<UnloadCommand>(); }},
+        {"summary", [] { return std::make_unique<SummaryCommand>(); }},
+    };
+    return table;
+}
+
+std::unique_ptr<Command> createCommand(const std::string &verb)
+{
+    std::string name = verb;
+    for (char &c : name)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (const VerbEntry &entry : verbTable())
+        if (name == entry.name)
+            return entry.create();
+    return nullptr;
+}
+
+namespace {
+
+void printUsage(std::ostream &out)
+{
+    out << "Usage: vantrel-cli [--system DIR] OPERATION [parameters]\n\nOperations:\n ";
+    for (const VerbEntry &entry : verbTable()) {
+        std::string upper = entry.name;
+        for (char &c : upper)
+            c = char(std::toupper(static_cast<unsigned char>(c)));
+        out << " " << upper;
+    }
+    out << "\n\nFor help on an operation: vantrel-cli OPERATION /?\n"
+           "The system root is DIR, else the environment variable VANTREL_SYSTEM, else the default.\n";
+}
+
+} // namespace
+
+int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream &out, std::ostream &err)
+{
+    size_t i = 0;
+    vt::platform::SystemOptions options;
+    while (i < args.size() && args[i].rfind("--", 0) == 0) {
+        if (args[i] == "--system" && i + 1 < args.size()) {
+            options.root = args[i + 1];
+            i += 2;
+        } else if (args[i] == "--help") {
+            printUsage(out);
+            return 0;
+        } else {
+            err << "ERROR: Invalid option " << args[i] << ".\n";
+            printUsage(err);
+            return 1;
+        }
+    }
+    if (i >= args.size()) {
+        printUsage(err);
+        return 1;
+    }
+    const std::string verb = args[i];
+    if (switchName(verb) == "?" || switchName(verb) == "h") {
+        printUsage(out);
+        return 0;
+    }
+    std::unique_ptr<Command> command = createCommand(verb);
+    if (!command) {
+        err << "ERROR: Invalid syntax.\nType \"REG /?\" for usage.\n";
+        return 1;
+    }
+    const std::vector<std::string> rest(args.begin() + std::ptrdiff_t(i + 1), args.end());
+    const bool help = rest.size() == 1 && (switchName(rest[0]) == "?" || switchName(rest[0]) == "h");
+    if (!help) {
+        if (const LONG rc = vt::platform::openSystem(options); rc != ERROR_SUCCESS) {
+            err << "ERROR: The system at '" << (options.root.empty() ? vt::platform::defaultSystemRoot() : options.root)
+                << "' could not be opened: " << errorText(rc) << "\n";
+            return 1;
+        }
+    }
+    command->setInput(&in);
+    const int code = command->execute(rest, out, err);
+    if (!help)
+        vt::platform::closeSystem();
+    return code;
+}
+
+} // namespace vt::cli

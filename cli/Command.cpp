@@ -1,0 +1,168 @@
+#include "cli/Command.h"
+
+#include "core/kltRegistry.h"
+
+#include <cctype>
+#include <iostream>
+
+namespace vt::cli {
+
+namespace {
+
+std::string lower(std::string s)
+{
+    for (char &c : s)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+} // namespace
+
+bool Command::confirm(const std::string &question, std::ostream &out)
+{
+    std::istream &in = m_in ? *m_in : std::cin;
+    for (;;) {
+        out << question << std::flush;
+        std::string answer;
+        if (!std::getline(in, answer)) {
+            out << "\n";
+            return false;
+        }
+        const std::string a = lower(answer);
+        if (a == "y" || a == "yes")
+            return true;
+        if (a == "n" || a == "no")
+            return false;
+    }
+}
+
+int Command::invalidSyntax(std::ostream &err) const
+{
+    err << "ERROR: Invalid syntax.\nType \"REG " << name() << " /?\" for usage.\n";
+    return 1;
+}
+
+int Command::invalidKeyName(std::ostream &err) const
+{
+    err << "ERROR: Invalid key name.\nType \"REG " << name() << " /?\" for usage.\n";
+    return 1;
+}
+
+int Command::notFound(std::ostream &err) const
+{
+    err << "ERROR: The system was unable to find the specified registry key or value.\n";
+    return 1;
+}
+
+int Command::success(std::ostream &out) const
+{
+    out << "The operation completed successfully.\n";
+    return 0;
+}
+
+// Declining a prompt leaves the registry as it was; scripts see exit code 1
+// so that an unanswered prompt does not pass for a done change.
+int Command::cancelled(std::ostream &out) const
+{
+    out << "The operation was canceled by the user.\n";
+    return 1;
+}
+
+int Command::failure(std::ostream &err, LONG code)
+{
+    err << "ERROR: " << errorText(code) << "\n";
+    return 1;
+}
+
+bool parseKeyArg(const std::string &text, KeyArg &key)
+{
+    static const struct {
+        const char *name;
+        HKEY root;
+    } roots[] = {
+        {"hklm", HKEY_LOCAL_MACHINE},         {"hkey_local_machine", HKEY_LOCAL_MACHINE},
+        {"hkcu", HKEY_CURRENT_USER},          {"hkey_current_user", HKEY_CURRENT_USER},
+        {"hkcr", HKEY_CLASSES_ROOT},          {"hkey_classes_root", HKEY_CLASSES_ROOT},
+        {"hku", HKEY_USERS},                  {"hkus", HKEY_USERS},
+        {"hkey_users", HKEY_USERS},           {"hkcc", HKEY_CURRENT_CONFIG},
+        {"hkey_current_config", HKEY_CURRENT_CONFIG},
+    };
+    const size_t slash = text.find('\\');
+    const std::string rootName = lower(text.substr(0, slash));
+    key = KeyArg();
+    for (const auto &r : roots)
+        if (rootName == r.name)
+            key.root = r.root;
+    if (!key.root)
+        return false;
+    std::string path = slash == std::string::npos ? std::string() : text.substr(slash + 1);
+    while (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    // Empty components would address a different key than the one named.
+    if (!path.empty() && (path.front() == '\\' || path.find("\\\\") != std::string::npos))
+        return false;
+    key.path = path;
+    key.fullName = RootKeyToName(key.root) + (path.empty() ? "" : "\\" + path);
+    return true;
+}
+
+std::string switchName(const std::string &word)
+{
+    if (word.size() < 2 || (word[0] != '/' && word[0] != '-'))
+        return {};
+    return lower(word.substr(1));
+}
+
+std::string errorText(LONG code)
+{
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+        return "The system cannot find the file specified.";
+    case ERROR_PATH_NOT_FOUND:
+        return "The system cannot find the path specified.";
+    case ERROR_ACCESS_DENIED:
+        return "Access is denied.";
+    case ERROR_INVALID_HANDLE:
+        return "The handle is invalid.";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return "Not enough memory resources are available to process this command.";
+    case ERROR_SHARING_VIOLATION:
+        return "The process cannot access the file because it is being used by another process.";
+    case ERROR_INVALID_PARAMETER:
+        return "The parameter is incorrect.";
+    case ERROR_ALREADY_EXISTS:
+        return "Cannot create a file when that file already exists.";
+    case ERROR_BADDB:
+        return "The configuration registry database is corrupt.";
+    case ERROR_BADKEY:
+        return "The configuration registry key is invalid.";
+    case ERROR_CANTOPEN:
+        return "The configuration registry key could not be opened.";
+    case ERROR_CANTREAD:
+        return "The configuration registry key could not be read.";
+    case ERROR_CANTWRITE:
+        return "The configuration registry key could not be written.";
+    case ERROR_REGISTRY_CORRUPT:
+        return "The registry is corrupted. The structure of one of the files containing registry data is "
+               "corrupted, or the system's memory image of the file is corrupted, or the file could not be "
+               "recovered because the alternate copy or log was absent or corrupted.";
+    case ERROR_REGISTRY_IO_FAILED:
+        return "An I/O operation initiated by the registry failed unrecoverably.";
+    case ERROR_NOT_REGISTRY_FILE:
+        return "The system has attempted to load or restore a file into the registry, but the specified file is "
+               "not in a registry file format.";
+    case ERROR_KEY_DELETED:
+        return "Illegal operation attempted on a registry key that has been marked for deletion.";
+    case ERROR_KEY_HAS_CHILDREN:
+        return "Cannot create a symbolic link in a registry key that already has subkeys or values.";
+    case ERROR_PRIVILEGE_NOT_HELD:
+        return "A required privilege is not held by the client.";
+    case ERROR_BUSY:
+        return "The requested resource is in use.";
+    default:
+        return "Error " + std::to_string(code) + ".";
+    }
+}
+
+} // namespace vt::cli

@@ -1,0 +1,58 @@
+// The command-line tool's verbs: one class per verb, each testable in
+// process with its own input and output streams.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vt::cli {
+
+class Command {
+public:
+    virtual ~Command() = default;
+
+    // args are the words after the verb. Returns the exit code.
+    virtual int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) = 0;
+
+    // Upper-case verb name as shown in messages ("QUERY").
+    virtual std::string name() const = 0;
+    virtual std::string usage() const = 0;
+
+    // Where Yes/No answers come from; std::cin unless set.
+    void setInput(std::istream *in) { m_in = in; }
+
+protected:
+    // Prints the question and reads Yes/No answers; end of input is No.
+    bool confirm(const std::string &question, std::ostream &out);
+
+    int invalidSyntax(std::ostream &err) const;
+    int invalidKeyName(std::ostream &err) const;
+    int notFound(std::ostream &err) const;
+    int success(std::ostream &out) const;
+    int cancelled(std::ostream &out) const;
+    static int failure(std::ostream &err, LONG code);
+
+    std::istream *m_in = nullptr;
+};
+
+// A key given on the command line: ROOT\path with any of the short or full
+// root names, letters in any case.
+struct KeyArg {
+    HKEY root = nullptr;
+    std::string path;     // below the root, no leading or trailing backslash
+    std::string fullName; // root's full name, then "\" and the path as given
+};
+bool parseKeyArg(const std::string &text, KeyArg &key);
+
+// A switch ("/v", "-V") without its lead character, lower-cased; empty when
+// the word is not a switch.
+std::string switchName(const std::string &word);
+
+// The system's text for an error code, as "ERROR: " lines print it.
+std::string errorText(LONG code);
+
+} // namespace vt::cli

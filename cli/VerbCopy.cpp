@@ -1,0 +1,130 @@
+// copy KEY1 KEY2 [/s] [/f]
+#include "cli/Verbs.h"
+
+#include "core/kltRegistry.h"
+
+#include <cctype>
+#include <ostream>
+
+namespace vt::cli {
+
+namespace {
+
+std::string folded(std::string s)
+{
+    for (char &c : s)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+} // namespace
+
+std::string CopyCommand::usage() const
+{
+    return "REG COPY KeyName1 KeyName2 [/s] [/f]\n"
+           "\n"
+           "  KeyName1  the source key, ROOTKEY\\SubKey\n"
+           "  KeyName2  the target key; created when missing\n"
+           "  /s        copy all subkeys and their values as well\n"
+           "  /f        overwrite existing values without asking\n";
+}
+
+int CopyCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
+{
+    if (args.size() == 1 && (switchName(args[0]) == "?" || switchName(args[0]) == "h")) {
+        out << usage();
+        return 0;
+    }
+    if (args.size() < 2)
+        return invalidSyntax(err);
+    KeyArg from, to;
+    if (!parseKeyArg(args[0], from) || !parseKeyArg(args[1], to))
+        return invalidKeyName(err);
+    bool recurse = false, force = false;
+    for (size_t i = 2; i < args.size(); ++i) {
+        const std::string sw = switchName(args[i]);
+        if (sw == "s" && !recurse)
+            recurse = true;
+        else if (sw == "f" && !force)
+            force = true;
+        else
+            return invalidSyntax(err);
+    }
+    const std::string fromPath = folded(from.path), toPath = folded(to.path);
+    if (from.root == to.root && fromPath == toPath) {
+        err << "ERROR: The source and destination keys cannot be the same.\n";
+        return 1;
+    }
+    // A target inside the source would be copied into itself over and over.
+    if (recurse && from.root == to.root && (fromPath.empty() || toPath.rfind(fromPath + "\\", 0) == 0)) {
+        err << "ERROR: The destination key cannot be below the source key.\n";
+        return 1;
+    }
+    TMyRegistry probe;
+    probe.SetRootKey(from.root);
+    if (!probe.KeyExists("\\" + from.path))
+        return notFound(err);
+
+    bool overwriteAll = force;
+    struct Copier {
+        CopyCommand &self;
+        std::ostream &out;
+        std::ostream &err;
+        bool &overwriteAll;
+        bool recurse;
+        LONG failed = ERROR_SUCCESS;
+
+        void copy(HKEY srcRoot, const std::string &srcPath, HKEY dstRoot, const std::string &dstPath)
+        {
+            TMyRegistry src, dst;
+            src.SetRootKey(srcRoot);
+            dst.SetRootKey(dstRoot);
+            if (!src.OpenKeyReadOnly("\\" + srcPath)) {
+                failed = ERROR_ACCESS_DENIED;
+                return;
+            }
+            if (!dst.OpenKey("\\" + dstPath, true)) {
+                failed = ERROR_ACCESS_DENIED;
+                return;
+            }
+            std::vector<std::string> names;
+            src.GetValueNames(names);
+            for (const std::string &name : names) {
+                uint32_t code = 0;
+                TRegByteArray data;
+                if (!src.readValue(name, code, data)) {
+                    failed = ERROR_CANTREAD;
+                    continue;
+                }
+                if (!overwriteAll && dst.ValueExists(name) &&
+                    !self.ask("Value " + (name.empty() ? std::string("(Default)") : name) +
+                                  " exists, overwrite(Yes/No)? ",
+                              out))
+                    continue;
+                try {
+                    dst.writeValue(name, code, data);
+                } catch (const ERegistryException &) {
+                    failed = ERROR_CANTWRITE;
+                }
+            }
+            if (!recurse)
+                return;
+            std::vector<std::string> subkeys;
+            src.GetKeyNames(subkeys);
+            for (const std::string &sub : subkeys)
+                copy(srcRoot, srcPath.empty() ? sub : srcPath + "\\" + sub, dstRoot,
+                     dstPath.empty() ? sub : dstPath + "\\" + sub);
+        }
+    } copier{*this, out, err, overwriteAll, recurse};
+    copier.copy(from.root, from.path, to.root, to.path);
+    if (copier.failed != ERROR_SUCCESS)
+        return failure(err, copier.failed);
+    return success(out);
+}
+
+bool CopyCommand::ask(const std::string &question, std::ostream &out)
+{
+    return confirm(question, out);
+}
+
+} // namespace vt::cli

@@ -1,0 +1,98 @@
+// delete KEY [/v NAME | /ve | /va] [/f]
+#include "cli/Verbs.h"
+
+#include "core/kltRegistry.h"
+
+#include <ostream>
+
+namespace vt::cli {
+
+std::string DeleteCommand::usage() const
+{
+    return "REG DELETE KeyName [/v ValueName | /ve | /va] [/f]\n"
+           "\n"
+           "  KeyName  ROOTKEY\\SubKey, ROOTKEY one of HKLM, HKCU, HKCR, HKU, HKCC\n"
+           "  /v       the value to delete\n"
+           "  /ve      the default value (the value without a name)\n"
+           "  /va      every value of the key; its subkeys stay\n"
+           "  /f       delete without asking\n"
+           "Without /v, /ve or /va the key is deleted with all its subkeys.\n";
+}
+
+int DeleteCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
+{
+    if (args.size() == 1 && (switchName(args[0]) == "?" || switchName(args[0]) == "h")) {
+        out << usage();
+        return 0;
+    }
+    if (args.empty())
+        return invalidSyntax(err);
+    KeyArg key;
+    if (!parseKeyArg(args[0], key))
+        return invalidKeyName(err);
+    bool haveValue = false, valueEmpty = false, allValues = false, force = false;
+    std::string valueName;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string sw = switchName(args[i]);
+        if (sw == "v" && !haveValue && i + 1 < args.size()) {
+            haveValue = true;
+            valueName = args[++i];
+        } else if (sw == "ve" && !valueEmpty)
+            valueEmpty = true;
+        else if (sw == "va" && !allValues)
+            allValues = true;
+        else if (sw == "f" && !force)
+            force = true;
+        else
+            return invalidSyntax(err);
+    }
+    if (int(haveValue) + int(valueEmpty) + int(allValues) > 1)
+        return invalidSyntax(err);
+    const bool wholeKey = !haveValue && !valueEmpty && !allValues;
+    // A root key is never deleted.
+    if (wholeKey && key.path.empty())
+        return invalidKeyName(err);
+
+    TMyRegistry reg;
+    reg.SetRootKey(key.root);
+    if (!reg.KeyExists("\\" + key.path))
+        return notFound(err);
+
+    if (wholeKey) {
+        if (!force && !confirm("Permanently delete the registry key " + key.fullName + " (Yes/No)? ", out))
+            return cancelled(out);
+        if (!reg.DeleteKey("\\" + key.path) || reg.KeyExists("\\" + key.path))
+            return failure(err, ERROR_ACCESS_DENIED);
+        return success(out);
+    }
+
+    if (!reg.OpenKey("\\" + key.path, false)) {
+        if (!reg.OpenKeyReadOnly("\\" + key.path))
+            return notFound(err);
+        return failure(err, ERROR_ACCESS_DENIED);
+    }
+    if (allValues) {
+        if (!force && !confirm("Delete all values under the registry key " + key.fullName + " (Yes/No)? ", out))
+            return cancelled(out);
+        std::vector<std::string> names;
+        reg.GetValueNames(names);
+        for (const std::string &name : names) {
+            const LONG rc = RegDeleteValueA(reg.CurrentKey(), name.c_str());
+            if (rc != ERROR_SUCCESS)
+                return failure(err, rc);
+        }
+        return success(out);
+    }
+    if (!reg.ValueExists(valueName))
+        return notFound(err);
+    if (!force && !confirm("Delete the registry value " + (valueName.empty() ? std::string("(Default)") : valueName) +
+                               " (Yes/No)? ",
+                           out))
+        return cancelled(out);
+    const LONG rc = RegDeleteValueA(reg.CurrentKey(), valueName.c_str());
+    if (rc != ERROR_SUCCESS)
+        return failure(err, rc);
+    return success(out);
+}
+
+} // namespace vt::cli
