@@ -1,0 +1,182 @@
+// The registry engine's internal state, shared by the registry functions, the
+// system setup and the journal. Not part of the platform's public interface.
+#pragma once
+
+#include "platform/hive/HiveTree.h"
+#include "platform/security/SecurityDescriptor.h"
+#include "platform/vtPlatform.h"
+#include "platform/win32.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vt::platform::detail {
+
+using vt::hive::Key;
+using vt::hive::Value;
+
+// nk flags the engine itself interprets.
+inline constexpr uint16_t kKeyHiveEntry = 0x0004;
+inline constexpr uint16_t kKeyNoDelete = 0x0008;
+inline constexpr uint16_t kKeySymLink = 0x0010;
+
+// A hive attached below HKLM or HKU. Its root key is owned by the virtual root
+// and carries the mount name; the hive's own root name is kept here.
+struct Mount {
+    std::string name;     // "SYSTEM", ".DEFAULT", a SID, or the name given to RegLoadKeyA
+    Key *virtualRoot = nullptr;
+    Key *root = nullptr;
+    std::string rootName; // the root key name stored in the file
+    vt::hive::Hive header; // header fields only; root is empty
+    std::string file;     // native path; empty for a hive that lives in memory only
+    bool loaded = false;  // mounted by RegLoadKeyA (and may be unloaded)
+    bool dirty = false;   // changed since the file was last written
+};
+
+// Which part of the registry a location is in, for the views and the merge.
+enum class Space : uint8_t {
+    Plain,    // anywhere without view or merge rules
+    Software, // inside HKLM\SOFTWARE: `logical` is the path below it as the caller sees it
+    Classes,  // HKEY_CLASSES_ROOT: `logical` is the path below Classes, both sides
+    PerfData, // HKEY_PERFORMANCE_DATA: opens, holds nothing
+};
+
+struct Location {
+    Key *key = nullptr;     // the key operations act on
+    Key *machine = nullptr; // Classes: the machine side (may be null)
+    Key *user = nullptr;    // Classes: the user's side (may be null; wins when present)
+    Space space = Space::Plain;
+    std::string logical;    // upper-cased components joined by '\'
+};
+
+// One change-notification registration; it ends when it fires.
+struct Event;
+struct Registration {
+    Key *key = nullptr;
+    bool subtree = false;
+    DWORD filter = 0;
+    std::shared_ptr<Event> event;
+    uintptr_t handle = 0; // the key handle it was registered through
+};
+
+struct Event {
+    bool manualReset = false;
+    bool signaled = false;
+};
+
+// Events live in one table guarded by one mutex and one condition variable:
+// waits on several events at once stay simple, and there are few events.
+std::shared_ptr<Event> eventFromHandle(HANDLE h);
+void signalEvent(const std::shared_ptr<Event> &e);
+HANDLE createEvent(bool manualReset, bool initialState);
+
+struct System;
+// Persistence hooks (System.cpp). They run under the exclusive lock, after the
+// change is made in memory; a false result means the change could not be made
+// durable (the caller reports ERROR_REGISTRY_IO_FAILED).
+struct JournalRecord;
+bool journalCreateKey(System &s, const Key &key);
+bool journalDeleteKey(System &s, const Key &parent, std::string_view name);
+bool journalSetValue(System &s, const Key &key, const Value &value);
+bool journalDeleteValue(System &s, const Key &key, std::string_view name);
+bool journalSetSecurity(System &s, const Key &key);
+LONG checkpoint(System &s);
+// Brings in what other processes appended to the journal (shared lock not held).
+void catchUp(System &s);
+
+// Open key handles. Slots live in fixed chunks so a lookup needs no lock; a
+// handle value carries the slot's generation, so a stale value is refused.
+struct Slot {
+    std::atomic<uint32_t> generation{1};
+    bool used = false;
+    bool deleted = false;
+    bool view32 = false;
+    ACCESS_MASK granted = 0;
+    Location loc;
+    // Cursor of the last merged enumeration, so walking HKCR is linear.
+    std::mutex enumMutex;
+    DWORD enumIndex = ~0u;
+    size_t enumMachine = 0, enumUser = 0;
+};
+
+class HandleTable {
+public:
+    static constexpr size_t kChunkBits = 12;
+    static constexpr size_t kChunks = 1024;
+    HandleTable();
+    ~HandleTable();
+    HKEY allocate(Location loc, ACCESS_MASK granted, bool view32);
+    Slot *lookup(HKEY h) const;
+    bool release(HKEY h);
+    template <typename F> void forEachUsed(F f)
+    {
+        std::lock_guard g(m_mutex);
+        for (size_t i = 0; i < m_count; ++i) {
+            Slot &slot = at(i);
+            if (slot.used)
+                f(slot, i);
+        }
+    }
+    HKEY valueOf(size_t index) const;
+
+private:
+    Slot &at(size_t i) const { return m_chunks[i >> kChunkBits].load(std::memory_order_acquire)[i & ((1u << kChunkBits) - 1)]; }
+    std::mutex m_mutex;
+    std::atomic<Slot *> m_chunks[kChunks];
+    size_t m_count = 0;
+    std::vector<uint32_t> m_free;
+};
+
+struct System {
+    std::shared_mutex lock;
+    HandleTable handles;
+    SystemOptions options;
+    std::string root;
+    std::string userName;
+    std::string userSid;
+    vt::security::Token token;
+    std::unique_ptr<vt::security::PreparedToken> prepared;
+
+    std::unique_ptr<Key> machine; // \REGISTRY\MACHINE
+    std::unique_ptr<Key> users;   // \REGISTRY\USER
+    std::vector<std::unique_ptr<Mount>> mounts;
+
+    std::mutex notifyMutex;
+    std::vector<Registration> registrations;
+
+    // Persistence state (System.cpp).
+    int journalFd = -1;
+    int lockFd = -1;
+    uint64_t journalSize = 0;
+    bool persistent = false;
+    bool replaying = false;
+};
+
+// The open system (opened on first use) with its lock held as asked.
+System &current();
+System *currentIfOpen();
+
+// Engine helpers used by the setup and the journal (Registry.cpp).
+Mount *mountOf(System &s, const Key *key);
+std::unique_ptr<Key> newKey(std::string_view name, uint64_t time);
+Key *insertSubkey(Key &parent, std::unique_ptr<Key> child);
+void removeSubkey(System &s, Key &parent, Key *child); // invalidates handles into it
+void setValue(Key &key, std::string_view name, uint32_t type, std::vector<uint8_t> data);
+bool deleteValue(Key &key, std::string_view name);
+Value *findValue(Key &key, std::string_view name);
+Key *findChild(const Key &key, std::string_view name);
+std::string keyPath(const Key &key); // "MACHINE\SOFTWARE\..." as stored (case kept)
+Key *keyFromPath(System &s, std::string_view path);
+void markDirty(System &s, const Key &key);
+void fireNotifications(System &s, Key *key, DWORD kind);
+void attachMount(System &s, std::unique_ptr<Mount> m, std::unique_ptr<Key> root);
+uint64_t nowFileTime();
+bool isUnderVolatile(const Key &key);
+
+} // namespace vt::platform::detail

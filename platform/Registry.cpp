@@ -1,0 +1,1608 @@
+// The registry functions over the in-memory key trees of the mounted hives.
+#include "platform/Engine.h"
+#include "platform/Unicode.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <ctime>
+
+namespace vt::platform::detail {
+
+namespace sec = vt::security;
+
+// ---------------------------------------------------------------------------
+// Handles
+
+HandleTable::HandleTable()
+{
+    for (auto &c : m_chunks)
+        c.store(nullptr, std::memory_order_relaxed);
+}
+
+HandleTable::~HandleTable()
+{
+    for (auto &c : m_chunks)
+        delete[] c.load();
+}
+
+HKEY HandleTable::valueOf(size_t index) const
+{
+    const uint64_t gen = at(index).generation.load(std::memory_order_relaxed) & 0x7FFFFFFF;
+    // Slot numbers from 1 in bits 4..31, generation above: never one of the
+    // predefined values (those have all high bits set) and never null.
+    return reinterpret_cast<HKEY>(static_cast<uintptr_t>((gen << 32) | (uint64_t(index + 1) << 4)));
+}
+
+HKEY HandleTable::allocate(Location loc, ACCESS_MASK granted, bool view32)
+{
+    std::lock_guard g(m_mutex);
+    size_t index;
+    if (!m_free.empty()) {
+        index = m_free.back();
+        m_free.pop_back();
+    } else {
+        if (m_count >= kChunks << kChunkBits)
+            return nullptr;
+        index = m_count;
+        if (!m_chunks[index >> kChunkBits].load(std::memory_order_relaxed))
+            m_chunks[index >> kChunkBits].store(new Slot[size_t(1) << kChunkBits], std::memory_order_release);
+        ++m_count;
+    }
+    Slot &slot = at(index);
+    slot.used = true;
+    slot.deleted = false;
+    slot.view32 = view32;
+    slot.granted = granted;
+    slot.loc.key = loc.key;
+    slot.loc.machine = loc.machine;
+    slot.loc.user = loc.user;
+    slot.loc.space = loc.space;
+    slot.loc.logical.assign(loc.logical); // keeps the slot's capacity: no allocation once warm
+    slot.enumIndex = ~0u;
+    return valueOf(index);
+}
+
+Slot *HandleTable::lookup(HKEY h) const
+{
+    const auto v = reinterpret_cast<uintptr_t>(h);
+    if ((v & 0xF) != 0 || (v >> 63) != 0)
+        return nullptr;
+    const size_t index = ((v >> 4) & 0x0FFFFFFF);
+    if (index == 0 || index - 1 >= kChunks << kChunkBits)
+        return nullptr;
+    Slot *chunk = m_chunks[(index - 1) >> kChunkBits].load(std::memory_order_acquire);
+    if (!chunk)
+        return nullptr;
+    Slot &slot = chunk[(index - 1) & ((1u << kChunkBits) - 1)];
+    if ((slot.generation.load(std::memory_order_acquire) & 0x7FFFFFFF) != (v >> 32) || !slot.used)
+        return nullptr;
+    return &slot;
+}
+
+bool HandleTable::release(HKEY h)
+{
+    std::lock_guard g(m_mutex);
+    Slot *slot = lookup(h);
+    if (!slot)
+        return false;
+    slot->used = false;
+    slot->loc.key = slot->loc.machine = slot->loc.user = nullptr;
+    uint32_t gen = slot->generation.load() + 1;
+    if ((gen & 0x7FFFFFFF) == 0)
+        gen = 1;
+    slot->generation.store(gen, std::memory_order_release);
+    m_free.push_back(static_cast<uint32_t>(((reinterpret_cast<uintptr_t>(h) >> 4) & 0x0FFFFFFF) - 1));
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Tree helpers
+
+uint64_t nowFileTime()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return (uint64_t(ts.tv_sec) + 11644473600ULL) * 10000000ULL + uint64_t(ts.tv_nsec) / 100;
+}
+
+namespace {
+
+bool isAscii(std::string_view s)
+{
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// Upper-cases into a per-thread buffer: lookups allocate nothing once warm.
+std::string_view upperInto(std::string &buf, std::string_view name)
+{
+    if (isAscii(name)) {
+        buf.resize(name.size());
+        for (size_t i = 0; i < name.size(); ++i) {
+            char c = name[i];
+            buf[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+        }
+    } else {
+        buf = vt::hive::upperName(name);
+    }
+    return buf;
+}
+
+bool sameName(std::string_view a, std::string_view b)
+{
+    if (a.size() == b.size()) {
+        bool ascii = true;
+        for (size_t i = 0; i < a.size(); ++i) {
+            auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+            if (x >= 0x80 || y >= 0x80) {
+                ascii = false;
+                break;
+            }
+            if (x != y && ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z'))
+                return false;
+        }
+        if (ascii)
+            return true;
+    } else if (isAscii(a) && isAscii(b)) {
+        return false;
+    }
+    return vt::hive::upperName(a) == vt::hive::upperName(b);
+}
+
+} // namespace
+
+Key *findChild(const Key &key, std::string_view name)
+{
+    thread_local std::string buf;
+    return key.findSubkey(upperInto(buf, name));
+}
+
+Value *findValue(Key &key, std::string_view name)
+{
+    for (auto &v : key.values)
+        if (sameName(v.name, name))
+            return &v;
+    return nullptr;
+}
+
+std::unique_ptr<Key> newKey(std::string_view name, uint64_t time)
+{
+    auto k = std::make_unique<Key>();
+    k->name = std::string(name);
+    k->upperName = vt::hive::upperName(name);
+    k->lastWriteTime = time;
+    k->nameCompressed = isAscii(name);
+    return k;
+}
+
+Key *insertSubkey(Key &parent, std::unique_ptr<Key> child)
+{
+    child->parent = &parent;
+    auto it = std::lower_bound(parent.subkeys.begin(), parent.subkeys.end(), child->upperName,
+                               [](const std::unique_ptr<Key> &k, const std::string &u) { return k->upperName < u; });
+    return parent.subkeys.insert(it, std::move(child))->get();
+}
+
+void setValue(Key &key, std::string_view name, uint32_t type, std::vector<uint8_t> data)
+{
+    if (Value *v = findValue(key, name)) {
+        v->type = type;
+        v->data = std::move(data);
+        return;
+    }
+    Value v;
+    v.name = std::string(name);
+    v.type = type;
+    v.data = std::move(data);
+    v.nameCompressed = isAscii(name);
+    key.values.push_back(std::move(v));
+}
+
+bool deleteValue(Key &key, std::string_view name)
+{
+    for (auto it = key.values.begin(); it != key.values.end(); ++it) {
+        if (sameName(it->name, name)) {
+            key.values.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+Mount *mountOf(System &s, const Key *key)
+{
+    const Key *k = key;
+    while (k && k->parent && k->parent != s.machine.get() && k->parent != s.users.get())
+        k = k->parent;
+    if (!k || !k->parent)
+        return nullptr;
+    for (auto &m : s.mounts)
+        if (m->root == k)
+            return m.get();
+    return nullptr;
+}
+
+void markDirty(System &s, const Key &key)
+{
+    if (Mount *m = mountOf(s, &key))
+        m->dirty = true;
+}
+
+bool isUnderVolatile(const Key &key)
+{
+    // The virtual roots (no parent) are volatile but hold the persistent hives.
+    for (const Key *k = &key; k && k->parent; k = k->parent)
+        if (k->isVolatile)
+            return true;
+    return false;
+}
+
+std::string keyPath(const Key &key)
+{
+    std::vector<const Key *> chain;
+    for (const Key *k = &key; k; k = k->parent)
+        chain.push_back(k);
+    std::string out;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (!out.empty())
+            out.push_back('\\');
+        out += (*it)->name;
+    }
+    return out;
+}
+
+Key *keyFromPath(System &s, std::string_view path)
+{
+    size_t pos = path.find('\\');
+    std::string_view first = path.substr(0, pos);
+    Key *k = sameName(first, "MACHINE") ? s.machine.get() : sameName(first, "USER") ? s.users.get() : nullptr;
+    while (k && pos != std::string_view::npos) {
+        size_t next = path.find('\\', pos + 1);
+        k = findChild(*k, path.substr(pos + 1, next == std::string_view::npos ? next : next - pos - 1));
+        pos = next;
+    }
+    return k;
+}
+
+void removeSubkey(System &s, Key &parent, Key *child)
+{
+    // Handles into the removed subtree answer ERROR_KEY_DELETED from now on.
+    auto inside = [child](const Key *k) {
+        for (; k; k = k->parent)
+            if (k == child)
+                return true;
+        return false;
+    };
+    s.handles.forEachUsed([&](Slot &slot, size_t) {
+        if (inside(slot.loc.key) || inside(slot.loc.machine) || inside(slot.loc.user))
+            slot.deleted = true;
+    });
+    {
+        std::lock_guard g(s.notifyMutex);
+        auto &regs = s.registrations;
+        for (auto it = regs.begin(); it != regs.end();) {
+            if (inside(it->key)) {
+                signalEvent(it->event);
+                it = regs.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    auto it = std::find_if(parent.subkeys.begin(), parent.subkeys.end(),
+                           [child](const std::unique_ptr<Key> &k) { return k.get() == child; });
+    if (it != parent.subkeys.end())
+        parent.subkeys.erase(it);
+}
+
+void fireNotifications(System &s, Key *key, DWORD kind)
+{
+    std::lock_guard g(s.notifyMutex);
+    auto &regs = s.registrations;
+    std::vector<uintptr_t> fired;
+    for (auto it = regs.begin(); it != regs.end();) {
+        bool match = false;
+        if (it->filter & kind) {
+            if (it->key == key) {
+                match = true;
+            } else if (it->subtree) {
+                for (const Key *k = key ? key->parent : nullptr; k; k = k->parent)
+                    if (k == it->key) {
+                        match = true;
+                        break;
+                    }
+            }
+        }
+        if (match) {
+            signalEvent(it->event);
+            fired.push_back(reinterpret_cast<uintptr_t>(it->event.get()));
+            it = regs.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    // A merged registration watches both sides; it ends as one.
+    if (!fired.empty())
+        std::erase_if(regs, [&](const Registration &r) {
+            return std::find(fired.begin(), fired.end(), reinterpret_cast<uintptr_t>(r.event.get())) != fired.end();
+        });
+}
+
+void attachMount(System &s, std::unique_ptr<Mount> m, std::unique_ptr<Key> root)
+{
+    m->rootName = root->name;
+    root->name = m->name;
+    root->upperName = vt::hive::upperName(m->name);
+    m->root = insertSubkey(*m->virtualRoot, std::move(root));
+    s.mounts.push_back(std::move(m));
+}
+
+} // namespace vt::platform::detail
+
+// ---------------------------------------------------------------------------
+// The registry functions
+
+using namespace vt::platform;
+using namespace vt::platform::detail;
+
+namespace {
+
+constexpr size_t kMaxKeyNameChars = 255;
+constexpr size_t kMaxValueNameChars = 16383;
+constexpr size_t kMaxDepth = 512;
+constexpr int kMaxLinkHops = 16;
+constexpr ACCESS_MASK kViewBits = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
+
+bool isPredefined(HKEY h)
+{
+    const auto v = reinterpret_cast<uintptr_t>(h);
+    return v >= reinterpret_cast<uintptr_t>(HKEY_CLASSES_ROOT) && v <= reinterpret_cast<uintptr_t>(HKEY_DYN_DATA);
+}
+
+// Keys that 64-bit Windows 10 shares between the views: a path below
+// HKLM\SOFTWARE starting with one of these is never redirected.
+constexpr std::array<std::string_view, 34> kSharedSoftware = {
+    "CLASSES",
+    "MICROSOFT\\COM3",
+    "MICROSOFT\\CRYPTOGRAPHY\\CALAIS\\CURRENT",
+    "MICROSOFT\\CRYPTOGRAPHY\\CALAIS\\READERS",
+    "MICROSOFT\\CRYPTOGRAPHY\\SERVICES",
+    "MICROSOFT\\CTF\\SYSTEMSHARED",
+    "MICROSOFT\\CTF\\TIP",
+    "MICROSOFT\\DFS",
+    "MICROSOFT\\DRIVER SIGNING",
+    "MICROSOFT\\ENTERPRISECERTIFICATES",
+    "MICROSOFT\\EVENTSYSTEM",
+    "MICROSOFT\\MSMQ",
+    "MICROSOFT\\NON-DRIVER SIGNING",
+    "MICROSOFT\\NOTEPAD\\DEFAULTFONTS",
+    "MICROSOFT\\OLE",
+    "MICROSOFT\\RAS",
+    "MICROSOFT\\RPC",
+    "MICROSOFT\\SHARED TOOLS\\MSINFO",
+    "MICROSOFT\\SYSTEMCERTIFICATES",
+    "MICROSOFT\\TERMSERVLICENSING",
+    "MICROSOFT\\TRANSACTION SERVER",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\APP PATHS",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\CONTROL PANEL\\CURSORS\\SCHEMES",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\EXPLORER\\AUTOPLAYHANDLERS",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\EXPLORER\\DRIVEICONS",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\EXPLORER\\KINDMAP",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\GROUP POLICY",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\POLICIES",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\PREVIEWHANDLERS",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\SETUP",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\TELEPHONY",
+    "POLICIES",
+    "REGISTEREDAPPLICATIONS",
+    "WOW6432NODE",
+};
+
+// Of Windows NT\CurrentVersion only these subkeys are shared.
+constexpr std::array<std::string_view, 14> kSharedNtCurrentVersion = {
+    "CONSOLE", "FONTDPI", "FONTLINK", "FONTMAPPER", "FONTS", "FONTSUBSTITUTES", "GRE_INITIALIZE",
+    "IMAGE FILE EXECUTION OPTIONS", "LANGUAGEPACK", "NETWORKCARDS", "PERFLIB", "PORTS", "PRINT", "PROFILELIST",
+};
+
+// Subkeys of Classes that have a 32-bit copy in Classes\Wow6432Node.
+constexpr std::array<std::string_view, 5> kRedirectedClasses = {"CLSID", "DIRECTSHOW", "INTERFACE", "MEDIA TYPE",
+                                                                  "MEDIAFOUNDATION"};
+
+bool redirectedClassesAt(bool view32, std::string_view logical, std::string_view comp)
+{
+    if (!view32 || !logical.empty())
+        return false;
+    std::string buf;
+    return std::find(kRedirectedClasses.begin(), kRedirectedClasses.end(), upperInto(buf, comp))
+           != kRedirectedClasses.end();
+}
+
+bool startsWithComponents(std::string_view path, std::string_view prefix)
+{
+    return path.size() >= prefix.size() && path.compare(0, prefix.size(), prefix) == 0
+           && (path.size() == prefix.size() || path[prefix.size()] == '\\');
+}
+
+// Upper-cased path below HKLM\SOFTWARE as a 32-bit program names it -> the
+// path actually used. Returns false when it stays as it is.
+bool redirectSoftware32(std::string_view logical, std::string &physical)
+{
+    if (logical.empty())
+        return false;
+    if (startsWithComponents(logical, "CLASSES")) {
+        std::string_view rest = logical.size() > 8 ? logical.substr(8) : std::string_view{};
+        std::string_view first = rest.substr(0, rest.find('\\'));
+        if (std::find(kRedirectedClasses.begin(), kRedirectedClasses.end(), first) == kRedirectedClasses.end())
+            return false;
+        physical = "CLASSES\\WOW6432NODE\\";
+        physical += rest;
+        return true;
+    }
+    if (startsWithComponents(logical, "MICROSOFT\\WINDOWS NT\\CURRENTVERSION")) {
+        std::string_view rest = logical.size() > 35 ? logical.substr(36) : std::string_view{};
+        std::string_view first = rest.substr(0, rest.find('\\'));
+        if (!first.empty()
+            && std::find(kSharedNtCurrentVersion.begin(), kSharedNtCurrentVersion.end(), first)
+                   != kSharedNtCurrentVersion.end())
+            return false;
+    } else {
+        for (auto shared : kSharedSoftware)
+            if (startsWithComponents(logical, shared))
+                return false;
+    }
+    physical = "WOW6432NODE\\";
+    physical += logical;
+    return true;
+}
+
+Key *softwareRoot(System &s)
+{
+    return findChild(*s.machine, "SOFTWARE");
+}
+
+Key *userRoot(System &s)
+{
+    return findChild(*s.users, s.userSid);
+}
+
+Key *userClasses(System &s)
+{
+    Key *u = userRoot(s);
+    if (!u)
+        return nullptr;
+    Key *sw = findChild(*u, "Software");
+    return sw ? findChild(*sw, "Classes") : nullptr;
+}
+
+Key *machineClasses(System &s)
+{
+    Key *sw = softwareRoot(s);
+    return sw ? findChild(*sw, "Classes") : nullptr;
+}
+
+bool defaultView32(System &s) { return s.options.wow64; }
+
+// The path components of a subkey argument. Empty components (doubled or
+// leading backslashes) make the path invalid; one trailing backslash is allowed.
+LONG splitPath(const char *subKey, std::vector<std::string_view> &out)
+{
+    out.clear();
+    if (!subKey || !*subKey)
+        return ERROR_SUCCESS;
+    std::string_view p(subKey);
+    if (p.front() == '\\')
+        return ERROR_BAD_PATHNAME;
+    if (p.back() == '\\')
+        p.remove_suffix(1);
+    size_t start = 0;
+    while (start <= p.size()) {
+        size_t end = p.find('\\', start);
+        if (end == std::string_view::npos)
+            end = p.size();
+        if (end == start)
+            return ERROR_BAD_PATHNAME;
+        out.push_back(p.substr(start, end - start));
+        start = end + 1;
+    }
+    if (out.size() > kMaxDepth)
+        return ERROR_INVALID_PARAMETER;
+    return ERROR_SUCCESS;
+}
+
+int depthOf(const Key *k)
+{
+    int d = 0;
+    for (; k && k->parent; k = k->parent)
+        ++d;
+    return d;
+}
+
+// Follows a symbolic link key to its target ("\REGISTRY\MACHINE\...").
+Key *followLink(System &s, Key *link, int hops)
+{
+    if (hops > kMaxLinkHops)
+        return nullptr;
+    const Value *v = findValue(*link, "SymbolicLinkValue");
+    if (!v || v->type != REG_LINK)
+        return nullptr;
+    std::string target = utf16leToUtf8(v->data.data(), v->data.size());
+    while (!target.empty() && target.back() == '\0')
+        target.pop_back();
+    std::string_view t(target);
+    if (t.size() < 10 || !sameName(t.substr(0, 10), "\\REGISTRY\\"))
+        return nullptr;
+    t.remove_prefix(10);
+    size_t pos = t.find('\\');
+    std::string_view first = t.substr(0, pos);
+    Key *k = sameName(first, "MACHINE") ? s.machine.get() : sameName(first, "USER") ? s.users.get() : nullptr;
+    while (k && pos != std::string_view::npos) {
+        size_t next = t.find('\\', pos + 1);
+        k = findChild(*k, t.substr(pos + 1, next == std::string_view::npos ? next : next - pos - 1));
+        if (k && (k->flags & kKeySymLink))
+            k = followLink(s, k, hops + 1);
+        pos = next;
+    }
+    return k;
+}
+
+// Where a walk ended: the deepest key reached, whether the whole path exists,
+// and (when asked) where and under which names the missing part is created.
+struct Walk {
+    Location loc;
+    bool complete = false;
+    Key *createParent = nullptr;
+    std::vector<std::string> createNames;
+};
+
+bool isInside(const Key *k, const Key *ancestor)
+{
+    for (; k; k = k->parent)
+        if (k == ancestor)
+            return true;
+    return false;
+}
+
+// Walks plain keys from `k`, following links except on the last component
+// when `openLink` is set.
+void walkPlain(System &s, Key *k, const std::vector<std::string_view> &comps, size_t from, bool openLink,
+               bool forCreate, Walk &w)
+{
+    w.loc.space = Space::Plain;
+    w.loc.key = k;
+    size_t i = from;
+    for (; i < comps.size(); ++i) {
+        Key *child = findChild(*k, comps[i]);
+        if (!child)
+            break;
+        if ((child->flags & kKeySymLink) && !(openLink && i + 1 == comps.size())) {
+            child = followLink(s, child, 0);
+            if (!child)
+                break;
+        }
+        k = child;
+    }
+    w.loc.key = k;
+    w.complete = i == comps.size();
+    w.createParent = k;
+    if (forCreate) {
+        w.createNames.clear();
+        for (; i < comps.size(); ++i)
+            w.createNames.emplace_back(comps[i]);
+    }
+}
+
+// Walks below HKLM\SOFTWARE in the 32-bit view. Windows applies the rules to
+// the key's full path, so the base's own path counts too (a handle already in
+// Wow6432Node stays there).
+void walkSoftware32(Key *sw, const Key *base, const std::vector<std::string_view> &comps, size_t from,
+                    bool forCreate, Walk &w)
+{
+    std::vector<std::string> names;
+    for (const Key *k = base; k && k != sw; k = k->parent)
+        names.push_back(k->name);
+    std::reverse(names.begin(), names.end());
+    for (size_t i = from; i < comps.size(); ++i)
+        names.emplace_back(comps[i]);
+    std::string logical, buf;
+    for (const auto &n : names) {
+        if (!logical.empty())
+            logical.push_back('\\');
+        logical += upperInto(buf, n);
+    }
+    std::string physical;
+    if (redirectSoftware32(logical, physical))
+        names.insert(names.begin() + (startsWithComponents(logical, "CLASSES") ? 1 : 0), "Wow6432Node");
+    Key *k = sw;
+    size_t d = 0;
+    for (; d < names.size(); ++d) {
+        Key *c = findChild(*k, names[d]);
+        if (!c)
+            break;
+        k = c;
+    }
+    w.loc.space = Space::Plain;
+    w.loc.key = k;
+    w.complete = d == names.size();
+    w.createParent = k;
+    if (forCreate)
+        w.createNames.assign(names.begin() + static_cast<long>(d), names.end());
+}
+
+// Resolves a path from a base location in the given view.
+void walk(System &s, const Location &base, bool view32, const std::vector<std::string_view> &comps, bool openLink,
+          bool forCreate, Walk &w)
+{
+    w.complete = false;
+    w.createParent = nullptr;
+    w.createNames.clear();
+    if (base.space == Space::Classes) {
+        w.loc.space = Space::Classes;
+        w.loc.machine = base.machine;
+        w.loc.user = base.user;
+        w.loc.logical = base.logical;
+        w.loc.key = base.key;
+        thread_local std::string upperBuf;
+        size_t i = 0;
+        for (; i < comps.size(); ++i) {
+            const bool redirect = view32 && w.loc.logical.empty()
+                                  && std::find(kRedirectedClasses.begin(), kRedirectedClasses.end(),
+                                               upperInto(upperBuf, comps[i]))
+                                         != kRedirectedClasses.end();
+            auto step = [&](Key *side) -> Key * {
+                if (!side)
+                    return nullptr;
+                if (redirect) {
+                    side = findChild(*side, "Wow6432Node");
+                    if (!side)
+                        return nullptr;
+                }
+                return findChild(*side, comps[i]);
+            };
+            Key *m = step(w.loc.machine);
+            Key *u = step(w.loc.user);
+            if (!m && !u)
+                break;
+            w.loc.machine = m;
+            w.loc.user = u;
+            w.loc.key = u ? u : m;
+            if (!w.loc.logical.empty())
+                w.loc.logical.push_back('\\');
+            w.loc.logical += upperInto(upperBuf, comps[i]);
+        }
+        w.complete = i == comps.size();
+        if (forCreate && !w.complete) {
+            w.createParent = w.loc.user ? w.loc.user : w.loc.machine;
+            if (redirectedClassesAt(view32, w.loc.logical, comps[i]))
+                w.createNames.emplace_back("Wow6432Node");
+            for (; i < comps.size(); ++i)
+                w.createNames.emplace_back(comps[i]);
+        }
+        return;
+    }
+    w.loc.machine = w.loc.user = nullptr;
+    w.loc.logical.clear();
+    Key *k = base.key;
+    if (view32 && !comps.empty()) {
+        Key *sw = softwareRoot(s);
+        if (sw && k == s.machine.get() && sameName(comps[0], "SOFTWARE")) {
+            walkSoftware32(sw, sw, comps, 1, forCreate, w);
+            return;
+        }
+        if (sw && isInside(k, sw)) {
+            walkSoftware32(sw, k, comps, 0, forCreate, w);
+            return;
+        }
+    }
+    walkPlain(s, k, comps, 0, openLink, forCreate, w);
+}
+
+// The location a predefined key stands for right now.
+LONG predefinedLocation(System &s, HKEY h, Location &loc)
+{
+    loc = Location{};
+    if (h == HKEY_LOCAL_MACHINE) {
+        loc.key = s.machine.get();
+    } else if (h == HKEY_USERS) {
+        loc.key = s.users.get();
+    } else if (h == HKEY_CURRENT_USER) {
+        loc.key = userRoot(s);
+        if (!loc.key)
+            return ERROR_FILE_NOT_FOUND;
+    } else if (h == HKEY_CLASSES_ROOT) {
+        loc.space = Space::Classes;
+        loc.machine = machineClasses(s);
+        loc.user = userClasses(s);
+        loc.key = loc.user ? loc.user : loc.machine;
+        if (!loc.key)
+            return ERROR_FILE_NOT_FOUND;
+    } else if (h == HKEY_CURRENT_CONFIG) {
+        static const std::vector<std::string_view> path = {"SYSTEM", "CurrentControlSet", "Hardware Profiles",
+                                                           "Current"};
+        Walk w;
+        walkPlain(s, s.machine.get(), path, 0, false, false, w);
+        if (!w.complete)
+            return ERROR_FILE_NOT_FOUND;
+        loc.key = w.loc.key;
+    } else if (h == HKEY_PERFORMANCE_DATA) {
+        loc.space = Space::PerfData;
+    } else {
+        // HKEY_DYN_DATA exists only on Windows 9x; NT refuses the handle.
+        return ERROR_INVALID_HANDLE;
+    }
+    return ERROR_SUCCESS;
+}
+
+const std::vector<uint8_t> &fallbackDescriptor()
+{
+    static const std::vector<uint8_t> sd = sec::defaultMachineHiveDescriptor();
+    return sd;
+}
+
+std::span<const uint8_t> descriptorOf(const Key *k)
+{
+    for (; k; k = k->parent)
+        if (k->security && !k->security->empty())
+            return *k->security;
+    return fallbackDescriptor();
+}
+
+LONG checkAccess(System &s, const Key *k, ACCESS_MASK desired, ACCESS_MASK &granted)
+{
+    granted = 0;
+    ACCESS_MASK want = sec::mapGenericKeyRights(desired & ~kViewBits);
+    ACCESS_MASK extra = 0;
+    if (want & ACCESS_SYSTEM_SECURITY) {
+        // Administrators and SYSTEM hold the security privilege.
+        if (s.options.identity == Identity::StandardUser)
+            return ERROR_PRIVILEGE_NOT_HELD;
+        want &= ~ACCESS_SYSTEM_SECURITY;
+        extra = ACCESS_SYSTEM_SECURITY;
+    }
+    LONG rc = sec::accessCheck(descriptorOf(k), *s.prepared, want, granted);
+    if (rc == ERROR_SUCCESS)
+        granted |= extra;
+    return rc;
+}
+
+// A handle resolved for one call: a slot or a predefined key.
+struct Target {
+    Location loc;
+    ACCESS_MASK granted = 0;
+    bool view32 = false;
+    Slot *slot = nullptr;
+};
+
+LONG resolveHandle(System &s, HKEY h, Target &t, ACCESS_MASK needed)
+{
+    if (isPredefined(h)) {
+        LONG rc = predefinedLocation(s, h, t.loc);
+        if (rc != ERROR_SUCCESS)
+            return rc;
+        t.view32 = defaultView32(s);
+        if (t.loc.space == Space::PerfData) {
+            t.granted = KEY_READ;
+        } else if (checkAccess(s, t.loc.key, MAXIMUM_ALLOWED, t.granted) != ERROR_SUCCESS) {
+            t.granted = 0;
+        }
+    } else {
+        Slot *slot = s.handles.lookup(h);
+        if (!slot)
+            return ERROR_INVALID_HANDLE;
+        if (slot->deleted)
+            return ERROR_KEY_DELETED;
+        t.slot = slot;
+        // Copying the location would allocate for HKCR handles; borrow its parts.
+        t.loc.key = slot->loc.key;
+        t.loc.machine = slot->loc.machine;
+        t.loc.user = slot->loc.user;
+        t.loc.space = slot->loc.space;
+        t.granted = slot->granted;
+        t.view32 = slot->view32;
+    }
+    if (needed && (t.granted & needed) != needed)
+        return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
+const Location &fullLocation(const Target &t) { return t.slot ? t.slot->loc : t.loc; }
+
+LONG viewOf(REGSAM sam, bool fallback, bool &view32)
+{
+    if ((sam & kViewBits) == kViewBits)
+        return ERROR_INVALID_PARAMETER;
+    view32 = (sam & KEY_WOW64_64KEY) ? false : (sam & KEY_WOW64_32KEY) ? true : fallback;
+    return ERROR_SUCCESS;
+}
+
+// Size of a self-relative descriptor from its header, 0 when it is not one.
+size_t selfRelativeSize(const uint8_t *sd)
+{
+    if (!sd || sd[0] != 1)
+        return 0;
+    const uint16_t control = uint16_t(sd[2] | (sd[3] << 8));
+    if (!(control & sec::kSeSelfRelative))
+        return 0;
+    auto rd32 = [&](size_t off) {
+        return uint32_t(sd[off]) | uint32_t(sd[off + 1]) << 8 | uint32_t(sd[off + 2]) << 16 | uint32_t(sd[off + 3]) << 24;
+    };
+    size_t end = 20;
+    const uint32_t owner = rd32(4), group = rd32(8), sacl = rd32(12), dacl = rd32(16);
+    for (uint32_t off : {owner, group})
+        if (off) {
+            if (off > 0x10000)
+                return 0;
+            end = std::max<size_t>(end, off + 8 + 4 * size_t(sd[off + 1]));
+        }
+    if (sacl && (control & sec::kSeSaclPresent)) {
+        if (sacl > 0x10000)
+            return 0;
+        end = std::max<size_t>(end, sacl + size_t(sd[sacl + 2] | (sd[sacl + 3] << 8)));
+    }
+    if (dacl && (control & sec::kSeDaclPresent)) {
+        if (dacl > 0x10000)
+            return 0;
+        end = std::max<size_t>(end, dacl + size_t(sd[dacl + 2] | (sd[dacl + 3] << 8)));
+    }
+    return end;
+}
+
+bool isVirtualRoot(System &s, const Key *k) { return k == s.machine.get() || k == s.users.get(); }
+
+// Size the A functions report for a value's data.
+DWORD ansiSize(const Value &v)
+{
+    if (isStringType(v.type))
+        return static_cast<DWORD>(utf8SizeOfUtf16le(v.data.data(), v.data.size()));
+    return static_cast<DWORD>(v.data.size());
+}
+
+// Copies a value's data as the A functions give it.
+LONG copyData(const Value &v, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+{
+    if (lpType)
+        *lpType = v.type;
+    const DWORD size = ansiSize(v);
+    if (!lpcbData)
+        return ERROR_SUCCESS;
+    if (!lpData) {
+        *lpcbData = size;
+        return ERROR_SUCCESS;
+    }
+    if (*lpcbData < size) {
+        *lpcbData = size;
+        return ERROR_MORE_DATA;
+    }
+    if (isStringType(v.type))
+        utf16leToUtf8Into(v.data.data(), v.data.size(), reinterpret_cast<char *>(lpData));
+    else if (size)
+        std::memcpy(lpData, v.data.data(), size);
+    *lpcbData = size;
+    return ERROR_SUCCESS;
+}
+
+thread_local std::vector<std::string_view> tComps;
+
+// Exclusive or shared hold of the system lock for one call.
+struct Shared {
+    System &s;
+    std::shared_lock<std::shared_mutex> l;
+    explicit Shared(System &sys) : s(sys), l(sys.lock) {}
+};
+struct Exclusive {
+    System &s;
+    std::unique_lock<std::shared_mutex> l;
+    explicit Exclusive(System &sys) : s(sys), l(sys.lock) {}
+};
+
+LONG openImpl(System &s, HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
+{
+    Target t;
+    LONG rc = resolveHandle(s, hKey, t, 0);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    bool view32;
+    if ((rc = viewOf(samDesired, t.view32, view32)) != ERROR_SUCCESS)
+        return rc;
+    if ((rc = splitPath(lpSubKey, tComps)) != ERROR_SUCCESS)
+        return rc;
+    const Location &base = fullLocation(t);
+    if (base.space == Space::PerfData) {
+        if (!tComps.empty())
+            return ERROR_FILE_NOT_FOUND;
+        Location loc;
+        loc.space = Space::PerfData;
+        *phkResult = s.handles.allocate(std::move(loc), KEY_READ, view32);
+        return ERROR_SUCCESS;
+    }
+    thread_local Walk w;
+    walk(s, base, view32, tComps, (ulOptions & REG_OPTION_OPEN_LINK) != 0, false, w);
+    if (!w.complete || !w.loc.key)
+        return ERROR_FILE_NOT_FOUND;
+    ACCESS_MASK granted;
+    if ((rc = checkAccess(s, w.loc.key, samDesired, granted)) != ERROR_SUCCESS)
+        return rc;
+    HKEY h = s.handles.allocate(w.loc, granted, view32);
+    if (!h)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    *phkResult = h;
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
+{
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    System &s = current();
+    catchUp(s);
+    Shared g(s);
+    return openImpl(s, hKey, lpSubKey, ulOptions, samDesired, phkResult);
+}
+
+LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
+                            REGSAM samDesired, const SECURITY_ATTRIBUTES *lpSecurityAttributes, PHKEY phkResult,
+                            LPDWORD lpdwDisposition)
+{
+    if (!phkResult || !lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    if (dwOptions & ~(REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK | REG_OPTION_BACKUP_RESTORE | REG_OPTION_OPEN_LINK))
+        return ERROR_INVALID_PARAMETER;
+    System &s = current();
+    catchUp(s);
+    Exclusive g(s);
+    Target t;
+    LONG rc = resolveHandle(s, hKey, t, 0);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    bool view32;
+    if ((rc = viewOf(samDesired, t.view32, view32)) != ERROR_SUCCESS)
+        return rc;
+    std::vector<std::string_view> comps;
+    if ((rc = splitPath(lpSubKey, comps)) != ERROR_SUCCESS)
+        return rc;
+    for (auto c : comps)
+        if (utf16Length(c) > kMaxKeyNameChars)
+            return ERROR_INVALID_PARAMETER;
+    const Location &base = fullLocation(t);
+    if (base.space == Space::PerfData)
+        return ERROR_ACCESS_DENIED;
+    thread_local Walk w;
+    walk(s, base, view32, comps, (dwOptions & REG_OPTION_OPEN_LINK) != 0, true, w);
+    if (w.complete && w.loc.key) {
+        ACCESS_MASK granted;
+        if ((rc = checkAccess(s, w.loc.key, samDesired, granted)) != ERROR_SUCCESS)
+            return rc;
+        *phkResult = s.handles.allocate(w.loc, granted, view32);
+        if (lpdwDisposition)
+            *lpdwDisposition = REG_OPENED_EXISTING_KEY;
+        return ERROR_SUCCESS;
+    }
+
+    // The missing components are created below the deepest existing key: for
+    // HKCR in the user's branch when the parent is the user's, else the machine's.
+    Key *parent = w.createParent;
+    const std::vector<std::string> &names = w.createNames;
+    if (!parent)
+        return ERROR_FILE_NOT_FOUND;
+    if (isVirtualRoot(s, parent))
+        return ERROR_ACCESS_DENIED; // only whole hives live there
+    if (depthOf(parent) + names.size() > kMaxDepth)
+        return ERROR_INVALID_PARAMETER;
+    ACCESS_MASK parentGranted;
+    if (checkAccess(s, parent, KEY_CREATE_SUB_KEY, parentGranted) != ERROR_SUCCESS)
+        return ERROR_ACCESS_DENIED;
+    const bool makeVolatile = (dwOptions & REG_OPTION_VOLATILE) != 0;
+    if (!makeVolatile && isUnderVolatile(*parent))
+        return ERROR_CHILD_MUST_BE_VOLATILE;
+
+    sec::Bytes explicitSd;
+    if (lpSecurityAttributes && lpSecurityAttributes->lpSecurityDescriptor) {
+        auto *p = static_cast<const uint8_t *>(lpSecurityAttributes->lpSecurityDescriptor);
+        size_t n = selfRelativeSize(p);
+        if (!n || !sec::isValidDescriptor({p, n}))
+            return ERROR_INVALID_SECURITY_DESCR;
+        explicitSd.assign(p, p + n);
+    }
+
+    const uint64_t now = nowFileTime();
+    Key *k = parent;
+    Key *created = nullptr;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (Key *existing = findChild(*k, names[i])) { // a prefix component that exists
+            k = existing;
+            continue;
+        }
+        const bool last = i + 1 == names.size();
+        auto child = newKey(names[i], now);
+        sec::Bytes sd = last && !explicitSd.empty() ? explicitSd
+                                                    : sec::inheritForNewKey(descriptorOf(k), s.token);
+        child->security = std::make_shared<const vt::hive::SecurityDescriptor>(std::move(sd));
+        child->isVolatile = makeVolatile;
+        if (last && lpClass)
+            child->className = lpClass;
+        if (last && (dwOptions & REG_OPTION_CREATE_LINK))
+            child->flags |= kKeySymLink;
+        if (last) {
+            ACCESS_MASK granted;
+            if (sec::accessCheck(*child->security, *s.prepared,
+                                 sec::mapGenericKeyRights(samDesired & ~(kViewBits | ACCESS_SYSTEM_SECURITY)), granted)
+                != ERROR_SUCCESS)
+                return ERROR_ACCESS_DENIED;
+        }
+        Key *inserted = insertSubkey(*k, std::move(child));
+        k->lastWriteTime = now;
+        if (!makeVolatile) {
+            markDirty(s, *k);
+            if (!journalCreateKey(s, *inserted))
+                return ERROR_REGISTRY_IO_FAILED;
+        }
+        fireNotifications(s, k, REG_NOTIFY_CHANGE_NAME);
+        k = inserted;
+        created = inserted;
+    }
+    ACCESS_MASK granted;
+    if ((rc = checkAccess(s, k, samDesired, granted)) != ERROR_SUCCESS)
+        return rc;
+    Location loc;
+    if (w.loc.space == Space::Classes) {
+        loc.space = Space::Classes;
+        loc.key = k;
+        const bool userSide = w.loc.user != nullptr;
+        loc.user = userSide ? k : nullptr;
+        loc.machine = userSide ? nullptr : k;
+        loc.logical = w.loc.logical;
+        std::string buf;
+        for (const auto &c : names) {
+            if (c == "Wow6432Node" && &c == &names.front() && loc.logical.empty() && names.size() > 1)
+                continue; // the view's own prefix is no part of the name the caller sees
+            if (!loc.logical.empty())
+                loc.logical.push_back('\\');
+            loc.logical += upperInto(buf, c);
+        }
+    } else {
+        loc.key = k;
+    }
+    *phkResult = s.handles.allocate(std::move(loc), granted, view32);
+    if (lpdwDisposition)
+        *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegCloseKey(HKEY hKey)
+{
+    if (isPredefined(hKey))
+        return ERROR_SUCCESS;
+    System *sp = currentIfOpen();
+    if (!sp)
+        return ERROR_INVALID_HANDLE;
+    System &s = *sp;
+    Shared g(s);
+    if (!s.handles.lookup(hKey))
+        return ERROR_INVALID_HANDLE;
+    {
+        // Closing the handle completes its pending notifications, as on Windows.
+        std::lock_guard n(s.notifyMutex);
+        auto &regs = s.registrations;
+        for (auto it = regs.begin(); it != regs.end();) {
+            if (it->handle == reinterpret_cast<uintptr_t>(hKey)) {
+                signalEvent(it->event);
+                it = regs.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    return s.handles.release(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                             LPDWORD lpcbData)
+{
+    if (lpData && !lpcbData)
+        return ERROR_INVALID_PARAMETER;
+    System &s = current();
+    catchUp(s);
+    Shared g(s);
+    Target t;
+    LONG rc = resolveHandle(s, hKey, t, KEY_QUERY_VALUE);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    if (t.loc.space == Space::PerfData)
+        return ERROR_FILE_NOT_FOUND;
+    Value *v = findValue(*t.loc.key, lpValueName ? lpValueName : "");
+    if (!v)
+        return ERROR_FILE_NOT_FOUND;
+    return copyData(*v, lpType, lpData, lpcbData);
+}
+
+namespace {
+
+LONG writableKey(System &s, HKEY hKey, ACCESS_MASK needed, Target &t)
+{
+    LONG rc = resolveHandle(s, hKey, t, needed);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    if (t.loc.space == Space::PerfData || isVirtualRoot(s, t.loc.key))
+        return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
+                           DWORD cbData)
+{
+    if (!lpData && cbData)
+        return ERROR_NOACCESS;
+    const std::string_view name = lpValueName ? lpValueName : "";
+    if (utf16Length(name) > kMaxValueNameChars)
+        return ERROR_INVALID_PARAMETER;
+    std::vector<uint8_t> data;
+    if (isStringType(dwType))
+        data = utf8ToUtf16le(std::string_view(reinterpret_cast<const char *>(lpData), cbData));
+    else if (cbData)
+        data.assign(lpData, lpData + cbData);
+    System &s = current();
+    catchUp(s);
+    Exclusive g(s);
+    Target t;
+    LONG rc = writableKey(s, hKey, KEY_SET_VALUE, t);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    Key &k = *t.loc.key;
+    setValue(k, name, dwType, std::move(data));
+    k.lastWriteTime = nowFileTime();
+    if (!isUnderVolatile(k)) {
+        markDirty(s, k);
+        if (!journalSetValue(s, k, *findValue(k, name)))
+            return ERROR_REGISTRY_IO_FAILED;
+    }
+    fireNotifications(s, &k, REG_NOTIFY_CHANGE_LAST_SET);
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
+{
+    System &s = current();
+    catchUp(s);
+    Exclusive g(s);
+    Target t;
+    LONG rc = writableKey(s, hKey, KEY_SET_VALUE, t);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    Key &k = *t.loc.key;
+    const std::string_view name = lpValueName ? lpValueName : "";
+    if (!deleteValue(k, name))
+        return ERROR_FILE_NOT_FOUND;
+    k.lastWriteTime = nowFileTime();
+    if (!isUnderVolatile(k)) {
+        markDirty(s, k);
+        if (!journalDeleteValue(s, k, name))
+            return ERROR_REGISTRY_IO_FAILED;
+    }
+    fireNotifications(s, &k, REG_NOTIFY_CHANGE_LAST_SET);
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD Reserved)
+{
+    if (!lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    System &s = current();
+    catchUp(s);
+    Exclusive g(s);
+    Target t;
+    LONG rc = resolveHandle(s, hKey, t, 0);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    bool view32;
+    if ((rc = viewOf(samDesired, t.view32, view32)) != ERROR_SUCCESS)
+        return rc;
+    std::vector<std::string_view> comps;
+    if ((rc = splitPath(lpSubKey, comps)) != ERROR_SUCCESS)
+        return rc;
+    const Location &base = fullLocation(t);
+    if (base.space == Space::PerfData)
+        return ERROR_ACCESS_DENIED;
+    Walk w;
+    walk(s, base, view32, comps, true, false, w);
+    if (!w.complete || !w.loc.key)
+        return ERROR_FILE_NOT_FOUND;
+    Key *victim = w.loc.key;
+    if (comps.empty()) {
+        if (!t.slot || !(t.granted & DELETE))
+            return ERROR_ACCESS_DENIED;
+    } else {
+        ACCESS_MASK granted;
+        if (checkAccess(s, victim, DELETE, granted) != ERROR_SUCCESS)
+            return ERROR_ACCESS_DENIED;
+    }
+    // Windows refuses to delete a key with subkeys, a hive's root and the
+    // roots themselves with "access denied".
+    if (!victim->parent || isVirtualRoot(s, victim) || isVirtualRoot(s, victim->parent) || !victim->subkeys.empty()
+        || (victim->flags & kKeyNoDelete))
+        return ERROR_ACCESS_DENIED;
+    Key *parent = victim->parent;
+    const std::string name = victim->name;
+    const bool wasVolatile = isUnderVolatile(*victim);
+    removeSubkey(s, *parent, victim);
+    parent->lastWriteTime = nowFileTime();
+    if (!wasVolatile) {
+        markDirty(s, *parent);
+        if (!journalDeleteKey(s, *parent, name))
+            return ERROR_REGISTRY_IO_FAILED;
+    }
+    fireNotifications(s, parent, REG_NOTIFY_CHANGE_NAME);
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
+{
+    return RegDeleteKeyExA(hKey, lpSubKey, 0, 0);
+}
+
+namespace {
+
+// The i-th subkey of a location: plain keys by index, HKCR by merging both
+// sides in upper-name order with the user's key winning a tie.
+const Key *subkeyAt(Target &t, DWORD index)
+{
+    if (t.loc.space == Space::PerfData)
+        return nullptr;
+    if (t.loc.space != Space::Classes || !t.loc.machine || !t.loc.user)
+        return index < t.loc.key->subkeys.size() ? t.loc.key->subkeys[index].get() : nullptr;
+    const auto &m = t.loc.machine->subkeys;
+    const auto &u = t.loc.user->subkeys;
+    std::unique_lock<std::mutex> lk;
+    size_t i = 0, j = 0;
+    DWORD at = 0;
+    if (t.slot) {
+        lk = std::unique_lock(t.slot->enumMutex);
+        if (t.slot->enumIndex != ~0u && t.slot->enumIndex <= index) {
+            at = t.slot->enumIndex;
+            i = t.slot->enumMachine;
+            j = t.slot->enumUser;
+        }
+    }
+    while (true) {
+        const Key *pick;
+        size_t ni = i, nj = j;
+        if (i < m.size() && j < u.size()) {
+            const int c = m[i]->upperName.compare(u[j]->upperName);
+            if (c < 0) {
+                pick = m[i].get();
+                ni = i + 1;
+            } else {
+                pick = u[j].get();
+                nj = j + 1;
+                if (c == 0)
+                    ni = i + 1;
+            }
+        } else if (i < m.size()) {
+            pick = m[i].get();
+            ni = i + 1;
+        } else if (j < u.size()) {
+            pick = u[j].get();
+            nj = j + 1;
+        } else {
+            return nullptr;
+        }
+        if (at == index) {
+            if (t.slot) {
+                t.slot->enumIndex = index;
+                t.slot->enumMachine = i;
+                t.slot->enumUser = j;
+            }
+            return pick;
+        }
+        i = ni;
+        j = nj;
+        ++at;
+    }
+}
+
+DWORD subkeyCount(Target &t)
+{
+    if (t.loc.space == Space::PerfData)
+        return 0;
+    if (t.loc.space != Space::Classes || !t.loc.machine || !t.loc.user)
+        return static_cast<DWORD>(t.loc.key->subkeys.size());
+    const auto &m = t.loc.machine->subkeys;
+    const auto &u = t.loc.user->subkeys;
+    size_t i = 0, j = 0, n = 0;
+    while (i < m.size() || j < u.size()) {
+        if (i < m.size() && j < u.size()) {
+            const int c = m[i]->upperName.compare(u[j]->upperName);
+            if (c <= 0)
+                ++i;
+            if (c >= 0)
+                ++j;
+        } else if (i < m.size()) {
+            ++i;
+        } else {
+            ++j;
+        }
+        ++n;
+    }
+    return static_cast<DWORD>(n);
+}
+
+} // namespace
+
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                          LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
+{
+    if (!lpName || !lpcchName)
+        return ERROR_INVALID_PARAMETER;
+    System &s = current();
+    catchUp(s);
+    Shared g(s);
+    Target t;
+    LONG rc = resolveHandle(s, hKey, t, KEY_ENUMERATE_SUB_KEYS);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    const Key *k = subkeyAt(t, dwIndex);
+    if (!k)
+        return ERROR_NO_MORE_ITEMS;
+    if (k->name.size() + 1 > *lpcchName)
+        return ERROR_MORE_DATA;
+    if (lpClass) {
+        if (!lpcchClass)
+            return ERROR_INVALID_PARAMETER;
+        if (k->className.size() + 1 > *lpcchClass)
+            return ERROR_MORE_DATA;
+        std::memcpy(lpClass, k->className.c_str(), k->className.size() + 1);
+        *lpcchClass = static_cast<DWORD>(k->className.size());
+    } else if (lpcchClass) {
+        *lpcchClass = static_cast<DWORD>(k->className.size());
+    }
+    std::memcpy(lpName, k->name.c_str(), k->name.size() + 1);
+    *lpcchName = static_cast<DWORD>(k->name.size());
+    if (lpftLastWriteTime) {
+        lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(k->lastWriteTime);
+        lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(k->lastWriteTime >> 32);
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)
+{
+    DWORD n = cchName;
+    return RegEnumKeyExA(hKey, dwIndex, lpName, &n, nullptr, nullptr, nullptr, nullptr);
+}
+
+LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
+                          LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+{
+    if (!lpValueName || !lpcchValueName || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    System &s = current();
+    catchUp(s);
+    Shared g(s);
+    Target t;
+    LONG rc = resolveHandle(s, hKey, t, KEY_QUERY_VALUE);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    if (t.loc.space == Space::PerfData || dwIndex >= t.loc.key->values.size())
+        return ERROR_NO_MORE_ITEMS;
+    const Value &v = t.loc.key->values[dwIndex];
+    if (v.name.size() + 1 > *lpcchValueName)
+        return ERROR_MORE_DATA;
+    std::memcpy(lpValueName, v.name.c_str(), v.name.size() + 1);
+    *lpcchValueName = static_cast<DWORD>(v.name.size());
+    return copyData(v, lpType, lpData, lpcbData);
+}
+
+LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
+                             LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                             LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                             PFILETIME lpftLastWriteTime)
+{
+    if (lpClass && !lpcchClass)
+        return ERROR_INVALID_PARAMETER;
+    System &s = current();
+    catchUp(s);
+    Shared g(s);
+    Target t;
+    // Windows asks for KEY_QUERY_VALUE here, not for enumeration rights.
+    LONG rc = resolveHandle(s, hKey, t, KEY_QUERY_VALUE);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    DWORD nSub = 0, maxSub = 0, maxClass = 0, nVal = 0, maxValName = 0, maxData = 0, sdSize = 0;
+    uint64_t time = 0;
+    std::string_view className;
+    if (t.loc.space != Space::PerfData) {
+        const Key &k = *t.loc.key;
+        nSub = subkeyCount(t);
+        auto scan = [&](const Key &side) {
+            for (const auto &c : side.subkeys) {
+                maxSub = std::max<DWORD>(maxSub, static_cast<DWORD>(c->name.size()));
+                maxClass = std::max<DWORD>(maxClass, static_cast<DWORD>(c->className.size()));
+            }
+        };
+        if (t.loc.space == Space::Classes) {
+            if (t.loc.machine)
+                scan(*t.loc.machine);
+            if (t.loc.user)
+                scan(*t.loc.user);
+        } else {
+            scan(k);
+        }
+        nVal = static_cast<DWORD>(k.values.size());
+        for (const auto &v : k.values) {
+            maxValName = std::max<DWORD>(maxValName, static_cast<DWORD>(v.name.size()));
+            maxData = std::max<DWORD>(maxData, ansiSize(v));
+        }
+        sdSize = static_cast<DWORD>(descriptorOf(&k).size());
+        time = k.lastWriteTime;
+        className = k.className;
+    }
+    if (lpcchClass) {
+        if (lpClass) {
+            if (className.size() + 1 > *lpcchClass) {
+                *lpcchClass = static_cast<DWORD>(className.size());
+                return ERROR_MORE_DATA;
+            }
+            std::memcpy(lpClass, className.data(), className.size());
+            lpClass[className.size()] = '\0';
+        }
+        *lpcchClass = static_cast<DWORD>(className.size());
+    }
+    if (lpcSubKeys)
+        *lpcSubKeys = nSub;
+    if (lpcbMaxSubKeyLen)
+        *lpcbMaxSubKeyLen = maxSub;
+    if (lpcbMaxClassLen)
+        *lpcbMaxClassLen = maxClass;
+    if (lpcValues)
+        *lpcValues = nVal;
+    if (lpcbMaxValueNameLen)
+        *lpcbMaxValueNameLen = maxValName;
+    if (lpcbMaxValueLen)
+        *lpcbMaxValueLen = maxData;
+    if (lpcbSecurityDescriptor)
+        *lpcbSecurityDescriptor = sdSize;
+    if (lpftLastWriteTime) {
+        lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(time);
+        lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(time >> 32);
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegFlushKey(HKEY hKey)
+{
+    System &s = current();
+    {
+        Shared g(s);
+        Target t;
+        LONG rc = resolveHandle(s, hKey, t, 0);
+        if (rc != ERROR_SUCCESS)
+            return rc;
+    }
+    Exclusive g(s);
+    return checkpoint(s);
+}
+
+LONG WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotifyFilter, HANDLE hEvent,
+                                    BOOL fAsynchronous)
+{
+    constexpr DWORD kFilters = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATTRIBUTES | REG_NOTIFY_CHANGE_LAST_SET
+                               | REG_NOTIFY_CHANGE_SECURITY;
+    if ((dwNotifyFilter & ~(kFilters | REG_NOTIFY_THREAD_AGNOSTIC)) || !(dwNotifyFilter & kFilters))
+        return ERROR_INVALID_PARAMETER;
+    std::shared_ptr<Event> ev;
+    HANDLE own = nullptr;
+    if (fAsynchronous) {
+        ev = eventFromHandle(hEvent);
+        if (!ev)
+            return ERROR_INVALID_PARAMETER;
+    } else {
+        own = createEvent(false, false);
+        ev = eventFromHandle(own);
+    }
+    System &s = current();
+    catchUp(s);
+    {
+        Shared g(s);
+        Target t;
+        LONG rc = resolveHandle(s, hKey, t, KEY_NOTIFY);
+        if (rc != ERROR_SUCCESS) {
+            if (own)
+                CloseHandle(own);
+            return rc;
+        }
+        if (t.loc.space == Space::PerfData) {
+            if (own)
+                CloseHandle(own);
+            return ERROR_SUCCESS;
+        }
+        std::lock_guard n(s.notifyMutex);
+        auto add = [&](Key *k) {
+            if (k)
+                s.registrations.push_back(Registration{k, bWatchSubtree != 0, dwNotifyFilter, ev,
+                                                       reinterpret_cast<uintptr_t>(hKey)});
+        };
+        if (t.loc.space == Space::Classes) {
+            add(t.loc.machine);
+            add(t.loc.user);
+        } else {
+            add(t.loc.key);
+        }
+    }
+    if (own) {
+        WaitForSingleObject(own, INFINITE);
+        CloseHandle(own);
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
+                              PSECURITY_DESCRIPTOR pSecurityDescriptor, LPDWORD lpcbSecurityDescriptor)
+{
+    if (!lpcbSecurityDescriptor)
+        return ERROR_INVALID_PARAMETER;
+    System &s = current();
+    catchUp(s);
+    Shared g(s);
+    Target t;
+    ACCESS_MASK needed = 0;
+    if (SecurityInformation & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION
+                               | LABEL_SECURITY_INFORMATION))
+        needed |= READ_CONTROL;
+    if (SecurityInformation & SACL_SECURITY_INFORMATION)
+        needed |= ACCESS_SYSTEM_SECURITY;
+    LONG rc = resolveHandle(s, hKey, t, needed);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    if (t.loc.space == Space::PerfData)
+        return ERROR_INVALID_HANDLE;
+    sec::Bytes part = sec::selectParts(descriptorOf(t.loc.key), SecurityInformation);
+    if (!pSecurityDescriptor || *lpcbSecurityDescriptor < part.size()) {
+        *lpcbSecurityDescriptor = static_cast<DWORD>(part.size());
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    std::memcpy(pSecurityDescriptor, part.data(), part.size());
+    *lpcbSecurityDescriptor = static_cast<DWORD>(part.size());
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
+                              PSECURITY_DESCRIPTOR pSecurityDescriptor)
+{
+    if (!pSecurityDescriptor)
+        return ERROR_INVALID_PARAMETER;
+    const auto *p = static_cast<const uint8_t *>(pSecurityDescriptor);
+    const size_t n = selfRelativeSize(p);
+    if (!n || !sec::isValidDescriptor({p, n}))
+        return ERROR_INVALID_SECURITY_DESCR;
+    System &s = current();
+    catchUp(s);
+    Exclusive g(s);
+    ACCESS_MASK needed = 0;
+    if (SecurityInformation & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION))
+        needed |= WRITE_OWNER;
+    if (SecurityInformation & DACL_SECURITY_INFORMATION)
+        needed |= WRITE_DAC;
+    if (SecurityInformation & SACL_SECURITY_INFORMATION)
+        needed |= ACCESS_SYSTEM_SECURITY;
+    Target t;
+    LONG rc = writableKey(s, hKey, needed, t);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    Key &k = *t.loc.key;
+    sec::Bytes merged;
+    if ((rc = sec::mergeParts(descriptorOf(&k), {p, n}, SecurityInformation, merged)) != ERROR_SUCCESS)
+        return rc;
+    k.security = std::make_shared<const vt::hive::SecurityDescriptor>(std::move(merged));
+    if (!isUnderVolatile(k)) {
+        markDirty(s, k);
+        if (!journalSetSecurity(s, k))
+            return ERROR_REGISTRY_IO_FAILED;
+    }
+    fireNotifications(s, &k, REG_NOTIFY_CHANGE_SECURITY);
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,52 @@
+#include "tests/support/TempSystem.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace vt::test {
+
+std::string makeTempDir(const char *prefix)
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot create a temporary folder");
+    return pattern;
+}
+
+void removeTree(const std::string &path)
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+TempSystem::TempSystem(vt::platform::SystemOptions options) : m_options(std::move(options))
+{
+    m_root = makeTempDir("vt-system");
+    m_options.root = m_root;
+    m_openResult = vt::platform::openSystem(m_options);
+}
+
+TempSystem::~TempSystem()
+{
+    vt::platform::closeSystem();
+    removeTree(m_root);
+}
+
+LONG TempSystem::reopen()
+{
+    vt::platform::closeSystem();
+    m_openResult = vt::platform::openSystem(m_options);
+    return m_openResult;
+}
+
+LONG TempSystem::reopen(const vt::platform::SystemOptions &options)
+{
+    m_options = options;
+    m_options.root = m_root;
+    return reopen();
+}
+
+void TempSystem::close() { vt::platform::closeSystem(); }
+
+} // namespace vt::test

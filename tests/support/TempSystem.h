@@ -1,0 +1,35 @@
+// A fresh replacement system in a temporary folder, opened for one test and
+// removed afterwards.
+#pragma once
+
+#include "platform/vtPlatform.h"
+
+#include <string>
+
+namespace vt::test {
+
+class TempSystem {
+public:
+    explicit TempSystem(vt::platform::SystemOptions options = {});
+    ~TempSystem();
+    TempSystem(const TempSystem &) = delete;
+    TempSystem &operator=(const TempSystem &) = delete;
+
+    const std::string &root() const { return m_root; }
+    LONG openResult() const { return m_openResult; }
+    // Closes and opens the same system again (as a new process would).
+    LONG reopen();
+    LONG reopen(const vt::platform::SystemOptions &options);
+    void close();
+
+private:
+    std::string m_root;
+    vt::platform::SystemOptions m_options;
+    LONG m_openResult = 0;
+};
+
+// A new empty temporary folder (removed by removeTree).
+std::string makeTempDir(const char *prefix = "vt-test");
+void removeTree(const std::string &path);
+
+} // namespace vt::test
