@@ -31,7 +31,7 @@ struct Key {
     std::string className;      // empty when the key has none
     uint64_t lastWriteTime = 0; // FILETIME, UTC
     SecurityDescriptorPtr security;
-    uint16_t flags = 0;         // nk flags as stored (hive entry, no delete, symbolic link, ...)
+    uint16_t flags = 0;         // nk flags as stored (hive entry, no delete, symbolic link, ...) but name compression
     uint8_t userFlags = 0;      // the 4-bit user flags and virtualization control bits of newer hives
     uint8_t virtControlFlags = 0;
     bool isVolatile = false;

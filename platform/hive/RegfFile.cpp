@@ -249,7 +249,7 @@ LONG saveHiveFile(const std::string &path, const Hive &hive)
     std::string tmp = path + ".XXXXXX";
     const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0)
-        return errnoToWin32(errno);
+        return errno == ENOENT ? ERROR_PATH_NOT_FOUND : errnoToWin32(errno);
     auto fail = [&](int err) {
         ::close(fd);
         ::unlink(tmp.c_str());

@@ -193,9 +193,10 @@ std::unique_ptr<Key> Reader::readKey(uint32_t off, Key *parent, uint32_t parentO
     }
     auto key = std::make_unique<Key>();
     key->parent = parent;
-    key->flags = rd16(p + 2);
+    const uint16_t flags = rd16(p + 2);
+    key->flags = flags & ~kKeyCompName; // nameCompressed carries that bit
     key->lastWriteTime = rd64(p + 4);
-    key->nameCompressed = (key->flags & kKeyCompName) != 0;
+    key->nameCompressed = (flags & kKeyCompName) != 0;
     if (key->nameCompressed)
         appendLatin1(key->name, p + kNkFixed, nameLen);
     else
