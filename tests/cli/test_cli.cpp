@@ -1,0 +1,577 @@
+// vantrel-cli: each verb in process on a temporary system, then the built
+// program in its own processes, with reglookup as the oracle for a loaded hive.
+#include "cli/CliApp.h"
+#include "core/kltRegTools.h"
+#include "core/kltRegistry.h"
+#include "core/zoStrings.h"
+#include "platform/vtPlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kKey = "HKCU\\Software\\VtCli";
+const std::string kFull = "HKEY_CURRENT_USER\\Software\\VtCli";
+const std::string kPath = "\\Software\\VtCli";
+
+const std::string kSyntax = "ERROR: Invalid syntax.\nType \"REG %s /?\" for usage.\n";
+const std::string kBadKey = "ERROR: Invalid key name.\nType \"REG %s /?\" for usage.\n";
+const std::string kNotFound = "ERROR: The system was unable to find the specified registry key or value.\n";
+const std::string kDone = "The operation completed successfully.\n";
+const std::string kCancelled = "The operation was canceled by the user.\n";
+
+std::string verbText(std::string text, const std::string &verb)
+{
+    if (size_t p = text.find("%s"); p != std::string::npos)
+        text.replace(p, 2, verb);
+    return text;
+}
+
+struct Result {
+    int code;
+    std::string out, err;
+};
+
+TRegByteArray bytes(const std::string &s)
+{
+    return TRegByteArray(s.begin(), s.end());
+}
+
+fs::path uniqueDir(const char *prefix)
+{
+    std::random_device rd;
+    fs::path dir = fs::temp_directory_path() / (prefix + std::to_string(rd()) + std::to_string(rd()));
+    fs::create_directories(dir);
+    return dir;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = uniqueDir("vt-cli-");
+        vt::platform::SystemOptions options;
+        options.root = (m_dir / "system").string();
+        ASSERT_EQ(vt::platform::openSystem(options), ERROR_SUCCESS);
+        TMyRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(kPath, true));
+        reg.WriteString("", "def");
+        reg.WriteString("str", "hello");
+        reg.WriteInteger("num", 0x1F);
+        reg.WriteInt64("q", 0x100000000LL);
+        reg.writeValue("bin", REG_BINARY, {0x01, 0xAB});
+        reg.writeValue("multi", REG_MULTI_SZ, bytes(std::string("a\0b\0\0", 5)));
+        reg.WriteNone("none");
+        reg.writeValue("be", REG_DWORD_BIG_ENDIAN, {0, 0, 1, 0});
+        reg.writeValue("odd", 0x100000, {0xFF});
+        ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, kPath + "\\Sub", "x", 32, "1"));
+        ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, kPath + "\\Sub\\Deep"));
+        ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, kPath + "\\Empty"));
+    }
+    void TearDown() override
+    {
+        vt::platform::closeSystem();
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+
+    static Result run(const std::vector<std::string> &words, const std::string &input = "")
+    {
+        auto command = vt::cli::createCommand(words.at(0));
+        EXPECT_TRUE(command) << words[0];
+        if (!command)
+            return {-1, "", ""};
+        std::istringstream in(input);
+        std::ostringstream out, err;
+        command->setInput(&in);
+        const int code = command->execute({words.begin() + 1, words.end()}, out, err);
+        return {code, out.str(), err.str()};
+    }
+
+    static std::pair<uint32_t, TRegByteArray> raw(const std::string &path, const std::string &name)
+    {
+        TMyRegistry reg;
+        uint32_t code = 0xDEAD;
+        TRegByteArray data;
+        if (reg.OpenKeyReadOnly(path))
+            reg.readValue(name, code, data);
+        return {code, data};
+    }
+
+    fs::path m_dir;
+};
+
+struct Case {
+    std::vector<std::string> words;
+    std::string input;
+    int code;
+    std::string out, err;
+};
+
+void runCases(const std::vector<Case> &cases, Result (*run)(const std::vector<std::string> &, const std::string &))
+{
+    for (const Case &c : cases) {
+        std::string line;
+        for (const auto &w : c.words)
+            line += w + " ";
+        SCOPED_TRACE(line);
+        const Result r = run(c.words, c.input);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
+TEST_F(Cli, Query)
+{
+    const std::string values = "    (Default)    REG_SZ    def\n"
+                               "    str    REG_SZ    hello\n"
+                               "    num    REG_DWORD    0x1f\n"
+                               "    q    REG_QWORD    0x100000000\n"
+                               "    bin    REG_BINARY    01AB\n"
+                               "    multi    REG_MULTI_SZ    a\\0b\n"
+                               "    none    REG_NONE    \n"
+                               "    be    REG_DWORD_BIG_ENDIAN    0x100\n"
+                               "    odd    0x100000    FF\n";
+    const std::string q = verbText(kSyntax, "QUERY");
+    runCases(
+        {
+            {{"query", kKey}, "", 0,
+             "\n" + kFull + "\n" + values + "\n" + kFull + "\\Empty\n" + kFull + "\\Sub\n", ""},
+            {{"query", kKey + "\\"}, "", 0,
+             "\n" + kFull + "\n" + values + "\n" + kFull + "\\Empty\n" + kFull + "\\Sub\n", ""},
+            {{"query", kKey + "\\Sub", "/s"}, "", 0,
+             "\n" + kFull + "\\Sub\n    x    REG_SZ    1\n\n" + kFull + "\\Sub\\Deep\n\n", ""},
+            {{"query", kKey + "\\Empty"}, "", 0, "\n", ""},
+            {{"query", kKey, "/v", "str"}, "", 0, "\n" + kFull + "\n    str    REG_SZ    hello\n\n", ""},
+            {{"query", kKey, "-V", "STR"}, "", 0, "\n" + kFull + "\n    STR    REG_SZ    hello\n\n", ""},
+            {{"query", kKey, "/ve"}, "", 0, "\n" + kFull + "\n    (Default)    REG_SZ    def\n\n", ""},
+            {{"query", kKey + "\\Empty", "/ve"}, "", 0,
+             "\n" + kFull + "\\Empty\n    (Default)    REG_SZ    (value not set)\n", ""},
+            {{"query", kKey, "/v", "x", "/S"}, "", 0,
+             "\n" + kFull + "\\Sub\n    x    REG_SZ    1\n\nEnd of search: 1 match(es) found.\n", ""},
+            {{"query", kKey, "/v", "absent", "/s"}, "", 0, "\nEnd of search: 0 match(es) found.\n", ""},
+            {{"query", "hkey_current_user\\software\\vtcli\\sub"}, "", 0,
+             "\nHKEY_CURRENT_USER\\software\\vtcli\\sub\n    x    REG_SZ    1\n\n"
+             "HKEY_CURRENT_USER\\software\\vtcli\\sub\\Deep\n",
+             ""},
+            {{"query", kKey, "/v", "absent"}, "", 1, "", kNotFound},
+            {{"query", kKey + "\\Missing"}, "", 1, "", kNotFound},
+            {{"query"}, "", 1, "", q},
+            {{"query", kKey, "/v"}, "", 1, "", q},
+            {{"query", kKey, "/v", "a", "/ve"}, "", 1, "", q},
+            {{"query", kKey, "/s", "/s"}, "", 1, "", q},
+            {{"query", kKey, "/x"}, "", 1, "", q},
+            {{"query", kKey, "s"}, "", 1, "", q},
+            {{"query", "HKXX\\Software"}, "", 1, "", verbText(kBadKey, "QUERY")},
+            {{"query", "HKCU\\\\Software"}, "", 1, "", verbText(kBadKey, "QUERY")},
+        },
+        run);
+}
+
+TEST_F(Cli, AddWritesEachType)
+{
+    struct Row {
+        std::vector<std::string> switches;
+        std::string name;
+        uint32_t code;
+        std::string data;
+    } rows[] = {
+        {{"/v", "s", "/d", "text"}, "s", REG_SZ, std::string("text\0", 5)},
+        {{"/v", "s0"}, "s0", REG_SZ, std::string("\0", 1)},
+        {{"/ve", "/d", "x"}, "", REG_SZ, std::string("x\0", 2)},
+        {{"/d", "y"}, "", REG_SZ, std::string("y\0", 2)},
+        {{"/v", "d", "/t", "REG_DWORD", "/d", "0x1F"}, "d", REG_DWORD, std::string("\x1F\0\0\0", 4)},
+        {{"/v", "d2", "/t", "reg_dword", "/d", "4294967295"}, "d2", REG_DWORD, "\xFF\xFF\xFF\xFF"},
+        {{"/v", "d3", "/t", "REG_DWORD"}, "d3", REG_DWORD, std::string(4, '\0')},
+        {{"/v", "be", "/t", "REG_DWORD_BIG_ENDIAN", "/d", "256"}, "be", REG_DWORD_BIG_ENDIAN,
+         std::string("\0\0\x01\0", 4)},
+        {{"/v", "q", "/t", "REG_QWORD", "/d", "0xFFFFFFFFFFFFFFFF"}, "q", REG_QWORD, std::string(8, '\xFF')},
+        {{"/v", "b", "/t", "REG_BINARY", "/d", "abc"}, "b", REG_BINARY, "\x0A\xBC"},
+        {{"/v", "b0", "/t", "REG_BINARY"}, "b0", REG_BINARY, ""},
+        {{"/v", "m", "/t", "REG_MULTI_SZ", "/d", "a\\0b"}, "m", REG_MULTI_SZ, std::string("a\0b\0\0", 5)},
+        {{"/v", "m2", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "a#bc#"}, "m2", REG_MULTI_SZ,
+         std::string("a\0bc\0\0", 6)},
+        {{"/v", "e", "/t", "REG_EXPAND_SZ", "/d", "%PATH%"}, "e", REG_EXPAND_SZ, std::string("%PATH%\0", 7)},
+        {{"/v", "n", "/t", "REG_NONE", "-f"}, "n", REG_NONE, std::string("\0", 1)},
+    };
+    for (const Row &row : rows) {
+        std::vector<std::string> words{"add", kKey + "\\New"};
+        words.insert(words.end(), row.switches.begin(), row.switches.end());
+        SCOPED_TRACE(row.name);
+        const Result r = run(words, "y\n");
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.out, kDone);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(raw(kPath + "\\New", row.name), std::make_pair(row.code, bytes(row.data)));
+    }
+    EXPECT_EQ(run({"add", kKey + "\\KeyOnly\\Two"}).code, 0);
+    EXPECT_TRUE(KeyExistsAt(HKEY_CURRENT_USER, kPath + "\\KeyOnly\\Two"));
+}
+
+TEST_F(Cli, AddRefusesBadInputAndChangesNothing)
+{
+    const std::string number = "ERROR: Invalid syntax. Specify valid numeric value for '/d'.\n";
+    const std::string a = verbText(kSyntax, "ADD");
+    runCases(
+        {
+            {{"add", kKey + "\\Bad", "/v", "d", "/t", "REG_DWORD", "/d", "4294967296"}, "", 1, "", number},
+            {{"add", kKey + "\\Bad", "/v", "d", "/t", "REG_DWORD", "/d", "-1"}, "", 1, "", number},
+            {{"add", kKey + "\\Bad", "/v", "d", "/t", "REG_DWORD", "/d", "0xZZ"}, "", 1, "", number},
+            {{"add", kKey + "\\Bad", "/v", "d", "/t", "REG_DWORD", "/d", "0x"}, "", 1, "", number},
+            {{"add", kKey + "\\Bad", "/v", "q", "/t", "REG_QWORD", "/d", "18446744073709551616"}, "", 1, "", number},
+            {{"add", kKey + "\\Bad", "/v", "b", "/t", "REG_BINARY", "/d", "0g"}, "", 1, "",
+             "ERROR: Invalid syntax. Specify valid hexadecimal value for '/d'.\n"},
+            {{"add", kKey + "\\Bad", "/v", "m", "/t", "REG_MULTI_SZ", "/d", "a\\0\\0b"}, "", 1, "",
+             "ERROR: Invalid syntax. Specify valid string for '/d': empty entries are not allowed.\n"},
+            {{"add", kKey + "\\Bad", "/v", "t", "/t", "REG_FOO"}, "", 1, "",
+             "ERROR: Invalid value type 'REG_FOO'. Use REG_SZ, REG_MULTI_SZ, REG_EXPAND_SZ, REG_DWORD, REG_QWORD, "
+             "REG_BINARY or REG_NONE.\n"},
+            {{"add", kKey + "\\Bad", "/v", "m", "/t", "REG_MULTI_SZ", "/s", "##", "/d", "a"}, "", 1, "", a},
+            {{"add", kKey + "\\Bad", "/v", "s", "/s", "#"}, "", 1, "", a},
+            {{"add", kKey + "\\Bad", "/v", "s", "/ve"}, "", 1, "", a},
+            {{"add", kKey + "\\Bad", "/v", "s", "/d", "1", "/d", "2"}, "", 1, "", a},
+            {{"add", kKey + "\\Bad", "/v"}, "", 1, "", a},
+            {{"add"}, "", 1, "", a},
+            {{"add", "HKXX\\Bad"}, "", 1, "", verbText(kBadKey, "ADD")},
+        },
+        run);
+    EXPECT_FALSE(KeyExistsAt(HKEY_CURRENT_USER, kPath + "\\Bad"));
+}
+
+TEST_F(Cli, AddAsksBeforeOverwriting)
+{
+    const std::string prompt = "Value str exists, overwrite(Yes/No)? ";
+    struct Row {
+        std::string input;
+        int code;
+        std::string out;
+        std::string stored;
+    } rows[] = {
+        {"", 1, prompt + "\n" + kCancelled, "hello"},
+        {"n\n", 1, prompt + kCancelled, "hello"},
+        {"maybe\nYes\n", 0, prompt + prompt + kDone, "new"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.input);
+        ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, kPath, "str", 32, "hello"));
+        const Result r = run({"add", kKey, "/v", "str", "/d", "new"}, row.input);
+        EXPECT_EQ(r.code, row.code);
+        EXPECT_EQ(r.out, row.out);
+        std::string text;
+        ASSERT_TRUE(ReadTypedStringAt(HKEY_CURRENT_USER, kPath, "str", 32, text));
+        EXPECT_EQ(text, row.stored);
+    }
+    EXPECT_EQ(run({"add", kKey, "/v", "str", "/d", "forced", "/F"}).out, kDone);
+    EXPECT_EQ(raw(kPath, "str").second, bytes(std::string("forced\0", 7)));
+}
+
+TEST_F(Cli, Delete)
+{
+    const std::string d = verbText(kSyntax, "DELETE");
+    runCases(
+        {
+            {{"delete", kKey + "\\Sub"}, "", 1, "Permanently delete the registry key " + kFull + "\\Sub (Yes/No)? \n" +
+                                                    kCancelled, ""},
+            {{"delete", kKey, "/v", "str"}, "no\n", 1, "Delete the registry value str (Yes/No)? " + kCancelled, ""},
+            {{"delete", kKey, "/va"}, "n\n", 1,
+             "Delete all values under the registry key " + kFull + " (Yes/No)? " + kCancelled, ""},
+            {{"delete", kKey, "/v", "absent", "/f"}, "", 1, "", kNotFound},
+            {{"delete", kKey + "\\Missing", "/f"}, "", 1, "", kNotFound},
+            {{"delete", "HKCU", "/f"}, "", 1, "", verbText(kBadKey, "DELETE")},
+            {{"delete", kKey, "/v", "a", "/va"}, "", 1, "", d},
+            {{"delete", kKey, "/f", "/f"}, "", 1, "", d},
+            {{"delete"}, "", 1, "", d},
+        },
+        run);
+    EXPECT_TRUE(KeyExistsAt(HKEY_CURRENT_USER, kPath + "\\Sub"));
+    EXPECT_TRUE(ValueExistsAt(HKEY_CURRENT_USER, kPath, "str"));
+
+    EXPECT_EQ(run({"delete", kKey, "/v", "str"}, "y\n").code, 0);
+    EXPECT_FALSE(ValueExistsAt(HKEY_CURRENT_USER, kPath, "str"));
+    EXPECT_EQ(run({"delete", kKey, "/ve", "/f"}).out, kDone);
+    EXPECT_FALSE(ValueExistsAt(HKEY_CURRENT_USER, kPath, ""));
+    EXPECT_EQ(run({"delete", kKey, "/ve", "/f"}).err, kNotFound);
+    EXPECT_EQ(run({"delete", kKey, "-VA", "/f"}).out, kDone);
+    std::vector<std::string> names{"stale"};
+    ASSERT_TRUE(ValueNamesAt(HKEY_CURRENT_USER, kPath, names));
+    EXPECT_TRUE(names.empty());
+    EXPECT_TRUE(KeyExistsAt(HKEY_CURRENT_USER, kPath + "\\Sub\\Deep"));
+    EXPECT_EQ(run({"delete", kKey + "\\Sub", "/f"}).out, kDone);
+    EXPECT_FALSE(KeyExistsAt(HKEY_CURRENT_USER, kPath + "\\Sub"));
+    EXPECT_TRUE(KeyExistsAt(HKEY_CURRENT_USER, kPath));
+}
+
+TEST_F(Cli, Copy)
+{
+    const std::string c = verbText(kSyntax, "COPY");
+    runCases(
+        {
+            {{"copy", kKey, kKey}, "", 1, "", "ERROR: The source and destination keys cannot be the same.\n"},
+            {{"copy", kKey, "hkcu\\software\\VTCLI\\"}, "", 1, "",
+             "ERROR: The source and destination keys cannot be the same.\n"},
+            {{"copy", kKey, kKey + "\\Sub\\Inner", "/s"}, "", 1, "",
+             "ERROR: The destination key cannot be below the source key.\n"},
+            {{"copy", kKey + "\\Missing", kKey + "\\To"}, "", 1, "", kNotFound},
+            {{"copy", kKey}, "", 1, "", c},
+            {{"copy", kKey, kKey + "\\To", "/x"}, "", 1, "", c},
+            {{"copy", kKey, "HKXX\\To"}, "", 1, "", verbText(kBadKey, "COPY")},
+        },
+        run);
+    EXPECT_FALSE(KeyExistsAt(HKEY_CURRENT_USER, kPath + "\\To"));
+
+    EXPECT_EQ(run({"copy", kKey, kKey + "\\Flat"}).out, kDone); // values only
+    EXPECT_EQ(raw(kPath + "\\Flat", "odd"), std::make_pair(0x100000u, TRegByteArray{0xFF}));
+    EXPECT_EQ(raw(kPath + "\\Flat", "none"), std::make_pair(uint32_t(REG_NONE), TRegByteArray{}));
+    EXPECT_FALSE(KeyExistsAt(HKEY_CURRENT_USER, kPath + "\\Flat\\Sub"));
+
+    EXPECT_EQ(run({"copy", kKey, "HKCU\\Software\\VtCliCopy", "/s", "/f"}).out, kDone);
+    EXPECT_EQ(raw("\\Software\\VtCliCopy\\Sub", "x").second, bytes(std::string("1\0", 2)));
+    EXPECT_TRUE(KeyExistsAt(HKEY_CURRENT_USER, "\\Software\\VtCliCopy\\Sub\\Deep"));
+    EXPECT_EQ(raw("\\Software\\VtCliCopy", "be"), raw(kPath, "be"));
+
+    // Existing values are kept unless confirmed.
+    ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, "\\Software\\VtCliCopy", "str", 32, "mine"));
+    const Result r = run({"copy", kKey, "HKCU\\Software\\VtCliCopy"}, "n\n");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("Value str exists, overwrite(Yes/No)? "), std::string::npos);
+    std::string text;
+    ASSERT_TRUE(ReadTypedStringAt(HKEY_CURRENT_USER, "\\Software\\VtCliCopy", "str", 32, text));
+    EXPECT_EQ(text, "mine");
+}
+
+TEST_F(Cli, LoadUnloadAndSummary)
+{
+    const fs::path hive = m_dir / "SAM";
+    fs::copy_file(fs::path(VT_TESTDATA_DIR) / "hives/real/regipy/SAM", hive);
+    fs::permissions(hive, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+    runCases(
+        {
+            {{"load", "HKCU\\VtSam", hive.string()}, "", 1, "", verbText(kBadKey, "LOAD")},
+            {{"load", "HKLM\\a\\b", hive.string()}, "", 1, "", verbText(kBadKey, "LOAD")},
+            {{"load", "HKLM\\VtSam"}, "", 1, "", verbText(kSyntax, "LOAD")},
+            {{"load", "HKLM\\VtNone", (m_dir / "absent").string()}, "", 1, "",
+             "ERROR: The system cannot find the file specified.\n"},
+            {{"load", "HKLM\\VtSam", hive.string()}, "", 0, kDone, ""},
+            {{"query", "HKLM\\VtSam\\SAM\\Domains\\Account\\Users\\Names", "/ve"}, "", 0,
+             "\nHKEY_LOCAL_MACHINE\\VtSam\\SAM\\Domains\\Account\\Users\\Names\n"
+             "    (Default)    REG_NONE    \n\n",
+             ""},
+            {{"unload", "HKLM\\VtSam"}, "", 0, kDone, ""},
+            {{"query", "HKLM\\VtSam"}, "", 1, "", kNotFound},
+            {{"unload", "HKLM"}, "", 1, "", verbText(kBadKey, "UNLOAD")},
+        },
+        run);
+
+    const Result s = run({"summary"});
+    EXPECT_EQ(s.code, 0);
+    EXPECT_NE(s.out.find("System root: " + (m_dir / "system").string() + "\n"), std::string::npos) << s.out;
+    for (HKEY root : RootKeyList())
+        EXPECT_NE(s.out.find("    " + RootKeyToName(root) + "    "), std::string::npos) << RootKeyToName(root);
+    EXPECT_NE(s.out.find("    HKEY_LOCAL_MACHINE\\SOFTWARE\n"), std::string::npos) << s.out;
+    EXPECT_EQ(run({"summary", "extra"}).code, 1);
+}
+
+// --- separate processes
+
+struct Process {
+    int code;
+    std::string out, err;
+};
+
+std::string quoted(const std::string &s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string readFile(const fs::path &p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+Process runProcess(const fs::path &dir, const std::vector<std::string> &args)
+{
+    std::string cmd = quoted(VT_CLI_PATH);
+    for (const auto &a : args)
+        cmd += " " + quoted(a);
+    const fs::path out = dir / "out.txt", err = dir / "err.txt", rc = dir / "rc.txt";
+    cmd += " </dev/null >" + quoted(out.string()) + " 2>" + quoted(err.string()) + "; echo $? >" +
+           quoted(rc.string());
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    return {std::stoi(readFile(rc)), readFile(out), readFile(err)};
+}
+
+class CliProcess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = uniqueDir("vt-cliproc-");
+        m_system = (m_dir / "system").string();
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+    fs::path m_dir;
+    std::string m_system;
+};
+
+TEST_F(CliProcess, AddThenQueryInANewProcess)
+{
+    Process p = runProcess(m_dir, {"--system", m_system, "ADD", "HKCU\\Software\\VtProc", "/v", "greeting", "/d",
+                                   "hello world", "/f"});
+    ASSERT_EQ(p.code, 0) << p.err;
+    EXPECT_EQ(p.out, kDone);
+    p = runProcess(m_dir, {"--system", m_system, "query", "HKCU\\Software\\VtProc"});
+    EXPECT_EQ(p.code, 0) << p.err;
+    EXPECT_EQ(p.out, "\nHKEY_CURRENT_USER\\Software\\VtProc\n    greeting    REG_SZ    hello world\n\n");
+
+    p = runProcess(m_dir, {"--system", m_system, "frobnicate"});
+    EXPECT_EQ(p.code, 1);
+    EXPECT_EQ(p.err, "ERROR: Invalid syntax.\nType \"REG /?\" for usage.\n");
+    p = runProcess(m_dir, {"--system", m_system, "delete", "HKCU\\Software\\VtProc"}); // stdin empty: No
+    EXPECT_EQ(p.code, 1);
+    p = runProcess(m_dir, {"--system", m_system, "query", "HKCU\\Software\\VtProc", "/v", "greeting"});
+    EXPECT_EQ(p.code, 0);
+    p = runProcess(m_dir, {"query", "/?"});
+    EXPECT_EQ(p.code, 0);
+    EXPECT_EQ(p.out.rfind("REG QUERY KeyName", 0), 0u);
+}
+
+// reglookup quotes bytes outside printable ASCII (and its separators) as %XX.
+std::string unquote(const std::string &s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size()) {
+            out += char(HexPairToByte(s.substr(i + 1, 2)));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+struct Entry {
+    std::string key, name, type, data;
+    bool operator<(const Entry &o) const
+    {
+        return std::tie(key, name, type, data) < std::tie(o.key, o.name, o.type, o.data);
+    }
+};
+
+std::string hexOf(const std::string &raw)
+{
+    std::string h;
+    for (unsigned char c : raw)
+        h += ByteToHexText(c);
+    return h;
+}
+
+TEST_F(CliProcess, LoadedHiveMatchesReglookup)
+{
+    const fs::path hive = m_dir / "SAM";
+    fs::copy_file(fs::path(VT_TESTDATA_DIR) / "hives/real/regipy/SAM", hive);
+    fs::permissions(hive, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+
+    // The oracle first, from the untouched copy.
+    const fs::path csv = m_dir / "reglookup.csv";
+    ASSERT_EQ(std::system(("reglookup " + quoted(hive.string()) + " >" + quoted(csv.string()) + " 2>/dev/null").c_str()),
+              0);
+    std::set<std::string> oracleKeys;
+    std::multiset<Entry> oracle;
+    {
+        std::istringstream lines(readFile(csv));
+        std::string line;
+        std::getline(lines, line); // header
+        while (std::getline(lines, line)) {
+            std::vector<std::string> f;
+            SplitByChar(line, ',', &f);
+            ASSERT_EQ(f.size(), 4u) << line;
+            std::string path = f[0];
+            if (f[1] == "KEY") {
+                oracleKeys.insert(path == "/" ? "" : unquote(path));
+                continue;
+            }
+            const size_t slash = path.rfind('/');
+            std::string key = unquote(path.substr(0, slash)), name = unquote(path.substr(slash + 1));
+            std::string type = f[1], data = f[2] == "(null)" ? "" : unquote(f[2]);
+            if (type.rfind("0x", 0) == 0)
+                type = "0x" + std::to_string(HexTextToInt32(type.substr(2)));
+            else
+                type = "REG_" + type;
+            if (type == "REG_DWORD")
+                data = std::to_string(HexTextToInt32(data.substr(2)));
+            else if (type != "REG_SZ" && type != "REG_EXPAND_SZ")
+                data = hexOf(data);
+            oracle.insert({key, name, type, data});
+        }
+    }
+    ASSERT_EQ(oracleKeys.size(), 65u);
+    ASSERT_EQ(oracle.size(), 70u);
+
+    Process p = runProcess(m_dir, {"--system", m_system, "load", "HKLM\\VtSam", hive.string()});
+    ASSERT_EQ(p.code, 0) << p.err;
+    p = runProcess(m_dir, {"--system", m_system, "query", "HKLM\\VtSam", "/s"});
+    ASSERT_EQ(p.code, 0) << p.err;
+
+    const std::string prefix = "HKEY_LOCAL_MACHINE\\VtSam";
+    std::set<std::string> keys{""}; // the query shows the top key only when it has values
+    std::multiset<Entry> ours;
+    std::istringstream lines(p.out);
+    std::string line, current;
+    while (std::getline(lines, line)) {
+        if (line.empty())
+            continue;
+        if (line.rfind("    ", 0) != 0) {
+            ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
+            current = line.substr(prefix.size());
+            std::replace(current.begin(), current.end(), '\\', '/');
+            keys.insert(current);
+            continue;
+        }
+        const size_t a = line.find("    ", 4), b = line.find("    ", a + 4);
+        ASSERT_NE(b, std::string::npos) << line;
+        std::string name = line.substr(4, a - 4), type = line.substr(a + 4, b - a - 4), data = line.substr(b + 4);
+        if (name == "(Default)")
+            name.clear();
+        if (type.rfind("0x", 0) == 0)
+            type = "0x" + std::to_string(HexTextToInt32(type.substr(2)));
+        if (type == "REG_DWORD")
+            data = std::to_string(HexTextToInt32(data.substr(2)));
+        ours.insert({current, name, type, data});
+    }
+    EXPECT_EQ(keys, oracleKeys);
+    EXPECT_EQ(ours.size(), oracle.size());
+    std::vector<Entry> missing, extra;
+    std::set_difference(oracle.begin(), oracle.end(), ours.begin(), ours.end(), std::back_inserter(missing));
+    std::set_difference(ours.begin(), ours.end(), oracle.begin(), oracle.end(), std::back_inserter(extra));
+    for (const Entry &e : missing)
+        ADD_FAILURE() << "missing " << e.key << " | " << e.name << " | " << e.type << " | " << e.data;
+    for (const Entry &e : extra)
+        ADD_FAILURE() << "extra " << e.key << " | " << e.name << " | " << e.type << " | " << e.data;
+
+    p = runProcess(m_dir, {"--system", m_system, "unload", "HKLM\\VtSam"});
+    EXPECT_EQ(p.code, 0) << p.err;
+}
+
+} // namespace
