@@ -336,23 +336,19 @@ TEST_P(PeerHive, RoundTripKeepsTheTree)
 TEST_P(PeerHive, PeersReadTheRewrittenHiveAsTheOriginal)
 {
     const fs::path file = GetParam();
-    if (fs::file_size(file) > (3u << 20))
-        GTEST_SKIP() << "large hives are covered in-process; the peers are slow on them";
     TempDir tmp;
     Hive hive;
     ASSERT_EQ(loadHiveFile(file.string(), hive), ERROR_SUCCESS);
-    const fs::path copy = tmp.path / "hive";
-    // Compare against what the peers make of the original as we read it, so
-    // that repairs and log replay do not count as differences.
-    const fs::path reference = tmp.path / "reference";
-    fs::copy_file(file, reference);
     const fs::path written = tmp.path / "written";
     ASSERT_EQ(saveHiveFile(written.string(), hive), ERROR_SUCCESS);
-    (void)copy;
+    // hivex and regfexport take seconds on the big hives; reglookup covers those.
+    std::vector<std::string> tools{"reglookup -H -s"};
+    if (fs::file_size(file) <= (1u << 20))
+        tools.insert(tools.end(), {"hivexregedit --export", "regfexport"});
 
-    for (const std::string tool : {"reglookup -H -s", "hivexregedit --export", "regfexport"}) {
+    for (const std::string &tool : tools) {
         const std::string suffix = tool.rfind("hivex", 0) == 0 ? " '\\' 2>/dev/null" : " 2>/dev/null";
-        auto [rcA, a] = run(tool + " " + quote(reference.string()) + suffix);
+        auto [rcA, a] = run(tool + " " + quote(file.string()) + suffix);
         auto [rcB, b] = run(tool + " " + quote(written.string()) + suffix);
         ASSERT_NE(rcB, 127) << tool << " is missing: run scripts/setup";
         if (rcA != 0)
