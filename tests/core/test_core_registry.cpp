@@ -4,17 +4,15 @@
 #include "core/zoStrings.h"
 #include "platform/security/SecurityDescriptor.h"
 #include "platform/vtPlatform.h"
+#include "tests/support/TempSystem.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <functional>
-#include <random>
+#include <memory>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 const std::string kBase = "\\Software\\VtCoreTest";
 
@@ -32,20 +30,11 @@ class Registry : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::random_device rd;
-        m_dir = fs::temp_directory_path() / ("vt-core-" + std::to_string(rd()) + std::to_string(rd()));
-        fs::create_directories(m_dir);
-        vt::platform::SystemOptions options;
-        options.root = m_dir.string();
-        ASSERT_EQ(vt::platform::openSystem(options), ERROR_SUCCESS);
+        m_system = std::make_unique<vt::test::TempSystem>();
+        ASSERT_EQ(m_system->openResult(), ERROR_SUCCESS);
         ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, kBase));
     }
-    void TearDown() override
-    {
-        vt::platform::closeSystem();
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
+    void TearDown() override { m_system.reset(); }
 
     // Raw (type code, bytes) of a value below the test key, for comparisons.
     static std::pair<uint32_t, TRegByteArray> raw(const std::string &path, const std::string &name)
@@ -67,7 +56,7 @@ protected:
         ASSERT_EQ(RegSetKeySecurity(reg.CurrentKey(), DACL_SECURITY_INFORMATION, sd->data()), ERROR_SUCCESS);
     }
 
-    fs::path m_dir;
+    std::unique_ptr<vt::test::TempSystem> m_system;
 };
 
 // A value of every kind the copy paths must carry unchanged: empty data and
@@ -370,7 +359,7 @@ TEST_F(Registry, NumbersAndByteOrder)
     EXPECT_EQ(reg.ReadDataAsText("be"), "0x12345678 (305419896)");
 
     reg.WriteCardinal("dw", 0x80000001u);
-    EXPECT_EQ(raw(kBase, "dw"), std::make_pair(uint32_t(REG_DWORD), bytes("\x01\0\0\x80")));
+    EXPECT_EQ(raw(kBase, "dw"), std::make_pair(uint32_t(REG_DWORD), bytes(std::string("\x01\0\0\x80", 4))));
     EXPECT_EQ(reg.ReadInteger("dw"), int32_t(0x80000001u));
     EXPECT_EQ(reg.ReadCardinal("dw"), 0x80000001u);
     EXPECT_TRUE(reg.ReadBool("dw"));
@@ -400,11 +389,11 @@ TEST_F(Registry, TypedReadErrors)
 {
     TMyRegistry reg;
     ASSERT_TRUE(reg.OpenKey(kBase, false));
-    reg.writeValue("bin4", REG_BINARY, bytes("\1\2\3\4"));
+    reg.writeValue("bin4", REG_BINARY, bytes(std::string("\1\2\3\4", 4)));
     reg.WriteInteger("dword", 7);
     reg.WriteInt64("qword", 7);
     reg.WriteString("sz", "abc");
-    reg.writeValue("longDword", REG_DWORD, bytes("\1\0\0\0\0"));
+    reg.writeValue("longDword", REG_DWORD, bytes(std::string("\1\0\0\0\0", 5)));
 
     const std::string invalid = "Invalid data type for '%'", failed = "Failed to get data for '%'";
     struct Case {
