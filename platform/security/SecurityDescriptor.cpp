@@ -1008,46 +1008,77 @@ LONG checkAccess(Span sdBytes, const PreparedToken &token, ACCESS_MASK desired, 
 // ---- inheritance ---------------------------------------------------------
 
 // Inheritable ACEs of one parent ACL as a new container (a key) receives
-// them, following CreatePrivateObjectSecurity with auto-inheritance:
-// - CI: effective on the new key; without NP it also stays inheritable.
-//   When the ACE names CREATOR OWNER/GROUP or holds generic rights it is
-//   split into an effective copy (creator's SID, key rights) followed by an
-//   inherit-only copy that keeps the original for grandchildren.
+// them, following CreatePrivateObjectSecurity with auto-inheritance, as
+// child keys in real hives show it:
+// - CI: effective on the new key; without NP it also stays inheritable, in
+//   one ACE. When the ACE names CREATOR OWNER/GROUP, or its rights change
+//   on the key (generic rights mapped, bits keys do not have such as
+//   SYNCHRONIZE dropped: FA becomes KA), it is split into an effective copy
+//   (creator's SID, key rights) followed by an inherit-only copy that keeps
+//   the original for grandchildren.
+// - An effective part whose rights an earlier one (same type and SID)
+//   already gives is left out, and a CI ACE then arrives inherit-only; an
+//   inherit-only copy equal to an earlier one is left out too. So a key made
+//   by SYSTEM under (A;CIIO;GA;;;SY)(A;CIIO;GA;;;CO) gets one (A;ID;KA;;;SY).
 // - OI without CI: keys are containers, so it arrives inherit-only (OI|IO)
 //   to pass on to objects; with NP it does not arrive at all.
-// Every copy carries INHERITED_ACE. Unknown ACE types are not inherited.
-void inheritAcl(Span acl, Span owner, Span group, std::vector<Bytes> &out)
+// Every copy carries INHERITED_ACE. Object ACEs and unknown types are not
+// inherited.
+void inheritAcl(Span acl, Span owner, Span group, ACCESS_MASK validRights, std::vector<Bytes> &out)
 {
+    // An effective ACE whose rights an earlier effective ACE of the same
+    // type and SID already carries adds nothing; an inherit-only copy that
+    // an earlier ACE already passes on neither.
+    auto covered = [&](const Bytes &ace) {
+        Ace c, e;
+        decodeAce(ace, c);
+        bool effective = !(c.flags & kInheritOnlyAce);
+        for (const Bytes &b : out) {
+            if (!decodeAce(b, e) || e.type != c.type || !sidEqual(e.sid, c.sid))
+                continue;
+            constexpr uint8_t passOn = kObjectInheritAce | kContainerInheritAce | kNoPropagateInheritAce;
+            if (effective ? !(e.flags & kInheritOnlyAce) && (e.mask & c.mask) == c.mask
+                          : (e.flags & passOn) == (c.flags & passOn) && e.mask == c.mask)
+                return true;
+        }
+        return false;
+    };
+    auto add = [&](Bytes ace) {
+        if (!ace.empty() && !covered(ace))
+            out.push_back(std::move(ace));
+    };
     forEachAce(acl, [&](const Ace &a) {
         if (!(a.flags & (kObjectInheritAce | kContainerInheritAce)) || a.sid.empty() || isObjectAce(a.type))
             return true;
         uint8_t keep = a.flags & ~(kInheritFlags | kInheritedAce); // SA / FA
+        bool noPropagate = a.flags & kNoPropagateInheritAce;
+        Bytes inheritable;
+        if (!noPropagate) {
+            inheritable.assign(a.raw.begin(), a.raw.end());
+            inheritable[1] = uint8_t(keep | (a.flags & (kObjectInheritAce | kContainerInheritAce)) | kInheritOnlyAce |
+                                     kInheritedAce);
+        }
         if (!(a.flags & kContainerInheritAce)) {
-            if (a.flags & kNoPropagateInheritAce)
-                return true;
-            Bytes copy(a.raw.begin(), a.raw.end());
-            copy[1] = uint8_t(keep | kObjectInheritAce | kInheritOnlyAce | kInheritedAce);
-            out.push_back(std::move(copy));
+            add(std::move(inheritable));
             return true;
         }
         bool creatorOwner = sidEqual(a.sid, Span(kCreatorOwnerSid));
         bool creatorGroup = sidEqual(a.sid, Span(kCreatorGroupSid));
-        bool generic = a.mask & kGenericBits;
-        bool noPropagate = a.flags & kNoPropagateInheritAce;
-        if (!noPropagate && !creatorOwner && !creatorGroup && !generic) {
-            Bytes copy(a.raw.begin(), a.raw.end());
-            copy[1] = uint8_t(keep | (a.flags & (kObjectInheritAce | kContainerInheritAce)) | kInheritedAce);
-            out.push_back(std::move(copy));
+        Span sid = creatorOwner ? owner : creatorGroup ? group : a.sid;
+        ACCESS_MASK rights = mapKeyRights(a.mask) & validRights;
+        Bytes effective = makeAce(a.type, uint8_t(keep | kInheritedAce), rights, sid);
+        if (rights == 0 || covered(effective)) {
+            add(std::move(inheritable));
             return true;
         }
-        Span sid = creatorOwner ? owner : creatorGroup ? group : a.sid;
-        out.push_back(makeAce(a.type, uint8_t(keep | kInheritedAce), mapKeyRights(a.mask), sid));
-        if (!noPropagate) {
-            Bytes copy(a.raw.begin(), a.raw.end());
-            copy[1] = uint8_t(keep | (a.flags & (kObjectInheritAce | kContainerInheritAce)) | kInheritOnlyAce |
-                              kInheritedAce);
-            out.push_back(std::move(copy));
+        bool sameAsOriginal = !creatorOwner && !creatorGroup && rights == a.mask;
+        if (sameAsOriginal && !inheritable.empty()) {
+            inheritable[1] &= ~kInheritOnlyAce;
+            out.push_back(std::move(inheritable));
+            return true;
         }
+        out.push_back(std::move(effective));
+        add(std::move(inheritable));
         return true;
     });
 }
@@ -1130,6 +1161,7 @@ ACCESS_MASK mapGenericKeyRights(ACCESS_MASK mask)
 
 PreparedToken::PreparedToken(const Token &token) : m_privileged(token.backupRestorePrivileges)
 {
+    m_sids.reserve(28 * (1 + token.groupSids.size())); // most SIDs are at most this long
     uint8_t buf[kMaxSidSize];
     m_userLen = parseSidOrAlias(token.userSid, buf);
     m_sids.assign(buf, buf + m_userLen);
@@ -1180,9 +1212,9 @@ Bytes inheritForNewKey(std::span<const uint8_t> parentSd, const Token &creator)
     bool parentOk = parseSd(parentSd, parent);
     std::vector<Bytes> dacl, sacl;
     if (parentOk && parent.daclPresent && !parent.dacl.empty())
-        inheritAcl(parent.dacl, owner, group, dacl);
+        inheritAcl(parent.dacl, owner, group, KEY_ALL_ACCESS, dacl);
     if (parentOk && parent.saclPresent && !parent.sacl.empty())
-        inheritAcl(parent.sacl, owner, group, sacl);
+        inheritAcl(parent.sacl, owner, group, KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY, sacl);
 
     uint16_t control = 0;
     Bytes daclBytes;

@@ -1,12 +1,13 @@
 // The access check runs on every key open; SDDL runs whenever the security
-// tab shows a key. Run: bench_security --benchmark_min_time=0.2s
+// tab shows a key. Run: bench_security --benchmark_min_time=0.2
 #include "platform/security/SecurityDescriptor.h"
 
 #include <benchmark/benchmark.h>
 
 using namespace vt::security;
 
-namespace {
+namespace
+{
 
 const Token kUser{"S-1-5-21-1004336348-1177238915-682003330-1001",
                   {"S-1-5-32-545", "S-1-1-0", "S-1-5-4", "S-1-2-1", "S-1-5-11", "S-1-5-15", "S-1-2-0"},

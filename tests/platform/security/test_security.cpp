@@ -69,6 +69,63 @@ std::vector<Bytes> securityCells(const std::filesystem::path &file)
     return out;
 }
 
+// (parent, child) descriptor pairs of every key of a regf file, read by
+// walking the key tree from the root.
+std::vector<std::pair<Bytes, Bytes>> parentChildDescriptors(const std::filesystem::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::string d((std::istreambuf_iterator<char>(in)), {});
+    std::vector<std::pair<Bytes, Bytes>> out;
+    auto u32 = [&](std::size_t p) -> uint32_t {
+        if (p + 4 > d.size())
+            return 0;
+        return uint32_t(uint8_t(d[p])) | uint32_t(uint8_t(d[p + 1])) << 8 | uint32_t(uint8_t(d[p + 2])) << 16 |
+               uint32_t(uint8_t(d[p + 3])) << 24;
+    };
+    auto cell = [](uint32_t off) { return std::size_t(4096) + off + 4; };
+    auto is = [&](std::size_t p, const char *sig) { return p + 2 <= d.size() && d.compare(p, 2, sig) == 0; };
+    auto sdOf = [&](std::size_t nk) {
+        std::size_t sk = cell(u32(nk + 0x2C));
+        std::size_t len = u32(sk + 16);
+        if (!is(sk, "sk") || sk + 20 + len > d.size())
+            return Bytes{};
+        return Bytes(d.begin() + sk + 20, d.begin() + sk + 20 + len);
+    };
+    if (d.compare(0, 4, "regf") != 0)
+        return out;
+    std::vector<std::pair<uint32_t, int>> stack{{u32(0x24), 0}};
+    std::set<uint32_t> seen;
+    while (!stack.empty()) {
+        auto [off, depth] = stack.back();
+        stack.pop_back();
+        std::size_t nk = cell(off);
+        if (depth > 64 || !seen.insert(off).second || !is(nk, "nk"))
+            continue;
+        Bytes parent = sdOf(nk);
+        std::vector<uint32_t> children;
+        std::vector<uint32_t> lists{u32(nk + 0x1C)};
+        for (std::size_t i = 0; i < lists.size() && i < 1024 && u32(nk + 0x14); ++i) {
+            std::size_t l = cell(lists[i]);
+            std::size_t n = l + 4 <= d.size() ? uint8_t(d[l + 2]) | uint8_t(d[l + 3]) << 8 : 0;
+            bool wide = is(l, "lf") || is(l, "lh");
+            for (std::size_t k = 0; k < n; ++k) {
+                if (wide)
+                    children.push_back(u32(l + 4 + 8 * k));
+                else if (is(l, "li"))
+                    children.push_back(u32(l + 4 + 4 * k));
+                else if (is(l, "ri"))
+                    lists.push_back(u32(l + 4 + 4 * k));
+            }
+        }
+        for (uint32_t c : children) {
+            if (is(cell(c), "nk"))
+                out.emplace_back(parent, sdOf(cell(c)));
+            stack.emplace_back(c, depth + 1);
+        }
+    }
+    return out;
+}
+
 const char *kUser = "S-1-5-21-1004336348-1177238915-682003330-1001";
 const char *kUserGroup = "S-1-5-21-1004336348-1177238915-682003330-513";
 const char *kOther = "S-1-5-21-1004336348-1177238915-682003330-1002";
@@ -543,6 +600,23 @@ TEST(Inheritance, NewKeys)
          std::string("O:") + kUser + group + "D:(A;;KA;;;" + kUser + ")(A;;KA;;;SY)"},
         {"null parent DACL: the token's default DACL", "D:NO_ACCESS_CONTROL", admin(),
          "O:BA" + group + "D:(A;;KA;;;BA)(A;;KA;;;SY)"},
+        // Seen in real hives: rights keys lack are dropped from the effective
+        // copy (FA -> KA, FR -> CCSWRC), which splits the ACE.
+        {"rights a key lacks split the ACE", "D:(A;OICI;FA;;;SY)(A;CI;FR;;;WD)(A;CI;0x100000;;;AU)", localSystem(),
+         "O:BAG:SYD:(A;ID;KA;;;SY)(A;OICIIOID;FA;;;SY)(A;ID;CCSWRC;;;WD)(A;CIIOID;FR;;;WD)(A;CIIOID;0x100000;;;AU)"},
+        // Effective rights already given are not repeated; an ACE whose
+        // effective part is covered arrives inherit-only; copies already
+        // passed on are not repeated.
+        {"no repeated rights",
+         "D:AI(A;CIIO;GA;;;SY)(A;CIIO;GR;;;CO)(A;CI;KA;;;SY)(A;CIIO;GA;;;SY)(A;CIIO;RC;;;OW)"
+         "(A;CIIO;RC;;;OW)",
+         Token{"S-1-5-18", {"S-1-1-0"}, false},
+         "O:SYG:SYD:AI(A;ID;KA;;;SY)(A;CIIOID;GA;;;SY)(A;CIIOID;GR;;;CO)(A;CIIOID;KA;;;SY)(A;CIID;RC;;;OW)"},
+        {"creator owner when the owner has nothing yet", "D:AI(A;CIIO;GR;;;BU)(A;CIIO;GA;;;SY)(A;CIIO;GA;;;CO)",
+         standardUser(),
+         std::string("O:") + kUser + group +
+             "D:AI(A;ID;KR;;;BU)(A;CIIOID;GR;;;BU)(A;ID;KA;;;SY)(A;CIIOID;GA;;;SY)(A;ID;KA;;;" + kUser +
+             ")(A;CIIOID;GA;;;CO)"},
         {"audit and label ACEs inherit too", "D:(A;CI;KA;;;SY)S:AI(AU;CISA;KW;;;WD)(AU;SA;KA;;;WD)(ML;CI;NW;;;LW)",
          localSystem(), "O:BAG:SYD:(A;CIID;KA;;;SY)S:AI(AU;CIIDSA;KW;;;WD)(ML;CIID;NW;;;LW)"},
     };
@@ -552,6 +626,42 @@ TEST(Inheritance, NewKeys)
         ASSERT_TRUE(isValidDescriptor(child));
         EXPECT_EQ(descriptorToSddl(child), c.child);
     }
+}
+
+TEST(Inheritance, AgreesWithRealChildKeys)
+{
+    // Keys whose ACEs are all inherited show what Windows built from their
+    // parent. Some were later rewritten by other tools (a few map GX to
+    // 0x20039, for instance), so most, not all, must match exactly.
+    std::size_t compared = 0, equal = 0;
+    auto acesOf = [](const std::string &sddl) {
+        std::vector<std::string> aces;
+        std::size_t d = sddl.find("D:"), end = sddl.find("S:", d);
+        for (std::size_t p = sddl.find('(', d); p != std::string::npos && p < end; p = sddl.find('(', p + 1))
+            aces.push_back(sddl.substr(p, sddl.find(')', p) - p + 1));
+        return aces;
+    };
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(testdata() / "hives" / "real")) {
+        if (!entry.is_regular_file())
+            continue;
+        std::set<std::pair<Bytes, Bytes>> pairs;
+        for (auto &pc : parentChildDescriptors(entry.path()))
+            pairs.insert(pc);
+        for (const auto &[parent, child] : pairs) {
+            std::string childText = descriptorToSddl(child);
+            std::vector<std::string> want = acesOf(childText);
+            if (want.empty() || !std::all_of(want.begin(), want.end(),
+                                             [](const std::string &a) { return a.find("ID;") != std::string::npos; }))
+                continue;
+            auto owner = sidFromString(childText.substr(2, childText.find("G:") - 2));
+            ASSERT_TRUE(owner);
+            Token creator{sidToString(*owner), {}, false};
+            ++compared;
+            equal += acesOf(descriptorToSddl(inheritForNewKey(parent, creator))) == want;
+        }
+    }
+    EXPECT_GT(compared, 300u);
+    EXPECT_GT(equal * 100 / compared, 88u) << equal << " of " << compared;
 }
 
 TEST(Inheritance, GrandchildrenAndAccess)
