@@ -1,5 +1,6 @@
 #include "cli/CliApp.h"
 
+#include "cli/VerbRegFile.h"
 #include "cli/Verbs.h"
 #include "platform/vtPlatform.h"
 
@@ -20,6 +21,8 @@ const std::vector<VerbEntry> &verbTable()
         {"load", [] { return std::make_unique<LoadCommand>(); }},
         {"unload", [] { return std::make_unique<UnloadCommand>(); }},
         {"summary", [] { return std::make_unique<SummaryCommand>(); }},
+        {"export", [] { return std::make_unique<ExportCommand>(); }},
+        {"import", [] { return std::make_unique<ImportCommand>(); }},
     };
     return table;
 }

@@ -1,0 +1,128 @@
+#include "cli/VerbRegFile.h"
+
+#include "core/kltRegistry.h"
+#include "regfile/RegFileReader.h"
+#include "regfile/RegFileWriter.h"
+
+#include <filesystem>
+#include <memory>
+#include <ostream>
+
+namespace vt::cli {
+
+namespace {
+
+// Native absolute paths begin with the switch character; an unknown switch
+// that looks like a path is a file name.
+bool isPathWord(const std::string &word)
+{
+    return word.size() > 1 && word[0] == '/' && word.find('/', 1) != std::string::npos;
+}
+
+} // namespace
+
+std::string ExportCommand::usage() const
+{
+    return "REG EXPORT KeyName FileName [/y] [/reg:4] [/reg:32 | /reg:64]\n"
+           "\n"
+           "  KeyName   ROOTKEY[\\SubKey], ROOTKEY one of HKLM, HKCU, HKCR, HKU, HKCC\n"
+           "  FileName  the registry file to write\n"
+           "  /y        overwrite an existing file without asking\n"
+           "  /reg:4    write a version 4 file (8-bit text, REGEDIT4) instead of version 5 (UTF-16)\n"
+           "  /reg:32   read the 32-bit view of the registry (the default)\n"
+           "  /reg:64   read the 64-bit view of the registry\n"
+           "The key is written with all its values and subkeys.\n";
+}
+
+int ExportCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
+{
+    if (!args.empty() && (switchName(args[0]) == "?" || switchName(args[0]) == "h")) {
+        out << usage();
+        return 0;
+    }
+    std::vector<std::string> words;
+    bool overwrite = false, version5 = true, use64 = false;
+    for (const std::string &a : args) {
+        const std::string sw = switchName(a);
+        if (sw == "y")
+            overwrite = true;
+        else if (sw == "reg:4")
+            version5 = false;
+        else if (sw == "reg:32")
+            use64 = false;
+        else if (sw == "reg:64")
+            use64 = true;
+        else if (!sw.empty() && !isPathWord(a))
+            return invalidSyntax(err);
+        else
+            words.push_back(a);
+    }
+    if (words.size() != 2)
+        return invalidSyntax(err);
+    KeyArg key;
+    if (!parseKeyArg(words[0], key))
+        return invalidKeyName(err);
+    std::unique_ptr<TMyRegistry> reg = use64 ? std::make_unique<TMyRegistry64>() : std::make_unique<TMyRegistry>();
+    reg->SetRootKey(key.root);
+    if (!reg->OpenKeyReadOnly("\\" + key.path))
+        return notFound(err);
+    reg.reset();
+
+    const std::string &fileName = words[1];
+    std::error_code ec;
+    if (!overwrite && std::filesystem::exists(fileName, ec) &&
+        !confirm("File " + fileName + " already exists. Overwrite (Yes/No)?", out))
+        return cancelled(out);
+    try {
+        ExportKeyToFile(key.root, "\\" + key.path, fileName, true, use64, version5);
+    } catch (const std::exception &e) {
+        err << "ERROR: " << e.what() << "\n";
+        return 1;
+    }
+    return success(out);
+}
+
+std::string ImportCommand::usage() const
+{
+    return "REG IMPORT FileName [/reg:32 | /reg:64]\n"
+           "\n"
+           "  FileName  a registry file of version 5 (UTF-16 with byte order mark) or 4 (REGEDIT4)\n"
+           "  /reg:32   accepted for compatibility; keys are written in the 32-bit view\n"
+           "  /reg:64   accepted for compatibility\n"
+           "Reports the number of keys and values applied.\n";
+}
+
+int ImportCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
+{
+    if (!args.empty() && (switchName(args[0]) == "?" || switchName(args[0]) == "h")) {
+        out << usage();
+        return 0;
+    }
+    std::vector<std::string> words;
+    for (const std::string &a : args) {
+        const std::string sw = switchName(a);
+        if (sw == "reg:32" || sw == "reg:64")
+            continue;
+        if (!sw.empty() && !isPathWord(a))
+            return invalidSyntax(err);
+        words.push_back(a);
+    }
+    if (words.size() != 1)
+        return invalidSyntax(err);
+    TMyRegistryReader reader;
+    reader.WriteToRegistry = true;
+    try {
+        if (!reader.LoadFromFile(words[0])) {
+            err << "ERROR: " << reader.LastError() << "\n";
+            return 1;
+        }
+    } catch (const std::exception &e) {
+        err << "ERROR: " << e.what() << "\nThe import stopped there after " << reader.KeysApplied() << " keys and "
+            << reader.ValuesApplied() << " values.\n";
+        return 1;
+    }
+    out << "Imported " << reader.KeysApplied() << " keys and " << reader.ValuesApplied() << " values.\n";
+    return success(out);
+}
+
+} // namespace vt::cli
