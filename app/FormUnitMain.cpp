@@ -49,39 +49,60 @@ std::string toStd(const QString &text) { return text.toUtf8().toStdString(); }
 QString msg(const char *key) { return vt::i18n::MessageText(key); }
 
 // Key names sort and match the way the user's locale orders them, without
-// regard to case; one collator serves sorting and the binary search.
-QCollator &keyCollator()
+// regard to case; sorting and the binary search of FindChildNode share this
+// order. Qt's collator ignores the case setting in its sort keys for the C
+// locale, so there the order is that of the case-folded names.
+class TKeyNameOrder {
+public:
+    TKeyNameOrder() : m_collator(QLocale()), m_plain(QLocale().language() == QLocale::C)
+    {
+        m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+    }
+    int compare(const QString &a, const QString &b) const
+    {
+        return m_plain ? a.toCaseFolded().compare(b.toCaseFolded()) : m_collator.compare(a, b);
+    }
+    // Names sorted in place; sort keys are built once per name, which is far
+    // cheaper on big keys than collating for every comparison.
+    void sort(std::vector<std::string> &names) const
+    {
+        std::vector<std::size_t> order(names.size());
+        for (std::size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        if (m_plain) {
+            std::vector<QString> keys;
+            keys.reserve(names.size());
+            for (const std::string &n : names)
+                keys.push_back(fromStd(n).toCaseFolded());
+            std::stable_sort(order.begin(), order.end(),
+                             [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+        } else {
+            std::vector<QCollatorSortKey> keys;
+            keys.reserve(names.size());
+            for (const std::string &n : names)
+                keys.push_back(m_collator.sortKey(fromStd(n)));
+            std::stable_sort(order.begin(), order.end(),
+                             [&](std::size_t a, std::size_t b) { return keys[a].compare(keys[b]) < 0; });
+        }
+        std::vector<std::string> sorted;
+        sorted.reserve(names.size());
+        for (std::size_t i : order)
+            sorted.push_back(std::move(names[i]));
+        names.swap(sorted);
+    }
+
+private:
+    QCollator m_collator;
+    bool m_plain;
+};
+
+const TKeyNameOrder &keyNameOrder()
 {
-    static QCollator collator = [] {
-        QCollator c{QLocale()};
-        c.setCaseSensitivity(Qt::CaseInsensitive);
-        c.setNumericMode(false);
-        return c;
-    }();
-    return collator;
+    static const TKeyNameOrder order;
+    return order;
 }
 
-void sortKeyNames(std::vector<std::string> &names)
-{
-    // Sort keys are built once per name; comparing them is far cheaper than
-    // collating the strings again for every comparison on big keys.
-    struct Entry {
-        QCollatorSortKey key;
-        std::size_t index;
-    };
-    QCollator &collator = keyCollator();
-    std::vector<Entry> entries;
-    entries.reserve(names.size());
-    for (std::size_t i = 0; i < names.size(); ++i)
-        entries.push_back({collator.sortKey(fromStd(names[i])), i});
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const Entry &a, const Entry &b) { return a.key.compare(b.key) < 0; });
-    std::vector<std::string> sorted;
-    sorted.reserve(names.size());
-    for (const Entry &e : entries)
-        sorted.push_back(std::move(names[e.index]));
-    names.swap(sorted);
-}
+void sortKeyNames(std::vector<std::string> &names) { keyNameOrder().sort(names); }
 
 bool hasChildrenFlag(const QTreeWidgetItem *node)
 {
@@ -724,16 +745,16 @@ QTreeWidgetItem *TformMain::FindChildNode(QTreeWidgetItem *parent, const QString
     // Children are loaded in sorted order, so a binary search finds the first
     // candidate; nodes added later by a jump sit at the end, out of order,
     // hence the plain scan when the search misses.
-    QCollator &collator = keyCollator();
+    const TKeyNameOrder &order = keyNameOrder();
     int lo = 0, hi = count;
     while (lo < hi) {
         const int mid = lo + (hi - lo) / 2;
-        if (collator.compare(parent->child(mid)->text(0), name) < 0)
+        if (order.compare(parent->child(mid)->text(0), name) < 0)
             lo = mid + 1;
         else
             hi = mid;
     }
-    for (int i = lo; i < count && collator.compare(parent->child(i)->text(0), name) == 0; ++i)
+    for (int i = lo; i < count && order.compare(parent->child(i)->text(0), name) == 0; ++i)
         if (parent->child(i)->text(0).compare(name, Qt::CaseInsensitive) == 0)
             return parent->child(i);
     for (int i = 0; i < count; ++i)

@@ -13,6 +13,9 @@
 #include "history/gui/FormUnitHistory.h"
 #include "knowledge/gui/FormUnitZTIValue.h"
 #include "search/gui/FormUnitSearch.h"
+#ifdef VT_HAVE_REGFILE_GUI
+#include "regfile/gui/FormUnitImportProgress.h"
+#endif
 
 namespace vt::app {
 
@@ -35,8 +38,9 @@ TApplicationForms::TApplicationForms()
     m_formMain->formBookmarks = create<TformBookmarks>();
     create<vt::editors::TformEditResourceRequirementsList>();
     create<vt::hives::TformRemoteConnect>();
-    // TformImportProgress (registry file import) is created here, between the
-    // remote-connect and the type-change dialogs, once the regfile windows exist.
+#ifdef VT_HAVE_REGFILE_GUI
+    create<TformImportProgress>();
+#endif
     create<vt::editors::TformValueType>();
     create<vt::hives::TformUserLogon>();
     create<vt::hives::TformOpenCustomHive>();
