@@ -85,6 +85,8 @@ TEST_F(Dialogs, LayoutFollowsTheDialogUnitArithmetic)
         EXPECT_EQ(form->clientSize(), QSize(std::max(blockW, groupW) + 2 * du.h(8),
                                             blockH + du.v(14) + du.v(10) + 2 * du.v(8)));
         EXPECT_EQ(form->size(), form->clientSize());
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        EXPECT_EQ(form->pos(), QPoint(screen.width() / 2 - form->width() / 2, screen.height() / 2 - form->height() / 2));
 
         auto *label = form->findChild<QLabel *>(QStringLiteral("Message"));
         ASSERT_NE(label, nullptr);

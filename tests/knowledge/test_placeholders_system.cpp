@@ -3,6 +3,7 @@
 
 #include "core/kltRegTools.h"
 #include "knowledge/PathPlaceholders.h"
+#include "platform/shlobj.h"
 #include "platform/vtPlatform.h"
 #include "tests/support/TempSystem.h"
 
@@ -168,4 +169,47 @@ TEST_F(PlaceholderSystem, SpecialFolderFallbacks)
     EXPECT_EQ(SpecialFolderPath(38), "C:\\Program Files (x86)");
     EXPECT_EQ(SpecialFolderPath(3), ""); // virtual, no fallback
     EXPECT_EQ(SpecialFolderPath(999), "");
+}
+
+TEST(ShellFolders, FoldersFollowTheProgramsBitnessAndBufferRules)
+{
+    const struct { bool wow64; int csidl; const char *path; } cases[] = {
+        {true, CSIDL_PROGRAM_FILES, "C:\\Program Files (x86)"},
+        {false, CSIDL_PROGRAM_FILES, "C:\\Program Files"},
+        {true, CSIDL_PROGRAM_FILES_COMMON, "C:\\Program Files (x86)\\Common Files"},
+        {false, CSIDL_PROGRAM_FILES_COMMON, "C:\\Program Files\\Common Files"},
+        {true, CSIDL_SYSTEM, "C:\\Windows\\SysWOW64"},
+        {false, CSIDL_SYSTEM, "C:\\Windows\\system32"},
+        {true, CSIDL_COMMON_DOCUMENTS, "C:\\Users\\Public\\Documents"},
+        {true, CSIDL_PROFILES | CSIDL_FLAG_CREATE, "C:\\Users"},
+    };
+    for (const auto &c : cases) {
+        vt::platform::SystemOptions options;
+        options.wow64 = c.wow64;
+        vt::test::TempSystem system(options);
+        ASSERT_EQ(system.openResult(), ERROR_SUCCESS);
+        EXPECT_EQ(SpecialFolderPath(c.csidl), c.path) << c.csidl << " wow64=" << c.wow64;
+        char buffer[MAX_PATH] = "x";
+        EXPECT_EQ(SHGetFolderPathA(nullptr, c.csidl, nullptr, SHGFP_TYPE_CURRENT, buffer), S_OK);
+        EXPECT_STREQ(buffer, c.path);
+    }
+
+    vt::test::TempSystem system;
+    LPITEMIDLIST pidl = nullptr;
+    ASSERT_EQ(SHGetSpecialFolderLocation(nullptr, CSIDL_CONTROLS, &pidl), S_OK);
+    char buffer[MAX_PATH] = "x";
+    EXPECT_FALSE(SHGetPathFromIDListA(pidl, buffer)); // virtual folder
+    EXPECT_STREQ(buffer, "");
+    CoTaskMemFree(pidl);
+    EXPECT_NE(SHGetSpecialFolderLocation(nullptr, 0x50, &pidl), S_OK);
+    EXPECT_EQ(pidl, nullptr);
+
+    // Too small a buffer: the size needed, terminator included, and nothing copied.
+    char small[5] = "keep";
+    EXPECT_EQ(GetWindowsDirectoryA(small, sizeof small), 11u);
+    EXPECT_STREQ(small, "keep");
+    EXPECT_EQ(GetWindowsDirectoryA(buffer, sizeof buffer), 10u);
+    EXPECT_STREQ(buffer, "C:\\Windows");
+    EXPECT_EQ(GetSystemDirectoryA(buffer, sizeof buffer), 19u);
+    EXPECT_STREQ(buffer, "C:\\Windows\\system32");
 }
