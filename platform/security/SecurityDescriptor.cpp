@@ -311,9 +311,16 @@ Bytes buildSd(uint8_t sbz1, uint16_t control, Span owner, Span group, bool saclP
     return out;
 }
 
+// Empty when the ACEs do not fit the 16-bit ACL size.
 Bytes buildAcl(uint8_t revision, const std::vector<Span> &aces)
 {
+    std::size_t size = 8;
+    for (Span a : aces)
+        size += a.size();
+    if (size > 0xFFFC || aces.size() > 0xFFFF)
+        return {};
     Bytes acl(8);
+    acl.reserve(size);
     acl[0] = revision;
     for (Span a : aces)
         acl.insert(acl.end(), a.begin(), a.end());
@@ -752,7 +759,7 @@ private:
             return false;
         std::vector<Span> spans(aces.begin(), aces.end());
         acl = buildAcl(objectAces ? kAclRevisionDs : kAclRevision, spans);
-        return acl.size() <= 0xFFFF;
+        return !acl.empty();
     }
 
     static std::string_view trim(std::string_view f)
@@ -1029,11 +1036,14 @@ void inheritAcl(Span acl, Span owner, Span group, ACCESS_MASK validRights, std::
     // An effective ACE whose rights an earlier effective ACE of the same
     // type and SID already carries adds nothing; an inherit-only copy that
     // an earlier ACE already passes on neither.
+    // Explicit ACEs already in `out` do not count: Windows keeps both.
+    const std::size_t first = out.size();
     auto covered = [&](const Bytes &ace) {
         Ace c, e;
         decodeAce(ace, c);
         bool effective = !(c.flags & kInheritOnlyAce);
-        for (const Bytes &b : out) {
+        for (std::size_t i = first; i < out.size(); ++i) {
+            const Bytes &b = out[i];
             if (!decodeAce(b, e) || e.type != c.type || !sidEqual(e.sid, c.sid))
                 continue;
             constexpr uint8_t passOn = kObjectInheritAce | kContainerInheritAce | kNoPropagateInheritAce;
@@ -1195,6 +1205,11 @@ LONG accessCheck(std::span<const uint8_t> sd, const PreparedToken &token, ACCESS
 
 Bytes inheritForNewKey(std::span<const uint8_t> parentSd, const Token &creator)
 {
+    return inheritForNewKey(parentSd, creator, {});
+}
+
+Bytes inheritForNewKey(std::span<const uint8_t> parentSd, const Token &creator, std::span<const uint8_t> explicitSd)
+{
     // Owner: members of Administrators create objects owned by the group, as
     // Windows' default owner for administrators is; others own what they
     // create. Primary group: for an account of a machine or domain
@@ -1208,36 +1223,79 @@ Bytes inheritForNewKey(std::span<const uint8_t> parentSd, const Token &creator)
     if (user.size() == 8 + 4 * 5 && user[7] == 5 && rd32(&user[8]) == 21)
         wr32(&group[8 + 4 * 4], 513);
 
+    Sd given;
+    bool haveGiven = !explicitSd.empty() && parseSd(explicitSd, given);
+    if (haveGiven && !given.owner.empty())
+        owner.assign(given.owner.begin(), given.owner.end());
+    if (haveGiven && !given.group.empty())
+        group.assign(given.group.begin(), given.group.end());
+
     Sd parent;
     bool parentOk = parseSd(parentSd, parent);
-    std::vector<Bytes> dacl, sacl;
-    if (parentOk && parent.daclPresent && !parent.dacl.empty())
-        inheritAcl(parent.dacl, owner, group, KEY_ALL_ACCESS, dacl);
-    if (parentOk && parent.saclPresent && !parent.sacl.empty())
-        inheritAcl(parent.sacl, owner, group, KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY, sacl);
+    // One ACL of the new key: the given ACEs (their claimed-inherited ones
+    // dropped, as auto-inheritance rebuilds those) then, unless the given ACL
+    // is protected, what the parent passes on.
+    auto makeAcl = [&](bool givenPresent, Span givenAcl, bool isProtected, bool parentPresent, Span parentAcl,
+                       ACCESS_MASK valid, std::vector<Bytes> &aces) {
+        if (givenPresent && givenAcl.empty())
+            return false; // a null ACL asked for stays null
+        if (givenPresent)
+            forEachAce(givenAcl, [&](const Ace &a) {
+                if (!(a.flags & kInheritedAce))
+                    aces.emplace_back(a.raw.begin(), a.raw.end());
+                return true;
+            });
+        std::size_t explicitCount = aces.size();
+        if (!isProtected && parentOk && parentPresent && !parentAcl.empty())
+            inheritAcl(parentAcl, owner, group, valid, aces);
+        return aces.size() > explicitCount;
+    };
 
     uint16_t control = 0;
-    Bytes daclBytes;
-    if (!dacl.empty()) {
-        daclBytes = buildAcl(parent.dacl[0], std::vector<Span>(dacl.begin(), dacl.end()));
-        if (parent.control & kSeDaclAutoInherited)
-            control |= kSeDaclAutoInherited;
+    std::vector<Bytes> dacl, sacl;
+    bool daclProtected = haveGiven && given.daclPresent && (given.control & kSeDaclProtected);
+    bool saclProtected = haveGiven && given.saclPresent && (given.control & kSeSaclProtected);
+    bool daclInherited = makeAcl(haveGiven && given.daclPresent, given.dacl, daclProtected, parent.daclPresent,
+                                 parent.dacl, KEY_ALL_ACCESS, dacl);
+    bool saclInherited = makeAcl(haveGiven && given.saclPresent, given.sacl, saclProtected, parent.saclPresent,
+                                 parent.sacl, KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY, sacl);
+    if (haveGiven)
+        control |= given.control & (kSeDaclProtected | kSeSaclProtected);
+    if ((daclInherited || daclProtected) && (parent.control & kSeDaclAutoInherited))
+        control |= kSeDaclAutoInherited;
+    if ((saclInherited || saclProtected) && (parent.control & kSeSaclAutoInherited))
+        control |= kSeSaclAutoInherited;
+
+    Bytes daclBytes, saclBytes;
+    bool nullDacl = haveGiven && given.daclPresent && given.dacl.empty();
+    if (nullDacl) {
+        // Everyone gets everything, as asked.
+    } else if (!dacl.empty() || (haveGiven && given.daclPresent)) {
+        uint8_t rev = haveGiven && !given.dacl.empty()   ? given.dacl[0]
+                      : parentOk && !parent.dacl.empty() ? parent.dacl[0]
+                                                         : kAclRevision;
+        daclBytes = buildAcl(rev, std::vector<Span>(dacl.begin(), dacl.end()));
+        if (daclBytes.empty())
+            return {};
     } else {
-        // Nothing to inherit: the token's default DACL, which Windows gives
-        // as creator and SYSTEM full control.
+        // Nothing given or inherited: the token's default DACL, which Windows
+        // gives as creator and SYSTEM full control.
         std::vector<Bytes> def = {makeAce(kAccessAllowedAce, 0, KEY_ALL_ACCESS, owner),
                                   makeAce(kAccessAllowedAce, 0, KEY_ALL_ACCESS, Span(kSystemSid))};
         if (sidEqual(owner, Span(kSystemSid)))
             def.pop_back();
         daclBytes = buildAcl(kAclRevision, std::vector<Span>(def.begin(), def.end()));
     }
-    Bytes saclBytes;
-    if (!sacl.empty()) {
-        saclBytes = buildAcl(parent.sacl[0], std::vector<Span>(sacl.begin(), sacl.end()));
-        if (parent.control & kSeSaclAutoInherited)
-            control |= kSeSaclAutoInherited;
+    bool saclPresent = !sacl.empty() || (haveGiven && given.saclPresent);
+    if (saclPresent && !(haveGiven && given.saclPresent && given.sacl.empty())) {
+        uint8_t rev = haveGiven && !given.sacl.empty()   ? given.sacl[0]
+                      : parentOk && !parent.sacl.empty() ? parent.sacl[0]
+                                                         : kAclRevision;
+        saclBytes = buildAcl(rev, std::vector<Span>(sacl.begin(), sacl.end()));
+        if (saclBytes.empty())
+            return {};
     }
-    return buildSd(0, control, owner, group, !sacl.empty(), saclBytes, true, daclBytes);
+    return buildSd(0, control, owner, group, saclPresent, saclBytes, true, daclBytes);
 }
 
 namespace
@@ -1367,6 +1425,8 @@ LONG mergeParts(std::span<const uint8_t> current, std::span<const uint8_t> updat
         uint8_t rev = !cur.sacl.empty() ? cur.sacl[0] : kAclRevision;
         if (!aces.empty() || saclPresent) {
             merged = buildAcl(rev, aces);
+            if (merged.empty())
+                return ERROR_INVALID_SECURITY_DESCR;
             sacl = merged;
             saclPresent = true;
         }

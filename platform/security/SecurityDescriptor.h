@@ -100,8 +100,15 @@ LONG accessCheck(std::span<const uint8_t> sd, const PreparedToken &token, ACCESS
 
 // The descriptor a new subkey gets: inheritable ACEs of the parent
 // (CONTAINER_INHERIT, INHERIT_ONLY, NO_PROPAGATE handled, CREATOR OWNER
-// replaced), owner and group from the creating token.
+// replaced), owner and group from the creating token. Empty in the rare case
+// that the inherited ACL would pass 64 KB (Windows refuses that create too).
 Bytes inheritForNewKey(std::span<const uint8_t> parentSd, const Token &creator);
+
+// The same with a descriptor the creator passes (RegCreateKeyEx's security
+// attributes), as CreatePrivateObjectSecurity combines them: its owner and
+// group where it has them; its DACL and SACL where present (a null DACL stays
+// null), followed by what the parent passes on unless that ACL is protected.
+Bytes inheritForNewKey(std::span<const uint8_t> parentSd, const Token &creator, std::span<const uint8_t> explicitSd);
 
 // The parts of a descriptor that `info` selects, self-relative (RegGetKeySecurity).
 Bytes selectParts(std::span<const uint8_t> sd, SECURITY_INFORMATION info);

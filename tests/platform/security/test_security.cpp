@@ -27,7 +27,7 @@ Bytes fromHex(std::string_view hex)
 Bytes sd(std::string_view sddl)
 {
     auto b = descriptorFromSddl(sddl);
-    EXPECT_TRUE(b) << sddl;
+    EXPECT_TRUE(b) << sddl.substr(0, 200);
     return b.value_or(Bytes{});
 }
 
@@ -626,6 +626,50 @@ TEST(Inheritance, NewKeys)
         ASSERT_TRUE(isValidDescriptor(child));
         EXPECT_EQ(descriptorToSddl(child), c.child);
     }
+}
+
+TEST(Inheritance, WithADescriptorFromTheCreator)
+{
+    const char *parent = "O:BAG:SYD:AI(A;CI;KR;;;BU)";
+    std::string owner = std::string("O:") + kUser + "G:" + kUserGroup;
+    struct Case {
+        const char *what;
+        const char *given;
+        std::string child;
+    } cases[] = {
+        {"DACL given, parent's ACEs follow", "D:(A;;KA;;;WD)(A;;KR;;;BU)",
+         owner + "D:AI(A;;KA;;;WD)(A;;KR;;;BU)(A;CIID;KR;;;BU)"},
+        {"owner given, protected DACL", "O:SYD:P(A;;KA;;;WD)",
+         std::string("O:SYG:") + kUserGroup + "D:PAI(A;;KA;;;WD)"},
+        {"null DACL stays null", "D:NO_ACCESS_CONTROL", owner + "D:NO_ACCESS_CONTROL"},
+        {"ACEs claiming to be inherited are dropped", "D:(A;ID;KA;;;WD)(A;;KR;;;AU)",
+         owner + "D:AI(A;;KR;;;AU)(A;CIID;KR;;;BU)"},
+        {"no DACL given: inherited as usual", "G:SY", owner.substr(0, owner.find("G:")) + "G:SYD:AI(A;CIID;KR;;;BU)"},
+        {"SACL given", "S:(AU;SA;KW;;;WD)", owner + "D:AI(A;CIID;KR;;;BU)S:(AU;SA;KW;;;WD)"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes child = inheritForNewKey(sd(parent), standardUser(), sd(c.given));
+        ASSERT_TRUE(isValidDescriptor(child));
+        EXPECT_EQ(descriptorToSddl(child), c.child);
+    }
+    // Without a descriptor the overloads agree.
+    EXPECT_EQ(inheritForNewKey(sd(parent), admin(), {}), inheritForNewKey(sd(parent), admin()));
+}
+
+TEST(Inheritance, AclsPastTheSizeLimit)
+{
+    // 1,500 inheritable ACEs fit a parent's ACL; split into effective and
+    // inherit-only copies they would not fit the child's, which is refused.
+    std::string text = "D:";
+    for (int i = 0; i < 1500; ++i)
+        text += "(A;CI;GA;;;S-1-5-21-1-2-3-" + std::to_string(1000 + i) + ")";
+    Bytes parent = sd(text);
+    ASSERT_TRUE(isValidDescriptor(parent));
+    EXPECT_TRUE(inheritForNewKey(parent, standardUser()).empty());
+    for (int i = 1500; i < 1900; ++i)
+        text += "(A;CI;GA;;;S-1-5-21-1-2-3-" + std::to_string(1000 + i) + ")";
+    EXPECT_FALSE(descriptorFromSddl(text));
 }
 
 TEST(Inheritance, AgreesWithRealChildKeys)
