@@ -74,6 +74,19 @@ int Command::failure(std::ostream &err, LONG code)
     return 1;
 }
 
+int Command::openError(std::ostream &err, HKEY root, const std::string &path) const
+{
+    HKEY key = nullptr;
+    const LONG rc = RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key);
+    if (rc == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        return failure(err, ERROR_ACCESS_DENIED);
+    }
+    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND)
+        return notFound(err);
+    return failure(err, rc);
+}
+
 bool parseKeyArg(const std::string &text, KeyArg &key)
 {
     static const struct {

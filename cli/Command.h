@@ -35,6 +35,8 @@ protected:
     int success(std::ostream &out) const;
     int cancelled(std::ostream &out) const;
     static int failure(std::ostream &err, LONG code);
+    // A key that did not open: "not found" when it is missing, else the reason.
+    int openError(std::ostream &err, HKEY root, const std::string &path) const;
 
     std::istream *m_in = nullptr;
 };

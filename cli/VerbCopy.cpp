@@ -63,7 +63,7 @@ int CopyCommand::execute(const std::vector<std::string> &args, std::ostream &out
     TMyRegistry probe;
     probe.SetRootKey(from.root);
     if (!probe.KeyExists("\\" + from.path))
-        return notFound(err);
+        return openError(err, from.root, from.path);
 
     bool overwriteAll = force;
     struct Copier {

@@ -56,7 +56,7 @@ int DeleteCommand::execute(const std::vector<std::string> &args, std::ostream &o
     TMyRegistry reg;
     reg.SetRootKey(key.root);
     if (!reg.KeyExists("\\" + key.path))
-        return notFound(err);
+        return openError(err, key.root, key.path);
 
     if (wholeKey) {
         if (!force && !confirm("Permanently delete the registry key " + key.fullName + " (Yes/No)? ", out))
@@ -66,11 +66,8 @@ int DeleteCommand::execute(const std::vector<std::string> &args, std::ostream &o
         return success(out);
     }
 
-    if (!reg.OpenKey("\\" + key.path, false)) {
-        if (!reg.OpenKeyReadOnly("\\" + key.path))
-            return notFound(err);
+    if (!reg.OpenKey("\\" + key.path, false))
         return failure(err, ERROR_ACCESS_DENIED);
-    }
     if (allValues) {
         if (!force && !confirm("Delete all values under the registry key " + key.fullName + " (Yes/No)? ", out))
             return cancelled(out);

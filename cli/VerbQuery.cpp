@@ -135,7 +135,7 @@ int QueryCommand::execute(const std::vector<std::string> &args, std::ostream &ou
     TMyRegistry reg;
     reg.SetRootKey(key.root);
     if (!reg.OpenKeyReadOnly("\\" + key.path))
-        return notFound(err);
+        return openError(err, key.root, key.path);
     Walk walk{out};
     out << "\n";
     if (haveValue || valueEmpty) {

@@ -4,7 +4,9 @@
 #include "core/kltRegTools.h"
 #include "core/kltRegistry.h"
 #include "core/zoStrings.h"
+#include "platform/security/SecurityDescriptor.h"
 #include "platform/vtPlatform.h"
+#include "tests/support/TempSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <random>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -50,22 +52,13 @@ TRegByteArray bytes(const std::string &s)
     return TRegByteArray(s.begin(), s.end());
 }
 
-fs::path uniqueDir(const char *prefix)
-{
-    std::random_device rd;
-    fs::path dir = fs::temp_directory_path() / (prefix + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(dir);
-    return dir;
-}
-
 class Cli : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_dir = uniqueDir("vt-cli-");
-        vt::platform::SystemOptions options;
-        options.root = (m_dir / "system").string();
-        ASSERT_EQ(vt::platform::openSystem(options), ERROR_SUCCESS);
+        m_dir = vt::test::makeTempDir("vt-cli");
+        m_system = std::make_unique<vt::test::TempSystem>();
+        ASSERT_EQ(m_system->openResult(), ERROR_SUCCESS);
         TMyRegistry reg;
         ASSERT_TRUE(reg.OpenKey(kPath, true));
         reg.WriteString("", "def");
@@ -83,9 +76,8 @@ protected:
     }
     void TearDown() override
     {
-        vt::platform::closeSystem();
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
+        m_system.reset();
+        vt::test::removeTree(m_dir.string());
     }
 
     static Result run(const std::vector<std::string> &words, const std::string &input = "")
@@ -112,6 +104,7 @@ protected:
     }
 
     fs::path m_dir;
+    std::unique_ptr<vt::test::TempSystem> m_system;
 };
 
 struct Case {
@@ -168,7 +161,7 @@ TEST_F(Cli, Query)
              "\nHKEY_CURRENT_USER\\software\\vtcli\\sub\n    x    REG_SZ    1\n\n"
              "HKEY_CURRENT_USER\\software\\vtcli\\sub\\Deep\n",
              ""},
-            {{"query", kKey, "/v", "absent"}, "", 1, "", kNotFound},
+            {{"query", kKey, "/v", "absent"}, "", 1, "\n", kNotFound},
             {{"query", kKey + "\\Missing"}, "", 1, "", kNotFound},
             {{"query"}, "", 1, "", q},
             {{"query", kKey, "/v"}, "", 1, "", q},
@@ -182,6 +175,26 @@ TEST_F(Cli, Query)
         run);
 }
 
+TEST_F(Cli, QueryOfALockedKeySaysAccessDenied)
+{
+    ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, kPath + "\\Locked"));
+    auto sd = vt::security::descriptorFromSddl("D:P(A;;KA;;;SY)");
+    ASSERT_TRUE(sd.has_value());
+    TMyRegistry reg;
+    ASSERT_TRUE(reg.OpenKey(kPath + "\\Locked", false));
+    ASSERT_EQ(RegSetKeySecurity(reg.CurrentKey(), DACL_SECURITY_INFORMATION, sd->data()), ERROR_SUCCESS);
+    reg.CloseKey();
+    for (const std::vector<std::string> &words :
+         {std::vector<std::string>{"query", kKey + "\\Locked"}, {"delete", kKey + "\\Locked", "/f"}}) {
+        const Result r = run(words);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, "ERROR: Access is denied.\n") << words[0];
+    }
+    std::vector<std::string> names;
+    ASSERT_TRUE(KeyNamesAt(HKEY_CURRENT_USER, kPath, names));
+    EXPECT_NE(std::find(names.begin(), names.end(), "Locked"), names.end());
+}
+
 TEST_F(Cli, AddWritesEachType)
 {
     struct Row {
@@ -193,7 +206,7 @@ TEST_F(Cli, AddWritesEachType)
         {{"/v", "s", "/d", "text"}, "s", REG_SZ, std::string("text\0", 5)},
         {{"/v", "s0"}, "s0", REG_SZ, std::string("\0", 1)},
         {{"/ve", "/d", "x"}, "", REG_SZ, std::string("x\0", 2)},
-        {{"/d", "y"}, "", REG_SZ, std::string("y\0", 2)},
+        {{"/d", "y", "/f"}, "", REG_SZ, std::string("y\0", 2)},
         {{"/v", "d", "/t", "REG_DWORD", "/d", "0x1F"}, "d", REG_DWORD, std::string("\x1F\0\0\0", 4)},
         {{"/v", "d2", "/t", "reg_dword", "/d", "4294967295"}, "d2", REG_DWORD, "\xFF\xFF\xFF\xFF"},
         {{"/v", "d3", "/t", "REG_DWORD"}, "d3", REG_DWORD, std::string(4, '\0')},
@@ -355,8 +368,8 @@ TEST_F(Cli, Copy)
 
 TEST_F(Cli, LoadUnloadAndSummary)
 {
-    const fs::path hive = m_dir / "SAM";
-    fs::copy_file(fs::path(VT_TESTDATA_DIR) / "hives/real/regipy/SAM", hive);
+    const fs::path hive = m_dir / "BCD";
+    fs::copy_file(fs::path(VT_TESTDATA_DIR) / "hives/real/regipy/BCD", hive);
     fs::permissions(hive, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
     runCases(
         {
@@ -366,10 +379,8 @@ TEST_F(Cli, LoadUnloadAndSummary)
             {{"load", "HKLM\\VtNone", (m_dir / "absent").string()}, "", 1, "",
              "ERROR: The system cannot find the file specified.\n"},
             {{"load", "HKLM\\VtSam", hive.string()}, "", 0, kDone, ""},
-            {{"query", "HKLM\\VtSam\\SAM\\Domains\\Account\\Users\\Names", "/ve"}, "", 0,
-             "\nHKEY_LOCAL_MACHINE\\VtSam\\SAM\\Domains\\Account\\Users\\Names\n"
-             "    (Default)    REG_NONE    \n\n",
-             ""},
+            {{"query", "HKLM\\VtSam\\Description", "/v", "KeyName"}, "", 0,
+             "\nHKEY_LOCAL_MACHINE\\VtSam\\Description\n    KeyName    REG_SZ    BCD00000000\n\n", ""},
             {{"unload", "HKLM\\VtSam"}, "", 0, kDone, ""},
             {{"query", "HKLM\\VtSam"}, "", 1, "", kNotFound},
             {{"unload", "HKLM"}, "", 1, "", verbText(kBadKey, "UNLOAD")},
@@ -378,7 +389,7 @@ TEST_F(Cli, LoadUnloadAndSummary)
 
     const Result s = run({"summary"});
     EXPECT_EQ(s.code, 0);
-    EXPECT_NE(s.out.find("System root: " + (m_dir / "system").string() + "\n"), std::string::npos) << s.out;
+    EXPECT_NE(s.out.find("System root: " + m_system->root() + "\n"), std::string::npos) << s.out;
     for (HKEY root : RootKeyList())
         EXPECT_NE(s.out.find("    " + RootKeyToName(root) + "    "), std::string::npos) << RootKeyToName(root);
     EXPECT_NE(s.out.find("    HKEY_LOCAL_MACHINE\\SOFTWARE\n"), std::string::npos) << s.out;
@@ -422,14 +433,10 @@ class CliProcess : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_dir = uniqueDir("vt-cliproc-");
+        m_dir = vt::test::makeTempDir("vt-cliproc");
         m_system = (m_dir / "system").string();
     }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
+    void TearDown() override { vt::test::removeTree(m_dir.string()); }
     fs::path m_dir;
     std::string m_system;
 };
@@ -489,8 +496,10 @@ std::string hexOf(const std::string &raw)
 
 TEST_F(CliProcess, LoadedHiveMatchesReglookup)
 {
-    const fs::path hive = m_dir / "SAM";
-    fs::copy_file(fs::path(VT_TESTDATA_DIR) / "hives/real/regipy/SAM", hive);
+    // A real BCD store: every key readable by an administrator, and strings,
+    // multi-strings, numbers and binary data.
+    const fs::path hive = m_dir / "BCD";
+    fs::copy_file(fs::path(VT_TESTDATA_DIR) / "hives/real/regipy/BCD", hive);
     fs::permissions(hive, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
 
     // The oracle first, from the untouched copy.
@@ -514,20 +523,29 @@ TEST_F(CliProcess, LoadedHiveMatchesReglookup)
             }
             const size_t slash = path.rfind('/');
             std::string key = unquote(path.substr(0, slash)), name = unquote(path.substr(slash + 1));
-            std::string type = f[1], data = f[2] == "(null)" ? "" : unquote(f[2]);
+            std::string type = f[1], data = f[2] == "(null)" ? "" : f[2];
+            if (type == "MULTI_SZ") {
+                std::vector<std::string> entries;
+                SplitByChar(data, '|', &entries);
+                data.clear();
+                for (size_t i = 0; i < entries.size(); ++i)
+                    data += (i ? "\\0" : "") + unquote(entries[i]);
+            } else {
+                data = unquote(data);
+            }
             if (type.rfind("0x", 0) == 0)
                 type = "0x" + std::to_string(HexTextToInt32(type.substr(2)));
             else
                 type = "REG_" + type;
             if (type == "REG_DWORD")
                 data = std::to_string(HexTextToInt32(data.substr(2)));
-            else if (type != "REG_SZ" && type != "REG_EXPAND_SZ")
+            else if (type != "REG_SZ" && type != "REG_EXPAND_SZ" && type != "REG_MULTI_SZ")
                 data = hexOf(data);
             oracle.insert({key, name, type, data});
         }
     }
-    ASSERT_EQ(oracleKeys.size(), 65u);
-    ASSERT_EQ(oracle.size(), 70u);
+    ASSERT_EQ(oracleKeys.size(), 132u);
+    ASSERT_EQ(oracle.size(), 103u);
 
     Process p = runProcess(m_dir, {"--system", m_system, "load", "HKLM\\VtSam", hive.string()});
     ASSERT_EQ(p.code, 0) << p.err;
