@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -73,6 +74,25 @@ void centre(QWidget *w, QSize client)
     w->move(screen.x() + screen.width() / 2 - client.width() / 2,
             screen.y() + screen.height() / 2 - client.height() / 2);
 }
+
+constexpr int kMessageFlags = Qt::TextWordWrap | Qt::TextExpandTabs;
+
+// Draws with the very flags the layout measured with, so the wrapped lines
+// always fit the box computed for them.
+class TMessageLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setFont(font());
+        painter.setPen(palette().color(foregroundRole()));
+        const int align = layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft;
+        painter.drawText(contentsRect(), kMessageFlags | align | Qt::AlignTop, text());
+    }
+};
 
 std::function<void(int)> &helpHandler()
 {
@@ -155,7 +175,7 @@ TMessageForm *BuildMessageDialog(const QString &text, TMsgDlgType kind, TMsgDlgB
 
     const QString shown = text.contains(QLatin1String("&&")) ? processPrefixes(text) : text;
     const QRect box(0, 0, screenRect().width() / 2, 0);
-    const QSize textSize = fm.boundingRect(box, Qt::TextWordWrap | Qt::TextExpandTabs, shown).size();
+    const QSize textSize = fm.boundingRect(box, kMessageFlags, shown).size();
 
     const bool hasIcon = kind != TMsgDlgType::Custom && int(kind) >= 0 && int(kind) < DialogKindCount;
     int blockWidth = textSize.width(), blockHeight = textSize.height();
@@ -178,7 +198,7 @@ TMessageForm *BuildMessageDialog(const QString &text, TMsgDlgType kind, TMsgDlgB
         image->setGeometry(hMargin, vMargin, 32, 32);
     }
 
-    auto *label = new QLabel(form);
+    auto *label = new TMessageLabel(form);
     label->setObjectName(QStringLiteral("Message"));
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
