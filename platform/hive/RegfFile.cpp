@@ -130,13 +130,13 @@ void applyEntry(std::vector<uint8_t> &image, const LogEntry &entry)
 }
 
 // An old-format log: a base block, a "DIRT" bitmap of 512-byte sectors, then those sectors.
-bool applyOldLog(std::vector<uint8_t> &image, std::span<const uint8_t> log)
+bool applyOldLog(std::vector<uint8_t> &image, std::span<const uint8_t> log, uint64_t growthLimit)
 {
     if (!baseBlockValid(log) || rd32(log.data() + 4) != rd32(log.data() + 8) || log.size() < kLogBaseSize + 4
         || std::memcmp(log.data() + kLogBaseSize, "DIRT", 4) != 0)
         return false;
     const uint32_t binsSize = rd32(log.data() + 40);
-    if (binsSize % kBinAlign || binsSize > kMaxFileSize)
+    if (binsSize % kBinAlign || binsSize > growthLimit)
         return false;
     const size_t sectors = binsSize / kSector;
     const size_t bitmapBytes = sectors / 8;
@@ -176,6 +176,11 @@ bool replayLogs(std::vector<uint8_t> &image, const std::string &path)
     if (image.size() < kBaseBlockSize)
         image.resize(kBaseBlockSize, 0);
     const bool primaryValid = baseBlockValid(image);
+    // A hive grows only by pages the logs carry, which bounds what a crafted
+    // size field can make us allocate.
+    uint64_t growthLimit = image.size();
+    for (const auto &log : logs)
+        growthLimit += log.size();
 
     std::map<uint32_t, LogEntry> entries;
     const std::vector<uint8_t> *baseSource = nullptr;
@@ -192,6 +197,8 @@ bool replayLogs(std::vector<uint8_t> &image, const std::string &path)
         uint32_t seq = primaryValid ? rd32(image.data() + 8) : rd32(baseSource->data() + 4);
         bool applied = false;
         for (auto it = entries.find(seq); it != entries.end(); it = entries.find(++seq)) {
+            if (it->second.binsSize > growthLimit)
+                break;
             applyEntry(image, it->second);
             wr32(image.data() + 40, it->second.binsSize);
             applied = true;
@@ -205,7 +212,7 @@ bool replayLogs(std::vector<uint8_t> &image, const std::string &path)
         }
     }
     for (const auto &log : logs) {
-        if (applyOldLog(image, log)) {
+        if (applyOldLog(image, log, growthLimit)) {
             wr32(image.data() + 8, rd32(image.data() + 4));
             wr32(image.data() + 28, 0);
             wr32(image.data() + kChecksumOffset, baseBlockChecksum(image.data()));

@@ -219,10 +219,12 @@ std::unique_ptr<Key> Reader::readKey(uint32_t off, Key *parent, uint32_t parentO
     const uint32_t classOff = rd32(p + 48);
     if (classLen > 0 && classOff != kNoCell) {
         auto cc = cell(classOff);
-        if (cc.size() >= classLen)
+        if (cc.size() >= classLen && classLen <= m_dataBudget) {
             appendUtf16(key->className, cc.data(), classLen);
-        else
+            m_dataBudget -= classLen; // many keys naming one class cell must not multiply it
+        } else {
             recovered = true;
+        }
     }
 
     const uint32_t valueCount = rd32(p + 36);
