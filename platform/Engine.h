@@ -133,8 +133,31 @@ private:
     std::vector<uint32_t> m_free;
 };
 
+// A reader-writer lock that lets a waiting writer in: new readers queue
+// behind it (the C library's lock prefers readers, so a busy monitor thread
+// would starve every change).
+class RwLock {
+public:
+    void lock()
+    {
+        std::lock_guard g(m_gate);
+        m_rw.lock();
+    }
+    void unlock() { m_rw.unlock(); }
+    void lock_shared()
+    {
+        { std::lock_guard g(m_gate); }
+        m_rw.lock_shared();
+    }
+    void unlock_shared() { m_rw.unlock_shared(); }
+
+private:
+    std::mutex m_gate;
+    std::shared_mutex m_rw;
+};
+
 struct System {
-    std::shared_mutex lock;
+    RwLock lock;
     HandleTable handles;
     SystemOptions options;
     std::string root;

@@ -674,7 +674,9 @@ void walk(System &s, const Location &base, bool view32, const std::vector<std::s
         }
         w.complete = i == comps.size();
         if (forCreate && !w.complete) {
-            w.createParent = w.loc.user ? w.loc.user : w.loc.machine;
+            // New keys go to the machine's branch unless their parent is the
+            // user's; the root itself counts as the machine's.
+            w.createParent = w.loc.user && !w.loc.logical.empty() ? w.loc.user : w.loc.machine;
             if (redirectedClassesAt(view32, w.loc.logical, comps[i]))
                 w.createNames.emplace_back("Wow6432Node");
             for (; i < comps.size(); ++i)
@@ -888,12 +890,12 @@ thread_local std::vector<std::string_view> tComps;
 // Exclusive or shared hold of the system lock for one call.
 struct Shared {
     System &s;
-    std::shared_lock<std::shared_mutex> l;
+    std::shared_lock<RwLock> l;
     explicit Shared(System &sys) : s(sys), l(sys.lock) {}
 };
 struct Exclusive {
     System &s;
-    std::unique_lock<std::shared_mutex> l;
+    std::unique_lock<RwLock> l;
     explicit Exclusive(System &sys) : s(sys), l(sys.lock) {}
 };
 
@@ -1051,7 +1053,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
     if (w.loc.space == Space::Classes) {
         loc.space = Space::Classes;
         loc.key = k;
-        const bool userSide = w.loc.user != nullptr;
+        const bool userSide = w.loc.user && !w.loc.logical.empty();
         loc.user = userSide ? k : nullptr;
         loc.machine = userSide ? nullptr : k;
         loc.logical = w.loc.logical;

@@ -565,10 +565,8 @@ void addVolatileContent(System &s)
         std::snprintf(set, sizeof set, "ControlSet%03u", current);
         link(sys, "CurrentControlSet", std::string("\\REGISTRY\\MACHINE\\SYSTEM\\") + set);
         if (Key *cs = findChild(*sys, set))
-            if (Key *c = findChild(*cs, "Control"))
-                if (Key *hp = findChild(*c, "Hardware Profiles"))
-                    link(hp, "Current", std::string("\\REGISTRY\\MACHINE\\SYSTEM\\") + set
-                                            + "\\Control\\Hardware Profiles\\0001");
+            if (Key *hp = findChild(*cs, "Hardware Profiles"))
+                link(hp, "Current", std::string("\\REGISTRY\\MACHINE\\SYSTEM\\") + set + "\\Hardware Profiles\\0001");
     }
     if (Key *u = findChild(*s.users, s.userSid); u && !findChild(*u, "Volatile Environment")) {
         auto k = newKey("Volatile Environment", now);

@@ -1,51 +1,1028 @@
+#include "platform/security/SecurityDescriptor.h"
 #include "platform/vtPlatform.h"
 #include "platform/win32.h"
 #include "tests/support/TempSystem.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <signal.h>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using vt::test::TempSystem;
+namespace fs = std::filesystem;
 
 namespace {
 
-TEST(Registry, FreshSystemHasTemplateContent)
+const BYTE *bytes(const char *s) { return reinterpret_cast<const BYTE *>(s); }
+
+// An open key that closes itself.
+struct Key {
+    HKEY h = nullptr;
+    ~Key()
+    {
+        if (h)
+            RegCloseKey(h);
+    }
+    operator HKEY() const { return h; }
+    HKEY *operator&() { return &h; }
+};
+
+LONG create(HKEY root, const char *path, Key &out, REGSAM sam = KEY_ALL_ACCESS, DWORD *disp = nullptr)
 {
-    vt::test::TempSystem sys;
-    ASSERT_EQ(sys.openResult(), ERROR_SUCCESS);
-    HKEY k;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", 0,
-                            KEY_READ | KEY_WOW64_64KEY, &k),
-              ERROR_SUCCESS);
-    char buf[64];
-    DWORD size = sizeof buf, type = 0;
-    ASSERT_EQ(RegQueryValueExA(k, "SystemRoot", nullptr, &type, reinterpret_cast<BYTE *>(buf), &size), ERROR_SUCCESS);
-    EXPECT_EQ(type, DWORD(REG_SZ));
-    EXPECT_STREQ(buf, "C:\\Windows");
-    EXPECT_EQ(size, 11u);
-    EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+    return RegCreateKeyExA(root, path, 0, nullptr, 0, sam, nullptr, &out, disp);
 }
 
-} // namespace
-
-namespace {
-
-TEST(Registry, SmokePersistence)
+LONG setSz(HKEY k, const char *name, const std::string &text, DWORD type = REG_SZ)
 {
-    vt::test::TempSystem sys;
-    HKEY k;
-    DWORD disp = 0;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Vt\\A", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, &disp),
+    return RegSetValueExA(k, name, 0, type, bytes(text.c_str()), static_cast<DWORD>(text.size() + 1));
+}
+
+std::string readSz(HKEY root, const char *path, const char *name, REGSAM view = 0)
+{
+    Key k;
+    if (RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE | view, &k) != ERROR_SUCCESS)
+        return "<no key>";
+    char buf[1024];
+    DWORD size = sizeof buf;
+    if (RegQueryValueExA(k, name, nullptr, nullptr, reinterpret_cast<BYTE *>(buf), &size) != ERROR_SUCCESS)
+        return "<no value>";
+    return std::string(buf, size ? size - 1 : 0);
+}
+
+bool exists(HKEY root, const char *path, REGSAM view = 0)
+{
+    Key k;
+    return RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE | view, &k) == ERROR_SUCCESS;
+}
+
+std::vector<std::string> subkeys(HKEY k)
+{
+    std::vector<std::string> out;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD n = sizeof name;
+        LONG rc = RegEnumKeyExA(k, i, name, &n, nullptr, nullptr, nullptr, nullptr);
+        if (rc != ERROR_SUCCESS)
+            break;
+        out.emplace_back(name, n);
+    }
+    return out;
+}
+
+uint64_t lastWrite(HKEY k)
+{
+    FILETIME ft{};
+    RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &ft);
+    return (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+std::string run(const std::string &cmd)
+{
+    std::string out;
+    FILE *p = ::popen(cmd.c_str(), "r");
+    if (!p)
+        return out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    ::pclose(p);
+    return out;
+}
+
+std::string testdata(const char *rel)
+{
+    const char *env = std::getenv("VT_TESTDATA");
+    return std::string(env ? env : VT_TESTDATA_DIR) + "/" + rel;
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(Registry, TemplateContentAndPredefinedKeys)
+{
+    TempSystem sys;
+    ASSERT_EQ(sys.openResult(), ERROR_SUCCESS);
+    const std::string sid = vt::platform::currentUserSid();
+    EXPECT_EQ(sid.rfind("S-1-5-21-", 0), 0u);
+    EXPECT_EQ(sid.substr(sid.size() - 5), "-1001");
+    const char *cv = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+    EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, cv, "SystemRoot", KEY_WOW64_64KEY), "C:\\Windows");
+    // HKCU is HKU\<SID>: a value written through one is read through the other.
+    Key k;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\VtTest", k), ERROR_SUCCESS);
+    ASSERT_EQ(setSz(k, "v", "via HKCU"), ERROR_SUCCESS);
+    EXPECT_EQ(readSz(HKEY_USERS, (sid + "\\Software\\VtTest").c_str(), "v"), "via HKCU");
+    // HKCC is the current hardware profile, reached through the CurrentControlSet link.
+    Key cc;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_CONFIG, "Software\\Fonts", 0, KEY_READ, &cc), ERROR_SUCCESS);
+    DWORD dpi = 0, size = 4;
+    EXPECT_EQ(RegQueryValueExA(cc, "LogPixels", nullptr, nullptr, reinterpret_cast<BYTE *>(&dpi), &size),
               ERROR_SUCCESS);
-    EXPECT_EQ(disp, DWORD(REG_CREATED_NEW_KEY));
-    ASSERT_EQ(RegSetValueExA(k, "x", 0, REG_SZ, reinterpret_cast<const BYTE *>("hello"), 6), ERROR_SUCCESS);
-    RegCloseKey(k);
+    EXPECT_EQ(dpi, 96u);
+    EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "OS"),
+              "Windows_NT");
+    // The link key itself opens with REG_OPTION_OPEN_LINK and says where it points.
+    Key link;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet", REG_OPTION_OPEN_LINK, KEY_READ, &link),
+              ERROR_SUCCESS);
+    DWORD type = 0;
+    EXPECT_EQ(RegQueryValueExA(link, "SymbolicLinkValue", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, DWORD(REG_LINK));
+    // HKPD opens and is empty; HKDD is refused as on Windows NT.
+    Key pd;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_PERFORMANCE_DATA, nullptr, 0, KEY_READ, &pd), ERROR_SUCCESS);
+    char name[64];
+    DWORD n = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(pd, 0, name, &n, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+    Key dd;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_DYN_DATA, nullptr, 0, KEY_READ, &dd), ERROR_INVALID_HANDLE);
+    // Hives of the system are mounted where Windows has them.
+    Key lm;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_READ, &lm), ERROR_SUCCESS);
+    EXPECT_EQ(subkeys(lm), (std::vector<std::string>{"HARDWARE", "SAM", "SECURITY", "SOFTWARE", "SYSTEM"}));
+    for (const char *f : {"drive_c/Windows/System32/config/SYSTEM", "drive_c/Windows/System32/config/SOFTWARE",
+                          "drive_c/Windows/System32/config/SAM", "drive_c/Windows/System32/config/SECURITY",
+                          "drive_c/Windows/System32/config/DEFAULT", "drive_c/Program Files/Vantrel"})
+        EXPECT_TRUE(fs::exists(sys.root() + "/" + f)) << f;
+    EXPECT_TRUE(fs::exists(sys.root() + "/drive_c/Users/" + vt::platform::currentUserName() + "/NTUSER.DAT"));
+}
+
+TEST(Registry, ErrorCodes)
+{
+    TempSystem sys;
+    Key k;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Err\\Child", k), ERROR_SUCCESS);
+    Key parent;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Err", 0, KEY_ALL_ACCESS, &parent), ERROR_SUCCESS);
+    HKEY out = nullptr;
+    const std::string longName(256, 'x');
+    struct Case {
+        const char *what;
+        LONG got;
+        LONG want;
+    } cases[] = {
+        {"open missing", RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\NoSuchKey", 0, KEY_READ, &out),
+         ERROR_FILE_NOT_FOUND},
+        {"open leading backslash", RegOpenKeyExA(HKEY_CURRENT_USER, "\\Software", 0, KEY_READ, &out),
+         ERROR_BAD_PATHNAME},
+        {"open null result", RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, nullptr),
+         ERROR_INVALID_PARAMETER},
+        {"open both views", RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ | KEY_WOW64_32KEY | KEY_WOW64_64KEY,
+                                          &out),
+         ERROR_INVALID_PARAMETER},
+        {"open bad handle", RegOpenKeyExA(reinterpret_cast<HKEY>(uintptr_t(0x12340)), "x", 0, KEY_READ, &out),
+         ERROR_INVALID_HANDLE},
+        {"create leading backslash", create(HKEY_CURRENT_USER, "\\Software\\X", k), ERROR_BAD_PATHNAME},
+        {"create name too long", create(HKEY_CURRENT_USER, ("Software\\" + longName).c_str(), k),
+         ERROR_INVALID_PARAMETER},
+        {"create below HKLM itself", create(HKEY_LOCAL_MACHINE, "NewHive", k), ERROR_ACCESS_DENIED},
+        {"delete key with subkeys", RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Err"), ERROR_ACCESS_DENIED},
+        {"delete missing key", RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Err\\Nope"), ERROR_FILE_NOT_FOUND},
+        {"delete hive root", RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE"), ERROR_ACCESS_DENIED},
+        {"query missing value", RegQueryValueExA(parent, "nope", nullptr, nullptr, nullptr, nullptr),
+         ERROR_FILE_NOT_FOUND},
+        {"delete missing value", RegDeleteValueA(parent, "nope"), ERROR_FILE_NOT_FOUND},
+        {"enum past end", RegEnumValueA(parent, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+         ERROR_INVALID_PARAMETER},
+        {"close bad handle", RegCloseKey(reinterpret_cast<HKEY>(uintptr_t(0x55550))), ERROR_INVALID_HANDLE},
+        {"close predefined", RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS},
+        {"set value without data", RegSetValueExA(parent, "x", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS},
+        {"load as standard user? (admin here: bad path)", RegLoadKeyA(HKEY_LOCAL_MACHINE, "A\\B", "/nonexistent"),
+         ERROR_INVALID_PARAMETER},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.got, c.want) << c.what;
+
+    // A handle to a deleted key answers ERROR_KEY_DELETED; closing it still works.
+    Key victim;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Err\\Victim", victim), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteKeyA(parent, "Victim"), ERROR_SUCCESS);
+    EXPECT_EQ(setSz(victim, "a", "b"), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegQueryValueExA(victim, "a", nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegCloseKey(victim.h), ERROR_SUCCESS);
+    victim.h = nullptr;
+    // A closed handle is refused, even when its slot is reused.
+    HKEY stale = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &stale), ERROR_SUCCESS);
+    ASSERT_EQ(RegCloseKey(stale), ERROR_SUCCESS);
+    Key reused;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &reused), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExA(stale, "", nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+}
+
+TEST(Registry, BufferSizesAndMoreData)
+{
+    TempSystem sys;
+    Key k;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Sizes", k), ERROR_SUCCESS);
+    ASSERT_EQ(setSz(k, "text", "abcdef"), ERROR_SUCCESS);
+    const BYTE bin[3] = {1, 2, 3};
+    ASSERT_EQ(RegSetValueExA(k, "bin", 0, REG_BINARY, bin, 3), ERROR_SUCCESS);
+    Key sub;
+    ASSERT_EQ(create(k, "Eight888", sub), ERROR_SUCCESS);
+
+    struct Case {
+        const char *name;
+        DWORD buffer;
+        LONG want;
+        DWORD reported;
+    } cases[] = {
+        {"text", 7, ERROR_SUCCESS, 7}, {"text", 6, ERROR_MORE_DATA, 7}, {"text", 0, ERROR_MORE_DATA, 7},
+        {"bin", 3, ERROR_SUCCESS, 3},  {"bin", 2, ERROR_MORE_DATA, 3},
+    };
+    for (const auto &c : cases) {
+        BYTE buf[16] = {};
+        DWORD size = c.buffer;
+        EXPECT_EQ(RegQueryValueExA(k, c.name, nullptr, nullptr, buf, &size), c.want) << c.name << c.buffer;
+        EXPECT_EQ(size, c.reported) << c.name << c.buffer;
+    }
+    // Size only: no buffer, the size in bytes of the UTF-8 form with its terminator.
+    DWORD size = 0, type = 0;
+    EXPECT_EQ(RegQueryValueExA(k, "text", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 7u);
+    EXPECT_EQ(type, DWORD(REG_SZ));
+
+    // Enumerated names need room for the terminator; the count excludes it.
+    char name[16];
+    DWORD n = 8;
+    EXPECT_EQ(RegEnumKeyExA(k, 0, name, &n, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+    n = 9;
+    EXPECT_EQ(RegEnumKeyExA(k, 0, name, &n, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(n, 8u);
+    EXPECT_STREQ(name, "Eight888");
+    n = 4;
+    EXPECT_EQ(RegEnumValueA(k, 0, name, &n, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+    n = 5;
+    BYTE data[2];
+    DWORD cb = sizeof data;
+    EXPECT_EQ(RegEnumValueA(k, 0, name, &n, nullptr, nullptr, data, &cb), ERROR_MORE_DATA);
+    EXPECT_EQ(cb, 7u);
+    n = 5;
+    cb = 0;
+    EXPECT_EQ(RegEnumValueA(k, 0, name, &n, nullptr, &type, nullptr, &cb), ERROR_SUCCESS);
+    EXPECT_EQ(n, 4u);
+    EXPECT_EQ(cb, 7u);
+    EXPECT_EQ(RegEnumValueA(k, 2, name, &n, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+    n = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(k, 1, name, &n, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+
+    DWORD nSub, maxSub, nVal, maxName, maxData;
+    ASSERT_EQ(RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &nSub, &maxSub, nullptr, &nVal, &maxName, &maxData,
+                               nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(nSub, 1u);
+    EXPECT_EQ(maxSub, 8u);
+    EXPECT_EQ(nVal, 2u);
+    EXPECT_EQ(maxName, 4u);
+    EXPECT_EQ(maxData, 7u);
+}
+
+TEST(Registry, EnumerationOrderAndCase)
+{
+    TempSystem sys;
+    Key k;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Order", k), ERROR_SUCCESS);
+    for (const char *name : {"beta", "Alpha", "_under", "zeta", "Zed0", "alpha2"}) {
+        Key c;
+        ASSERT_EQ(create(k, name, c), ERROR_SUCCESS);
+    }
+    // Sorted by the upper-cased name: '_' (0x5F) comes after 'Z'.
+    EXPECT_EQ(subkeys(k), (std::vector<std::string>{"Alpha", "alpha2", "beta", "Zed0", "zeta", "_under"}));
+    // Names compare without case; the first spelling is kept.
+    Key again;
+    DWORD disp = 0;
+    ASSERT_EQ(create(k, "BETA", again, KEY_ALL_ACCESS, &disp), ERROR_SUCCESS);
+    EXPECT_EQ(disp, DWORD(REG_OPENED_EXISTING_KEY));
+    EXPECT_EQ(subkeys(k).size(), 6u);
+    // Values keep creation order; replacing one keeps its place.
+    for (const char *name : {"z", "a", "m"})
+        ASSERT_EQ(setSz(k, name, name), ERROR_SUCCESS);
+    ASSERT_EQ(setSz(k, "A", "again"), ERROR_SUCCESS);
+    std::vector<std::string> names;
+    char name[32];
+    for (DWORD i = 0;; ++i) {
+        DWORD n = sizeof name;
+        if (RegEnumValueA(k, i, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"z", "a", "m"}));
+    EXPECT_EQ(readSz(k, nullptr, "a"), "again");
+}
+
+TEST(Registry, LastWriteTimes)
+{
+    TempSystem sys;
+    Key parent;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Times", parent), ERROR_SUCCESS);
+    auto tick = [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
+    uint64_t t0 = lastWrite(parent);
+    tick();
+    Key child;
+    ASSERT_EQ(create(parent, "Child", child), ERROR_SUCCESS);
+    const uint64_t t1 = lastWrite(parent);
+    EXPECT_GT(t1, t0) << "creating a subkey touches the parent";
+    EXPECT_EQ(lastWrite(child), t1) << "a new key carries its creation time";
+    tick();
+    ASSERT_EQ(setSz(child, "v", "x"), ERROR_SUCCESS);
+    const uint64_t t2 = lastWrite(child);
+    EXPECT_GT(t2, t1) << "setting a value touches the key";
+    EXPECT_EQ(lastWrite(parent), t1) << "but not its parent";
+    tick();
+    ASSERT_EQ(RegDeleteValueA(child, "v"), ERROR_SUCCESS);
+    EXPECT_GT(lastWrite(child), t2) << "deleting a value touches the key";
+    tick();
+    ASSERT_EQ(RegDeleteKeyA(parent, "Child"), ERROR_SUCCESS);
+    EXPECT_GT(lastWrite(parent), t1) << "deleting a subkey touches the parent";
+    // The time is close to now.
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t n = (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    EXPECT_LT(n - lastWrite(parent), 10ull * 10000000);
+}
+
+TEST(Registry, ViewsAndRedirection)
+{
+    TempSystem sys;
+    const char *cv = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    BOOL wow = FALSE;
+    ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow));
+    EXPECT_TRUE(wow);
+    struct Case {
+        REGSAM view;
+        const char *want;
+    } cases[] = {
+        {0, "C:\\Program Files (x86)"},
+        {KEY_WOW64_32KEY, "C:\\Program Files (x86)"},
+        {KEY_WOW64_64KEY, "C:\\Program Files"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, cv, "ProgramFilesDir", c.view), c.want) << c.view;
+    // Explicit Wow6432Node paths and shared keys are not redirected.
+    EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion",
+                     "ProgramFilesDir", KEY_WOW64_32KEY),
+              "C:\\Program Files (x86)");
+    EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.txt", ""), "txtfile");
+    EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", "Public"),
+              "%SystemDrive%\\Users\\Public");
+
+    // A key created in the 32-bit view lands in Wow6432Node.
+    Key k32;
+    ASSERT_EQ(create(HKEY_LOCAL_MACHINE, "SOFTWARE\\VtApp", k32), ERROR_SUCCESS);
+    ASSERT_EQ(setSz(k32, "bits", "32"), ERROR_SUCCESS);
+    EXPECT_TRUE(exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\VtApp", KEY_WOW64_64KEY));
+    EXPECT_FALSE(exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\VtApp", KEY_WOW64_64KEY));
+    // A handle remembers its view for relative opens.
+    Key sw64;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ | KEY_WOW64_64KEY, &sw64), ERROR_SUCCESS);
+    EXPECT_EQ(readSz(sw64, "Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir"), "C:\\Program Files");
+    EXPECT_EQ(readSz(sw64, "Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", KEY_WOW64_32KEY),
+              "C:\\Program Files (x86)");
+    // Deleting in the 64-bit view does not touch the 32-bit key.
+    EXPECT_EQ(RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VtApp", KEY_WOW64_64KEY, 0), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VtApp", KEY_WOW64_32KEY, 0), ERROR_SUCCESS);
+    // CLSID below Classes has its own 32-bit copy.
+    EXPECT_TRUE(exists(HKEY_CLASSES_ROOT, "CLSID\\{21EC2020-3AEA-1069-A2DD-08002B30309D}"));
+    EXPECT_FALSE(exists(HKEY_CLASSES_ROOT, "CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}"));
+    EXPECT_TRUE(exists(HKEY_CLASSES_ROOT, "CLSID\\{645FF040-5081-101B-9F08-00AA002F954E}", KEY_WOW64_64KEY));
+
+    // With the 32-bit emulation off, the default view is the 64-bit one.
+    vt::platform::SystemOptions native;
+    native.wow64 = false;
+    ASSERT_EQ(sys.reopen(native), ERROR_SUCCESS);
+    ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow));
+    EXPECT_FALSE(wow);
+    EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, cv, "ProgramFilesDir"), "C:\\Program Files");
+}
+
+TEST(Registry, AccessChecks)
+{
+    TempSystem sys;
+    {
+        Key k;
+        ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\QueryOnly", k), ERROR_SUCCESS);
+        ASSERT_EQ(setSz(k, "v", "x"), ERROR_SUCCESS);
+        auto sd = vt::security::descriptorFromSddl("D:P(A;;0x1;;;WD)");
+        ASSERT_TRUE(sd);
+        ASSERT_EQ(RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, sd->data()), ERROR_SUCCESS);
+    }
+    struct Case {
+        REGSAM sam;
+        LONG want;
+    } cases[] = {
+        {KEY_READ, ERROR_ACCESS_DENIED},
+        {0x20009, ERROR_ACCESS_DENIED},
+        {KEY_QUERY_VALUE, ERROR_SUCCESS},
+        {KEY_SET_VALUE, ERROR_ACCESS_DENIED},
+        {MAXIMUM_ALLOWED, ERROR_SUCCESS},
+    };
+    for (const auto &c : cases) {
+        Key k;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\QueryOnly", 0, c.sam, &k), c.want) << std::hex << c.sam;
+    }
+    // The handle keeps its granted access: a query-only handle cannot write or enumerate.
+    Key q;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\QueryOnly", 0, KEY_QUERY_VALUE, &q), ERROR_SUCCESS);
+    EXPECT_EQ(readSz(q, nullptr, "v"), "x");
+    EXPECT_EQ(setSz(q, "v", "y"), ERROR_ACCESS_DENIED);
+    char name[8];
+    DWORD n = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(q, 0, name, &n, nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED);
+    Key ro;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &ro), ERROR_SUCCESS);
+    Key sub;
+    EXPECT_EQ(create(ro, "X", sub), ERROR_SUCCESS) << "creating checks the parent's descriptor, not the handle";
+
+    // New keys inherit: the owner is the creator, and the parent's inheritable ACEs apply.
+    DWORD size = 0;
+    EXPECT_EQ(RegGetKeySecurity(ro, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, &size),
+              ERROR_INSUFFICIENT_BUFFER);
+    std::vector<BYTE> buf(size);
+    ASSERT_EQ(RegGetKeySecurity(ro, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, buf.data(), &size),
+              ERROR_SUCCESS);
+    EXPECT_NE(vt::security::descriptorToSddl(buf).find("(A;"), std::string::npos);
+
+    // A standard user reads the machine but cannot change it, nor read SAM.
+    vt::platform::SystemOptions user;
+    user.identity = vt::platform::Identity::StandardUser;
+    ASSERT_EQ(sys.reopen(user), ERROR_SUCCESS);
+    EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.txt", ""), "txtfile");
+    Key denied;
+    EXPECT_EQ(create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.vt", denied), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SAM\\SAM", 0, KEY_READ, &denied), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegLoadKeyA(HKEY_USERS, "X", "/nonexistent"), ERROR_PRIVILEGE_NOT_HELD);
+    Key own;
+    EXPECT_EQ(create(HKEY_CURRENT_USER, "Software\\Mine", own), ERROR_SUCCESS);
+    // SYSTEM with the backup and restore privileges passes every check.
+    vt::platform::SystemOptions system;
+    system.identity = vt::platform::Identity::LocalSystem;
+    ASSERT_EQ(sys.reopen(system), ERROR_SUCCESS);
+    Key sam;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SAM\\SAM", 0, KEY_READ, &sam), ERROR_SUCCESS);
+    Key q2;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_USERS, (vt::platform::currentUserSid() + "\\Software\\QueryOnly").c_str(), 0,
+                            KEY_ALL_ACCESS, &q2),
+              ERROR_SUCCESS);
+}
+
+TEST(Registry, ChangeNotifications)
+{
+    TempSystem sys;
+    Key k;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Watch\\Deep", k), ERROR_SUCCESS);
+    Key watch;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Watch", 0, KEY_NOTIFY | KEY_QUERY_VALUE, &watch),
+              ERROR_SUCCESS);
+    HANDLE ev = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_NE(ev, nullptr);
+
+    struct Case {
+        BOOL subtree;
+        DWORD filter;
+        const char *what;
+        bool fires;
+    } cases[] = {
+        {TRUE, REG_NOTIFY_CHANGE_LAST_SET, "value below", true},
+        {FALSE, REG_NOTIFY_CHANGE_LAST_SET, "value below", false},
+        {TRUE, REG_NOTIFY_CHANGE_NAME, "value below", false},
+        {FALSE, REG_NOTIFY_CHANGE_NAME, "subkey here", true},
+        {TRUE, REG_NOTIFY_CHANGE_SECURITY, "security below", true},
+    };
+    for (const auto &c : cases) {
+        ResetEvent(ev);
+        ASSERT_EQ(RegNotifyChangeKeyValue(watch, c.subtree, c.filter, ev, TRUE), ERROR_SUCCESS);
+        std::atomic<DWORD> woke{WAIT_FAILED};
+        std::thread waiter([&] { woke = WaitForSingleObject(ev, c.fires ? 5000 : 200); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (std::string(c.what) == "value below") {
+            ASSERT_EQ(setSz(k, "v", c.what), ERROR_SUCCESS);
+        } else if (std::string(c.what) == "subkey here") {
+            Key n;
+            ASSERT_EQ(create(watch, "New", n), ERROR_SUCCESS);
+        } else {
+            auto sd = vt::security::descriptorFromSddl("D:(A;;KA;;;WD)");
+            ASSERT_EQ(RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, sd->data()), ERROR_SUCCESS);
+        }
+        waiter.join();
+        EXPECT_EQ(woke.load(), c.fires ? DWORD(WAIT_OBJECT_0) : DWORD(WAIT_TIMEOUT)) << c.what << c.filter;
+        if (!c.fires) {
+            // Closing the handle ends the pending registration (and signals it).
+            RegCloseKey(watch.h);
+            watch.h = nullptr;
+            ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Watch", 0, KEY_NOTIFY, &watch), ERROR_SUCCESS);
+        }
+    }
+    // A registration fires once and then ends.
+    ResetEvent(ev);
+    ASSERT_EQ(RegNotifyChangeKeyValue(watch, TRUE, REG_NOTIFY_CHANGE_LAST_SET, ev, TRUE), ERROR_SUCCESS);
+    ASSERT_EQ(setSz(k, "a", "1"), ERROR_SUCCESS);
+    EXPECT_EQ(WaitForSingleObject(ev, 0), DWORD(WAIT_OBJECT_0));
+    ASSERT_EQ(setSz(k, "a", "2"), ERROR_SUCCESS);
+    EXPECT_EQ(WaitForSingleObject(ev, 0), DWORD(WAIT_TIMEOUT));
+    // Synchronous mode blocks until the change.
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        Key w;
+        RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Watch\\Deep", 0, KEY_SET_VALUE, &w);
+        setSz(w, "sync", "1");
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RegNotifyChangeKeyValue(watch, TRUE, REG_NOTIFY_CHANGE_LAST_SET, nullptr, FALSE), ERROR_SUCCESS);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
+    writer.join();
+    // Errors: no notify right, no event in asynchronous mode.
+    Key noNotify;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Watch", 0, KEY_QUERY_VALUE, &noNotify), ERROR_SUCCESS);
+    EXPECT_EQ(RegNotifyChangeKeyValue(noNotify, TRUE, REG_NOTIFY_CHANGE_NAME, ev, TRUE), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegNotifyChangeKeyValue(watch, TRUE, REG_NOTIFY_CHANGE_NAME, nullptr, TRUE), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(CloseHandle(ev));
+    EXPECT_FALSE(CloseHandle(ev));
+}
+
+TEST(Registry, EventsManualAndAutoReset)
+{
+    HANDLE manual = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE autoEv = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+    EXPECT_EQ(WaitForSingleObject(manual, 0), DWORD(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(autoEv, 0), DWORD(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(autoEv, 0), DWORD(WAIT_TIMEOUT)) << "auto-reset consumed by the wait";
+    SetEvent(manual);
+    EXPECT_EQ(WaitForSingleObject(manual, 0), DWORD(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(manual, 0), DWORD(WAIT_OBJECT_0)) << "manual stays signalled";
+    HANDLE both[2] = {autoEv, manual};
+    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), DWORD(WAIT_OBJECT_0 + 1));
+    EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 10), DWORD(WAIT_TIMEOUT));
+    std::thread t([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        SetEvent(autoEv);
+    });
+    EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 2000), DWORD(WAIT_OBJECT_0));
+    t.join();
+    EXPECT_EQ(WaitForSingleObject(autoEv, 0), DWORD(WAIT_TIMEOUT));
+    CloseHandle(manual);
+    CloseHandle(autoEv);
+    EXPECT_EQ(WaitForSingleObject(manual, 0), DWORD(WAIT_FAILED));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+}
+
+TEST(Registry, ClassesRootMerge)
+{
+    TempSystem sys;
+    // The user's key wins over the machine's.
+    EXPECT_EQ(readSz(HKEY_CLASSES_ROOT, ".txt", ""), "txtfile");
+    Key user;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Classes\\.txt", user), ERROR_SUCCESS);
+    ASSERT_EQ(setSz(user, "", "myeditor"), ERROR_SUCCESS);
+    EXPECT_EQ(readSz(HKEY_CLASSES_ROOT, ".txt", ""), "myeditor");
+    // Subkeys of both sides enumerate once each, in order.
+    Key u2;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Classes\\.aaa-user", u2), ERROR_SUCCESS);
+    Key root;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, nullptr, 0, KEY_READ, &root), ERROR_SUCCESS);
+    auto names = subkeys(root);
+    ASSERT_GE(names.size(), 3u);
+    EXPECT_EQ(names[0], ".aaa-user");
+    EXPECT_EQ(std::count(names.begin(), names.end(), ".txt"), 1);
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
+        std::string x = a, y = b;
+        for (auto &c : x)
+            c = static_cast<char>(std::toupper(c));
+        for (auto &c : y)
+            c = static_cast<char>(std::toupper(c));
+        return x < y;
+    }));
+    DWORD count = 0;
+    ASSERT_EQ(RegQueryInfoKeyA(root, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(count, names.size());
+    // Writes go to the machine's branch unless the key is the user's.
+    Key machineOnly;
+    ASSERT_EQ(create(HKEY_CLASSES_ROOT, "txtfile\\VtVerb", machineOnly), ERROR_SUCCESS);
+    EXPECT_TRUE(exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\txtfile\\VtVerb"));
+    Key userSide;
+    ASSERT_EQ(create(HKEY_CLASSES_ROOT, ".txt\\VtSub", userSide), ERROR_SUCCESS);
+    EXPECT_TRUE(exists(HKEY_CURRENT_USER, "Software\\Classes\\.txt\\VtSub"));
+    EXPECT_FALSE(exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.txt\\VtSub"));
+    Key fresh;
+    ASSERT_EQ(create(HKEY_CLASSES_ROOT, ".vtnew", fresh), ERROR_SUCCESS);
+    EXPECT_TRUE(exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.vtnew"));
+}
+
+TEST(Registry, Utf8NamesAndStrings)
+{
+    TempSystem sys;
+    const std::string keyName = "Schlüssel-ключ-鍵";
+    const std::string valueName = "Wert-值-😀";
+    const std::string text = "Grüße, мир, 世界 😀";
+    {
+        Key k;
+        ASSERT_EQ(create(HKEY_CURRENT_USER, ("Software\\" + keyName).c_str(), k), ERROR_SUCCESS);
+        ASSERT_EQ(setSz(k, valueName.c_str(), text), ERROR_SUCCESS);
+        // Multi-strings convert too; sizes are UTF-8 bytes.
+        const char multi[] = "é\0ü\0";
+        ASSERT_EQ(RegSetValueExA(k, "multi", 0, REG_MULTI_SZ, bytes(multi), sizeof multi), ERROR_SUCCESS);
+        DWORD size = 0;
+        ASSERT_EQ(RegQueryValueExA(k, "multi", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+        EXPECT_EQ(size, sizeof multi);
+        DWORD maxName = 0, maxData = 0;
+        ASSERT_EQ(RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxName, &maxData,
+                                   nullptr, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(maxName, valueName.size());
+        EXPECT_EQ(maxData, text.size() + 1);
+    }
     ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Vt\\A", 0, KEY_READ, &k), ERROR_SUCCESS);
+    // Case-insensitive across scripts.
+    EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\SCHLÜSSEL-КЛЮЧ-鍵", valueName.c_str()), text);
+    Key sw;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &sw), ERROR_SUCCESS);
+    auto names = subkeys(sw);
+    EXPECT_NE(std::find(names.begin(), names.end(), keyName), names.end());
+    // Bytes that are not UTF-8 survive a round trip too.
+    Key k;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, ("Software\\" + keyName).c_str(), 0, KEY_ALL_ACCESS, &k),
+              ERROR_SUCCESS);
+    const char raw[] = "a\xff\xfe" "b";
+    ASSERT_EQ(RegSetValueExA(k, "raw", 0, REG_SZ, bytes(raw), sizeof raw), ERROR_SUCCESS);
     char buf[16];
     DWORD size = sizeof buf;
-    ASSERT_EQ(RegQueryValueExA(k, "x", nullptr, nullptr, reinterpret_cast<BYTE *>(buf), &size), ERROR_SUCCESS);
-    EXPECT_STREQ(buf, "hello");
-    RegCloseKey(k);
+    ASSERT_EQ(RegQueryValueExA(k, "raw", nullptr, nullptr, reinterpret_cast<BYTE *>(buf), &size), ERROR_SUCCESS);
+    EXPECT_EQ(std::string(buf, size), std::string(raw, sizeof raw));
+}
+
+TEST(Registry, PersistenceAcrossReopen)
+{
+    TempSystem sys;
+    {
+        Key k;
+        ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Keep\\Me", k), ERROR_SUCCESS);
+        ASSERT_EQ(setSz(k, "s", "kept"), ERROR_SUCCESS);
+        Key gone;
+        ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Keep\\Gone", gone), ERROR_SUCCESS);
+        ASSERT_EQ(setSz(gone, "x", "y"), ERROR_SUCCESS);
+        Key vol;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Keep\\Volatile", 0, nullptr, REG_OPTION_VOLATILE,
+                                  KEY_ALL_ACCESS, nullptr, &vol, nullptr),
+                  ERROR_SUCCESS);
+        Key inVol;
+        EXPECT_EQ(create(vol, "NonVolatile", inVol), ERROR_CHILD_MUST_BE_VOLATILE);
+        ASSERT_EQ(setSz(k, "d", "deleted"), ERROR_SUCCESS);
+        ASSERT_EQ(RegDeleteValueA(k, "d"), ERROR_SUCCESS);
+        ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Keep\\Gone"), ERROR_SUCCESS);
+        Key m;
+        ASSERT_EQ(create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Keep", m, KEY_ALL_ACCESS | KEY_WOW64_64KEY), ERROR_SUCCESS);
+        const uint64_t q = 0x1122334455667788ull;
+        ASSERT_EQ(RegSetValueExA(m, "q", 0, REG_QWORD, reinterpret_cast<const BYTE *>(&q), 8), ERROR_SUCCESS);
+    }
+    for (int round = 0; round < 2; ++round) {
+        // First from the journal (the hives are written at close), then after a flush.
+        ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+        EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Keep\\Me", "s"), "kept");
+        EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Keep\\Me", "d"), "<no value>");
+        EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Software\\Keep\\Gone"));
+        EXPECT_FALSE(exists(HKEY_CURRENT_USER, "Software\\Keep\\Volatile"));
+        Key m;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Keep", 0, KEY_READ | KEY_WOW64_64KEY, &m),
+                  ERROR_SUCCESS);
+        uint64_t q = 0;
+        DWORD size = 8;
+        EXPECT_EQ(RegQueryValueExA(m, "q", nullptr, nullptr, reinterpret_cast<BYTE *>(&q), &size), ERROR_SUCCESS);
+        EXPECT_EQ(q, 0x1122334455667788ull);
+        EXPECT_EQ(RegFlushKey(m), ERROR_SUCCESS);
+    }
+}
+
+// A writer killed at any moment loses no acknowledged change and leaves
+// every hive readable.
+TEST(Registry, KilledWriterLosesNothingAcknowledged)
+{
+    TempSystem sys;
+    sys.close();
+    int pipefd[2];
+    ASSERT_EQ(::pipe(pipefd), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipefd[0]);
+        vt::platform::SystemOptions o;
+        o.root = sys.root();
+        if (vt::platform::openSystem(o) != ERROR_SUCCESS)
+            ::_exit(2);
+        HKEY k;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Stream", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                            nullptr)
+            != ERROR_SUCCESS)
+            ::_exit(3);
+        for (uint32_t i = 0;; ++i) {
+            const std::string name = "v" + std::to_string(i);
+            const std::string data(100 + i % 900, char('a' + i % 26));
+            if (RegSetValueExA(k, name.c_str(), 0, REG_SZ, bytes(data.c_str()), static_cast<DWORD>(data.size() + 1))
+                != ERROR_SUCCESS)
+                ::_exit(4);
+            if (i % 50 == 0)
+                RegFlushKey(k); // checkpoints too, so the kill may land in one
+            if (::write(pipefd[1], &i, sizeof i) != sizeof i)
+                ::_exit(5);
+        }
+    }
+    ::close(pipefd[1]);
+    uint32_t acked = 0, v;
+    size_t got = 0;
+    while (got < 300 && ::read(pipefd[0], &v, sizeof v) == sizeof v) {
+        acked = v;
+        ++got;
+    }
+    ::kill(child, SIGKILL);
+    // Whatever the child acknowledged before the kill is at least `acked`.
+    while (::read(pipefd[0], &v, sizeof v) == sizeof v)
+        acked = v;
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(pipefd[0]);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "writer ended by itself with " << WEXITSTATUS(status);
+
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    Key k;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Stream", 0, KEY_READ, &k), ERROR_SUCCESS);
+    for (uint32_t i = 0; i <= acked; ++i) {
+        const std::string name = "v" + std::to_string(i);
+        DWORD size = 0;
+        ASSERT_EQ(RegQueryValueExA(k, name.c_str(), nullptr, nullptr, nullptr, &size), ERROR_SUCCESS) << name;
+        ASSERT_EQ(size, 100 + i % 900 + 1) << name;
+    }
+    sys.close();
+    const std::string ntuser = sys.root() + "/drive_c/Users/" + vt::platform::currentUserName() + "/NTUSER.DAT";
+    const std::string out = run("hivexregedit --export '" + ntuser + "' '\\Software\\Stream' 2>&1");
+    EXPECT_NE(out.find("\"v" + std::to_string(acked) + "\""), std::string::npos) << out.substr(0, 400);
+}
+
+TEST(Registry, LoadAndUnloadHives)
+{
+    TempSystem sys;
+    const std::string dir = vt::test::makeTempDir("vt-hives");
+    const std::string copy = dir + "/NTUSER.DAT";
+    fs::copy_file(testdata("hives/real/regipy/NTUSER.DAT"), copy);
+    const std::string untouched = dir + "/SAM";
+    fs::copy_file(testdata("hives/real/regipy/SAM"), untouched);
+    auto fileBytes = [](const std::string &p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string samBefore = fileBytes(untouched);
+    const std::string notHive = dir + "/plain.txt";
+    std::ofstream(notHive) << "not a hive at all, just some text that is long enough to look like something";
+
+    struct Case {
+        HKEY root;
+        const char *name;
+        std::string file;
+        LONG want;
+    } cases[] = {
+        {HKEY_USERS, "VtLoaded", copy, ERROR_SUCCESS},
+        {HKEY_USERS, "VtLoaded", untouched, ERROR_ALREADY_EXISTS},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE", untouched, ERROR_ALREADY_EXISTS},
+        {HKEY_LOCAL_MACHINE, "A\\B", untouched, ERROR_INVALID_PARAMETER},
+        {HKEY_CURRENT_USER, "X", untouched, ERROR_INVALID_PARAMETER},
+        {HKEY_LOCAL_MACHINE, "Other", copy, ERROR_SHARING_VIOLATION},
+        {HKEY_LOCAL_MACHINE, "Text", notHive, ERROR_NOT_REGISTRY_FILE},
+        {HKEY_LOCAL_MACHINE, "Missing", dir + "/missing", ERROR_FILE_NOT_FOUND},
+        {HKEY_LOCAL_MACHINE, "VtSam", untouched, ERROR_SUCCESS},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(RegLoadKeyA(c.root, c.name, c.file.c_str()), c.want) << c.name << " " << c.file;
+
+    Key loaded;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_USERS, "VtLoaded", 0, KEY_ALL_ACCESS, &loaded), ERROR_SUCCESS);
+    const auto before = subkeys(loaded);
+    EXPECT_FALSE(before.empty());
+    {
+        Key k;
+        ASSERT_EQ(create(loaded, "VtAdded", k), ERROR_SUCCESS);
+        ASSERT_EQ(setSz(k, "v", "in loaded hive"), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_USERS, "VtLoaded"), ERROR_ACCESS_DENIED) << "a handle is still open";
+    RegCloseKey(loaded.h);
+    loaded.h = nullptr;
+    // Mounts and changes to them survive a restart.
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    EXPECT_EQ(readSz(HKEY_USERS, "VtLoaded\\VtAdded", "v"), "in loaded hive");
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_USERS, "VtLoaded"), ERROR_SUCCESS);
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "VtSam"), ERROR_SUCCESS);
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_USERS, "VtLoaded"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE"), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(exists(HKEY_USERS, "VtLoaded"));
+    EXPECT_EQ(fileBytes(untouched), samBefore) << "an unchanged hive is not rewritten";
+    // The written-back hive holds the change for other readers.
+    const std::string out = run("hivexregedit --export '" + copy + "' '\\VtAdded' 2>&1");
+    EXPECT_NE(out.find("\"v\"=hex(1):69,00,6e,00,20,00,6c,00,6f,00"), std::string::npos) << out.substr(0, 400);
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    EXPECT_FALSE(exists(HKEY_USERS, "VtLoaded")) << "unloading persists";
+    vt::test::removeTree(dir);
+}
+
+// Every value type goes through a hive file that three independent readers
+// read back the same.
+TEST(Registry, ValueTypesThroughHiveFileAndPeerTools)
+{
+    TempSystem sys;
+    const std::string dir = vt::test::makeTempDir("vt-types");
+    const std::string hive = dir + "/types.hiv";
+    fs::copy_file(testdata("hives/real/regipy/SAM"), hive);
+    ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtTypes", hive.c_str()), ERROR_SUCCESS);
+    std::vector<uint8_t> big(20000);
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<uint8_t>(i * 7);
+    struct Case {
+        const char *name;
+        DWORD type;
+        std::vector<uint8_t> data;
+        const char *reglookup; // what reglookup prints for the data
+    } cases[] = {
+        {"none", REG_NONE, {}, "(null)"},
+        {"sz", REG_SZ, {'h', 'i', 0}, "hi"},
+        {"expand", REG_EXPAND_SZ, {'%', 'P', '%', 0}, "%25P%25"},
+        {"binary", REG_BINARY, {0xde, 0xad, 0xbe, 0xef}, "%DE%AD%BE%EF"},
+        {"dword", REG_DWORD, {0x78, 0x56, 0x34, 0x12}, "0x12345678"},
+        {"dwordbe", REG_DWORD_BIG_ENDIAN, {0x12, 0x34, 0x56, 0x78}, "0x12345678"},
+        {"link", REG_LINK, {'\\', 0, 'x', 0}, nullptr},
+        {"multi", REG_MULTI_SZ, {'a', 0, 'b', 0, 0}, "a|b"},
+        {"reslist", REG_RESOURCE_LIST, {1, 0, 0, 0}, nullptr},
+        {"fullres", REG_FULL_RESOURCE_DESCRIPTOR, {2, 0}, nullptr},
+        {"resreq", REG_RESOURCE_REQUIREMENTS_LIST, {3}, nullptr},
+        {"qword", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}, "0x0807060504030201"},
+        {"odd type", 0x12345, {9, 9}, nullptr},
+        {"bigdata", REG_BINARY, big, nullptr},
+    };
+    {
+        Key k;
+        ASSERT_EQ(create(HKEY_LOCAL_MACHINE, "VtTypes\\Types", k), ERROR_SUCCESS);
+        for (const auto &c : cases)
+            ASSERT_EQ(RegSetValueExA(k, c.name, 0, c.type, c.data.data(), static_cast<DWORD>(c.data.size())),
+                      ERROR_SUCCESS)
+                << c.name;
+    }
+    ASSERT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "VtTypes"), ERROR_SUCCESS);
+
+    // Back through this engine: types and bytes exactly as written.
+    ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtTypes", hive.c_str()), ERROR_SUCCESS);
+    {
+        Key k;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "VtTypes\\Types", 0, KEY_READ, &k), ERROR_SUCCESS);
+        for (const auto &c : cases) {
+            std::vector<uint8_t> buf(c.data.size() + 8);
+            DWORD size = static_cast<DWORD>(buf.size()), type = 0;
+            ASSERT_EQ(RegQueryValueExA(k, c.name, nullptr, &type, buf.data(), &size), ERROR_SUCCESS) << c.name;
+            buf.resize(size);
+            EXPECT_EQ(type, c.type) << c.name;
+            EXPECT_EQ(buf, c.data) << c.name;
+        }
+    }
+    ASSERT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "VtTypes"), ERROR_SUCCESS);
+
+    const std::string rl = run("reglookup -H -p /Types '" + hive + "' 2>&1");
+    for (const auto &c : cases) {
+        const size_t at = rl.find("/Types/" + std::string(c.name) + ",");
+        ASSERT_NE(at, std::string::npos) << c.name << "\n" << rl.substr(0, 600);
+        if (c.reglookup)
+            EXPECT_EQ(rl.compare(rl.find(',', rl.find(',', at) + 1) + 1, std::strlen(c.reglookup) + 1,
+                                 std::string(c.reglookup) + ","),
+                      0)
+                << c.name << "\n" << rl.substr(at, 200);
+    }
+    const std::string hx = run("hivexregedit --export '" + hive + "' '\\Types' 2>&1");
+    EXPECT_NE(hx.find("\"dword\"=dword:12345678"), std::string::npos) << hx.substr(0, 600);
+    EXPECT_NE(hx.find("\"sz\"=hex(1):68,00,69,00,00,00"), std::string::npos) << hx.substr(0, 600);
+    EXPECT_NE(hx.find("\"qword\"=hex(b):01,02,03,04,05,06,07,08"), std::string::npos) << hx.substr(0, 600);
+    const std::string rf = run("regfexport '" + hive + "' 2>&1");
+    EXPECT_NE(rf.find("Value: 13 bigdata"), std::string::npos) << rf.substr(0, 600);
+    EXPECT_NE(rf.find("Data: 305419896"), std::string::npos) << rf.substr(0, 600);
+    vt::test::removeTree(dir);
+}
+
+TEST(Registry, TimesModulesAndCodePage)
+{
+    EXPECT_EQ(GetACP(), 65001u);
+    SYSTEMTIME st{2024, 2, 0, 29, 12, 0, 1, 500};
+    FILETIME ft;
+    ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
+    SYSTEMTIME back{};
+    ASSERT_TRUE(FileTimeToSystemTime(&ft, &back));
+    EXPECT_EQ(back.wDayOfWeek, 4) << "2024-02-29 was a Thursday";
+    EXPECT_EQ(back.wSecond, 1);
+    EXPECT_EQ(back.wMilliseconds, 500);
+    WORD date = 0, time = 0;
+    ASSERT_TRUE(FileTimeToDosDateTime(&ft, &date, &time));
+    EXPECT_EQ(date, ((2024 - 1980) << 9) | (2 << 5) | 29);
+    EXPECT_EQ(time, (12 << 11) | (0 << 5) | 0) << "seconds round down to even";
+    struct Bad {
+        WORD year;
+        BOOL ok;
+    } years[] = {{1979, FALSE}, {1980, TRUE}, {2107, TRUE}, {2108, FALSE}};
+    for (const auto &y : years) {
+        SYSTEMTIME s{y.year, 1, 0, 1, 0, 0, 0, 0};
+        ASSERT_TRUE(SystemTimeToFileTime(&s, &ft));
+        EXPECT_EQ(FileTimeToDosDateTime(&ft, &date, &time), y.ok) << y.year;
+    }
+    SYSTEMTIME invalid{2023, 2, 0, 29, 0, 0, 0, 0};
+    EXPECT_FALSE(SystemTimeToFileTime(&invalid, &ft));
+    // Local time round trip through the C library's zone rules.
+    ::setenv("TZ", "Europe/Berlin", 1);
+    ::tzset();
+    SYSTEMTIME summer{2024, 7, 0, 1, 10, 0, 0, 0};
+    ASSERT_TRUE(SystemTimeToFileTime(&summer, &ft));
+    FILETIME local, utc;
+    ASSERT_TRUE(FileTimeToLocalFileTime(&ft, &local));
+    ASSERT_TRUE(FileTimeToSystemTime(&local, &back));
+    EXPECT_EQ(back.wHour, 12);
+    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc));
+    EXPECT_EQ(utc.dwLowDateTime, ft.dwLowDateTime);
+    ::unsetenv("TZ");
+    ::tzset();
+
+    HMODULE adv = GetModuleHandleA("advapi32.dll");
+    ASSERT_NE(adv, nullptr);
+    EXPECT_EQ(GetModuleHandleA("ADVAPI32"), adv);
+    EXPECT_EQ(reinterpret_cast<void *>(GetProcAddress(adv, "RegDeleteKeyExA")),
+              reinterpret_cast<void *>(&RegDeleteKeyExA));
+    EXPECT_EQ(GetProcAddress(adv, "RegNoSuchFunction"), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_PROC_NOT_FOUND));
+    HMODULE k32 = GetModuleHandleA("kernel32.dll");
+    EXPECT_EQ(reinterpret_cast<void *>(GetProcAddress(k32, "IsWow64Process")),
+              reinterpret_cast<void *>(&IsWow64Process));
+    EXPECT_EQ(GetModuleHandleA("nosuch.dll"), nullptr);
+    SetLastError(1234);
+    std::thread([] { SetLastError(5); }).join();
+    EXPECT_EQ(GetLastError(), 1234u) << "the last error is per thread";
+}
+
+TEST(Registry, NativePaths)
+{
+    TempSystem sys;
+    std::ofstream(sys.root() + "/drives.ini") << "D=/mnt/data\n";
+    struct Case {
+        const char *in;
+        std::string want;
+    } cases[] = {
+        {"C:\\Users\\x\\file.txt", sys.root() + "/drive_c/Users/x/file.txt"},
+        {"c:\\Windows", sys.root() + "/drive_c/Windows"},
+        {"D:\\dir\\f", "/mnt/data/dir/f"},
+        {"E:\\unmapped", "E:\\unmapped"},
+        {"/usr/share/x", "/usr/share/x"},
+        {"relative\\path", "relative\\path"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(vt::platform::toNativePath(c.in), c.want) << c.in;
+}
+
+TEST(Registry, ConcurrentReadersAndWriter)
+{
+    TempSystem sys;
+    Key k;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Busy", k), ERROR_SUCCESS);
+    std::atomic<bool> stop{false};
+    std::atomic<int> errors{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t)
+        readers.emplace_back([&] {
+            while (!stop) {
+                Key r;
+                if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Busy", 0, KEY_READ, &r) != ERROR_SUCCESS) {
+                    ++errors;
+                    continue;
+                }
+                char name[32];
+                for (DWORD i = 0;; ++i) {
+                    DWORD n = sizeof name;
+                    LONG rc = RegEnumKeyExA(r, i, name, &n, nullptr, nullptr, nullptr, nullptr);
+                    if (rc == ERROR_NO_MORE_ITEMS)
+                        break;
+                    if (rc != ERROR_SUCCESS)
+                        ++errors;
+                }
+            }
+        });
+    for (int i = 0; i < 60; ++i) {
+        Key c;
+        ASSERT_EQ(create(k, ("k" + std::to_string(i)).c_str(), c), ERROR_SUCCESS);
+        if (i % 3 == 0)
+            ASSERT_EQ(RegDeleteKeyA(k, ("k" + std::to_string(i)).c_str()), ERROR_SUCCESS);
+    }
+    stop = true;
+    for (auto &t : readers)
+        t.join();
+    EXPECT_EQ(errors.load(), 0);
+    EXPECT_EQ(subkeys(k).size(), 40u);
 }
 
 } // namespace
