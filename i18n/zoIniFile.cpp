@@ -14,7 +14,9 @@ TzoIniFile TzoIniFile::fromText(const QByteArray &text)
 {
     TzoIniFile ini;
     Section *current = nullptr;
-    for (QByteArray line : text.split('\n')) {
+    // Editors often save UTF-8 language files with a byte-order mark.
+    const QByteArray body = text.startsWith("\xEF\xBB\xBF") ? text.mid(3) : text;
+    for (QByteArray line : body.split('\n')) {
         line = line.trimmed(); // also drops the CR of CR LF
         if (line.isEmpty() || line.startsWith(';'))
             continue;

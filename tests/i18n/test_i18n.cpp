@@ -225,5 +225,8 @@ TEST(I18nIni, ParsesSectionsKeysAndValuesLikeAnIniReader)
     EXPECT_EQ(f.ReadInteger("Main", "Flag", 7), 7);
     EXPECT_EQ(f.ReadSectionValues("Main").size(), 3);
     EXPECT_FALSE(f.ReadBool("Main", "Missing", false));
+
+    const TzoIniFile bom = ini("\xEF\xBB\xBF[Main]\nFontUTF8=1\n");
+    EXPECT_TRUE(bom.ReadBool("Main", "FontUTF8", false));
     EXPECT_TRUE(f.ReadBool("Main", "Missing", true));
 }
