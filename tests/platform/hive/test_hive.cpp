@@ -438,6 +438,8 @@ Hive edgeCaseHive(bool loneSurrogate = true)
     (*other)[28] = 0x20; // owner S-1-5-32
     secured->security = other;
     addKey(*secured, "Inherits")->security = own; // same bytes as the root's: shares its cell
+    if (loneSurrogate) // the peers would show an empty key name as its parent's path
+        addKey(*odd, "")->values.push_back({"", 0, {}, true});
     Key *vol = addKey(root, "Volatile");
     vol->isVolatile = true;
     sortTree(root);
@@ -446,8 +448,18 @@ Hive edgeCaseHive(bool loneSurrogate = true)
 
 std::unique_ptr<Key> withoutVolatile(const Key &k, Key *parent)
 {
-    auto c = std::make_unique<Key>(Key{k.name, k.upperName, k.className, k.lastWriteTime, k.security, k.flags,
-                                       k.userFlags, k.virtControlFlags, false, k.nameCompressed, parent, {}, k.values});
+    auto c = std::make_unique<Key>();
+    c->name = k.name;
+    c->upperName = k.upperName;
+    c->className = k.className;
+    c->lastWriteTime = k.lastWriteTime;
+    c->security = k.security;
+    c->flags = k.flags;
+    c->userFlags = k.userFlags;
+    c->virtControlFlags = k.virtControlFlags;
+    c->nameCompressed = k.nameCompressed;
+    c->parent = parent;
+    c->values = k.values;
     for (const auto &s : k.subkeys)
         if (!s->isVolatile)
             c->subkeys.push_back(withoutVolatile(*s, c.get()));
