@@ -2,11 +2,16 @@
 
 #include <QStringDecoder>
 
-namespace vt::i18n {
+namespace vt::i18n
+{
 
-namespace {
+namespace
+{
 
-bool sameName(const QByteArray &a, const QByteArray &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+bool sameName(const QByteArray &a, const QByteArray &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
 
 } // namespace
 
@@ -71,7 +76,10 @@ const TzoIniFile::Section *TzoIniFile::find(const QByteArray &section) const
     return nullptr;
 }
 
-bool TzoIniFile::SectionExists(const QByteArray &section) const { return find(section) != nullptr; }
+bool TzoIniFile::SectionExists(const QByteArray &section) const
+{
+    return find(section) != nullptr;
+}
 
 bool TzoIniFile::ValueExists(const QByteArray &section, const QByteArray &key) const
 {

@@ -7,9 +7,11 @@
 #include <QList>
 #include <QPair>
 
-namespace vt::i18n {
+namespace vt::i18n
+{
 
-class TzoIniFile {
+class TzoIniFile
+{
 public:
     using Entry = QPair<QByteArray, QByteArray>; // key, value
 
@@ -19,8 +21,7 @@ public:
 
     bool SectionExists(const QByteArray &section) const;
     bool ValueExists(const QByteArray &section, const QByteArray &key) const;
-    QByteArray ReadString(const QByteArray &section, const QByteArray &key,
-                          const QByteArray &def = {}) const;
+    QByteArray ReadString(const QByteArray &section, const QByteArray &key, const QByteArray &def = {}) const;
     // Decimal or 0x-hex; anything else gives `def`.
     int ReadInteger(const QByteArray &section, const QByteArray &key, int def) const;
     // Non-zero integer, or "true"/"yes"; anything unreadable gives `def`.
@@ -41,7 +42,8 @@ private:
 
 } // namespace vt::i18n
 
-namespace vt::i18n {
+namespace vt::i18n
+{
 
 // Language file bytes to text: UTF-8 when `utf8`, else one 8-bit character per
 // byte. `ok` turns false for invalid UTF-8.

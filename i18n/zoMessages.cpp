@@ -5,80 +5,85 @@
 
 #include <cstring>
 
-namespace vt::i18n {
+namespace vt::i18n
+{
 
 const std::array<TMessageEntry, MessageCount> MessageTable = {{
     {"MyComputer", "My Computer"}, // 0
-    {"WarningComplicatedDataType", "Vantrel can add a value of this type, but can only edit it in binary form.\r\nBad data can cause Windows Regedit to hang.\r\nDo you want to continue?"}, // 1
-    {"ConfirmValueDelete", "Do you really want to delete this value (\"%s\")?"}, // 2
-    {"ConfirmKeyDelete", "Do you really want to delete this key (\"%s\")?"}, // 3
-    {"ConfirmCopyOverwrite", "A value of that name (\"%s\") already exists in your destination key. Do you really want to overwrite it?"}, // 4
-    {"DragDropValueMoveStatus", "Moving value(s) to %s..."}, // 5
-    {"DragDropValueCopyStatus", "Copying value(s) to %s..."}, // 6
-    {"DragDropKeyMoveStatus", "Moving key %s into %s..."}, // 7
-    {"DragDropKeyCopyStatus", "Copying key %s into %s..."}, // 8
-    {"DragDropWrongRootKeyWarning", "You cannot move keys between different root keys (yet)!"}, // 9
-    {"DialogRenameValueTitle", "Rename value (\"%s\")"}, // 10
-    {"DialogRenameValueCaption", "Please enter the new name for this value:"}, // 11
-    {"DialogRenameKeyTitle", "Rename key (\"%s\")"}, // 12
-    {"DialogRenameKeyCaption", "Please enter the new name for this key:"}, // 13
-    {"DialogNewKeyTitle", "New key"}, // 14
-    {"DialogNewKeyCaption", "Please enter a name for the new key:"}, // 15
-    {"DialogNewValueTitle", "New value"}, // 16
-    {"DialogNewValueCaption", "Please enter a name for the new value:"}, // 17
-    {"DialogNewValueStringTitle", "New string value"}, // 18
-    {"DialogNewValueStringCaption", "Please enter a name for the new string value:"}, // 19
-    {"DialogNewValueNumericTitle", "New numeric value"}, // 20
-    {"DialogNewValueNumericCaption", "Please enter a name for the new numeric value:"}, // 21
-    {"DialogNewValueBinaryTitle", "New binary value"}, // 22
-    {"DialogNewValueBinaryCaption", "Please enter a name for the new binary value:"}, // 23
-    {"DialogJumpToKeyTitle", "Jump to key"}, // 24
-    {"DialogJumpToKeyCaption", "Please enter key to go to:"}, // 25
-    {"DialogNewKeyDefault", "New key"}, // 26
-    {"DialogNewValueDefault", "New value"}, // 27
-    {"DialogNewValueStringDefault", "New string"}, // 28
-    {"DialogNewValueNumericDefault", "New numeric"}, // 29
-    {"DialogNewValueBinaryDefault", "New binary data"}, // 30
-    {"DialogValueDefault", "(Default)"}, // 31
-    {"DialogDataNotDefined", "(Data not defined)"}, // 32
-    {"DialogDataNotSupported", "(Data type not supported)"}, // 33
-    {"DialogDataBinaryZero", "(Binary data of zero length)"}, // 34
-    {"DialogDataError", "(Error reading data)"}, // 35
-    {"DialogSearchStatus", "Searching %s"}, // 36
-    {"DialogSearchFinished", "Search has finished with %d results."}, // 37
-    {"DialogSearchStopped", "You have stopped the search."}, // 38
-    {"DialogSearchFocusLimited", "Search limited to %s."}, // 39
-    {"DialogSearchFocusAll", "Search complete registry."}, // 40
-    {"DialogSearchHighSpeedStatus", "Please be patient..."}, // 41
-    {"DialogSearchReplaceStatus", "%s occurences have been replaced."}, // 42
-    {"DialogConfirmImport", "Do you really want to import this file?"}, // 43
-    {"DialogHivesLoaded", "%d registry hives have been found and loaded into HKEY_LOCAL_MACHINE\\PE_* and/or HKEY_USERS\\PE_*. They will be unloaded again on program exit."}, // 44
-    {"BookmarkItemDefaultName", "New bookmark"}, // 45
-    {"BookmarkItemAddTitle", "New bookmark name"}, // 46
-    {"BookmarkItemAddCaption", "Please enter the name for the new bookmark:"}, // 47
-    {"BookmarkItemAddLocationTitle", "New bookmark location"}, // 48
+    {"WarningComplicatedDataType", "Vantrel can add a value of this type, but can only edit it in binary form.\r\nBad "
+                                   "data can cause Windows Regedit to hang.\r\nDo you want to continue?"}, // 1
+    {"ConfirmValueDelete", "Do you really want to delete this value (\"%s\")?"},                           // 2
+    {"ConfirmKeyDelete", "Do you really want to delete this key (\"%s\")?"},                               // 3
+    {"ConfirmCopyOverwrite",
+     "A value of that name (\"%s\") already exists in your destination key. Do you really want to overwrite it?"}, // 4
+    {"DragDropValueMoveStatus", "Moving value(s) to %s..."},                                                       // 5
+    {"DragDropValueCopyStatus", "Copying value(s) to %s..."},                                                      // 6
+    {"DragDropKeyMoveStatus", "Moving key %s into %s..."},                                                         // 7
+    {"DragDropKeyCopyStatus", "Copying key %s into %s..."},                                                        // 8
+    {"DragDropWrongRootKeyWarning", "You cannot move keys between different root keys (yet)!"},                    // 9
+    {"DialogRenameValueTitle", "Rename value (\"%s\")"},                                                           // 10
+    {"DialogRenameValueCaption", "Please enter the new name for this value:"},                                     // 11
+    {"DialogRenameKeyTitle", "Rename key (\"%s\")"},                                                               // 12
+    {"DialogRenameKeyCaption", "Please enter the new name for this key:"},                                         // 13
+    {"DialogNewKeyTitle", "New key"},                                                                              // 14
+    {"DialogNewKeyCaption", "Please enter a name for the new key:"},                                               // 15
+    {"DialogNewValueTitle", "New value"},                                                                          // 16
+    {"DialogNewValueCaption", "Please enter a name for the new value:"},                                           // 17
+    {"DialogNewValueStringTitle", "New string value"},                                                             // 18
+    {"DialogNewValueStringCaption", "Please enter a name for the new string value:"},                              // 19
+    {"DialogNewValueNumericTitle", "New numeric value"},                                                           // 20
+    {"DialogNewValueNumericCaption", "Please enter a name for the new numeric value:"},                            // 21
+    {"DialogNewValueBinaryTitle", "New binary value"},                                                             // 22
+    {"DialogNewValueBinaryCaption", "Please enter a name for the new binary value:"},                              // 23
+    {"DialogJumpToKeyTitle", "Jump to key"},                                                                       // 24
+    {"DialogJumpToKeyCaption", "Please enter key to go to:"},                                                      // 25
+    {"DialogNewKeyDefault", "New key"},                                                                            // 26
+    {"DialogNewValueDefault", "New value"},                                                                        // 27
+    {"DialogNewValueStringDefault", "New string"},                                                                 // 28
+    {"DialogNewValueNumericDefault", "New numeric"},                                                               // 29
+    {"DialogNewValueBinaryDefault", "New binary data"},                                                            // 30
+    {"DialogValueDefault", "(Default)"},                                                                           // 31
+    {"DialogDataNotDefined", "(Data not defined)"},                                                                // 32
+    {"DialogDataNotSupported", "(Data type not supported)"},                                                       // 33
+    {"DialogDataBinaryZero", "(Binary data of zero length)"},                                                      // 34
+    {"DialogDataError", "(Error reading data)"},                                                                   // 35
+    {"DialogSearchStatus", "Searching %s"},                                                                        // 36
+    {"DialogSearchFinished", "Search has finished with %d results."},                                              // 37
+    {"DialogSearchStopped", "You have stopped the search."},                                                       // 38
+    {"DialogSearchFocusLimited", "Search limited to %s."},                                                         // 39
+    {"DialogSearchFocusAll", "Search complete registry."},                                                         // 40
+    {"DialogSearchHighSpeedStatus", "Please be patient..."},                                                       // 41
+    {"DialogSearchReplaceStatus", "%s occurences have been replaced."},                                            // 42
+    {"DialogConfirmImport", "Do you really want to import this file?"},                                            // 43
+    {"DialogHivesLoaded", "%d registry hives have been found and loaded into HKEY_LOCAL_MACHINE\\PE_* and/or "
+                          "HKEY_USERS\\PE_*. They will be unloaded again on program exit."},         // 44
+    {"BookmarkItemDefaultName", "New bookmark"},                                                     // 45
+    {"BookmarkItemAddTitle", "New bookmark name"},                                                   // 46
+    {"BookmarkItemAddCaption", "Please enter the name for the new bookmark:"},                       // 47
+    {"BookmarkItemAddLocationTitle", "New bookmark location"},                                       // 48
     {"BookmarkItemAddLocationCaption", "Please enter the location the new bookmark will point to:"}, // 49
-    {"BookmarkItemRenameTitle", "Rename bookmark"}, // 50
-    {"BookmarkItemRenameCaption", "Please enter the new name for the bookmark:"}, // 51
-    {"BookmarkItemDeleteCaption", "Do you really want to delete this bookmark?"}, // 52
-    {"BookmarkFolderDefaultName", "New folder"}, // 53
-    {"BookmarkFolderAddTitle", "New folder name"}, // 54
-    {"BookmarkFolderAddCaption", "Please enter the name for the new folder:"}, // 55
-    {"BookmarkFolderRenameTitle", "Rename folder"}, // 56
-    {"BookmarkFolderRenameCaption", "Please enter the new name for the folder:"}, // 57
-    {"BookmarkFolderDeleteCaption", "Do you really want to delete this folder?"}, // 58
-    {"RemoteConnectTitle", "Connect to remote registry"}, // 59
-    {"RemoteConnectCaption", "Please enter name of remote computer:"}, // 60
-    {"RemoteErrorAccessDenied", "You do not have access to the network resource."}, // 61
-    {"RemoteErrorAlreadyAssigned", "That device is already connected."}, // 62
-    {"RemoteErrorBadDevice", "The specified device is invalid."}, // 63
-    {"RemoteErrorBadNetName", "The format of the network resource is invalid."}, // 64
-    {"RemoteErrorBadProfile", "The user profile was specified in an incorrect format."}, // 65
-    {"RemoteErrorBadProvider", "Your network address does not match any network provider."}, // 66
-    {"RemoteErrorBusy", "The router or provider is busy. Please retry in a few seconds."}, // 67
-    {"RemoteErrorInvalidPassword", "The password you entered is invalid for this resource."}, // 68
-    {"RemoteErrorNoNetOrBadPath", "The network has not been not started or the specified address cannot be used."}, // 69
-    {"RemoteErrorNoNetwork", "The network is unavailable."}, // 70
+    {"BookmarkItemRenameTitle", "Rename bookmark"},                                                  // 50
+    {"BookmarkItemRenameCaption", "Please enter the new name for the bookmark:"},                    // 51
+    {"BookmarkItemDeleteCaption", "Do you really want to delete this bookmark?"},                    // 52
+    {"BookmarkFolderDefaultName", "New folder"},                                                     // 53
+    {"BookmarkFolderAddTitle", "New folder name"},                                                   // 54
+    {"BookmarkFolderAddCaption", "Please enter the name for the new folder:"},                       // 55
+    {"BookmarkFolderRenameTitle", "Rename folder"},                                                  // 56
+    {"BookmarkFolderRenameCaption", "Please enter the new name for the folder:"},                    // 57
+    {"BookmarkFolderDeleteCaption", "Do you really want to delete this folder?"},                    // 58
+    {"RemoteConnectTitle", "Connect to remote registry"},                                            // 59
+    {"RemoteConnectCaption", "Please enter name of remote computer:"},                               // 60
+    {"RemoteErrorAccessDenied", "You do not have access to the network resource."},                  // 61
+    {"RemoteErrorAlreadyAssigned", "That device is already connected."},                             // 62
+    {"RemoteErrorBadDevice", "The specified device is invalid."},                                    // 63
+    {"RemoteErrorBadNetName", "The format of the network resource is invalid."},                     // 64
+    {"RemoteErrorBadProfile", "The user profile was specified in an incorrect format."},             // 65
+    {"RemoteErrorBadProvider", "Your network address does not match any network provider."},         // 66
+    {"RemoteErrorBusy", "The router or provider is busy. Please retry in a few seconds."},           // 67
+    {"RemoteErrorInvalidPassword", "The password you entered is invalid for this resource."},        // 68
+    {"RemoteErrorNoNetOrBadPath",
+     "The network has not been not started or the specified address cannot be used."}, // 69
+    {"RemoteErrorNoNetwork", "The network is unavailable."},                           // 70
 }};
 
 const std::array<TButtonInfo, DialogButtonCount> ButtonInfo = {{
@@ -103,7 +108,8 @@ const std::array<TKindInfo, DialogKindCount> KindInfo = {{
     {"DialogTitleCustom", "Custom", 0},
 }};
 
-namespace {
+namespace
+{
 
 struct DialogTexts {
     std::array<QString, DialogButtonCount> captions;
@@ -126,8 +132,14 @@ DialogTexts &texts()
     return t;
 }
 
-bool validButton(TMsgDlgBtn b) { return int(b) >= 0 && int(b) < DialogButtonCount; }
-bool validKind(TMsgDlgType k) { return int(k) >= 0 && int(k) < DialogKindCount; }
+bool validButton(TMsgDlgBtn b)
+{
+    return int(b) >= 0 && int(b) < DialogButtonCount;
+}
+bool validKind(TMsgDlgType k)
+{
+    return int(k) >= 0 && int(k) < DialogKindCount;
+}
 
 } // namespace
 
@@ -162,24 +174,42 @@ QString MessageText(const char *key)
     return lookupShown(QString::fromLatin1(key));
 }
 
-QString GetMessage(const QString &key) { return Translator().GetMessage(key); }
+QString GetMessage(const QString &key)
+{
+    return Translator().GetMessage(key);
+}
 
-QString ButtonCaption(TMsgDlgBtn b) { return validButton(b) ? texts().captions[int(b)] : QString(); }
+QString ButtonCaption(TMsgDlgBtn b)
+{
+    return validButton(b) ? texts().captions[int(b)] : QString();
+}
 void SetButtonCaption(TMsgDlgBtn b, const QString &caption)
 {
     if (validButton(b))
         texts().captions[int(b)] = caption;
 }
-QString DialogTitle(TMsgDlgType kind) { return validKind(kind) ? texts().titles[int(kind)] : QString(); }
+QString DialogTitle(TMsgDlgType kind)
+{
+    return validKind(kind) ? texts().titles[int(kind)] : QString();
+}
 void SetDialogTitle(TMsgDlgType kind, const QString &title)
 {
     if (validKind(kind))
         texts().titles[int(kind)] = title;
 }
-void ResetDialogTexts() { texts().reset(); }
+void ResetDialogTexts()
+{
+    texts().reset();
+}
 
-TDialogFont DialogFont() { return texts().font; }
-void SetDialogFont(const TDialogFont &font) { texts().font = font; }
+TDialogFont DialogFont()
+{
+    return texts().font;
+}
+void SetDialogFont(const TDialogFont &font)
+{
+    texts().font = font;
+}
 
 void LoadDialogTexts(const TzoIniFile &language)
 {

@@ -8,7 +8,8 @@
 #include <array>
 #include <cstdint>
 
-namespace vt::i18n {
+namespace vt::i18n
+{
 
 class TzoIniFile;
 
@@ -45,15 +46,22 @@ enum class TMsgDlgType : int { Warning = 0, Error = 1, Information = 2, Confirma
 inline constexpr int DialogKindCount = 5;
 
 // Button positions; bit k of TMsgDlgButtons stands for position k.
-enum class TMsgDlgBtn : int {
-    Yes = 0, No, OK, Cancel, Abort, Retry, Ignore, All, NoToAll, YesToAll, Help
-};
+enum class TMsgDlgBtn : int { Yes = 0, No, OK, Cancel, Abort, Retry, Ignore, All, NoToAll, YesToAll, Help };
 inline constexpr int DialogButtonCount = 11;
 using TMsgDlgButtons = std::uint16_t;
 
-constexpr TMsgDlgButtons btn(TMsgDlgBtn b) { return TMsgDlgButtons(1u << int(b)); }
-constexpr TMsgDlgButtons operator|(TMsgDlgBtn a, TMsgDlgBtn b) { return btn(a) | btn(b); }
-constexpr TMsgDlgButtons operator|(TMsgDlgButtons a, TMsgDlgBtn b) { return TMsgDlgButtons(a | btn(b)); }
+constexpr TMsgDlgButtons btn(TMsgDlgBtn b)
+{
+    return TMsgDlgButtons(1u << int(b));
+}
+constexpr TMsgDlgButtons operator|(TMsgDlgBtn a, TMsgDlgBtn b)
+{
+    return btn(a) | btn(b);
+}
+constexpr TMsgDlgButtons operator|(TMsgDlgButtons a, TMsgDlgBtn b)
+{
+    return TMsgDlgButtons(a | btn(b));
+}
 inline constexpr TMsgDlgButtons mbYesNo = TMsgDlgBtn::Yes | TMsgDlgBtn::No;
 inline constexpr TMsgDlgButtons mbYesNoCancel = TMsgDlgBtn::Yes | TMsgDlgBtn::No | TMsgDlgBtn::Cancel;
 inline constexpr TMsgDlgButtons mbYesNoAll =
@@ -63,8 +71,17 @@ inline constexpr TMsgDlgButtons mbOKCancel = TMsgDlgBtn::OK | TMsgDlgBtn::Cancel
 
 // Result codes (Windows IDOK ... values).
 enum : int {
-    mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5,
-    mrYes = 6, mrNo = 7, mrAll = 8, mrNoToAll = 9, mrYesToAll = 10
+    mrNone = 0,
+    mrOk = 1,
+    mrCancel = 2,
+    mrAbort = 3,
+    mrRetry = 4,
+    mrIgnore = 5,
+    mrYes = 6,
+    mrNo = 7,
+    mrAll = 8,
+    mrNoToAll = 9,
+    mrYesToAll = 10
 };
 
 // Fixed per position: control name, [Dialogs] key, English caption, result

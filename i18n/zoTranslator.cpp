@@ -2,7 +2,8 @@
 
 #include "i18n/zoIniFile.h"
 
-namespace vt::i18n {
+namespace vt::i18n
+{
 
 QString EscapeText(const QString &text)
 {
@@ -45,8 +46,7 @@ void TzoTranslator::SetDefaultMessages(const TMessageEntry *table, int highIndex
 {
     DefaultMessages.clear();
     for (int i = 0; table && i <= highIndex; ++i)
-        DefaultMessages.append(QString::fromLatin1(table[i].key) + QLatin1Char('=') +
-                               QString::fromUtf8(table[i].text));
+        DefaultMessages.append(QString::fromLatin1(table[i].key) + QLatin1Char('=') + QString::fromUtf8(table[i].text));
 }
 
 void TzoTranslator::LoadMessages(const TzoIniFile &language)
@@ -56,8 +56,7 @@ void TzoTranslator::LoadMessages(const TzoIniFile &language)
     for (const TzoIniFile::Entry &e : language.ReadSectionValues("Messages")) {
         const QByteArray raw = e.first + '=' + e.second;
         // Unescaping touches ASCII only, so it can run on the bytes before decoding.
-        const QByteArray unescaped =
-            QByteArray(raw).replace("%0D%0A", "\r\n").replace("%%", "%");
+        const QByteArray unescaped = QByteArray(raw).replace("%0D%0A", "\r\n").replace("%%", "%");
         bool ok = true;
         const QString line = DecodeLanguageText(unescaped, utf8, &ok);
         Messages.append(ok ? line : QStringLiteral("---") + DecodeLanguageText(unescaped, false));

@@ -9,7 +9,8 @@
 #include <QString>
 #include <QStringList>
 
-namespace vt::i18n {
+namespace vt::i18n
+{
 
 class TzoIniFile;
 
@@ -18,7 +19,8 @@ QString EscapeText(const QString &text);
 // "%0D%0A" -> CR LF, then "%%" -> "%".
 QString UnescapeText(const QString &text);
 
-class TzoTranslator {
+class TzoTranslator
+{
 public:
     QStringList Messages;        // "key=text" of the active language
     QStringList DefaultMessages; // "key=text", built-in English

@@ -6,28 +6,60 @@
 #include <algorithm>
 #include <cctype>
 
-namespace vt::knowledge {
+namespace vt::knowledge
+{
 
 const std::array<TPathSolveConfig, 46> PathSolveConfig = {{
-    {-1, "SYSDRIVE"},          {36, "WINDIR"},           {-1, "WINDIR2"},
-    {37, "SYSDIR"},            {-1, "SYSDIR2"},          {20, "FONTS"},
-    {3, "CONTROLS"},           {-1, "SYSCPLDIR"},        {-1, "PATH"},
-    {38, "PROGRAMFILES"},      {43, "COMMONPROGRAMFILES"}, {62, "PROFILES"},
-    {40, "PROFILE"},           {26, "APPDATA"},          {-1, "QUICKLAUNCH"},
-    {0, "ADESKTOP"},           {16, "DESKTOP"},          {6, "FAVORITES"},
-    {-1, "LOCALSETTINGS"},     {28, "LOCALAPPDATA"},     {5, "PERSONAL"},
-    {12, "MYDOCUMENTS"},       {13, "MYMUSIC"},          {14, "MYVIDEO"},
-    {19, "NETHOOD"},           {27, "PRINTHOOD"},        {8, "RECENT"},
-    {9, "SENDTO"},             {11, "STARTMENU"},        {2, "PROGRAMS"},
-    {29, "ALTSTARTUP"},        {7, "STARTUP"},           {21, "TEMPLATES"},
-    {35, "COMMONAPPDATA"},     {-1, "COMMONQUICKLAUNCH"}, {25, "COMMONDESKTOP"},
-    {46, "COMMONDOCUMENTS"},   {46, "COMMONDOCUMENTS"},  {53, "COMMONMUSIC"},
-    {55, "COMMONVIDEO"},       {31, "COMMONFAVORITES"},  {22, "COMMONSTARTMENU"},
-    {23, "COMMONPROGRAMS"},    {30, "COMMONALTSTARTUP"}, {24, "COMMONSTARTUP"},
+    {-1, "SYSDRIVE"},
+    {36, "WINDIR"},
+    {-1, "WINDIR2"},
+    {37, "SYSDIR"},
+    {-1, "SYSDIR2"},
+    {20, "FONTS"},
+    {3, "CONTROLS"},
+    {-1, "SYSCPLDIR"},
+    {-1, "PATH"},
+    {38, "PROGRAMFILES"},
+    {43, "COMMONPROGRAMFILES"},
+    {62, "PROFILES"},
+    {40, "PROFILE"},
+    {26, "APPDATA"},
+    {-1, "QUICKLAUNCH"},
+    {0, "ADESKTOP"},
+    {16, "DESKTOP"},
+    {6, "FAVORITES"},
+    {-1, "LOCALSETTINGS"},
+    {28, "LOCALAPPDATA"},
+    {5, "PERSONAL"},
+    {12, "MYDOCUMENTS"},
+    {13, "MYMUSIC"},
+    {14, "MYVIDEO"},
+    {19, "NETHOOD"},
+    {27, "PRINTHOOD"},
+    {8, "RECENT"},
+    {9, "SENDTO"},
+    {11, "STARTMENU"},
+    {2, "PROGRAMS"},
+    {29, "ALTSTARTUP"},
+    {7, "STARTUP"},
+    {21, "TEMPLATES"},
+    {35, "COMMONAPPDATA"},
+    {-1, "COMMONQUICKLAUNCH"},
+    {25, "COMMONDESKTOP"},
+    {46, "COMMONDOCUMENTS"},
+    {46, "COMMONDOCUMENTS"},
+    {53, "COMMONMUSIC"},
+    {55, "COMMONVIDEO"},
+    {31, "COMMONFAVORITES"},
+    {22, "COMMONSTARTMENU"},
+    {23, "COMMONPROGRAMS"},
+    {30, "COMMONALTSTARTUP"},
+    {24, "COMMONSTARTUP"},
     {45, "COMMONTEMPLATES"},
 }};
 
-namespace {
+namespace
+{
 const char *const kMachineShellFolders = "Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\";
 const char *const kUserShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\";
 const char *const kCurrentVersion = "Microsoft\\Windows\\CurrentVersion\\";
@@ -65,7 +97,8 @@ const std::array<TTemplateCopyRecord, 5> TemplateCopy = {{
     {"<$ALTSTARTUP>", "<$STARTUP>"},
 }};
 
-namespace {
+namespace
+{
 
 bool equalsNoCase(std::string_view a, std::string_view b)
 {
@@ -156,7 +189,8 @@ std::string TPlaceholderTable::get(const std::string &name) const
 
 void TPlaceholderTable::set(const std::string &name, const std::string &path)
 {
-    auto it = std::find_if(Lines.begin(), Lines.end(), [&](const std::string &l) { return equalsNoCase(nameOf(l), name); });
+    auto it =
+        std::find_if(Lines.begin(), Lines.end(), [&](const std::string &l) { return equalsNoCase(nameOf(l), name); });
     if (path.empty()) {
         if (it != Lines.end())
             Lines.erase(it);
@@ -168,7 +202,10 @@ void TPlaceholderTable::set(const std::string &name, const std::string &path)
         append(name, path);
 }
 
-void TPlaceholderTable::append(const std::string &name, const std::string &path) { Lines.push_back(name + "=" + path); }
+void TPlaceholderTable::append(const std::string &name, const std::string &path)
+{
+    Lines.push_back(name + "=" + path);
+}
 
 void TPlaceholderTable::SetFromRegistry(const std::string &name, HKEY root, const std::string &keyPath,
                                         const std::string &valueName, uint8_t view, bool overwrite,
@@ -269,7 +306,8 @@ std::string TPlaceholderTable::ExpandPlaceholders(const std::string &text) const
         std::string out;
         size_t i = 0;
         while (i < result.size()) {
-            if (i + name.size() <= result.size() && equalsNoCase(std::string_view(result).substr(i, name.size()), name)) {
+            if (i + name.size() <= result.size() &&
+                equalsNoCase(std::string_view(result).substr(i, name.size()), name)) {
                 out += path;
                 i += name.size();
             } else {
@@ -292,17 +330,26 @@ std::string SpecialFolderPath(int id)
         return readString(root, key, value, 32, text) ? text : std::string();
     };
     switch (id) {
-    case CSIDL_FAVORITES: return read(HKEY_CURRENT_USER, shellFolders, "Favorites");
-    case CSIDL_TEMPLATES: return read(HKEY_CURRENT_USER, shellFolders, "Templates");
-    case CSIDL_COMMON_FAVORITES: return read(HKEY_LOCAL_MACHINE, shellFolders, "Common Favorites");
-    case CSIDL_COMMON_TEMPLATES: return read(HKEY_LOCAL_MACHINE, shellFolders, "Common Templates");
-    case CSIDL_COMMON_DOCUMENTS: return read(HKEY_LOCAL_MACHINE, shellFolders, "Common Documents");
-    case CSIDL_COMMON_APPDATA: return shellFolder(CSIDL_APPDATA);
-    case CSIDL_WINDOWS: return directory(GetWindowsDirectoryA);
-    case CSIDL_SYSTEM: return directory(GetSystemDirectoryA);
+    case CSIDL_FAVORITES:
+        return read(HKEY_CURRENT_USER, shellFolders, "Favorites");
+    case CSIDL_TEMPLATES:
+        return read(HKEY_CURRENT_USER, shellFolders, "Templates");
+    case CSIDL_COMMON_FAVORITES:
+        return read(HKEY_LOCAL_MACHINE, shellFolders, "Common Favorites");
+    case CSIDL_COMMON_TEMPLATES:
+        return read(HKEY_LOCAL_MACHINE, shellFolders, "Common Templates");
+    case CSIDL_COMMON_DOCUMENTS:
+        return read(HKEY_LOCAL_MACHINE, shellFolders, "Common Documents");
+    case CSIDL_COMMON_APPDATA:
+        return shellFolder(CSIDL_APPDATA);
+    case CSIDL_WINDOWS:
+        return directory(GetWindowsDirectoryA);
+    case CSIDL_SYSTEM:
+        return directory(GetSystemDirectoryA);
     case CSIDL_PROGRAM_FILES:
         return read(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\", "ProgramFilesDir");
-    default: return {};
+    default:
+        return {};
     }
 }
 
@@ -323,7 +370,8 @@ std::string ControlPanelFolder(const std::string &windowsFolder)
     }
 }
 
-namespace {
+namespace
+{
 TPlaceholderTable &table()
 {
     static TPlaceholderTable t;
@@ -345,7 +393,10 @@ void BuildPlaceholders()
     built() = true;
 }
 
-const TPlaceholderTable &Placeholders() { return table(); }
+const TPlaceholderTable &Placeholders()
+{
+    return table();
+}
 
 std::string ExpandPlaceholders(const std::string &text)
 {

@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-namespace vt::knowledge {
+namespace vt::knowledge
+{
 
 struct TPathSolveConfig {
-    int id; // shell special-folder id, -1 for none
+    int id;           // shell special-folder id, -1 for none
     const char *name; // without "<$" and ">"
 };
 extern const std::array<TPathSolveConfig, 46> PathSolveConfig;
@@ -40,7 +41,8 @@ extern const std::array<TTemplateCopyRecord, 5> TemplateCopy;
 
 // Ordered "name=path" lines; a name may occur more than once, and the last
 // line of a name decides its expansion.
-class TPlaceholderTable {
+class TPlaceholderTable
+{
 public:
     std::vector<std::string> Lines;
 
@@ -53,9 +55,8 @@ public:
 
     // Bitness 32 or 64: which registry view the pass reads.
     void BuildPlaceholderTable(uint8_t view);
-    void SetFromRegistry(const std::string &name, HKEY root, const std::string &keyPath,
-                         const std::string &valueName, uint8_t view, bool overwrite, const std::string &append,
-                         const std::string &cut);
+    void SetFromRegistry(const std::string &name, HKEY root, const std::string &keyPath, const std::string &valueName,
+                         uint8_t view, bool overwrite, const std::string &append, const std::string &cut);
     void CopyIfEmpty(const std::string &target, const std::string &source);
     std::string ExpandPlaceholders(const std::string &text) const;
 };

@@ -12,9 +12,11 @@
 
 #include <deque>
 
-namespace vt::i18n {
+namespace vt::i18n
+{
 
-namespace {
+namespace
+{
 
 int mulDiv(int a, int b, int c)
 {
@@ -52,11 +54,16 @@ QString processPrefixes(const QString &text)
 QStyle::StandardPixmap iconFor(TMsgDlgType kind)
 {
     switch (kind) {
-    case TMsgDlgType::Warning: return QStyle::SP_MessageBoxWarning;
-    case TMsgDlgType::Error: return QStyle::SP_MessageBoxCritical;
-    case TMsgDlgType::Information: return QStyle::SP_MessageBoxInformation;
-    case TMsgDlgType::Confirmation: return QStyle::SP_MessageBoxQuestion;
-    default: return QStyle::SP_CustomBase;
+    case TMsgDlgType::Warning:
+        return QStyle::SP_MessageBoxWarning;
+    case TMsgDlgType::Error:
+        return QStyle::SP_MessageBoxCritical;
+    case TMsgDlgType::Information:
+        return QStyle::SP_MessageBoxInformation;
+    case TMsgDlgType::Confirmation:
+        return QStyle::SP_MessageBoxQuestion;
+    default:
+        return QStyle::SP_CustomBase;
     }
 }
 
@@ -79,7 +86,8 @@ constexpr int kMessageFlags = Qt::TextWordWrap | Qt::TextExpandTabs;
 
 // Draws with the very flags the layout measured with, so the wrapped lines
 // always fit the box computed for them.
-class TMessageLabel : public QLabel {
+class TMessageLabel : public QLabel
+{
 public:
     using QLabel::QLabel;
 
@@ -122,8 +130,14 @@ TDialogUnits TDialogUnits::of(const QFont &font)
     return {size.width() / 52, size.height()};
 }
 
-int TDialogUnits::h(int units) const { return mulDiv(units, charWidth, 4); }
-int TDialogUnits::v(int units) const { return mulDiv(units, charHeight, 8); }
+int TDialogUnits::h(int units) const
+{
+    return mulDiv(units, charWidth, 4);
+}
+int TDialogUnits::v(int units) const
+{
+    return mulDiv(units, charHeight, 8);
+}
 
 QFont DialogQFont()
 {
@@ -136,7 +150,10 @@ QFont DialogQFont()
 
 TMessageForm::TMessageForm(QWidget *parent) : QDialog(parent) {}
 
-void TMessageForm::reject() { done(mrCancel); }
+void TMessageForm::reject()
+{
+    done(mrCancel);
+}
 
 void TMessageForm::keyPressEvent(QKeyEvent *event)
 {
@@ -210,7 +227,7 @@ TMessageForm *BuildMessageDialog(const QString &text, TMsgDlgType kind, TMsgDlgB
     label->setGeometry(left, vMargin, textSize.width(), textSize.height());
 
     auto has = [&](TMsgDlgBtn b) { return (buttons & btn(b)) != 0; };
-    const TMsgDlgBtn defaultBtn = has(TMsgDlgBtn::OK) ? TMsgDlgBtn::OK
+    const TMsgDlgBtn defaultBtn = has(TMsgDlgBtn::OK)    ? TMsgDlgBtn::OK
                                   : has(TMsgDlgBtn::Yes) ? TMsgDlgBtn::Yes
                                                          : TMsgDlgBtn::Retry;
     const TMsgDlgBtn cancelBtn = has(TMsgDlgBtn::Cancel) ? TMsgDlgBtn::Cancel
@@ -324,17 +341,35 @@ bool PromptForText(const QString &title, const QString &caption, QString &value)
     return true;
 }
 
-void SetHelpHandler(std::function<void(int)> handler) { helpHandler() = std::move(handler); }
+void SetHelpHandler(std::function<void(int)> handler)
+{
+    helpHandler() = std::move(handler);
+}
 
-void setNextAnswer(int resultCode) { seam().answers.push_back(resultCode); }
-void setNextPromptAnswer(std::optional<QString> answer) { seam().prompts.push_back(std::move(answer)); }
+void setNextAnswer(int resultCode)
+{
+    seam().answers.push_back(resultCode);
+}
+void setNextPromptAnswer(std::optional<QString> answer)
+{
+    seam().prompts.push_back(std::move(answer));
+}
 void clearAnswers()
 {
     seam().answers.clear();
     seam().prompts.clear();
 }
-int pendingAnswers() { return int(seam().answers.size() + seam().prompts.size()); }
-TMessageCall lastMessage() { return seam().lastMessage; }
-TPromptCall lastPrompt() { return seam().lastPrompt; }
+int pendingAnswers()
+{
+    return int(seam().answers.size() + seam().prompts.size());
+}
+TMessageCall lastMessage()
+{
+    return seam().lastMessage;
+}
+TPromptCall lastPrompt()
+{
+    return seam().lastPrompt;
+}
 
 } // namespace vt::i18n

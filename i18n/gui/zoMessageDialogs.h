@@ -20,7 +20,8 @@
 class QLabel;
 class QPushButton;
 
-namespace vt::i18n {
+namespace vt::i18n
+{
 
 // Dialog units of a font: average width of "A".."Z" "a".."z" (integer
 // division by 52) and the text height; lengths rounded like MulDiv.
@@ -35,7 +36,8 @@ struct TDialogUnits {
 // The process-wide dialog font as a QFont.
 QFont DialogQFont();
 
-class TMessageForm : public QDialog {
+class TMessageForm : public QDialog
+{
     Q_OBJECT
 public:
     explicit TMessageForm(QWidget *parent = nullptr);

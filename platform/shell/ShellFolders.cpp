@@ -9,15 +9,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <strings.h>
 #include <string>
+#include <strings.h>
 
 struct _ITEMIDLIST {
     DWORD magic;
     char path[1]; // NUL-terminated; empty for a virtual folder
 };
 
-namespace {
+namespace
+{
 
 constexpr DWORD kPidlMagic = 0x4c444950; // "PIDL"
 const char *const kWindows = "C:\\Windows";
@@ -35,8 +36,7 @@ std::string readProfileList(const std::string &subkey, const char *name)
     if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
         (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0 && size < 4096) {
         value.resize(size);
-        if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(value.data()), &size) ==
-            ERROR_SUCCESS)
+        if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(value.data()), &size) == ERROR_SUCCESS)
             value.resize(std::strlen(value.c_str()));
         else
             value.clear();
@@ -57,7 +57,10 @@ bool isWow64()
     return IsWow64Process(GetCurrentProcess(), &wow) && wow;
 }
 
-std::string orDefault(std::string s, std::string def) { return s.empty() ? def : s; }
+std::string orDefault(std::string s, std::string def)
+{
+    return s.empty() ? def : s;
+}
 
 // nullopt: unknown folder; empty string: a virtual folder without a path.
 std::optional<std::string> folderPath(int csidl)
@@ -86,54 +89,98 @@ std::optional<std::string> folderPath(int csidl)
     case CSIDL_COMPUTERSNEARME:
         return std::string();
     case CSIDL_DESKTOP:
-    case CSIDL_DESKTOPDIRECTORY: return profile + "\\Desktop";
-    case CSIDL_PROGRAMS: return startMenu + "\\Programs";
+    case CSIDL_DESKTOPDIRECTORY:
+        return profile + "\\Desktop";
+    case CSIDL_PROGRAMS:
+        return startMenu + "\\Programs";
     case CSIDL_PERSONAL:
-    case CSIDL_MYDOCUMENTS: return profile + "\\Documents";
+    case CSIDL_MYDOCUMENTS:
+        return profile + "\\Documents";
     case CSIDL_FAVORITES:
-    case CSIDL_COMMON_FAVORITES: return profile + "\\Favorites";
+    case CSIDL_COMMON_FAVORITES:
+        return profile + "\\Favorites";
     case CSIDL_STARTUP:
-    case CSIDL_ALTSTARTUP: return startMenu + "\\Programs\\Startup";
-    case CSIDL_RECENT: return roaming + "\\Microsoft\\Windows\\Recent";
-    case CSIDL_SENDTO: return roaming + "\\Microsoft\\Windows\\SendTo";
-    case CSIDL_STARTMENU: return startMenu;
-    case CSIDL_MYMUSIC: return profile + "\\Music";
-    case CSIDL_MYVIDEO: return profile + "\\Videos";
-    case CSIDL_MYPICTURES: return profile + "\\Pictures";
-    case CSIDL_NETHOOD: return roaming + "\\Microsoft\\Windows\\Network Shortcuts";
-    case CSIDL_FONTS: return win + "\\Fonts";
-    case CSIDL_TEMPLATES: return roaming + "\\Microsoft\\Windows\\Templates";
-    case CSIDL_COMMON_STARTMENU: return commonStartMenu;
-    case CSIDL_COMMON_PROGRAMS: return commonStartMenu + "\\Programs";
+    case CSIDL_ALTSTARTUP:
+        return startMenu + "\\Programs\\Startup";
+    case CSIDL_RECENT:
+        return roaming + "\\Microsoft\\Windows\\Recent";
+    case CSIDL_SENDTO:
+        return roaming + "\\Microsoft\\Windows\\SendTo";
+    case CSIDL_STARTMENU:
+        return startMenu;
+    case CSIDL_MYMUSIC:
+        return profile + "\\Music";
+    case CSIDL_MYVIDEO:
+        return profile + "\\Videos";
+    case CSIDL_MYPICTURES:
+        return profile + "\\Pictures";
+    case CSIDL_NETHOOD:
+        return roaming + "\\Microsoft\\Windows\\Network Shortcuts";
+    case CSIDL_FONTS:
+        return win + "\\Fonts";
+    case CSIDL_TEMPLATES:
+        return roaming + "\\Microsoft\\Windows\\Templates";
+    case CSIDL_COMMON_STARTMENU:
+        return commonStartMenu;
+    case CSIDL_COMMON_PROGRAMS:
+        return commonStartMenu + "\\Programs";
     case CSIDL_COMMON_STARTUP:
-    case CSIDL_COMMON_ALTSTARTUP: return commonStartMenu + "\\Programs\\Startup";
-    case CSIDL_COMMON_DESKTOPDIRECTORY: return pub + "\\Desktop";
-    case CSIDL_APPDATA: return roaming;
-    case CSIDL_PRINTHOOD: return roaming + "\\Microsoft\\Windows\\Printer Shortcuts";
-    case CSIDL_LOCAL_APPDATA: return local;
-    case CSIDL_INTERNET_CACHE: return local + "\\Microsoft\\Windows\\INetCache";
-    case CSIDL_COOKIES: return local + "\\Microsoft\\Windows\\INetCookies";
-    case CSIDL_HISTORY: return local + "\\Microsoft\\Windows\\History";
-    case CSIDL_COMMON_APPDATA: return programData;
-    case CSIDL_WINDOWS: return win;
-    case CSIDL_SYSTEM: return win + (wow ? "\\SysWOW64" : "\\system32");
-    case CSIDL_SYSTEMX86: return win + "\\SysWOW64";
-    case CSIDL_PROGRAM_FILES: return wow ? pf86 : pf64;
-    case CSIDL_PROGRAM_FILESX86: return pf86;
-    case CSIDL_PROGRAM_FILES_COMMON: return (wow ? pf86 : pf64) + "\\Common Files";
-    case CSIDL_PROGRAM_FILES_COMMONX86: return pf86 + "\\Common Files";
-    case CSIDL_PROFILE: return profile;
-    case CSIDL_PROFILES: return profiles;
-    case CSIDL_COMMON_TEMPLATES: return programData + "\\Microsoft\\Windows\\Templates";
-    case CSIDL_COMMON_DOCUMENTS: return pub + "\\Documents";
-    case CSIDL_COMMON_ADMINTOOLS: return commonStartMenu + "\\Programs\\Administrative Tools";
-    case CSIDL_ADMINTOOLS: return startMenu + "\\Programs\\Administrative Tools";
-    case CSIDL_COMMON_MUSIC: return pub + "\\Music";
-    case CSIDL_COMMON_PICTURES: return pub + "\\Pictures";
-    case CSIDL_COMMON_VIDEO: return pub + "\\Videos";
-    case CSIDL_RESOURCES: return win + "\\Resources";
-    case CSIDL_CDBURN_AREA: return local + "\\Microsoft\\Windows\\Burn\\Burn";
-    default: return std::nullopt;
+    case CSIDL_COMMON_ALTSTARTUP:
+        return commonStartMenu + "\\Programs\\Startup";
+    case CSIDL_COMMON_DESKTOPDIRECTORY:
+        return pub + "\\Desktop";
+    case CSIDL_APPDATA:
+        return roaming;
+    case CSIDL_PRINTHOOD:
+        return roaming + "\\Microsoft\\Windows\\Printer Shortcuts";
+    case CSIDL_LOCAL_APPDATA:
+        return local;
+    case CSIDL_INTERNET_CACHE:
+        return local + "\\Microsoft\\Windows\\INetCache";
+    case CSIDL_COOKIES:
+        return local + "\\Microsoft\\Windows\\INetCookies";
+    case CSIDL_HISTORY:
+        return local + "\\Microsoft\\Windows\\History";
+    case CSIDL_COMMON_APPDATA:
+        return programData;
+    case CSIDL_WINDOWS:
+        return win;
+    case CSIDL_SYSTEM:
+        return win + (wow ? "\\SysWOW64" : "\\system32");
+    case CSIDL_SYSTEMX86:
+        return win + "\\SysWOW64";
+    case CSIDL_PROGRAM_FILES:
+        return wow ? pf86 : pf64;
+    case CSIDL_PROGRAM_FILESX86:
+        return pf86;
+    case CSIDL_PROGRAM_FILES_COMMON:
+        return (wow ? pf86 : pf64) + "\\Common Files";
+    case CSIDL_PROGRAM_FILES_COMMONX86:
+        return pf86 + "\\Common Files";
+    case CSIDL_PROFILE:
+        return profile;
+    case CSIDL_PROFILES:
+        return profiles;
+    case CSIDL_COMMON_TEMPLATES:
+        return programData + "\\Microsoft\\Windows\\Templates";
+    case CSIDL_COMMON_DOCUMENTS:
+        return pub + "\\Documents";
+    case CSIDL_COMMON_ADMINTOOLS:
+        return commonStartMenu + "\\Programs\\Administrative Tools";
+    case CSIDL_ADMINTOOLS:
+        return startMenu + "\\Programs\\Administrative Tools";
+    case CSIDL_COMMON_MUSIC:
+        return pub + "\\Music";
+    case CSIDL_COMMON_PICTURES:
+        return pub + "\\Pictures";
+    case CSIDL_COMMON_VIDEO:
+        return pub + "\\Videos";
+    case CSIDL_RESOURCES:
+        return win + "\\Resources";
+    case CSIDL_CDBURN_AREA:
+        return local + "\\Microsoft\\Windows\\Burn\\Burn";
+    default:
+        return std::nullopt;
     }
 }
 
@@ -192,9 +239,15 @@ HRESULT WINAPI SHGetFolderPathA(HWND, int csidl, HANDLE, DWORD, LPSTR pszPath)
     return S_OK;
 }
 
-void WINAPI CoTaskMemFree(LPVOID pv) { std::free(pv); }
+void WINAPI CoTaskMemFree(LPVOID pv)
+{
+    std::free(pv);
+}
 
-UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) { return copyOut(kWindows, lpBuffer, uSize); }
+UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize)
+{
+    return copyOut(kWindows, lpBuffer, uSize);
+}
 
 // System32 even for a 32-bit program: Windows reports the native folder here
 // and lets file-system redirection do the rest.

@@ -10,13 +10,18 @@
 #include <string>
 
 // Readable failure output for Qt strings.
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 using namespace vt::i18n;
 
-namespace {
+namespace
+{
 
-class I18n : public ::testing::Test {
+class I18n : public ::testing::Test
+{
 protected:
     void SetUp() override { reset(); }
     void TearDown() override { reset(); }
@@ -27,7 +32,10 @@ protected:
     }
 };
 
-TzoIniFile ini(const char *text) { return TzoIniFile::fromText(QByteArray(text)); }
+TzoIniFile ini(const char *text)
+{
+    return TzoIniFile::fromText(QByteArray(text));
+}
 
 } // namespace
 
@@ -43,7 +51,11 @@ TEST_F(I18n, TableHoldsSeventyOneDistinctKeysWithExactTexts)
 
     // Rows whose text has something easy to get wrong: quotes, line breaks,
     // backslashes, the original spelling mistakes.
-    const struct { int index; const char *key; const char *text; } rows[] = {
+    const struct {
+        int index;
+        const char *key;
+        const char *text;
+    } rows[] = {
         {0, "MyComputer", "My Computer"},
         {1, "WarningComplicatedDataType",
          "Vantrel can add a value of this type, but can only edit it in binary form.\r\n"
@@ -142,7 +154,10 @@ TEST_F(I18n, LoadDialogTextsReplacesOnlyPresentKeys)
 TEST_F(I18n, DialogTextsDecodeUtf8OnlyWhenTheFileSaysSo)
 {
     const char *bytes = "\xc3\x9c"; // "Ü" in UTF-8
-    const struct { const char *main; QString expected; } cases[] = {
+    const struct {
+        const char *main;
+        QString expected;
+    } cases[] = {
         {"FontUTF8=1", QString::fromUtf8("Ü")},
         {"FontUTF8=true", QString::fromUtf8("Ü")},
         {"FontUTF8=0", QString::fromLatin1("\xc3\x9c")},
@@ -151,8 +166,8 @@ TEST_F(I18n, DialogTextsDecodeUtf8OnlyWhenTheFileSaysSo)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.main);
         ResetDialogTexts();
-        const QByteArray text = QByteArray("[Main]\n") + c.main + "\n[Dialogs]\nButtonOK=" + bytes +
-                                "\nDialogTitleError=%0D%0A\n";
+        const QByteArray text =
+            QByteArray("[Main]\n") + c.main + "\n[Dialogs]\nButtonOK=" + bytes + "\nDialogTitleError=%0D%0A\n";
         LoadDialogTexts(TzoIniFile::fromText(text));
         EXPECT_EQ(ButtonCaption(TMsgDlgBtn::OK), c.expected);
         EXPECT_EQ(DialogTitle(TMsgDlgType::Error), QStringLiteral("%0D%0A")); // no unescaping here
@@ -168,10 +183,21 @@ TEST_F(I18n, SaveDialogTextsWritesSixteenKeysInOrderAndReadsBack)
     ASSERT_EQ(entries.size(), 16);
     EXPECT_EQ(entries[0].first, "ButtonOK"); // existing key keeps its place
     EXPECT_EQ(entries[0].second, "OK");
-    const QByteArray order[] = {"ButtonYes", "ButtonNo", "ButtonCancel", "ButtonAbort", "ButtonRetry",
-                                "ButtonIgnore", "ButtonAll", "ButtonNoToAll", "ButtonYesToAll", "ButtonHelp",
-                                "DialogTitleWarning", "DialogTitleError", "DialogTitleInformation",
-                                "DialogTitleConfirmation", "DialogTitleCustom"};
+    const QByteArray order[] = {"ButtonYes",
+                                "ButtonNo",
+                                "ButtonCancel",
+                                "ButtonAbort",
+                                "ButtonRetry",
+                                "ButtonIgnore",
+                                "ButtonAll",
+                                "ButtonNoToAll",
+                                "ButtonYesToAll",
+                                "ButtonHelp",
+                                "DialogTitleWarning",
+                                "DialogTitleError",
+                                "DialogTitleInformation",
+                                "DialogTitleConfirmation",
+                                "DialogTitleCustom"};
     for (int i = 0; i < 15; ++i)
         EXPECT_EQ(entries[i + 1].first, order[i]);
     EXPECT_EQ(file.ReadString("Main", "LanguageName"), "English");
@@ -196,7 +222,10 @@ TEST_F(I18n, LanguageFontReachesTheDialogFont)
 
 TEST(I18nText, EscapeAndUnescapeAreInverseOnTypicalTexts)
 {
-    const struct { const char *plain; const char *escaped; } cases[] = {
+    const struct {
+        const char *plain;
+        const char *escaped;
+    } cases[] = {
         {"100 % done.", "100 %% done."},
         {"50%.", "50%%."},
         {"a\r\nb", "a%0D%0Ab"},

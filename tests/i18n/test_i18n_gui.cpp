@@ -18,13 +18,20 @@
 #include <memory>
 
 // Readable failure output for Qt strings.
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 using namespace vt::i18n;
 
-namespace {
+namespace
+{
 
-QPushButton *button(QWidget *form, const char *name) { return form->findChild<QPushButton *>(QLatin1String(name)); }
+QPushButton *button(QWidget *form, const char *name)
+{
+    return form->findChild<QPushButton *>(QLatin1String(name));
+}
 
 // Runs `act` on the modal dialog once it is shown; a dialog the action fails
 // to close is closed with -1 after a few seconds so a fault cannot hang the run.
@@ -44,9 +51,14 @@ void whenShown(std::function<void(QWidget *)> act)
     });
 }
 
-class Dialogs : public ::testing::Test {
+class Dialogs : public ::testing::Test
+{
 protected:
-    void SetUp() override { ResetDialogTexts(); clearAnswers(); }
+    void SetUp() override
+    {
+        ResetDialogTexts();
+        clearAnswers();
+    }
     void TearDown() override
     {
         ResetDialogTexts();
@@ -55,7 +67,10 @@ protected:
     }
 };
 
-int screenWidth() { return QGuiApplication::primaryScreen()->geometry().width(); }
+int screenWidth()
+{
+    return QGuiApplication::primaryScreen()->geometry().width();
+}
 
 } // namespace
 
@@ -63,11 +78,13 @@ TEST_F(Dialogs, LayoutFollowsTheDialogUnitArithmetic)
 {
     const TDialogUnits du = TDialogUnits::of(DialogQFont());
     ASSERT_GT(du.charWidth, 0);
-    const struct { TMsgDlgType kind; TMsgDlgButtons buttons; const char *text; } cases[] = {
-        {TMsgDlgType::Confirmation, mbYesNo, "Delete?"},
-        {TMsgDlgType::Error, mbOK, "Something failed\twith a tab"},
-        {TMsgDlgType::Custom, mbYesNoAll, "Custom kind"},
-        {TMsgDlgType::Warning, 0x7ff, "All eleven buttons"},
+    const struct {
+        TMsgDlgType kind;
+        TMsgDlgButtons buttons;
+        const char *text;
+    } cases[] = {
+        {TMsgDlgType::Confirmation, mbYesNo, "Delete?"},  {TMsgDlgType::Error, mbOK, "Something failed\twith a tab"},
+        {TMsgDlgType::Custom, mbYesNoAll, "Custom kind"}, {TMsgDlgType::Warning, 0x7ff, "All eleven buttons"},
         {TMsgDlgType::Information, 0, "No buttons"},
     };
     for (const auto &c : cases) {
@@ -75,18 +92,20 @@ TEST_F(Dialogs, LayoutFollowsTheDialogUnitArithmetic)
         std::unique_ptr<TMessageForm> form(BuildMessageDialog(QString::fromLatin1(c.text), c.kind, c.buttons));
         const QFontMetrics fm(form->font());
         const QSize text = fm.boundingRect(QRect(0, 0, screenWidth() / 2, 0), Qt::TextWordWrap | Qt::TextExpandTabs,
-                                           QString::fromLatin1(c.text)).size();
+                                           QString::fromLatin1(c.text))
+                               .size();
         const bool icon = c.kind != TMsgDlgType::Custom;
         const int blockW = text.width() + (icon ? 32 + du.h(10) : 0);
         const int blockH = icon ? std::max(text.height(), 32) : text.height();
         const int n = std::popcount(unsigned(c.buttons));
         const int bw = du.h(50); // English captions are all narrower
         const int groupW = n ? n * bw + (n - 1) * du.h(4) : 0;
-        EXPECT_EQ(form->clientSize(), QSize(std::max(blockW, groupW) + 2 * du.h(8),
-                                            blockH + du.v(14) + du.v(10) + 2 * du.v(8)));
+        EXPECT_EQ(form->clientSize(),
+                  QSize(std::max(blockW, groupW) + 2 * du.h(8), blockH + du.v(14) + du.v(10) + 2 * du.v(8)));
         EXPECT_EQ(form->size(), form->clientSize());
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        EXPECT_EQ(form->pos(), QPoint(screen.width() / 2 - form->width() / 2, screen.height() / 2 - form->height() / 2));
+        EXPECT_EQ(form->pos(),
+                  QPoint(screen.width() / 2 - form->width() / 2, screen.height() / 2 - form->height() / 2));
 
         auto *label = form->findChild<QLabel *>(QStringLiteral("Message"));
         ASSERT_NE(label, nullptr);
@@ -114,11 +133,13 @@ TEST_F(Dialogs, TitleAndIconFollowTheKind)
 {
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Vantrel"));
     SetDialogTitle(TMsgDlgType::Error, QStringLiteral("Fehler"));
-    const struct { TMsgDlgType kind; const char *title; bool icon; } cases[] = {
-        {TMsgDlgType::Warning, "Warning", true},
-        {TMsgDlgType::Error, "Fehler", true},
-        {TMsgDlgType::Information, "Information", true},
-        {TMsgDlgType::Confirmation, "Confirmation", true},
+    const struct {
+        TMsgDlgType kind;
+        const char *title;
+        bool icon;
+    } cases[] = {
+        {TMsgDlgType::Warning, "Warning", true},         {TMsgDlgType::Error, "Fehler", true},
+        {TMsgDlgType::Information, "Information", true}, {TMsgDlgType::Confirmation, "Confirmation", true},
         {TMsgDlgType::Custom, "Vantrel", false},
     };
     for (const auto &c : cases) {
@@ -137,7 +158,11 @@ TEST_F(Dialogs, TitleAndIconFollowTheKind)
 TEST_F(Dialogs, DefaultAndCancelButtonsPerButtonSet)
 {
     using B = TMsgDlgBtn;
-    const struct { TMsgDlgButtons set; const char *def; const char *cancel; } cases[] = {
+    const struct {
+        TMsgDlgButtons set;
+        const char *def;
+        const char *cancel;
+    } cases[] = {
         {mbYesNo, "Yes", "No"},
         {mbOK, "OK", "OK"},
         {mbOKCancel, "OK", "Cancel"},
@@ -214,7 +239,12 @@ TEST_F(Dialogs, RightToLeftMirrorsTheMessage)
 TEST_F(Dialogs, ShownDialogAnswersButtonsEscapeAndCloseBox)
 {
     using B = TMsgDlgBtn;
-    const struct { const char *what; TMsgDlgButtons set; std::function<void(QWidget *)> act; int expected; } cases[] = {
+    const struct {
+        const char *what;
+        TMsgDlgButtons set;
+        std::function<void(QWidget *)> act;
+        int expected;
+    } cases[] = {
         {"Escape in Yes/No presses No", mbYesNo, [](QWidget *w) { QTest::keyClick(w, Qt::Key_Escape); }, mrNo},
         {"Escape in OK only presses OK", mbOK, [](QWidget *w) { QTest::keyClick(w, Qt::Key_Escape); }, mrOk},
         {"Escape with Cancel", mbYesNoCancel, [](QWidget *w) { QTest::keyClick(w, Qt::Key_Escape); }, mrCancel},
@@ -227,7 +257,10 @@ TEST_F(Dialogs, ShownDialogAnswersButtonsEscapeAndCloseBox)
         {"Ignore", B::Abort | B::Ignore, [](QWidget *w) { button(w, "Ignore")->click(); }, mrIgnore},
         {"All", btn(B::All), [](QWidget *w) { button(w, "All")->click(); }, mrAll},
         {"Help does not close", btn(B::Help) | B::Retry,
-         [](QWidget *w) { button(w, "Help")->click(); QTimer::singleShot(0, [w] { button(w, "Retry")->click(); }); },
+         [](QWidget *w) {
+             button(w, "Help")->click();
+             QTimer::singleShot(0, [w] { button(w, "Retry")->click(); });
+         },
          mrRetry},
     };
     int helpContext = -1;
@@ -302,23 +335,51 @@ TEST_F(Dialogs, PromptLayoutAndSelection)
         QTest::keyClicks(edit, QStringLiteral("Run"));
         QTest::keyClick(edit, Qt::Key_Return);
     });
-    EXPECT_TRUE(PromptForText(QStringLiteral("New key"), QStringLiteral("Please enter a name for the new key:"), value));
+    EXPECT_TRUE(
+        PromptForText(QStringLiteral("New key"), QStringLiteral("Please enter a name for the new key:"), value));
     EXPECT_EQ(value, QStringLiteral("Run"));
 }
 
 TEST_F(Dialogs, PromptCutsAt255AndCancelLeavesTheValue)
 {
     const QString longInput(300, QLatin1Char('x'));
-    const struct { const char *what; std::function<void(QLineEdit *, QWidget *)> act; bool ok; QString result; } cases[] = {
-        {"typing 300 characters", [&](QLineEdit *e, QWidget *) { e->clear(); QTest::keyClicks(e, longInput); QTest::keyClick(e, Qt::Key_Return); },
+    const struct {
+        const char *what;
+        std::function<void(QLineEdit *, QWidget *)> act;
+        bool ok;
+        QString result;
+    } cases[] = {
+        {"typing 300 characters",
+         [&](QLineEdit *e, QWidget *) {
+             e->clear();
+             QTest::keyClicks(e, longInput);
+             QTest::keyClick(e, Qt::Key_Return);
+         },
          true, QString(255, QLatin1Char('x'))},
-        {"Cancel", [](QLineEdit *e, QWidget *w) { QTest::keyClicks(e, QStringLiteral("abc")); button(w, "Cancel")->click(); },
+        {"Cancel",
+         [](QLineEdit *e, QWidget *w) {
+             QTest::keyClicks(e, QStringLiteral("abc"));
+             button(w, "Cancel")->click();
+         },
          false, QStringLiteral("keep me")},
-        {"Escape", [](QLineEdit *e, QWidget *) { QTest::keyClicks(e, QStringLiteral("abc")); QTest::keyClick(e, Qt::Key_Escape); },
+        {"Escape",
+         [](QLineEdit *e, QWidget *) {
+             QTest::keyClicks(e, QStringLiteral("abc"));
+             QTest::keyClick(e, Qt::Key_Escape);
+         },
          false, QStringLiteral("keep me")},
-        {"close box", [](QLineEdit *e, QWidget *w) { QTest::keyClicks(e, QStringLiteral("abc")); w->close(); },
+        {"close box",
+         [](QLineEdit *e, QWidget *w) {
+             QTest::keyClicks(e, QStringLiteral("abc"));
+             w->close();
+         },
          false, QStringLiteral("keep me")},
-        {"OK button", [](QLineEdit *e, QWidget *w) { QTest::keyClick(e, Qt::Key_End); QTest::keyClicks(e, QStringLiteral("!")); button(w, "OK")->click(); },
+        {"OK button",
+         [](QLineEdit *e, QWidget *w) {
+             QTest::keyClick(e, Qt::Key_End);
+             QTest::keyClicks(e, QStringLiteral("!"));
+             button(w, "OK")->click();
+         },
          true, QStringLiteral("keep me!")},
     };
     for (const auto &c : cases) {

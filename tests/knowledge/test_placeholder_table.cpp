@@ -4,7 +4,8 @@
 
 using vt::knowledge::TPlaceholderTable;
 
-namespace {
+namespace
+{
 
 TPlaceholderTable tableOf(std::vector<std::string> lines)
 {
@@ -59,10 +60,15 @@ TEST(PlaceholderTable, ExpandUsesTheLastLineAndIgnoresCaseOnlyWhenReplacing)
         "<$FONTS>=C:\\Windows\\Fonts (x86)",
         "<$FILE>=C:\\Windows\\System32\\x.dll",
     });
-    const struct { const char *in; const char *out; } cases[] = {
-        {"<$APPDATA>\\Brakmoor\\Vantrel\\history.sqlite", "C:\\Users\\u\\AppData\\Roaming\\Brakmoor\\Vantrel\\history.sqlite"},
+    const struct {
+        const char *in;
+        const char *out;
+    } cases[] = {
+        {"<$APPDATA>\\Brakmoor\\Vantrel\\history.sqlite",
+         "C:\\Users\\u\\AppData\\Roaming\\Brakmoor\\Vantrel\\history.sqlite"},
         {"<$appdata>\\x", "<$appdata>\\x"},
-        {"<$APPDATA>;<$appdata>;<$AppData>", "C:\\Users\\u\\AppData\\Roaming;C:\\Users\\u\\AppData\\Roaming;C:\\Users\\u\\AppData\\Roaming"},
+        {"<$APPDATA>;<$appdata>;<$AppData>",
+         "C:\\Users\\u\\AppData\\Roaming;C:\\Users\\u\\AppData\\Roaming;C:\\Users\\u\\AppData\\Roaming"},
         {"[<$LOCALSETTINGS>]", "[]"},
         {"<$UNKNOWN>\\a", "<$UNKNOWN>\\a"},
         {"<regexpr><$PROGRAMFILES>", "<regexpr>C:\\\\Program Files"},

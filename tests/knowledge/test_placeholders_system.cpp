@@ -15,14 +15,16 @@
 using namespace vt::knowledge;
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 
 const char *const kNt = "\\Software\\Microsoft\\Windows NT\\CurrentVersion";
 const char *const kCv = "\\Software\\Microsoft\\Windows\\CurrentVersion";
 const char *const kUserShellFolders = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const char *const kControlPanel = "\\Software\\Classes\\CLSID\\{21EC2020-3AEA-1069-A2DD-08002B30309D}";
 
-class PlaceholderSystem : public ::testing::Test {
+class PlaceholderSystem : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -54,7 +56,10 @@ TEST_F(PlaceholderSystem, FreshSystemGivesTheUsersWindowsFolders)
 {
     BuildPlaceholders();
     const std::string profile = "C:\\Users\\" + m_user;
-    const struct { const char *in; std::string out; } cases[] = {
+    const struct {
+        const char *in;
+        std::string out;
+    } cases[] = {
         {"<$APPDATA>\\Brakmoor\\Vantrel\\history.sqlite",
          profile + "\\AppData\\Roaming\\Brakmoor\\Vantrel\\history.sqlite"},
         {"<$LOCALAPPDATA>", profile + "\\AppData\\Local"},
@@ -90,7 +95,12 @@ TEST_F(PlaceholderSystem, FreshSystemGivesTheUsersWindowsFolders)
 
 TEST_F(PlaceholderSystem, PathTakesTheFirstEntryOfTheUsersPathValue)
 {
-    const struct { const char *what; TRegDataType type; const char *data; const char *expected; } cases[] = {
+    const struct {
+        const char *what;
+        TRegDataType type;
+        const char *data;
+        const char *expected;
+    } cases[] = {
         {"cut at the first semicolon, one backslash dropped", rdString, "C:\\Tools\\;C:\\Other", "C:\\Tools"},
         {"no semicolon", rdString, "C:\\Only", "C:\\Only"},
         {"expandable, taken as stored", rdExpandString, "%USERPROFILE%\\bin;C:\\x", "%USERPROFILE%\\bin"},
@@ -173,7 +183,11 @@ TEST_F(PlaceholderSystem, SpecialFolderFallbacks)
 
 TEST(ShellFolders, FoldersFollowTheProgramsBitnessAndBufferRules)
 {
-    const struct { bool wow64; int csidl; const char *path; } cases[] = {
+    const struct {
+        bool wow64;
+        int csidl;
+        const char *path;
+    } cases[] = {
         {true, CSIDL_PROGRAM_FILES, "C:\\Program Files (x86)"},
         {false, CSIDL_PROGRAM_FILES, "C:\\Program Files"},
         {true, CSIDL_PROGRAM_FILES_COMMON, "C:\\Program Files (x86)\\Common Files"},
