@@ -179,6 +179,12 @@ struct System {
     uint64_t journalSize = 0;
     bool persistent = false;
     bool replaying = false;
+    uint64_t epoch = nextEpoch(); // tells systems apart in per-thread caches
+    static uint64_t nextEpoch()
+    {
+        static std::atomic<uint64_t> n{0};
+        return ++n;
+    }
 };
 
 // The open system (opened on first use) with its lock held as asked.

@@ -763,7 +763,32 @@ LONG checkAccess(System &s, const Key *k, ACCESS_MASK desired, ACCESS_MASK &gran
         want &= ~ACCESS_SYSTEM_SECURITY;
         extra = ACCESS_SYSTEM_SECURITY;
     }
+    // Keys share descriptors, so a small per-thread cache of recent checks
+    // spares most opens the descriptor walk. Entries pin their descriptor, so
+    // an address is never reused while cached; a new system starts afresh.
+    const Key *owner = k;
+    while (owner && !(owner->security && !owner->security->empty()))
+        owner = owner->parent;
+    struct Entry {
+        vt::hive::SecurityDescriptorPtr sd;
+        const System *system = nullptr;
+        uint64_t epoch = 0;
+        ACCESS_MASK want = 0, granted = 0;
+        LONG rc = 0;
+    };
+    thread_local std::array<Entry, 8> cache;
+    thread_local unsigned next = 0;
+    if (owner) {
+        for (const Entry &e : cache) {
+            if (e.sd == owner->security && e.want == want && e.system == &s && e.epoch == s.epoch) {
+                granted = e.rc == ERROR_SUCCESS ? e.granted | extra : 0;
+                return e.rc;
+            }
+        }
+    }
     LONG rc = sec::accessCheck(descriptorOf(k), *s.prepared, want, granted);
+    if (owner)
+        cache[next++ % cache.size()] = Entry{owner->security, &s, s.epoch, want, granted, rc};
     if (rc == ERROR_SUCCESS)
         granted |= extra;
     return rc;
