@@ -462,9 +462,6 @@ void TMyRegistry::RenameValue(const std::string &oldName, const std::string &new
 
 std::string TMyRegistry::ReadDataAsText(const std::string &name)
 {
-    TRegDataInfo info;
-    if (!GetDataInfo(name, info))
-        return {};
     uint32_t code = 0;
     TRegByteArray data;
     if (!readValue(name, code, data))
@@ -513,23 +510,25 @@ void TMyRegistry::WriteDataFromText(const std::string &name, const std::string &
 
 bool TMyRegistry::readValue(const std::string &name, uint32_t &typeCode, TRegByteArray &data)
 {
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExA(m_currentKey, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-        return false;
+    // Most values fit a small buffer, so one query usually does; a larger
+    // value reports its size and the read is repeated.
+    DWORD size = std::max<DWORD>(DWORD(data.capacity()), 256);
     for (int attempt = 0; attempt < 4; ++attempt) {
         data.resize(size);
-        uint8_t dummy = 0;
-        DWORD got = size;
-        LONG r = RegQueryValueExA(m_currentKey, name.c_str(), nullptr, &type, size ? data.data() : &dummy, &got);
+        DWORD type = 0, got = size;
+        const LONG r = RegQueryValueExA(m_currentKey, name.c_str(), nullptr, &type, data.data(), &got);
         if (r == ERROR_SUCCESS) {
             data.resize(std::min<DWORD>(got, size));
             typeCode = type;
             return true;
         }
-        if (r != ERROR_MORE_DATA)
+        if (r != ERROR_MORE_DATA) {
+            data.clear();
             return false;
-        size = got > size ? got : size * 2 + 16; // changed meanwhile
+        }
+        size = got > size ? got : size * 2; // changed meanwhile
     }
+    data.clear();
     return false;
 }
 
