@@ -132,7 +132,7 @@ public:
 
 private:
     static constexpr size_t npos = std::string::npos;
-    static constexpr size_t BlockSize = 1 << 20;
+    static constexpr size_t BlockSize = 1 << 16;
 
     unsigned unitAt(size_t i) const
     {
