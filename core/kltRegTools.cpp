@@ -161,6 +161,10 @@ bool RenameValueAt(HKEY root, const std::string &path, const std::string &oldNam
             return false;
         if (!reg.ValueExists(oldName))
             return false;
+        // Names differing only in case name the same value: overwriting it
+        // with itself and then deleting the old name would delete it.
+        if (sameFolded(oldName, newName))
+            return false;
         const bool exists = reg.ValueExists(newName);
         if (exists && !overwrite)
             return false;

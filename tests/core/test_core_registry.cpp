@@ -309,6 +309,8 @@ TEST_F(Registry, RenameValueKeepsTypeAndData)
     EXPECT_EQ(reg.ReadString("two"), "1");
     EXPECT_FALSE(RenameValueAt(HKEY_CURRENT_USER, kBase, "missing", true, "two"));
     EXPECT_EQ(reg.ReadString("two"), "1");
+    EXPECT_FALSE(RenameValueAt(HKEY_CURRENT_USER, kBase, "two", true, "TWO")); // the same value
+    EXPECT_EQ(reg.ReadString("two"), "1");
 }
 
 TEST_F(Registry, RenameValueNeverLosesTheValueWhenTheWriteFails)
