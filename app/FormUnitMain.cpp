@@ -993,21 +993,27 @@ void TformMain::FillValueList(HKEY root, const std::string &keyPath, int viewMod
                 row->setText(colName, fromStd(name));
             }
             try {
+                // One query gives type, size and data. The registry looks a
+                // value up by a walk over the key's values, so on keys with
+                // thousands of values every further query per row would cost
+                // as much as the whole listing.
+                std::uint32_t code = 0;
+                const bool read = reg.readValue(name, code, data);
                 TRegDataInfo info;
-                reg.GetDataInfo(name, info);
+                if (read) {
+                    info.RegData = CodeToDataType(code);
+                    info.DataType = code;
+                    info.DataSize = std::int32_t(data.size());
+                }
                 row->DataInfo = info;
+                row->setIcon(colName, ImageListIcon(DataTypeImageIndex(info.RegData)));
                 std::string typeText = DisplayTypeName(info.RegData);
                 std::string valueText;
-                row->setIcon(colName, ImageListIcon(DataTypeImageIndex(info.RegData)));
-                std::uint32_t code = 0;
-                bool ok = true;
-                if (info.RegData == rdUnknown || info.RegData == rdCardinal) {
+                bool ok = read;
+                if (read && (info.RegData == rdUnknown || info.RegData == rdCardinal))
                     valueText = texts.notSupported;
-                } else if (!reg.readValue(name, code, data)) {
-                    ok = false;
-                } else {
+                else if (read)
                     valueText = ValueDisplayText(info.RegData, data.data(), data.size(), ok, texts);
-                }
                 if (!ok) {
                     typeText = "N/A";
                     valueText = texts.error;
@@ -1015,7 +1021,7 @@ void TformMain::FillValueList(HKEY root, const std::string &keyPath, int viewMod
                 row->DataText = valueText;
                 row->setText(colType, fromStd(typeText));
                 row->setText(colValue, fromStd(valueText));
-                row->setText(colSize, QString::number(reg.GetDataSize(name)));
+                row->setText(colSize, QString::number(read ? info.DataSize : -1));
             } catch (...) {
                 // The row stays as far as it was filled.
             }

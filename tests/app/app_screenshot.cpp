@@ -52,7 +52,8 @@ int main(int argc, char **argv)
         vt::app::TformMain window;
         window.resize(1100, 680);
         window.show();
-        QTest::qWaitForWindowExposed(&window);
+        if (!QTest::qWaitForWindowExposed(&window))
+            std::fprintf(stderr, "the window was not exposed; the picture may be empty\n");
         window.GoToKey(argc > 2 ? QString::fromLocal8Bit(argv[2])
                                 : QStringLiteral("HKEY_CURRENT_USER\\Software\\Brakmoor\\Vantrel\\Sample"));
         // Open the machine's software branch too, so both views show.
