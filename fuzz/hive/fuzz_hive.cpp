@@ -6,7 +6,8 @@
 
 using namespace vt::hive;
 
-namespace {
+namespace
+{
 void checkTree(const Key &k)
 {
     for (size_t i = 0; i < k.subkeys.size(); ++i) {

@@ -1,6 +1,6 @@
 // Hive files on disk: loading with transaction-log replay, and durable saving.
-#include "platform/hive/RegfFormat.h"
 #include "platform/hive/Regf.h"
+#include "platform/hive/RegfFormat.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,11 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace vt::hive {
+namespace vt::hive
+{
 
 using namespace regf;
 
-namespace {
+namespace
+{
 
 constexpr uint64_t kMaxFileSize = uint64_t{2} << 30; // Windows' own hive size limit
 constexpr uint32_t kLogBaseSize = 512;               // logs keep only the first sector of a base block
@@ -46,7 +48,8 @@ LONG readFile(const std::string &path, std::vector<uint8_t> &out)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errnoToWin32(errno);
-    struct stat st {};
+    struct stat st {
+    };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return ERROR_CANTREAD;
@@ -72,8 +75,8 @@ LONG readFile(const std::string &path, std::vector<uint8_t> &out)
 
 bool baseBlockValid(std::span<const uint8_t> b)
 {
-    return b.size() >= kLogBaseSize && std::memcmp(b.data(), "regf", 4) == 0
-           && baseBlockChecksum(b.data()) == rd32(b.data() + kChecksumOffset);
+    return b.size() >= kLogBaseSize && std::memcmp(b.data(), "regf", 4) == 0 &&
+           baseBlockChecksum(b.data()) == rd32(b.data() + kChecksumOffset);
 }
 
 struct LogEntry {
@@ -132,8 +135,8 @@ void applyEntry(std::vector<uint8_t> &image, const LogEntry &entry)
 // An old-format log: a base block, a "DIRT" bitmap of 512-byte sectors, then those sectors.
 bool applyOldLog(std::vector<uint8_t> &image, std::span<const uint8_t> log, uint64_t growthLimit)
 {
-    if (!baseBlockValid(log) || rd32(log.data() + 4) != rd32(log.data() + 8) || log.size() < kLogBaseSize + 4
-        || std::memcmp(log.data() + kLogBaseSize, "DIRT", 4) != 0)
+    if (!baseBlockValid(log) || rd32(log.data() + 4) != rd32(log.data() + 8) || log.size() < kLogBaseSize + 4 ||
+        std::memcmp(log.data() + kLogBaseSize, "DIRT", 4) != 0)
         return false;
     const uint32_t binsSize = rd32(log.data() + 40);
     if (binsSize % kBinAlign || binsSize > growthLimit)
@@ -262,7 +265,8 @@ LONG saveHiveFile(const std::string &path, const Hive &hive)
         ::unlink(tmp.c_str());
         return errnoToWin32(err);
     };
-    struct stat st {};
+    struct stat st {
+    };
     ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
     size_t done = 0;
     while (done < image.size()) {

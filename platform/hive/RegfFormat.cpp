@@ -1,6 +1,7 @@
 #include "platform/hive/RegfFormat.h"
 
-namespace vt::hive::regf {
+namespace vt::hive::regf
+{
 
 uint32_t baseBlockChecksum(const uint8_t *block)
 {
@@ -14,8 +15,12 @@ uint32_t baseBlockChecksum(const uint8_t *block)
     return sum;
 }
 
-namespace {
-inline uint32_t rotl(uint32_t v, int n) { return (v << n) | (v >> (32 - n)); }
+namespace
+{
+inline uint32_t rotl(uint32_t v, int n)
+{
+    return (v << n) | (v >> (32 - n));
+}
 inline void marvinBlock(uint32_t &lo, uint32_t &hi)
 {
     hi ^= lo;

@@ -8,7 +8,8 @@
 #include <string>
 #include <string_view>
 
-namespace vt::hive::regf {
+namespace vt::hive::regf
+{
 
 constexpr uint32_t kBaseBlockSize = 4096;
 constexpr uint32_t kBinAlign = 4096;
@@ -29,13 +30,19 @@ constexpr uint16_t kKeyCompName = 0x0020;
 // vk flags
 constexpr uint16_t kValueCompName = 0x0001;
 
-inline uint16_t rd16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint16_t rd16(const uint8_t *p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 inline uint32_t rd32(const uint8_t *p)
 {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16)
-           | (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
 }
-inline uint64_t rd64(const uint8_t *p) { return rd32(p) | (static_cast<uint64_t>(rd32(p + 4)) << 32); }
+inline uint64_t rd64(const uint8_t *p)
+{
+    return rd32(p) | (static_cast<uint64_t>(rd32(p + 4)) << 32);
+}
 inline void wr16(uint8_t *p, uint16_t v)
 {
     p[0] = static_cast<uint8_t>(v);

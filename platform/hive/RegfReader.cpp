@@ -1,16 +1,19 @@
-#include "platform/hive/RegfFormat.h"
 #include "platform/hive/Regf.h"
+#include "platform/hive/RegfFormat.h"
 
 #include <algorithm>
 #include <unordered_map>
 
-namespace vt::hive {
+namespace vt::hive
+{
 
 using namespace regf;
 
-namespace {
+namespace
+{
 
-class Reader {
+class Reader
+{
 public:
     Reader(std::span<const uint8_t> bins, uint32_t minor) : m_bins(bins), m_minor(minor)
     {
@@ -310,8 +313,8 @@ LONG readHive(std::span<const uint8_t> bytes, Hive &out, bool *recovered)
     while (extent + kBinHeaderSize <= limit) {
         const uint8_t *bin = base + kBaseBlockSize + extent;
         const uint32_t size = rd32(bin + 8);
-        if (std::memcmp(bin, "hbin", 4) != 0 || rd32(bin + 4) != extent || size < kBinAlign || size % kBinAlign
-            || extent + size > limit)
+        if (std::memcmp(bin, "hbin", 4) != 0 || rd32(bin + 4) != extent || size < kBinAlign || size % kBinAlign ||
+            extent + size > limit)
             break;
         extent += size;
     }

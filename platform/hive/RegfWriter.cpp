@@ -1,14 +1,16 @@
-#include "platform/hive/RegfFormat.h"
 #include "platform/hive/Regf.h"
+#include "platform/hive/RegfFormat.h"
 
 #include <algorithm>
 #include <unordered_map>
 
-namespace vt::hive {
+namespace vt::hive
+{
 
 using namespace regf;
 
-namespace {
+namespace
+{
 
 // Windows' fast index leaf holds at most this many entries before it splits
 // and the key gets an ri root over several leaves.
@@ -37,7 +39,7 @@ const SecurityDescriptor &defaultSecurity()
         auto ace = [&](uint32_t mask, const uint8_t *sid, size_t n) {
             const size_t at = b.size();
             b.resize(at + 8);
-            b[at] = 0;    // access allowed
+            b[at] = 0;     // access allowed
             b[at + 1] = 2; // container inherit
             wr16(&b[at + 2], static_cast<uint16_t>(8 + n));
             wr32(&b[at + 4], mask);
@@ -53,7 +55,8 @@ const SecurityDescriptor &defaultSecurity()
     return sd;
 }
 
-class Writer {
+class Writer
+{
 public:
     explicit Writer(const Hive &hive) : m_hive(hive) {}
     std::vector<uint8_t> run();
@@ -61,7 +64,7 @@ public:
 private:
     struct Written {
         uint32_t off;
-        uint32_t nameBytes;  // as UTF-16, the unit of the nk maximums
+        uint32_t nameBytes; // as UTF-16, the unit of the nk maximums
         uint32_t classBytes;
     };
     struct Sk {
@@ -336,8 +339,8 @@ Writer::Written Writer::writeKey(const Key &key, uint32_t parentOff, const Secur
     wr32(p + 40, valueList);
     wr32(p + 44, sk);
     wr32(p + 48, classOff);
-    wr32(p + 52, std::min<uint32_t>(maxChildName, 0xFFFF) | (uint32_t{key.virtControlFlags & 0x0Fu} << 16)
-                     | (uint32_t{key.userFlags & 0x0Fu} << 20));
+    wr32(p + 52, std::min<uint32_t>(maxChildName, 0xFFFF) | (uint32_t{key.virtControlFlags & 0x0Fu} << 16) |
+                     (uint32_t{key.userFlags & 0x0Fu} << 20));
     wr32(p + 56, maxChildClass);
     wr32(p + 60, maxValueName);
     wr32(p + 64, maxValueData);
@@ -388,6 +391,9 @@ std::vector<uint8_t> Writer::run()
 
 } // namespace
 
-std::vector<uint8_t> writeHive(const Hive &hive) { return Writer(hive).run(); }
+std::vector<uint8_t> writeHive(const Hive &hive)
+{
+    return Writer(hive).run();
+}
 
 } // namespace vt::hive

@@ -12,7 +12,8 @@
 
 using namespace vt::hive;
 
-namespace {
+namespace
+{
 
 std::string referenceHive()
 {

@@ -9,7 +9,8 @@
 #include <stdexcept>
 #include <sys/wait.h>
 
-namespace vt::hive::test {
+namespace vt::hive::test
+{
 
 namespace fs = std::filesystem;
 
@@ -76,7 +77,8 @@ TempDir::~TempDir()
     fs::remove_all(path, ec);
 }
 
-namespace {
+namespace
+{
 std::string hexBytes(const std::vector<uint8_t> &d)
 {
     static const char digits[] = "0123456789abcdef";
@@ -106,7 +108,10 @@ std::string latin1(const std::string &utf8)
     return out;
 }
 
-std::string hivexName(const std::string &name, bool compressed) { return compressed ? latin1(name) : name; }
+std::string hivexName(const std::string &name, bool compressed)
+{
+    return compressed ? latin1(name) : name;
+}
 
 void exportKey(const Key &k, const std::string &path, PeerExport &out)
 {
@@ -204,8 +209,8 @@ std::string treeDiff(const Key &a, const Key &b, const std::string &path)
         return diff("value count");
     for (size_t i = 0; i < a.values.size(); ++i) {
         const Value &x = a.values[i], &y = b.values[i];
-        if (x.name != y.name || x.type != y.type || x.data != y.data || x.nameCompressed != y.nameCompressed
-            || x.flags != y.flags)
+        if (x.name != y.name || x.type != y.type || x.data != y.data || x.nameCompressed != y.nameCompressed ||
+            x.flags != y.flags)
             return here + ": value \"" + x.name + "\" differs";
     }
     if (a.subkeys.size() != b.subkeys.size())
@@ -240,7 +245,8 @@ std::string filetimeText(uint64_t ft)
     if (ft < 116444736000000000ull) // reglookup shows times before 1970 as the Unix epoch
         ft = 116444736000000000ull;
     const time_t secs = static_cast<time_t>(ft / 10000000ull) - 11644473600ll;
-    struct tm tm {};
+    struct tm tm {
+    };
     ::gmtime_r(&secs, &tm);
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
@@ -258,7 +264,8 @@ std::string storedName(const std::string &utf8, bool compressed)
         uint32_t c = c0;
         size_t n = 1;
         if (c0 >= 0xF0) {
-            c = ((c0 & 7u) << 18) | ((utf8[i + 1] & 0x3Fu) << 12) | ((utf8[i + 2] & 0x3Fu) << 6) | (utf8[i + 3] & 0x3Fu);
+            c = ((c0 & 7u) << 18) | ((utf8[i + 1] & 0x3Fu) << 12) | ((utf8[i + 2] & 0x3Fu) << 6) |
+                (utf8[i + 3] & 0x3Fu);
             n = 4;
         } else if (c0 >= 0xE0) {
             c = ((c0 & 15u) << 12) | ((utf8[i + 1] & 0x3Fu) << 6) | (utf8[i + 2] & 0x3Fu);

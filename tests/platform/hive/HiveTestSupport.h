@@ -10,7 +10,8 @@
 #include <utility>
 #include <vector>
 
-namespace vt::hive::test {
+namespace vt::hive::test
+{
 
 std::filesystem::path testdata();
 std::vector<uint8_t> readBytes(const std::filesystem::path &p);

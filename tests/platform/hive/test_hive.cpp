@@ -16,13 +16,17 @@ using namespace vt::hive;
 using namespace vt::hive::test;
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 
 uint32_t rd32(const std::vector<uint8_t> &b, size_t at)
 {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
 }
-uint16_t rd16(const std::vector<uint8_t> &b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+uint16_t rd16(const std::vector<uint8_t> &b, size_t at)
+{
+    return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+}
 
 std::vector<fs::path> hivesUnder(std::initializer_list<const char *> dirs)
 {
@@ -77,10 +81,10 @@ Hive newHive()
     h.root->upperName = "ROOT";
     h.root->flags = 0x0C;
     h.root->lastWriteTime = 0x01D2950500000000ull;
-    h.root->security = std::make_shared<const SecurityDescriptor>(SecurityDescriptor{
-        1, 0, 4, 0x80, 0x14, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // header, owner, group
-        1, 1, 0, 0, 0, 0, 0, 5, 0x12, 0, 0, 0,                               // owner S-1-5-18
-        1, 1, 0, 0, 0, 0, 0, 5, 0x12, 0, 0, 0});                             // group S-1-5-18
+    h.root->security = std::make_shared<const SecurityDescriptor>(
+        SecurityDescriptor{1, 0, 4, 0x80, 0x14, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // header, owner, group
+                           1, 1, 0, 0,    0,    0, 0, 5, 0x12, 0, 0, 0,                         // owner S-1-5-18
+                           1, 1, 0, 0,    0,    0, 0, 5, 0x12, 0, 0, 0});                       // group S-1-5-18
     return h;
 }
 
@@ -282,7 +286,9 @@ std::string sortedBlocks(const std::string &text)
 
 // ---------------------------------------------------------------------------
 
-class PeerHive : public ::testing::TestWithParam<fs::path> {};
+class PeerHive : public ::testing::TestWithParam<fs::path>
+{
+};
 
 TEST_P(PeerHive, LoadsLikeThePeersReadIt)
 {
@@ -372,9 +378,13 @@ INSTANTIATE_TEST_SUITE_P(Testdata, PeerHive, ::testing::ValuesIn(hivesUnder({"re
 // ---------------------------------------------------------------------------
 // Synthetic hives through the writer.
 
-namespace {
+namespace
+{
 
-std::vector<uint8_t> bytesOf(std::initializer_list<int> v) { return std::vector<uint8_t>(v.begin(), v.end()); }
+std::vector<uint8_t> bytesOf(std::initializer_list<int> v)
+{
+    return std::vector<uint8_t>(v.begin(), v.end());
+}
 
 std::vector<uint8_t> pattern(size_t n)
 {
@@ -394,15 +404,23 @@ Hive edgeCaseHive(bool loneSurrogate = true)
     types->className = "TypesClass";
     types->values.push_back({"", 1, bytesOf({'d', 0, 0, 0}), true});
     const std::vector<std::pair<uint32_t, std::vector<uint8_t>>> typed = {
-        {0, {}},                          {1, bytesOf({'a', 0, 0, 0})},
+        {0, {}},
+        {1, bytesOf({'a', 0, 0, 0})},
         {2, bytesOf({'%', 0, 'x', 0, '%', 0, 0, 0})},
-        {3, pattern(5)},                  {4, bytesOf({1, 2, 3, 4})},
-        {4, bytesOf({1, 2, 3})},          {5, bytesOf({0, 0, 1, 0})},
-        {6, bytesOf({'\\', 0, 'R', 0})},  {7, bytesOf({'a', 0, 0, 0, 0, 0})},
-        {8, pattern(40)},                 {9, pattern(41)},
-        {10, pattern(3)},                 {11, pattern(8)},
-        {0xFFFF0007u, pattern(2)},        {3, pattern(16344)},
-        {3, pattern(16345)},              {3, pattern(1 << 20)},
+        {3, pattern(5)},
+        {4, bytesOf({1, 2, 3, 4})},
+        {4, bytesOf({1, 2, 3})},
+        {5, bytesOf({0, 0, 1, 0})},
+        {6, bytesOf({'\\', 0, 'R', 0})},
+        {7, bytesOf({'a', 0, 0, 0, 0, 0})},
+        {8, pattern(40)},
+        {9, pattern(41)},
+        {10, pattern(3)},
+        {11, pattern(8)},
+        {0xFFFF0007u, pattern(2)},
+        {3, pattern(16344)},
+        {3, pattern(16345)},
+        {3, pattern(1 << 20)},
     };
     for (size_t i = 0; i < typed.size(); ++i)
         types->values.push_back({"v" + std::to_string(i), typed[i].first, typed[i].second, true});
@@ -416,7 +434,7 @@ Hive edgeCaseHive(bool loneSurrogate = true)
         {"lone \xED\xA0\x80 surrogate", true},             // unpaired high surrogate (WTF-8)
         {std::string("nul\0inside", 10), true},
         {"cr\rlf\n", true},
-        {"utf16 ascii", false},                            // ASCII stored as UTF-16
+        {"utf16 ascii", false}, // ASCII stored as UTF-16
         {"\xEF\xBC\xA1 fullwidth", true},
     };
     Key *odd = addKey(root, "Odd names");
@@ -425,8 +443,8 @@ Hive edgeCaseHive(bool loneSurrogate = true)
         if (!loneSurrogate && n.find('\xED') != std::string::npos)
             continue;
         Key *k = addKey(*odd, n);
-        k->nameCompressed = comp && n.find('\xD0') == std::string::npos && n.find('\xF0') == std::string::npos
-                            && n.find('\xED') == std::string::npos && n.find('\xEF') == std::string::npos;
+        k->nameCompressed = comp && n.find('\xD0') == std::string::npos && n.find('\xF0') == std::string::npos &&
+                            n.find('\xED') == std::string::npos && n.find('\xEF') == std::string::npos;
         if (!comp)
             k->nameCompressed = false;
         k->values.push_back({n, 1, bytesOf({'x', 0, 0, 0}), k->nameCompressed});
@@ -438,7 +456,7 @@ Hive edgeCaseHive(bool loneSurrogate = true)
     (*other)[28] = 0x20; // owner S-1-5-32
     secured->security = other;
     addKey(*secured, "Inherits")->security = own; // same bytes as the root's: shares its cell
-    if (loneSurrogate) // the peers would show an empty key name as its parent's path
+    if (loneSurrogate)                            // the peers would show an empty key name as its parent's path
         addKey(*odd, "")->values.push_back({"", 0, {}, true});
     Key *vol = addKey(root, "Volatile");
     vol->isVolatile = true;
@@ -721,8 +739,8 @@ TEST(HiveFile, DirtyHivesReplayTheirLogsLikeWindows)
         Tamper tamper;
     };
     const Case cases[] = {
-        {{"NewDirtyHive"}, None},                      // no logs: used as it stands
-        {{"NewDirtyHive", "NewDirtyHive.LOG1"}, None}, // the later half is missing
+        {{"NewDirtyHive"}, None},                                               // no logs: used as it stands
+        {{"NewDirtyHive", "NewDirtyHive.LOG1"}, None},                          // the later half is missing
         {{"NewDirtyHive", "NewDirtyHive.LOG1", "NewDirtyHive.LOG2"}, FlipByte}, // the hash stops replay
         // A well-formed entry claiming a 2 GB hive: refused, not allocated.
         {{"NewDirtyHive", "NewDirtyHive.LOG1", "NewDirtyHive.LOG2"}, HugeHive},
