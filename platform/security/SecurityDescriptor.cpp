@@ -511,10 +511,12 @@ constexpr Name kAceTypes[] = {
 };
 
 // Printed in this order, which is Windows' (ascending bits).
+// CR is the critical-ACE flag of newer Windows; with it every bit has a code,
+// so no flag is lost on the way to text.
 constexpr Name kAceFlags[] = {
-    {"OI", kObjectInheritAce},    {"CI", kContainerInheritAce}, {"NP", kNoPropagateInheritAce},
-    {"IO", kInheritOnlyAce},      {"ID", kInheritedAce},        {"SA", kSuccessfulAccessAceFlag},
-    {"FA", kFailedAccessAceFlag},
+    {"OI", kObjectInheritAce},        {"CI", kContainerInheritAce}, {"NP", kNoPropagateInheritAce},
+    {"IO", kInheritOnlyAce},          {"ID", kInheritedAce},        {"CR", 0x20},
+    {"SA", kSuccessfulAccessAceFlag}, {"FA", kFailedAccessAceFlag},
 };
 
 // Masks printed as one code when they match exactly.

@@ -222,6 +222,7 @@ TEST(Sddl, PrintsAsWindowsDoes)
         {"D:ARAI(D;;KW;;;WD)(A;OICINPIO;0x1200a9;;;BU)", nullptr},
         {"D:(A;;CCDCLCSWRPSDRC;;;BA)(A;OICIIO;GXGR;;;BU)", nullptr},
         {"S:PAI(AU;SAFA;KA;;;WD)(ML;CI;NWNR;;;LW)", nullptr},
+        {"D:(A;OICINPIOIDCR;KA;;;WD)", nullptr},
         {"D:(OA;CI;RP;bf967aba-0de6-11d0-a285-00aa003049e2;;AU)", nullptr},
         {"O:SYG:SYD:(A;ID;KA;;;S-1-15-3-1024-1065365936-1281604716)(A;;KR;;;AC)(A;;KR;;;OW)", nullptr},
         // Masks print as the exact composite code, else letters, else hex.
