@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 
 namespace vt::security
@@ -473,9 +474,9 @@ std::string sidString(Span sid)
     uint64_t auth = 0;
     for (int i = 0; i < 6; ++i)
         auth = (auth << 8) | sid[2 + i];
-    if (auth >> 32) {
+    if (auth >> 32) { // 48-bit authorities print in hex, as Windows does
         char buf[20];
-        std::snprintf(buf, sizeof buf, "0x%012llX", static_cast<unsigned long long>(auth));
+        std::snprintf(buf, sizeof buf, "0x%012llx", static_cast<unsigned long long>(auth));
         out += buf;
     } else {
         out += std::to_string(auth);
