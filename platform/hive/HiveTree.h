@@ -40,6 +40,7 @@ struct Key {
     Key *parent = nullptr;
     std::vector<std::unique_ptr<Key>> subkeys; // sorted by upperName, as Windows enumerates
     std::vector<Value> values;                 // in the order they were created
+    uint32_t accessBits = 0;                   // nk access bits; layered-key semantics in differencing hives
 
     Key *findSubkey(std::string_view upper) const;          // binary search on upperName
     const Value *findValue(std::string_view name) const;    // names compared without regard to case

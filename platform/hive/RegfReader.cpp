@@ -199,6 +199,7 @@ std::unique_ptr<Key> Reader::readKey(uint32_t off, Key *parent, uint32_t parentO
     const uint16_t flags = rd16(p + 2);
     key->flags = flags & ~kKeyCompName; // nameCompressed carries that bit
     key->lastWriteTime = rd64(p + 4);
+    key->accessBits = rd32(p + 12);
     key->nameCompressed = (flags & kKeyCompName) != 0;
     if (key->nameCompressed)
         appendLatin1(key->name, p + kNkFixed, nameLen);

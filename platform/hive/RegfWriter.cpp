@@ -331,6 +331,7 @@ Writer::Written Writer::writeKey(const Key &key, uint32_t parentOff, const Secur
     p[1] = 'k';
     wr16(p + 2, flags);
     wr64(p + 4, key.lastWriteTime);
+    wr32(p + 12, key.accessBits);
     wr32(p + 16, parentOff);
     wr32(p + 20, static_cast<uint32_t>(children.size()));
     wr32(p + 28, subkeyList);

@@ -199,7 +199,7 @@ std::string treeDiff(const Key &a, const Key &b, const std::string &path)
         return diff("last-write time");
     if (a.flags != b.flags)
         return diff("flags");
-    if (a.userFlags != b.userFlags || a.virtControlFlags != b.virtControlFlags)
+    if (a.userFlags != b.userFlags || a.virtControlFlags != b.virtControlFlags || a.accessBits != b.accessBits)
         return diff("user/virtualisation flags");
     if (a.isVolatile != b.isVolatile || a.nameCompressed != b.nameCompressed)
         return diff("volatile/compressed");

@@ -426,6 +426,7 @@ Hive edgeCaseHive(bool loneSurrogate = true)
         types->values.push_back({"v" + std::to_string(i), typed[i].first, typed[i].second, true});
     types->userFlags = 0x5;
     types->virtControlFlags = 0x3;
+    types->accessBits = 0x8002; // layered-key semantics of a differencing hive
 
     const std::vector<std::pair<std::string, bool>> names = {
         {"Latin1 \xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F", true}, // stored compressed
@@ -475,6 +476,7 @@ std::unique_ptr<Key> withoutVolatile(const Key &k, Key *parent)
     c->flags = k.flags;
     c->userFlags = k.userFlags;
     c->virtControlFlags = k.virtControlFlags;
+    c->accessBits = k.accessBits;
     c->nameCompressed = k.nameCompressed;
     c->parent = parent;
     c->values = k.values;
