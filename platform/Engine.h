@@ -14,6 +14,7 @@
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace vt::platform::detail {
@@ -87,8 +88,29 @@ bool journalSetValue(System &s, const Key &key, const Value &value);
 bool journalDeleteValue(System &s, const Key &key, std::string_view name);
 bool journalSetSecurity(System &s, const Key &key);
 LONG checkpoint(System &s);
-// Brings in what other processes appended to the journal (shared lock not held).
+// Brings in what other processes appended to the journal (no lock held).
 void catchUp(System &s);
+
+// Held (with the exclusive lock) around every change: takes the journal's
+// file lock and applies what other processes appended first.
+class JournalLock {
+public:
+    explicit JournalLock(System &s);
+    ~JournalLock();
+    JournalLock(const JournalLock &) = delete;
+    JournalLock &operator=(const JournalLock &) = delete;
+
+private:
+    System &m_s;
+    bool m_locked = false;
+};
+
+// The counters processes sharing a system root publish to each other.
+struct SharedState {
+    std::atomic<uint64_t> generation;    // journal generation in use
+    std::atomic<uint64_t> size;          // bytes of complete records in it
+    std::atomic<uint64_t> mountsVersion; // bumped when mounts.ini changes
+};
 
 // Open key handles. Slots live in fixed chunks so a lookup needs no lock; a
 // handle value carries the slot's generation, so a stale value is refused.
@@ -176,7 +198,14 @@ struct System {
     // Persistence state (System.cpp).
     int journalFd = -1;
     int lockFd = -1;
-    uint64_t journalSize = 0;
+    std::atomic<uint64_t> journalSize{0}; // how far this process has applied the journal
+    std::atomic<uint64_t> generation{0};
+    std::atomic<uint64_t> seenMounts{0};
+    SharedState *shared = nullptr;
+    std::thread poller;          // applies other processes' changes while idle
+    std::atomic<bool> stopPoller{false};
+    std::mutex pollerMutex;
+    std::condition_variable pollerCv;
     bool persistent = false;
     bool replaying = false;
     uint64_t epoch = nextEpoch(); // tells systems apart in per-thread caches

@@ -277,7 +277,8 @@ void removeSubkey(System &s, Key &parent, Key *child)
         return false;
     };
     s.handles.forEachUsed([&](Slot &slot, size_t) {
-        if (inside(slot.loc.key) || inside(slot.loc.machine) || inside(slot.loc.user))
+        // A slot already marked may point at freed keys: never follow it.
+        if (!slot.deleted && (inside(slot.loc.key) || inside(slot.loc.machine) || inside(slot.loc.user)))
             slot.deleted = true;
     });
     {
@@ -918,10 +919,13 @@ struct Shared {
     std::shared_lock<RwLock> l;
     explicit Shared(System &sys) : s(sys), l(sys.lock) {}
 };
+// A change: the exclusive lock, then the journal's file lock with whatever
+// other processes appended applied first, so records stay in one order.
 struct Exclusive {
     System &s;
     std::unique_lock<RwLock> l;
-    explicit Exclusive(System &sys) : s(sys), l(sys.lock) {}
+    JournalLock j;
+    explicit Exclusive(System &sys) : s(sys), l(sys.lock), j(sys) {}
 };
 
 LONG openImpl(System &s, HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
@@ -979,7 +983,6 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
     if (dwOptions & ~(REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK | REG_OPTION_BACKUP_RESTORE | REG_OPTION_OPEN_LINK))
         return ERROR_INVALID_PARAMETER;
     System &s = current();
-    catchUp(s);
     Exclusive g(s);
     Target t;
     LONG rc = resolveHandle(s, hKey, t, 0);
@@ -1174,7 +1177,6 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
     else if (cbData)
         data.assign(lpData, lpData + cbData);
     System &s = current();
-    catchUp(s);
     Exclusive g(s);
     Target t;
     LONG rc = writableKey(s, hKey, KEY_SET_VALUE, t);
@@ -1195,7 +1197,6 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
 LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
     System &s = current();
-    catchUp(s);
     Exclusive g(s);
     Target t;
     LONG rc = writableKey(s, hKey, KEY_SET_VALUE, t);
@@ -1220,7 +1221,6 @@ LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD
     if (!lpSubKey)
         return ERROR_INVALID_PARAMETER;
     System &s = current();
-    catchUp(s);
     Exclusive g(s);
     Target t;
     LONG rc = resolveHandle(s, hKey, t, 0);
@@ -1607,7 +1607,6 @@ LONG WINAPI RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformatio
     if (!n || !sec::isValidDescriptor({p, n}))
         return ERROR_INVALID_SECURITY_DESCR;
     System &s = current();
-    catchUp(s);
     Exclusive g(s);
     ACCESS_MASK needed = 0;
     if (SecurityInformation & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION))

@@ -7,6 +7,7 @@
 #include "platform/hive/Regf.h"
 
 #include <algorithm>
+#include <chrono>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -18,6 +19,7 @@
 #include <pwd.h>
 #include <sstream>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -133,6 +135,22 @@ bool writeAll(int fd, const uint8_t *p, size_t n)
     return true;
 }
 
+bool pwriteAll(int fd, const uint8_t *p, size_t n, uint64_t offset)
+{
+    while (n) {
+        ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(offset));
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+        offset += static_cast<uint64_t>(w);
+    }
+    return true;
+}
+
 // Appends one record and makes it durable before the call that made the change returns.
 bool append(System &s, const Writer &payload)
 {
@@ -147,13 +165,15 @@ bool append(System &s, const Writer &payload)
     for (int i = 0; i < 4; ++i)
         rec.push_back(static_cast<uint8_t>(crc >> (8 * i)));
     rec.insert(rec.end(), payload.b.begin(), payload.b.end());
-    if (!writeAll(s.journalFd, rec.data(), rec.size()) || ::fdatasync(s.journalFd) != 0) {
+    if (!pwriteAll(s.journalFd, rec.data(), rec.size(), s.journalSize) || ::fdatasync(s.journalFd) != 0) {
         // Cut a partial record off so the next one is not appended after garbage.
-        if (::ftruncate(s.journalFd, static_cast<off_t>(s.journalSize)) == 0)
+        if (::ftruncate(s.journalFd, static_cast<off_t>(s.journalSize.load())) == 0)
             ::fdatasync(s.journalFd);
         return false;
     }
     s.journalSize += rec.size();
+    if (s.shared)
+        s.shared->size.store(s.journalSize);
     if (s.journalSize > kCheckpointAt)
         checkpoint(s);
     return true;
@@ -315,20 +335,33 @@ LONG saveMount(System &s, Mount &m)
     return rc;
 }
 
-bool resetJournal(System &s)
+std::string journalPath(const System &s, uint64_t gen) { return s.root + "/registry.journal." + std::to_string(gen); }
+
+void syncDir(const std::string &dir)
 {
-    if (s.journalFd < 0)
-        return false;
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
+// A new, empty journal file of a generation.
+int createJournal(System &s, uint64_t gen)
+{
+    int fd = ::open(journalPath(s, gen).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return -1;
     uint8_t header[kJournalHeader];
     std::memcpy(header, kJournalMagic, 8);
-    const uint64_t gen = nowFileTime();
     for (int i = 0; i < 8; ++i)
         header[8 + i] = static_cast<uint8_t>(gen >> (8 * i));
-    if (::ftruncate(s.journalFd, 0) != 0 || ::lseek(s.journalFd, 0, SEEK_SET) != 0
-        || !writeAll(s.journalFd, header, sizeof header) || ::fdatasync(s.journalFd) != 0)
-        return false;
-    s.journalSize = kJournalHeader;
-    return true;
+    if (!pwriteAll(fd, header, sizeof header, 0) || ::fdatasync(fd) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    syncDir(s.root);
+    return fd;
 }
 
 std::string parentPath(std::string_view path)
@@ -432,34 +465,24 @@ void applyRecord(System &s, Reader &r)
     }
 }
 
-// Replays the journal; a torn or damaged tail is cut off.
-LONG replayJournal(System &s)
+// Applies the records of a journal file from `from` to its end and returns
+// where the last whole record ends. With `cutTorn` (only under the file lock,
+// when nobody is appending) a torn or damaged tail is cut off.
+uint64_t applyFrom(System &s, int fd, uint64_t from, bool cutTorn)
 {
-    const std::string path = s.root + "/registry.journal";
-    s.journalFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (s.journalFd < 0)
-        return ERROR_REGISTRY_IO_FAILED;
-    std::vector<uint8_t> data;
-    {
-        struct stat st{};
-        if (::fstat(s.journalFd, &st) != 0)
-            return ERROR_REGISTRY_IO_FAILED;
-        data.resize(static_cast<size_t>(st.st_size));
-        size_t got = 0;
-        while (got < data.size()) {
-            ssize_t n = ::pread(s.journalFd, data.data() + got, data.size() - got, static_cast<off_t>(got));
-            if (n <= 0)
-                break;
-            got += static_cast<size_t>(n);
-        }
-        data.resize(got);
+    struct stat st{};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) <= from)
+        return from;
+    std::vector<uint8_t> data(static_cast<size_t>(static_cast<uint64_t>(st.st_size) - from));
+    size_t got = 0;
+    while (got < data.size()) {
+        ssize_t n = ::pread(fd, data.data() + got, data.size() - got, static_cast<off_t>(from + got));
+        if (n <= 0)
+            break;
+        got += static_cast<size_t>(n);
     }
-    if (data.size() < kJournalHeader || std::memcmp(data.data(), kJournalMagic, 8) != 0) {
-        if (!resetJournal(s))
-            return ERROR_REGISTRY_IO_FAILED;
-        return ERROR_SUCCESS;
-    }
-    size_t pos = kJournalHeader;
+    data.resize(got);
+    size_t pos = 0;
     s.replaying = true;
     while (data.size() - pos >= 8) {
         const uint32_t len = uint32_t(data[pos]) | uint32_t(data[pos + 1]) << 8 | uint32_t(data[pos + 2]) << 16
@@ -475,13 +498,73 @@ LONG replayJournal(System &s)
         pos += 8 + len;
     }
     s.replaying = false;
-    if (pos != data.size()) {
-        if (::ftruncate(s.journalFd, static_cast<off_t>(pos)) != 0 || ::fdatasync(s.journalFd) != 0)
+    const uint64_t end = from + pos;
+    if (cutTorn && end != static_cast<uint64_t>(st.st_size)) {
+        if (::ftruncate(fd, static_cast<off_t>(end)) == 0)
+            ::fdatasync(fd);
+    }
+    return end;
+}
+
+uint64_t currentGeneration(const System &s)
+{
+    const std::string text = readText(s.root + "/journal.current");
+    const uint64_t gen = std::strtoull(text.c_str(), nullptr, 10);
+    return gen ? gen : 1;
+}
+
+// Opens the journal generation in use and replays it (file lock held).
+LONG openJournal(System &s)
+{
+    const uint64_t gen = currentGeneration(s);
+    int fd = ::open(journalPath(s, gen).c_str(), O_RDWR | O_CLOEXEC);
+    uint8_t header[kJournalHeader];
+    if (fd < 0 || ::pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)
+        || std::memcmp(header, kJournalMagic, 8) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = createJournal(s, gen);
+        if (fd < 0)
             return ERROR_REGISTRY_IO_FAILED;
     }
-    ::lseek(s.journalFd, 0, SEEK_END);
-    s.journalSize = pos;
+    s.journalFd = fd;
+    s.generation = gen;
+    s.journalSize = applyFrom(s, fd, kJournalHeader, true);
     return ERROR_SUCCESS;
+}
+
+LONG loadTree(System &s);
+void syncMounts(System &s);
+void releaseResources(System &s);
+
+// Applies what other processes appended (exclusive lock and file lock held).
+void catchUpLocked(System &s)
+{
+    if (!s.shared)
+        return;
+    if (s.shared->generation.load() != s.generation) {
+        // Another process checkpointed: finish our generation from its file
+        // (kept until the next checkpoint), then follow into the new one.
+        const uint64_t gen = currentGeneration(s);
+        const bool lagged = gen != s.generation + 1;
+        if (!lagged)
+            applyFrom(s, s.journalFd, s.journalSize, false);
+        ::close(s.journalFd);
+        s.journalFd = -1;
+        if (lagged) {
+            // Too far behind (the records in between are gone): start over from the files.
+            loadTree(s);
+        } else {
+            s.journalFd = ::open(journalPath(s, gen).c_str(), O_RDWR | O_CLOEXEC);
+            s.generation = gen;
+            s.journalSize = kJournalHeader;
+        }
+    }
+    if (s.shared->mountsVersion.load() != s.seenMounts)
+        syncMounts(s);
+    s.journalSize = applyFrom(s, s.journalFd, s.journalSize, true);
+    s.shared->size.store(s.journalSize);
+    s.shared->generation.store(s.generation);
 }
 
 std::string mountsFile(const System &s) { return s.root + "/mounts.ini"; }
@@ -595,15 +678,18 @@ LONG openLocked(const SystemOptions &options)
     if (!mkdirs(s.root))
         return ERROR_PATH_NOT_FOUND;
 
-    // One process per system until sharing between processes is built: a
-    // second one gets a clear error rather than a diverging copy.
+    // Processes sharing the root take turns through this lock: opening,
+    // catching up on each other's records, appending, checkpointing.
     s.lockFd = ::open((s.root + "/system.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (s.lockFd < 0)
         return ERROR_ACCESS_DENIED;
-    if (::flock(s.lockFd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(s.lockFd);
-        return ERROR_SHARING_VIOLATION;
-    }
+    while (::flock(s.lockFd, LOCK_EX) != 0)
+        if (errno != EINTR)
+            return ERROR_LOCK_VIOLATION;
+    struct Unlock {
+        int fd;
+        ~Unlock() { ::flock(fd, LOCK_UN); }
+    } unlock{s.lockFd};
 
     s.userName = loginName();
     const std::string iniPath = s.root + "/system.ini";
@@ -616,8 +702,70 @@ LONG openLocked(const SystemOptions &options)
     }
     s.token = tokenFor(options.identity, s.userSid);
     s.prepared = std::make_unique<vt::security::PreparedToken>(s.token);
+
+    // The counters every process maps to notice each other's changes cheaply.
+    {
+        const std::string shmPath = s.root + "/registry.shm";
+        int fd = ::open(shmPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return ERROR_REGISTRY_IO_FAILED;
+        struct stat st{};
+        if (::fstat(fd, &st) != 0 || (st.st_size < 4096 && ::ftruncate(fd, 4096) != 0)) {
+            ::close(fd);
+            return ERROR_REGISTRY_IO_FAILED;
+        }
+        void *p = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        ::close(fd);
+        if (p == MAP_FAILED)
+            return ERROR_REGISTRY_IO_FAILED;
+        s.shared = static_cast<SharedState *>(p);
+    }
+
+    LONG rc = loadTree(s);
+    if (rc != ERROR_SUCCESS) {
+        releaseResources(s);
+        return rc;
+    }
+    // Under the lock this process has read everything: what it saw is the truth.
+    s.shared->generation.store(s.generation);
+    s.shared->size.store(s.journalSize);
+    s.seenMounts = s.shared->mountsVersion.load();
+
+    System *sp = &s;
+    s.poller = std::thread([sp] {
+        std::unique_lock lk(sp->pollerMutex);
+        while (!sp->stopPoller) {
+            sp->pollerCv.wait_for(lk, std::chrono::milliseconds(250));
+            if (sp->stopPoller)
+                break;
+            lk.unlock();
+            catchUp(*sp);
+            lk.lock();
+        }
+    });
+
+    gSystem = std::move(sys);
+    gCurrent.store(gSystem.get(), std::memory_order_release);
+    return ERROR_SUCCESS;
+}
+
+LONG loadTree(System &s)
+{
+    // Whatever was loaded before goes, and every handle into it.
+    s.handles.forEachUsed([](Slot &slot, size_t) { slot.deleted = true; });
+    {
+        std::lock_guard n(s.notifyMutex);
+        for (auto &r : s.registrations)
+            signalEvent(r.event);
+        s.registrations.clear();
+    }
+    s.mounts.clear();
     s.machine = virtualRoot("MACHINE");
     s.users = virtualRoot("USER");
+    if (s.journalFd >= 0) {
+        ::close(s.journalFd);
+        s.journalFd = -1;
+    }
 
     const std::string config = configDir(s);
     const std::string profile = s.root + "/drive_c/Users/" + s.userName;
@@ -657,29 +805,81 @@ LONG openLocked(const SystemOptions &options)
             return rc;
     }
     mountMemory(s, s.machine.get(), "HARDWARE", buildTemplateHive(TemplateHive::Hardware, ctx, now));
-
-    // Hives mounted with RegLoadKeyA stay mounted until unloaded.
-    {
-        std::istringstream in(readText(mountsFile(s)));
-        std::string line;
-        while (std::getline(in, line)) {
-            size_t a = line.find('|'), b = line.find('|', a + 1);
-            if (a == std::string::npos || b == std::string::npos)
-                continue;
-            Key *vroot = line.substr(0, a) == "MACHINE" ? s.machine.get() : s.users.get();
-            mountFile(s, vroot, line.substr(a + 1, b - a - 1), line.substr(b + 1), true);
-        }
-    }
+    syncMounts(s); // hives mounted with RegLoadKeyA stay mounted until unloaded
 
     s.persistent = true;
-    LONG rc = replayJournal(s);
+    LONG rc = openJournal(s);
     if (rc != ERROR_SUCCESS)
         return rc;
     addVolatileContent(s);
-
-    gSystem = std::move(sys);
-    gCurrent.store(gSystem.get(), std::memory_order_release);
     return ERROR_SUCCESS;
+}
+
+struct MountEntry {
+    bool machine;
+    std::string name;
+    std::string file;
+};
+
+std::vector<MountEntry> readMountList(const System &s)
+{
+    std::vector<MountEntry> out;
+    std::istringstream in(readText(mountsFile(s)));
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t a = line.find('|'), b = line.find('|', a + 1);
+        if (a == std::string::npos || b == std::string::npos)
+            continue;
+        out.push_back({line.substr(0, a) == "MACHINE", line.substr(a + 1, b - a - 1), line.substr(b + 1)});
+    }
+    return out;
+}
+
+// Makes the loaded hives match mounts.ini, which another process may have changed.
+void syncMounts(System &s)
+{
+    const auto list = readMountList(s);
+    for (size_t i = 0; i < s.mounts.size();) {
+        Mount &m = *s.mounts[i];
+        const bool listed = std::any_of(list.begin(), list.end(), [&](const MountEntry &e) {
+            return (e.machine ? s.machine.get() : s.users.get()) == m.virtualRoot && e.name == m.name;
+        });
+        if (m.loaded && !listed) {
+            Key *vroot = m.virtualRoot;
+            removeSubkey(s, *vroot, m.root);
+            s.mounts.erase(s.mounts.begin() + static_cast<long>(i));
+            fireNotifications(s, vroot, REG_NOTIFY_CHANGE_NAME);
+        } else {
+            ++i;
+        }
+    }
+    for (const auto &e : list) {
+        Key *vroot = e.machine ? s.machine.get() : s.users.get();
+        if (!findChild(*vroot, e.name) && mountFile(s, vroot, e.name, e.file, true) == ERROR_SUCCESS)
+            fireNotifications(s, vroot, REG_NOTIFY_CHANGE_NAME);
+    }
+    if (s.shared)
+        s.seenMounts = s.shared->mountsVersion.load();
+}
+
+void releaseResources(System &s)
+{
+    if (s.poller.joinable()) {
+        {
+            std::lock_guard lk(s.pollerMutex);
+            s.stopPoller = true;
+        }
+        s.pollerCv.notify_all();
+        s.poller.join();
+    }
+    if (s.journalFd >= 0)
+        ::close(s.journalFd);
+    if (s.lockFd >= 0)
+        ::close(s.lockFd);
+    if (s.shared)
+        ::munmap(s.shared, 4096);
+    s.journalFd = s.lockFd = -1;
+    s.shared = nullptr;
 }
 
 void closeLocked()
@@ -687,19 +887,27 @@ void closeLocked()
     System *s = gSystem.get();
     if (!s)
         return;
+    if (s->poller.joinable()) {
+        {
+            std::lock_guard lk(s->pollerMutex);
+            s->stopPoller = true;
+        }
+        s->pollerCv.notify_all();
+        s->poller.join();
+    }
     {
         std::unique_lock l(s->lock);
-        checkpoint(*s);
+        {
+            JournalLock j(*s);
+            checkpoint(*s);
+        }
         // Wake everybody still waiting for a change of this system.
         std::lock_guard n(s->notifyMutex);
         for (auto &r : s->registrations)
             signalEvent(r.event);
         s->registrations.clear();
     }
-    if (s->journalFd >= 0)
-        ::close(s->journalFd);
-    if (s->lockFd >= 0)
-        ::close(s->lockFd);
+    releaseResources(*s);
     gCurrent.store(nullptr, std::memory_order_release);
     gSystem.reset();
 }
@@ -800,13 +1008,60 @@ LONG checkpoint(System &s)
         if (rc != ERROR_SUCCESS)
             result = rc;
     }
-    // The journal may only go once every hive holds what it recorded.
-    if (result == ERROR_SUCCESS && s.journalSize > kJournalHeader && !resetJournal(s))
-        result = ERROR_REGISTRY_IO_FAILED;
-    return result;
+    if (result != ERROR_SUCCESS || s.journalSize <= kJournalHeader || s.journalFd < 0)
+        return result;
+    // Every hive now holds what the journal recorded: start the next
+    // generation. The previous file stays until the one after, for processes
+    // that have not read its tail yet.
+    const uint64_t next = s.generation + 1;
+    const int fd = createJournal(s, next);
+    if (fd < 0)
+        return ERROR_REGISTRY_IO_FAILED;
+    if (!writeTextDurably(s.root + "/journal.current", std::to_string(next) + "\n")) {
+        ::close(fd);
+        ::unlink(journalPath(s, next).c_str());
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    if (s.generation > 1)
+        ::unlink(journalPath(s, s.generation - 1).c_str());
+    ::close(s.journalFd);
+    s.journalFd = fd;
+    s.generation = next;
+    s.journalSize = kJournalHeader;
+    if (s.shared) {
+        s.shared->size.store(kJournalHeader);
+        s.shared->generation.store(next);
+    }
+    return ERROR_SUCCESS;
 }
 
-void catchUp(System &) {}
+void catchUp(System &s)
+{
+    SharedState *sh = s.shared;
+    if (!sh || (sh->generation.load(std::memory_order_acquire) == s.generation
+                && sh->size.load(std::memory_order_acquire) == s.journalSize
+                && sh->mountsVersion.load(std::memory_order_acquire) == s.seenMounts))
+        return;
+    std::unique_lock l(s.lock);
+    JournalLock j(s);
+}
+
+JournalLock::JournalLock(System &s) : m_s(s)
+{
+    if (s.lockFd < 0 || !s.shared || !s.persistent)
+        return;
+    while (::flock(s.lockFd, LOCK_EX) != 0)
+        if (errno != EINTR)
+            return;
+    m_locked = true;
+    catchUpLocked(s);
+}
+
+JournalLock::~JournalLock()
+{
+    if (m_locked)
+        ::flock(m_s.lockFd, LOCK_UN);
+}
 
 } // namespace vt::platform::detail
 
@@ -896,6 +1151,12 @@ std::string toNativePath(std::string_view path)
 
 namespace {
 
+void publishMounts(System &s)
+{
+    if (s.shared)
+        s.seenMounts = ++s.shared->mountsVersion;
+}
+
 LONG mountTarget(System &s, HKEY hKey, LPCSTR lpSubKey, Key *&vroot)
 {
     if (hKey == HKEY_LOCAL_MACHINE)
@@ -919,6 +1180,7 @@ LONG WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile)
         return ERROR_INVALID_PARAMETER;
     System &s = current();
     std::unique_lock l(s.lock);
+    JournalLock j(s);
     Key *vroot = nullptr;
     LONG rc = mountTarget(s, hKey, lpSubKey, vroot);
     if (rc != ERROR_SUCCESS)
@@ -940,6 +1202,7 @@ LONG WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile)
         s.mounts.pop_back();
         return ERROR_REGISTRY_IO_FAILED;
     }
+    publishMounts(s);
     fireNotifications(s, vroot, REG_NOTIFY_CHANGE_NAME);
     return ERROR_SUCCESS;
 }
@@ -948,6 +1211,7 @@ LONG WINAPI RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey)
 {
     System &s = current();
     std::unique_lock l(s.lock);
+    JournalLock j(s);
     Key *vroot = nullptr;
     LONG rc = mountTarget(s, hKey, lpSubKey, vroot);
     if (rc != ERROR_SUCCESS)
@@ -961,6 +1225,8 @@ LONG WINAPI RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey)
     // Open handles keep a hive in use.
     bool busy = false;
     s.handles.forEachUsed([&](Slot &slot, size_t) {
+        if (slot.deleted)
+            return;
         for (const Key *k : {slot.loc.key, slot.loc.machine, slot.loc.user})
             for (; k && !busy; k = k->parent)
                 busy = k == root;
@@ -978,6 +1244,7 @@ LONG WINAPI RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey)
     s.mounts.erase(it);
     if (!saveMountList(s))
         return ERROR_REGISTRY_IO_FAILED;
+    publishMounts(s);
     fireNotifications(s, vroot, REG_NOTIFY_CHANGE_NAME);
     return ERROR_SUCCESS;
 }

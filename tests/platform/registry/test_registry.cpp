@@ -767,6 +767,64 @@ TEST(Registry, KilledWriterLosesNothingAcknowledged)
     EXPECT_NE(out.find("\"v" + std::to_string(acked) + "\""), std::string::npos) << out.substr(0, 400);
 }
 
+// Two processes on one system: each sees the other's changes, and a change
+// notification wakes within a second, also across a checkpoint.
+TEST(Registry, TwoProcessesShareOneSystem)
+{
+    TempSystem sys;
+    sys.close();
+    int ready[2], done[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        vt::platform::SystemOptions o;
+        o.root = sys.root();
+        if (vt::platform::openSystem(o) != ERROR_SUCCESS)
+            ::_exit(2);
+        HKEY k;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Shared", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                            nullptr)
+            != ERROR_SUCCESS)
+            ::_exit(3);
+        setSz(k, "child", "from child");
+        HANDLE ev = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        RegNotifyChangeKeyValue(k, TRUE, REG_NOTIFY_CHANGE_LAST_SET, ev, TRUE);
+        char c = 'r';
+        if (::write(ready[1], &c, 1) != 1)
+            ::_exit(4);
+        // The parent's first write must wake us without any call of ours.
+        if (WaitForSingleObject(ev, 3000) != WAIT_OBJECT_0)
+            ::_exit(5);
+        if (::read(done[0], &c, 1) != 1)
+            ::_exit(6);
+        const bool ok = readSz(HKEY_CURRENT_USER, "Software\\Shared", "parent") == "from parent"
+                        && readSz(HKEY_CURRENT_USER, "Software\\Shared", "after flush") == "yes";
+        RegCloseKey(k);
+        vt::platform::closeSystem();
+        ::_exit(ok ? 0 : 7);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Shared", "child"), "from child");
+    {
+        Key k;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Shared", 0, KEY_ALL_ACCESS, &k), ERROR_SUCCESS);
+        ASSERT_EQ(setSz(k, "parent", "from parent"), ERROR_SUCCESS);
+        ASSERT_EQ(RegFlushKey(k), ERROR_SUCCESS); // a new journal generation
+        ASSERT_EQ(setSz(k, "after flush", "yes"), ERROR_SUCCESS);
+    }
+    ASSERT_EQ(::write(done[1], "d", 1), 1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    for (int fd : {ready[0], ready[1], done[0], done[1]})
+        ::close(fd);
+}
+
 TEST(Registry, LoadAndUnloadHives)
 {
     TempSystem sys;
