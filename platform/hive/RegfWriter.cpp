@@ -238,18 +238,28 @@ uint32_t Writer::writeSubkeyList(std::vector<std::pair<std::u16string, Written>>
     auto less = [](const auto &a, const auto &b) { return a.first < b.first; };
     if (!std::is_sorted(children.begin(), children.end(), less))
         std::stable_sort(children.begin(), children.end(), less);
+    // Hash leaves came with format 1.5; older hives get fast leaves with a
+    // four-character hint (0 where a character does not fit in a byte).
+    const bool hashLeaf = m_hive.minorVersion >= 5;
     auto leaf = [&](size_t from, size_t to) {
         const uint32_t off = alloc(4 + (to - from) * 8);
         uint8_t *p = at(off) + 4;
         p[0] = 'l';
-        p[1] = 'h';
+        p[1] = hashLeaf ? 'h' : 'f';
         wr16(p + 2, static_cast<uint16_t>(to - from));
         for (size_t i = from; i < to; ++i) {
-            uint32_t hash = 0;
-            for (char16_t c : children[i].first)
-                hash = hash * 37 + c;
-            wr32(p + 4 + (i - from) * 8, children[i].second.off);
-            wr32(p + 8 + (i - from) * 8, hash);
+            const std::u16string &upper = children[i].first;
+            uint8_t *entry = p + 4 + (i - from) * 8;
+            wr32(entry, children[i].second.off);
+            if (hashLeaf) {
+                uint32_t hash = 0;
+                for (char16_t c : upper)
+                    hash = hash * 37 + c;
+                wr32(entry + 4, hash);
+            } else {
+                for (size_t k = 0; k < 4 && k < upper.size(); ++k)
+                    entry[4 + k] = upper[k] <= 0xFF ? static_cast<uint8_t>(upper[k]) : 0;
+            }
         }
         return off;
     };

@@ -59,6 +59,7 @@ Key *addKey(Key &parent, const std::string &name)
     auto k = std::make_unique<Key>();
     k->name = name;
     k->upperName = upperName(name);
+    k->nameCompressed = regf::fitsLatin1(regf::toUtf16(name)); // what the writer will store
     k->parent = &parent;
     k->lastWriteTime = 0x01D2950581234567ull + parent.subkeys.size();
     k->security = parent.security;
@@ -557,22 +558,40 @@ TEST(HiveWriter, HundredThousandSubkeysUseAnIndexRoot)
     EXPECT_EQ(std::stoul(out), 100001u);
 }
 
-TEST(HiveWriter, ListsFollowWindowsOrderOfUtf16Units)
+TEST(HiveWriter, ListsFollowWindowsOrderAndLeafKind)
 {
     // U+FF21 sorts after a surrogate pair in UTF-16 but before it in UTF-8.
-    Hive h = newHive();
-    addKey(*h.root, "\xEF\xBC\xA1");
-    addKey(*h.root, "\xF0\x9F\x98\x80");
-    addKey(*h.root, "_");
-    addKey(*h.root, "b");
-    sortTree(*h.root);
-    const std::vector<uint8_t> image = writeHive(h);
-    const uint32_t rootCell = 4096 + rd32(image, 36);
-    const uint32_t list = 4096 + rd32(image, rootCell + 4 + 28);
-    std::vector<uint16_t> firstUnits;
-    for (int i = 0; i < 4; ++i)
-        firstUnits.push_back(rd16(image, 4096 + rd32(image, list + 8 + 8 * i) + 4 + 76));
-    EXPECT_EQ(firstUnits, (std::vector<uint16_t>{'B' + 32, '_', 0xD83D, 0xFF21}));
+    struct Case {
+        uint32_t minor;
+        char kind;
+        std::vector<uint32_t> tags; // hash of the upper-case name, or its first four bytes
+    };
+    const Case cases[] = {
+        {5, 'h', {'B', '_', 0xD83Du * 37 + 0xDE00u, 0xFF21u * 37 + 'X'}},
+        {6, 'h', {'B', '_', 0xD83Du * 37 + 0xDE00u, 0xFF21u * 37 + 'X'}},
+        {3, 'f', {'B', '_', 0, 'X' << 8}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.minor);
+        Hive h = newHive();
+        h.minorVersion = c.minor;
+        for (const char *n : {"\xEF\xBC\xA1x", "\xF0\x9F\x98\x80", "_", "b"})
+            addKey(*h.root, n);
+        sortTree(*h.root);
+        const std::vector<uint8_t> image = writeHive(h);
+        EXPECT_EQ(rd32(image, 24), c.minor);
+        const uint32_t rootCell = 4096 + rd32(image, 36);
+        const uint32_t list = 4096 + rd32(image, rootCell + 4 + 28);
+        EXPECT_EQ(image[list + 4], 'l');
+        EXPECT_EQ(image[list + 5], c.kind);
+        std::vector<uint32_t> tags;
+        for (int i = 0; i < 4; ++i)
+            tags.push_back(rd32(image, list + 12 + 8 * i));
+        EXPECT_EQ(tags, c.tags);
+        Hive back;
+        ASSERT_EQ(readHive(image, back), ERROR_SUCCESS);
+        EXPECT_EQ(treeDiff(*h.root, *back.root), "");
+    }
 }
 
 // ---------------------------------------------------------------------------
