@@ -403,7 +403,7 @@ struct Process {
     std::string out, err;
 };
 
-std::string quoted(const std::string &s)
+std::string shellQuoted(const std::string &s)
 {
     std::string q = "'";
     for (char c : s)
@@ -417,14 +417,14 @@ std::string readFile(const fs::path &p)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-Process runProcess(const fs::path &dir, const std::vector<std::string> &args)
+Process runProcess(const fs::path &dir, const std::vector<std::string> &args, const std::string &env = "")
 {
-    std::string cmd = quoted(VT_CLI_PATH);
+    std::string cmd = env + shellQuoted(VT_CLI_PATH);
     for (const auto &a : args)
-        cmd += " " + quoted(a);
+        cmd += " " + shellQuoted(a);
     const fs::path out = dir / "out.txt", err = dir / "err.txt", rc = dir / "rc.txt";
-    cmd += " </dev/null >" + quoted(out.string()) + " 2>" + quoted(err.string()) + "; echo $? >" +
-           quoted(rc.string());
+    cmd += " </dev/null >" + shellQuoted(out.string()) + " 2>" + shellQuoted(err.string()) + "; echo $? >" +
+           shellQuoted(rc.string());
     EXPECT_EQ(std::system(cmd.c_str()), 0);
     return {std::stoi(readFile(rc)), readFile(out), readFile(err)};
 }
@@ -458,6 +458,10 @@ TEST_F(CliProcess, AddThenQueryInANewProcess)
     EXPECT_EQ(p.code, 1);
     p = runProcess(m_dir, {"--system", m_system, "query", "HKCU\\Software\\VtProc", "/v", "greeting"});
     EXPECT_EQ(p.code, 0);
+    p = runProcess(m_dir, {"query", "HKCU\\Software\\VtProc", "/v", "greeting"},
+                   "VANTREL_SYSTEM=" + shellQuoted(m_system) + " ");
+    EXPECT_EQ(p.code, 0) << p.err;
+    EXPECT_EQ(p.out, "\nHKEY_CURRENT_USER\\Software\\VtProc\n    greeting    REG_SZ    hello world\n\n");
     p = runProcess(m_dir, {"query", "/?"});
     EXPECT_EQ(p.code, 0);
     EXPECT_EQ(p.out.rfind("REG QUERY KeyName", 0), 0u);
@@ -504,7 +508,7 @@ TEST_F(CliProcess, LoadedHiveMatchesReglookup)
 
     // The oracle first, from the untouched copy.
     const fs::path csv = m_dir / "reglookup.csv";
-    ASSERT_EQ(std::system(("reglookup " + quoted(hive.string()) + " >" + quoted(csv.string()) + " 2>/dev/null").c_str()),
+    ASSERT_EQ(std::system(("reglookup " + shellQuoted(hive.string()) + " >" + shellQuoted(csv.string()) + " 2>/dev/null").c_str()),
               0);
     std::set<std::string> oracleKeys;
     std::multiset<Entry> oracle;
