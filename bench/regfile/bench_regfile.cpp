@@ -1,0 +1,220 @@
+// Export of the largest real hive (mounted) to a version 5 file and import of
+// that file into an empty key, against hivexregedit --export and reglookup of
+// the same hive in the same run. The last benchmark reports the ratios; every
+// benchmark reports its peak resident memory (peak_MB).
+#include "core/kltRegTools.h"
+#include "core/kltRegistry.h"
+#include "platform/vtPlatform.h"
+#include "regfile/RegFileReader.h"
+#include "regfile/RegFileText.h"
+#include "regfile/RegFileWriter.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char *const kHiveName = "VtBenchHive";
+const std::string kImportKey = "\\Software\\VtBenchImport";
+
+fs::path gDir;
+std::string gHive;       // the copy that is mounted
+std::string gPeerHive;   // an untouched copy for the peers
+std::map<std::string, double> gSeconds; // mean seconds per benchmark, for the ratios
+
+fs::path sourceHive()
+{
+    const char *env = std::getenv("VT_TESTDATA");
+    fs::path data = env ? fs::path(env) : fs::path(VT_TESTDATA_DIR);
+    return data / "hives" / "real" / "regipy" / "SYSTEM_WIN_10_1709";
+}
+
+void cleanup()
+{
+    RegUnLoadKeyA(HKEY_LOCAL_MACHINE, kHiveName);
+    vt::platform::closeSystem();
+    std::error_code ec;
+    fs::remove_all(gDir, ec);
+}
+
+bool ensureSystem()
+{
+    if (!gDir.empty())
+        return true;
+    std::random_device rd;
+    gDir = fs::temp_directory_path() / ("vt-bench-regfile-" + std::to_string(rd()));
+    fs::create_directories(gDir);
+    std::atexit(cleanup);
+    vt::platform::SystemOptions o;
+    o.root = (gDir / "system").string();
+    if (vt::platform::openSystem(o) != ERROR_SUCCESS)
+        return false;
+    gHive = (gDir / "mounted.hive").string();
+    gPeerHive = (gDir / "peer.hive").string();
+    fs::copy_file(sourceHive(), gHive);
+    fs::copy_file(sourceHive(), gPeerHive);
+    fs::permissions(gHive, fs::perms::owner_write, fs::perm_options::add);
+    return RegLoadKeyA(HKEY_LOCAL_MACHINE, kHiveName, gHive.c_str()) == ERROR_SUCCESS;
+}
+
+// Peak resident memory since the last reset, in MB (Linux /proc).
+void resetPeak()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+double peakMB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) / 1024.0;
+    return 0;
+}
+
+std::string exportFile()
+{
+    return (gDir / "export.reg").string();
+}
+
+// The export with its key lines moved below an empty key of the current user.
+std::string importFile()
+{
+    const std::string name = (gDir / "import.reg").string();
+    if (fs::exists(name))
+        return name;
+    if (!fs::exists(exportFile()))
+        ExportKeyToFile(HKEY_LOCAL_MACHINE, std::string("\\") + kHiveName, exportFile(), true, false, true);
+    std::vector<std::string> lines;
+    TMyRegistryReader::ReadUtf16File(exportFile(), lines);
+    const std::string from = std::string("[HKEY_LOCAL_MACHINE\\") + kHiveName;
+    const std::string to = "[HKEY_CURRENT_USER" + kImportKey;
+    std::string out = "\xFF\xFE";
+    for (std::string &line : lines) {
+        if (line.rfind(from, 0) == 0)
+            line = to + line.substr(from.size());
+        AppendUtf16le(line + "\r\n", out);
+    }
+    std::ofstream(name, std::ios::binary) << out;
+    return name;
+}
+
+void record(benchmark::State &state, const char *name, double seconds, double peak)
+{
+    gSeconds[name] = seconds / double(state.iterations());
+    state.counters["peak_MB"] = peak;
+}
+
+void BM_ExportHiveV5(benchmark::State &state)
+{
+    if (!ensureSystem()) {
+        state.SkipWithError("cannot mount the hive");
+        return;
+    }
+    double total = 0, peak = 0;
+    for (auto _ : state) {
+        resetPeak();
+        auto t0 = std::chrono::steady_clock::now();
+        ExportKeyToFile(HKEY_LOCAL_MACHINE, std::string("\\") + kHiveName, exportFile(), true, false, true);
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        peak = std::max(peak, peakMB());
+    }
+    state.counters["file_MB"] = double(fs::file_size(exportFile())) / (1024.0 * 1024.0);
+    record(state, "export", total, peak);
+}
+
+void BM_ImportFileV5(benchmark::State &state)
+{
+    if (!ensureSystem()) {
+        state.SkipWithError("cannot mount the hive");
+        return;
+    }
+    const std::string file = importFile();
+    double total = 0, peak = 0;
+    size_t keys = 0, values = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        DeleteKeyAt(HKEY_CURRENT_USER, kImportKey);
+        state.ResumeTiming();
+        resetPeak();
+        auto t0 = std::chrono::steady_clock::now();
+        TMyRegistryReader reader;
+        reader.WriteToRegistry = true;
+        reader.LoadFromFile(file);
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        peak = std::max(peak, peakMB());
+        keys = reader.KeysApplied();
+        values = reader.ValuesApplied();
+    }
+    state.counters["keys"] = double(keys);
+    state.counters["values"] = double(values);
+    record(state, "import", total, peak);
+}
+
+// Runs a peer under /usr/bin/time for its peak memory.
+void runPeer(benchmark::State &state, const char *name, const std::string &command)
+{
+    if (!ensureSystem()) {
+        state.SkipWithError("no system");
+        return;
+    }
+    const std::string memFile = (gDir / (std::string(name) + ".mem")).string();
+    const std::string cmd = "/usr/bin/time -f %M -o '" + memFile + "' " + command + " > /dev/null 2>&1";
+    double total = 0, peak = 0;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        if (std::system(cmd.c_str()) != 0) {
+            state.SkipWithError((std::string(name) + " failed").c_str());
+            return;
+        }
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        std::ifstream mem(memFile);
+        double kb = 0;
+        mem >> kb;
+        peak = std::max(peak, kb / 1024.0);
+    }
+    record(state, name, total, peak);
+}
+
+void BM_ReglookupDump(benchmark::State &state)
+{
+    runPeer(state, "reglookup", "reglookup '" + gPeerHive + "'");
+}
+
+void BM_HivexregeditExport(benchmark::State &state)
+{
+    runPeer(state, "hivex", "hivexregedit --export '" + gPeerHive + "' '\\\\'");
+}
+
+// Ratios below 1 mean ours is faster.
+void BM_Ratios(benchmark::State &state)
+{
+    for (auto _ : state) {
+    }
+    auto ratio = [](const char *a, const char *b) {
+        return gSeconds.count(a) && gSeconds.count(b) && gSeconds[b] > 0 ? gSeconds[a] / gSeconds[b] : 0.0;
+    };
+    state.counters["export_vs_reglookup"] = ratio("export", "reglookup");
+    state.counters["export_vs_hivex"] = ratio("export", "hivex");
+    state.counters["import_vs_hivex_export"] = ratio("import", "hivex");
+}
+
+} // namespace
+
+BENCHMARK(BM_ExportHiveV5)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_ImportFileV5)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_ReglookupDump)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_HivexregeditExport)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_Ratios)->Iterations(1);
+
+BENCHMARK_MAIN();
