@@ -152,9 +152,9 @@ std::string checkImage(const std::vector<uint8_t> &b)
         }
         uint32_t seen = 0;
         for (uint32_t leafOff : leaves) {
-            const size_t lh = cell(leafOff, "lh");
+            const size_t lh = cell(leafOff, "lh") ? cell(leafOff, "lh") : cell(leafOff, "lf");
             if (!lh)
-                return "lh expected at " + std::to_string(leafOff);
+                return "lh or lf expected at " + std::to_string(leafOff);
             for (uint32_t i = 0; i < rd16(b, lh + 2); ++i, ++seen)
                 todo.push_back({rd32(b, lh + 4 + 8 * i), off});
         }
