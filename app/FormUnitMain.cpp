@@ -126,10 +126,12 @@ protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
-        if (option->text.contains(QLatin1Char('\n')) || option->text.contains(QLatin1Char('\r'))) {
-            option->text.replace(QStringLiteral("\r\n"), QStringLiteral(" \u00B6 "));
-            option->text.replace(QLatin1Char('\r'), QLatin1Char(' '));
-            option->text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        // The base has turned each LF into a line separator already.
+        QString &text = option->text;
+        if (text.contains(QChar::LineSeparator) || text.contains(QLatin1Char('\r'))) {
+            text.replace(QStringLiteral("\r\u2028"), QStringLiteral(" \u00B6 "));
+            text.replace(QChar::LineSeparator, QLatin1Char(' '));
+            text.replace(QLatin1Char('\r'), QLatin1Char(' '));
         }
     }
 };
@@ -298,8 +300,7 @@ void TformMain::createControls()
     tbMain->addWidget(cbAddress);
     animSearch = new TAnimate(tbMain);
     animSearch->setObjectName(QStringLiteral("animSearch"));
-    QAction *animAction = tbMain->addWidget(animSearch);
-    animAction->setVisible(true);
+    tbMain->addWidget(animSearch);
 
     auto *central = new QWidget(this);
     auto *centralLayout = new QVBoxLayout(central);
@@ -465,7 +466,8 @@ void TformMain::createControls()
     sbarPanel0->setMinimumWidth(1);
     sbarPanel1 = new QLabel(sbar);
     sbarPanel1->setObjectName(QStringLiteral("sbarPanel1"));
-    sbarPanel1->setFixedWidth(220);
+    // 220 pixels, wider only when the date and time of the locale need it.
+    sbarPanel1->setMinimumWidth(220);
     sbar->addWidget(sbarPanel0, 1);
     sbar->addPermanentWidget(sbarPanel1);
     setStatusBar(sbar);

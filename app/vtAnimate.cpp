@@ -11,7 +11,6 @@ namespace vt::app {
 TAnimate::TAnimate(QWidget *parent) : QWidget(parent)
 {
     setFixedSize(20, 20);
-    setVisible(false);
 }
 
 void TAnimate::SetActive(bool active)
@@ -21,7 +20,7 @@ void TAnimate::SetActive(bool active)
     } else {
         m_Timer.stop();
     }
-    setVisible(active);
+    update();
 }
 
 void TAnimate::timerEvent(QTimerEvent *event)
@@ -34,6 +33,8 @@ void TAnimate::timerEvent(QTimerEvent *event)
 
 void TAnimate::paintEvent(QPaintEvent *)
 {
+    if (!Active())
+        return;
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QPointF centre(width() / 2.0, height() / 2.0);

@@ -1,6 +1,6 @@
 #pragma once
 // A small busy indicator for the tool bar: a ring of dots that turns while
-// active and hides itself otherwise.
+// active; inactive it keeps its place and shows nothing.
 
 #include <QBasicTimer>
 #include <QWidget>

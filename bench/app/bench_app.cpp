@@ -88,11 +88,10 @@ struct Fixture {
     }
 };
 
-Fixture &fixture()
-{
-    static Fixture f;
-    return f;
-}
+// Made in main and gone before the application object is.
+std::unique_ptr<Fixture> theFixture;
+
+Fixture &fixture() { return *theFixture; }
 
 QTreeWidgetItem *bigKeyNode(vt::app::TformMain &w)
 {
@@ -148,8 +147,9 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    fixture();
+    theFixture = std::make_unique<Fixture>();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    theFixture.reset();
     return 0;
 }

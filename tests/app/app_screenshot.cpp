@@ -54,12 +54,12 @@ int main(int argc, char **argv)
         window.show();
         if (!QTest::qWaitForWindowExposed(&window))
             std::fprintf(stderr, "the window was not exposed; the picture may be empty\n");
-        window.GoToKey(argc > 2 ? QString::fromLocal8Bit(argv[2])
-                                : QStringLiteral("HKEY_CURRENT_USER\\Software\\Brakmoor\\Vantrel\\Sample"));
-        // Open the machine's software branch too, so both views show.
+        // Open the machine's root too, so both software views show.
         for (int i = 0; i < window.MyComputerNode()->childCount(); ++i)
             if (window.MyComputerNode()->child(i)->text(0) == QLatin1String("HKEY_LOCAL_MACHINE"))
                 window.MyComputerNode()->child(i)->setExpanded(true);
+        window.GoToKey(argc > 2 ? QString::fromLocal8Bit(argv[2])
+                                : QStringLiteral("HKEY_CURRENT_USER\\Software\\Brakmoor\\Vantrel\\Sample"));
         window.tvKeys->scrollToItem(window.tvKeys->currentItem());
         QTest::qWait(200);
         if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {

@@ -561,7 +561,7 @@ TEST_F(MainWindow, StatusBarShowsPathAndLastWriteTime)
     // The key was written moments ago: today's date is in the text.
     EXPECT_TRUE(stamp.contains(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat)))
         << stamp.toStdString();
-    EXPECT_EQ(w->sbarPanel1->width(), 220);
+    EXPECT_GE(w->sbarPanel1->width(), 220);
 
     // "My Computer" lists nothing but describes HKEY_LOCAL_MACHINE.
     w->tvKeys->setCurrentItem(w->MyComputerNode());
