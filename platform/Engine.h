@@ -216,6 +216,17 @@ struct System {
     }
 };
 
+// The provider of foreign (remote) key handles, if any.
+const vt::platform::ForeignRegistry *foreignRegistry();
+template <typename F> bool foreignCall(HKEY h, LONG &rc, F f)
+{
+    if ((reinterpret_cast<uintptr_t>(h) & 0xF) != vt::platform::kForeignKeyTag)
+        return false;
+    const auto *p = foreignRegistry();
+    rc = p ? f(*p) : ERROR_INVALID_HANDLE;
+    return true;
+}
+
 // The open system (opened on first use) with its lock held as asked.
 System &current();
 System *currentIfOpen();

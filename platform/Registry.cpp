@@ -351,6 +351,19 @@ using namespace vt::platform::detail;
 
 namespace {
 
+std::atomic<const ForeignRegistry *> gForeign{nullptr};
+
+bool isForeign(HKEY h) { return (reinterpret_cast<uintptr_t>(h) & 0xF) == kForeignKeyTag; }
+
+// Hands a call on a foreign handle to its provider.
+#define VT_FOREIGN(h, member, ...)                                                                                    \
+    if (isForeign(h)) {                                                                                                \
+        const ForeignRegistry *f = gForeign.load(std::memory_order_acquire);                                         \
+        if (!f)                                                                                                        \
+            return ERROR_INVALID_HANDLE;                                                                               \
+        return f->member ? f->member(__VA_ARGS__) : ERROR_CALL_NOT_IMPLEMENTED;                                        \
+    }
+
 constexpr size_t kMaxKeyNameChars = 255;
 constexpr size_t kMaxValueNameChars = 16383;
 constexpr size_t kMaxDepth = 512;
@@ -964,8 +977,12 @@ LONG openImpl(System &s, HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sam
 
 } // namespace
 
+void vt::platform::setForeignRegistry(const ForeignRegistry *provider) { gForeign.store(provider); }
+const ForeignRegistry *vt::platform::detail::foreignRegistry() { return gForeign.load(std::memory_order_acquire); }
+
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
 {
+    VT_FOREIGN(hKey, openKeyEx, hKey, lpSubKey, ulOptions, samDesired, phkResult)
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
     System &s = current();
@@ -978,6 +995,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
                             REGSAM samDesired, const SECURITY_ATTRIBUTES *lpSecurityAttributes, PHKEY phkResult,
                             LPDWORD lpdwDisposition)
 {
+    VT_FOREIGN(hKey, createKeyEx, hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired, lpSecurityAttributes, phkResult, lpdwDisposition)
     if (!phkResult || !lpSubKey)
         return ERROR_INVALID_PARAMETER;
     if (dwOptions & ~(REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK | REG_OPTION_BACKUP_RESTORE | REG_OPTION_OPEN_LINK))
@@ -1104,6 +1122,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
 
 LONG WINAPI RegCloseKey(HKEY hKey)
 {
+    VT_FOREIGN(hKey, closeKey, hKey)
     if (isPredefined(hKey))
         return ERROR_SUCCESS;
     System *sp = currentIfOpen();
@@ -1132,6 +1151,7 @@ LONG WINAPI RegCloseKey(HKEY hKey)
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                              LPDWORD lpcbData)
 {
+    VT_FOREIGN(hKey, queryValueEx, hKey, lpValueName, lpReserved, lpType, lpData, lpcbData)
     if (lpData && !lpcbData)
         return ERROR_INVALID_PARAMETER;
     System &s = current();
@@ -1166,6 +1186,7 @@ LONG writableKey(System &s, HKEY hKey, ACCESS_MASK needed, Target &t)
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
                            DWORD cbData)
 {
+    VT_FOREIGN(hKey, setValueEx, hKey, lpValueName, Reserved, dwType, lpData, cbData)
     if (!lpData && cbData)
         return ERROR_NOACCESS;
     const std::string_view name = lpValueName ? lpValueName : "";
@@ -1196,6 +1217,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
 
 LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
+    VT_FOREIGN(hKey, deleteValue, hKey, lpValueName)
     System &s = current();
     Exclusive g(s);
     Target t;
@@ -1218,6 +1240,7 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 
 LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD Reserved)
 {
+    VT_FOREIGN(hKey, deleteKeyEx, hKey, lpSubKey, samDesired, Reserved)
     if (!lpSubKey)
         return ERROR_INVALID_PARAMETER;
     System &s = current();
@@ -1363,6 +1386,7 @@ DWORD subkeyCount(Target &t)
 LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
                           LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
 {
+    VT_FOREIGN(hKey, enumKeyEx, hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass, lpftLastWriteTime)
     if (!lpName || !lpcchName)
         return ERROR_INVALID_PARAMETER;
     System &s = current();
@@ -1405,6 +1429,7 @@ LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)
 LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
                           LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
+    VT_FOREIGN(hKey, enumValue, hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType, lpData, lpcbData)
     if (!lpValueName || !lpcchValueName || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
     System &s = current();
@@ -1429,6 +1454,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
                              LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
                              PFILETIME lpftLastWriteTime)
 {
+    VT_FOREIGN(hKey, queryInfoKey, hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen, lpcbSecurityDescriptor, lpftLastWriteTime)
     if (lpClass && !lpcchClass)
         return ERROR_INVALID_PARAMETER;
     System &s = current();
@@ -1502,6 +1528,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
 
 LONG WINAPI RegFlushKey(HKEY hKey)
 {
+    VT_FOREIGN(hKey, flushKey, hKey)
     System &s = current();
     {
         Shared g(s);
@@ -1517,6 +1544,7 @@ LONG WINAPI RegFlushKey(HKEY hKey)
 LONG WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotifyFilter, HANDLE hEvent,
                                     BOOL fAsynchronous)
 {
+    VT_FOREIGN(hKey, notifyChangeKeyValue, hKey, bWatchSubtree, dwNotifyFilter, hEvent, fAsynchronous)
     constexpr DWORD kFilters = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATTRIBUTES | REG_NOTIFY_CHANGE_LAST_SET
                                | REG_NOTIFY_CHANGE_SECURITY;
     if ((dwNotifyFilter & ~(kFilters | REG_NOTIFY_THREAD_AGNOSTIC)) || !(dwNotifyFilter & kFilters))
@@ -1570,6 +1598,7 @@ LONG WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotif
 LONG WINAPI RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
                               PSECURITY_DESCRIPTOR pSecurityDescriptor, LPDWORD lpcbSecurityDescriptor)
 {
+    VT_FOREIGN(hKey, getKeySecurity, hKey, SecurityInformation, pSecurityDescriptor, lpcbSecurityDescriptor)
     if (!lpcbSecurityDescriptor)
         return ERROR_INVALID_PARAMETER;
     System &s = current();
@@ -1600,6 +1629,7 @@ LONG WINAPI RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformatio
 LONG WINAPI RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
                               PSECURITY_DESCRIPTOR pSecurityDescriptor)
 {
+    VT_FOREIGN(hKey, setKeySecurity, hKey, SecurityInformation, pSecurityDescriptor)
     if (!pSecurityDescriptor)
         return ERROR_INVALID_PARAMETER;
     const auto *p = static_cast<const uint8_t *>(pSecurityDescriptor);

@@ -1176,6 +1176,10 @@ LONG mountTarget(System &s, HKEY hKey, LPCSTR lpSubKey, Key *&vroot)
 
 LONG WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile)
 {
+    if (LONG rc; foreignCall(hKey, rc, [&](const vt::platform::ForeignRegistry &f) {
+            return f.loadKey ? f.loadKey(hKey, lpSubKey, lpFile) : ERROR_CALL_NOT_IMPLEMENTED;
+        }))
+        return rc;
     if (!lpFile || !*lpFile)
         return ERROR_INVALID_PARAMETER;
     System &s = current();
@@ -1209,6 +1213,10 @@ LONG WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile)
 
 LONG WINAPI RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey)
 {
+    if (LONG rc; foreignCall(hKey, rc, [&](const vt::platform::ForeignRegistry &f) {
+            return f.unLoadKey ? f.unLoadKey(hKey, lpSubKey) : ERROR_CALL_NOT_IMPLEMENTED;
+        }))
+        return rc;
     System &s = current();
     std::unique_lock l(s.lock);
     JournalLock j(s);

@@ -48,3 +48,38 @@ std::string currentUserName();
 std::string currentUserSid();
 
 } // namespace vt::platform
+
+namespace vt::platform {
+
+// Registry functions for key handles the platform did not make: a remote
+// registry's keys. A provider gives its handle values the tag below in the
+// low four bits (the platform's own handles have zeros there); every registry
+// function passes such a handle to the provider, and without one answers
+// ERROR_INVALID_HANDLE. Unset members answer ERROR_CALL_NOT_IMPLEMENTED.
+inline constexpr uintptr_t kForeignKeyTag = 0x8;
+
+struct ForeignRegistry {
+    LONG (*openKeyEx)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY) = nullptr;
+    LONG (*createKeyEx)(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, const SECURITY_ATTRIBUTES *, PHKEY,
+                        LPDWORD) = nullptr;
+    LONG (*closeKey)(HKEY) = nullptr;
+    LONG (*queryValueEx)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) = nullptr;
+    LONG (*setValueEx)(HKEY, LPCSTR, DWORD, DWORD, const BYTE *, DWORD) = nullptr;
+    LONG (*deleteValue)(HKEY, LPCSTR) = nullptr;
+    LONG (*deleteKeyEx)(HKEY, LPCSTR, REGSAM, DWORD) = nullptr;
+    LONG (*enumKeyEx)(HKEY, DWORD, LPSTR, LPDWORD, LPDWORD, LPSTR, LPDWORD, PFILETIME) = nullptr;
+    LONG (*enumValue)(HKEY, DWORD, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPBYTE, LPDWORD) = nullptr;
+    LONG (*queryInfoKey)(HKEY, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD,
+                         LPDWORD, PFILETIME) = nullptr;
+    LONG (*flushKey)(HKEY) = nullptr;
+    LONG (*notifyChangeKeyValue)(HKEY, BOOL, DWORD, HANDLE, BOOL) = nullptr;
+    LONG (*loadKey)(HKEY, LPCSTR, LPCSTR) = nullptr;
+    LONG (*unLoadKey)(HKEY, LPCSTR) = nullptr;
+    LONG (*getKeySecurity)(HKEY, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, LPDWORD) = nullptr;
+    LONG (*setKeySecurity)(HKEY, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR) = nullptr;
+};
+
+// Installs (or, with null, removes) the provider; it must outlive its use.
+void setForeignRegistry(const ForeignRegistry *provider);
+
+} // namespace vt::platform

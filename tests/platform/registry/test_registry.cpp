@@ -1024,6 +1024,39 @@ TEST(Registry, TimesModulesAndCodePage)
     EXPECT_EQ(GetLastError(), 1234u) << "the last error is per thread";
 }
 
+// Handles of a remote registry go to its provider, all of them and only them.
+TEST(Registry, ForeignHandlesGoToTheirProvider)
+{
+    TempSystem sys;
+    const HKEY remote = reinterpret_cast<HKEY>(uintptr_t(0x1230) | vt::platform::kForeignKeyTag);
+    HKEY out = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(remote, "x", 0, KEY_READ, &out), ERROR_INVALID_HANDLE) << "no provider";
+    static std::vector<std::string> calls;
+    calls.clear();
+    vt::platform::ForeignRegistry provider;
+    provider.openKeyEx = [](HKEY, LPCSTR sub, DWORD, REGSAM, PHKEY res) -> LONG {
+        calls.push_back(std::string("open ") + sub);
+        *res = reinterpret_cast<HKEY>(uintptr_t(0x4560) | vt::platform::kForeignKeyTag);
+        return ERROR_SUCCESS;
+    };
+    provider.closeKey = [](HKEY) -> LONG {
+        calls.push_back("close");
+        return ERROR_SUCCESS;
+    };
+    provider.deleteKeyEx = [](HKEY, LPCSTR sub, REGSAM, DWORD) -> LONG {
+        calls.push_back(std::string("delete ") + sub);
+        return ERROR_SUCCESS;
+    };
+    vt::platform::setForeignRegistry(&provider);
+    ASSERT_EQ(RegOpenKeyExA(remote, "Software", 0, KEY_READ, &out), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyA(out, "Old"), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExA(out, "v", nullptr, nullptr, nullptr, nullptr), ERROR_CALL_NOT_IMPLEMENTED);
+    EXPECT_EQ(RegCloseKey(out), ERROR_SUCCESS);
+    EXPECT_TRUE(exists(HKEY_CURRENT_USER, "Software")) << "local handles stay local";
+    vt::platform::setForeignRegistry(nullptr);
+    EXPECT_EQ(calls, (std::vector<std::string>{"open Software", "delete Old", "close"}));
+}
+
 TEST(Registry, NativePaths)
 {
     TempSystem sys;
