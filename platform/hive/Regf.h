@@ -21,11 +21,15 @@ LONG readHive(std::span<const uint8_t> bytes, Hive &out, bool *recovered = nullp
 
 // Reads a hive file; when its header says it is dirty and transaction logs
 // (.LOG1/.LOG2, or the old .LOG) lie beside it, applies them first, as Windows
-// does. The files on disk are not changed.
+// does. The files on disk are not changed. A dirty hive whose logs are missing
+// or unusable is read as it stands, with `recovered` set. Files over 2 GiB,
+// Windows' own limit, are refused with ERROR_REGISTRY_CORRUPT.
 LONG loadHiveFile(const std::string &path, Hive &out, bool *recovered = nullptr);
 
 // Serialises a hive to a valid, clean regf image that hivex, reglookup and
-// libregf read back identically.
+// libregf read back identically. Volatile keys are left out; keys without a
+// security descriptor inherit their parent's (the root a default one); names
+// are stored compressed where `nameCompressed` asks and the name allows.
 std::vector<uint8_t> writeHive(const Hive &hive);
 
 // Writes a hive durably: to a temporary file beside `path`, flushed, renamed
