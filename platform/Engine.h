@@ -17,7 +17,8 @@
 #include <thread>
 #include <vector>
 
-namespace vt::platform::detail {
+namespace vt::platform::detail
+{
 
 using vt::hive::Key;
 using vt::hive::Value;
@@ -30,14 +31,14 @@ inline constexpr uint16_t kKeySymLink = 0x0010;
 // A hive attached below HKLM or HKU. Its root key is owned by the virtual root
 // and carries the mount name; the hive's own root name is kept here.
 struct Mount {
-    std::string name;     // "SYSTEM", ".DEFAULT", a SID, or the name given to RegLoadKeyA
+    std::string name; // "SYSTEM", ".DEFAULT", a SID, or the name given to RegLoadKeyA
     Key *virtualRoot = nullptr;
     Key *root = nullptr;
-    std::string rootName; // the root key name stored in the file
+    std::string rootName;  // the root key name stored in the file
     vt::hive::Hive header; // header fields only; root is empty
-    std::string file;     // native path; empty for a hive that lives in memory only
-    bool loaded = false;  // mounted by RegLoadKeyA (and may be unloaded)
-    bool dirty = false;   // changed since the file was last written
+    std::string file;      // native path; empty for a hive that lives in memory only
+    bool loaded = false;   // mounted by RegLoadKeyA (and may be unloaded)
+    bool dirty = false;    // changed since the file was last written
 };
 
 // Which part of the registry a location is in, for the views and the merge.
@@ -53,7 +54,7 @@ struct Location {
     Key *machine = nullptr; // Classes: the machine side (may be null)
     Key *user = nullptr;    // Classes: the user's side (may be null; wins when present)
     Space space = Space::Plain;
-    std::string logical;    // upper-cased components joined by '\'
+    std::string logical; // upper-cased components joined by '\'
 };
 
 // One change-notification registration; it ends when it fires.
@@ -93,7 +94,8 @@ void catchUp(System &s);
 
 // Held (with the exclusive lock) around every change: takes the journal's
 // file lock and applies what other processes appended first.
-class JournalLock {
+class JournalLock
+{
 public:
     explicit JournalLock(System &s);
     ~JournalLock();
@@ -127,7 +129,8 @@ struct Slot {
     size_t enumMachine = 0, enumUser = 0;
 };
 
-class HandleTable {
+class HandleTable
+{
 public:
     static constexpr size_t kChunkBits = 12;
     static constexpr size_t kChunks = 1024;
@@ -148,7 +151,10 @@ public:
     HKEY valueOf(size_t index) const;
 
 private:
-    Slot &at(size_t i) const { return m_chunks[i >> kChunkBits].load(std::memory_order_acquire)[i & ((1u << kChunkBits) - 1)]; }
+    Slot &at(size_t i) const
+    {
+        return m_chunks[i >> kChunkBits].load(std::memory_order_acquire)[i & ((1u << kChunkBits) - 1)];
+    }
     std::mutex m_mutex;
     std::atomic<Slot *> m_chunks[kChunks];
     size_t m_count = 0;
@@ -158,7 +164,8 @@ private:
 // A reader-writer lock that lets a waiting writer in: new readers queue
 // behind it (the C library's lock prefers readers, so a busy monitor thread
 // would starve every change).
-class RwLock {
+class RwLock
+{
 public:
     void lock()
     {
@@ -168,7 +175,9 @@ public:
     void unlock() { m_rw.unlock(); }
     void lock_shared()
     {
-        { std::lock_guard g(m_gate); }
+        {
+            std::lock_guard g(m_gate);
+        }
         m_rw.lock_shared();
     }
     void unlock_shared() { m_rw.unlock_shared(); }
@@ -202,7 +211,7 @@ struct System {
     std::atomic<uint64_t> generation{0};
     std::atomic<uint64_t> seenMounts{0};
     SharedState *shared = nullptr;
-    std::thread poller;          // applies other processes' changes while idle
+    std::thread poller; // applies other processes' changes while idle
     std::atomic<bool> stopPoller{false};
     std::mutex pollerMutex;
     std::condition_variable pollerCv;

@@ -6,9 +6,11 @@
 #include <ctime>
 #include <unordered_map>
 
-namespace vt::platform::detail {
+namespace vt::platform::detail
+{
 
-namespace {
+namespace
+{
 
 std::mutex gEventMutex;
 std::condition_variable gEventCv;
@@ -61,7 +63,8 @@ void signalEvent(const std::shared_ptr<Event> &e)
 
 using namespace vt::platform::detail;
 
-namespace {
+namespace
+{
 thread_local DWORD tLastError = 0;
 
 bool validEvent(HANDLE h, std::shared_ptr<Event> &out)
@@ -75,9 +78,18 @@ bool validEvent(HANDLE h, std::shared_ptr<Event> &out)
 }
 } // namespace
 
-DWORD WINAPI GetLastError() { return tLastError; }
-void WINAPI SetLastError(DWORD dwErrCode) { tLastError = dwErrCode; }
-UINT WINAPI GetACP() { return CP_UTF8; }
+DWORD WINAPI GetLastError()
+{
+    return tLastError;
+}
+void WINAPI SetLastError(DWORD dwErrCode)
+{
+    tLastError = dwErrCode;
+}
+UINT WINAPI GetACP()
+{
+    return CP_UTF8;
+}
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCSTR)
 {
@@ -148,8 +160,8 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL 
             return WAIT_TIMEOUT;
         if (dwMilliseconds == INFINITE) {
             gEventCv.wait(g);
-        } else if (gEventCv.wait_until(g, deadline) == std::cv_status::timeout
-                   && std::chrono::steady_clock::now() >= deadline) {
+        } else if (gEventCv.wait_until(g, deadline) == std::cv_status::timeout &&
+                   std::chrono::steady_clock::now() >= deadline) {
             // One last look: the event may have been set just as the time ran out.
             bool any = false;
             for (auto &e : list)
@@ -178,7 +190,10 @@ BOOL WINAPI CloseHandle(HANDLE hObject)
 // ---------------------------------------------------------------------------
 // Process and modules
 
-HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
+HANDLE WINAPI GetCurrentProcess()
+{
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+}
 
 BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process)
 {
@@ -190,7 +205,8 @@ BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process)
     return TRUE;
 }
 
-namespace {
+namespace
+{
 
 int gAdvapi, gKernel32, gMainModule;
 
@@ -209,7 +225,10 @@ bool sameModuleName(std::string_view given, std::string_view base)
     return g == base;
 }
 
-template <typename F> FARPROC proc(F f) { return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(f)); }
+template <typename F> FARPROC proc(F f)
+{
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(f));
+}
 
 } // namespace
 
@@ -287,12 +306,16 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
 // ---------------------------------------------------------------------------
 // Time
 
-namespace {
+namespace
+{
 
 constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kEpochDelta = 11644473600LL; // seconds from 1601 to 1970
 
-uint64_t toU64(const FILETIME *ft) { return (uint64_t(ft->dwHighDateTime) << 32) | ft->dwLowDateTime; }
+uint64_t toU64(const FILETIME *ft)
+{
+    return (uint64_t(ft->dwHighDateTime) << 32) | ft->dwLowDateTime;
+}
 void fromU64(uint64_t v, FILETIME *ft)
 {
     ft->dwLowDateTime = static_cast<DWORD>(v);
@@ -334,7 +357,10 @@ int64_t localOffsetAt(int64_t unixSeconds)
     return local.tm_gmtoff;
 }
 
-bool isLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(int64_t y)
+{
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 } // namespace
 
@@ -398,9 +424,9 @@ BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME *st, LPFILETIME lpFileTime)
     static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (!st || !lpFileTime)
         return FALSE;
-    if (st->wYear < 1601 || st->wYear > 30827 || st->wMonth < 1 || st->wMonth > 12 || st->wDay < 1
-        || st->wDay > kDays[st->wMonth - 1] + (st->wMonth == 2 && isLeap(st->wYear) ? 1 : 0) || st->wHour > 23
-        || st->wMinute > 59 || st->wSecond > 59 || st->wMilliseconds > 999) {
+    if (st->wYear < 1601 || st->wYear > 30827 || st->wMonth < 1 || st->wMonth > 12 || st->wDay < 1 ||
+        st->wDay > kDays[st->wMonth - 1] + (st->wMonth == 2 && isLeap(st->wYear) ? 1 : 0) || st->wHour > 23 ||
+        st->wMinute > 59 || st->wSecond > 59 || st->wMilliseconds > 999) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }

@@ -7,7 +7,8 @@
 #include <cstring>
 #include <ctime>
 
-namespace vt::platform::detail {
+namespace vt::platform::detail
+{
 
 namespace sec = vt::security;
 
@@ -106,7 +107,8 @@ uint64_t nowFileTime()
     return (uint64_t(ts.tv_sec) + 11644473600ULL) * 10000000ULL + uint64_t(ts.tv_nsec) / 100;
 }
 
-namespace {
+namespace
+{
 
 bool isAscii(std::string_view s)
 {
@@ -349,16 +351,20 @@ void attachMount(System &s, std::unique_ptr<Mount> m, std::unique_ptr<Key> root)
 using namespace vt::platform;
 using namespace vt::platform::detail;
 
-namespace {
+namespace
+{
 
 std::atomic<const ForeignRegistry *> gForeign{nullptr};
 
-bool isForeign(HKEY h) { return (reinterpret_cast<uintptr_t>(h) & 0xF) == kForeignKeyTag; }
+bool isForeign(HKEY h)
+{
+    return (reinterpret_cast<uintptr_t>(h) & 0xF) == kForeignKeyTag;
+}
 
 // Hands a call on a foreign handle to its provider.
-#define VT_FOREIGN(h, member, ...)                                                                                    \
+#define VT_FOREIGN(h, member, ...)                                                                                     \
     if (isForeign(h)) {                                                                                                \
-        const ForeignRegistry *f = gForeign.load(std::memory_order_acquire);                                         \
+        const ForeignRegistry *f = gForeign.load(std::memory_order_acquire);                                           \
         if (!f)                                                                                                        \
             return ERROR_INVALID_HANDLE;                                                                               \
         return f->member ? f->member(__VA_ARGS__) : ERROR_CALL_NOT_IMPLEMENTED;                                        \
@@ -417,27 +423,29 @@ constexpr std::array<std::string_view, 34> kSharedSoftware = {
 
 // Of Windows NT\CurrentVersion only these subkeys are shared.
 constexpr std::array<std::string_view, 14> kSharedNtCurrentVersion = {
-    "CONSOLE", "FONTDPI", "FONTLINK", "FONTMAPPER", "FONTS", "FONTSUBSTITUTES", "GRE_INITIALIZE",
-    "IMAGE FILE EXECUTION OPTIONS", "LANGUAGEPACK", "NETWORKCARDS", "PERFLIB", "PORTS", "PRINT", "PROFILELIST",
+    "CONSOLE",      "FONTDPI",         "FONTLINK",       "FONTMAPPER",
+    "FONTS",        "FONTSUBSTITUTES", "GRE_INITIALIZE", "IMAGE FILE EXECUTION OPTIONS",
+    "LANGUAGEPACK", "NETWORKCARDS",    "PERFLIB",        "PORTS",
+    "PRINT",        "PROFILELIST",
 };
 
 // Subkeys of Classes that have a 32-bit copy in Classes\Wow6432Node.
 constexpr std::array<std::string_view, 5> kRedirectedClasses = {"CLSID", "DIRECTSHOW", "INTERFACE", "MEDIA TYPE",
-                                                                  "MEDIAFOUNDATION"};
+                                                                "MEDIAFOUNDATION"};
 
 bool redirectedClassesAt(bool view32, std::string_view logical, std::string_view comp)
 {
     if (!view32 || !logical.empty())
         return false;
     std::string buf;
-    return std::find(kRedirectedClasses.begin(), kRedirectedClasses.end(), upperInto(buf, comp))
-           != kRedirectedClasses.end();
+    return std::find(kRedirectedClasses.begin(), kRedirectedClasses.end(), upperInto(buf, comp)) !=
+           kRedirectedClasses.end();
 }
 
 bool startsWithComponents(std::string_view path, std::string_view prefix)
 {
-    return path.size() >= prefix.size() && path.compare(0, prefix.size(), prefix) == 0
-           && (path.size() == prefix.size() || path[prefix.size()] == '\\');
+    return path.size() >= prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
+           (path.size() == prefix.size() || path[prefix.size()] == '\\');
 }
 
 // Upper-cased path below HKLM\SOFTWARE as a 32-bit program names it -> the
@@ -458,9 +466,8 @@ bool redirectSoftware32(std::string_view logical, std::string &physical)
     if (startsWithComponents(logical, "MICROSOFT\\WINDOWS NT\\CURRENTVERSION")) {
         std::string_view rest = logical.size() > 35 ? logical.substr(36) : std::string_view{};
         std::string_view first = rest.substr(0, rest.find('\\'));
-        if (!first.empty()
-            && std::find(kSharedNtCurrentVersion.begin(), kSharedNtCurrentVersion.end(), first)
-                   != kSharedNtCurrentVersion.end())
+        if (!first.empty() && std::find(kSharedNtCurrentVersion.begin(), kSharedNtCurrentVersion.end(), first) !=
+                                  kSharedNtCurrentVersion.end())
             return false;
     } else {
         for (auto shared : kSharedSoftware)
@@ -497,7 +504,10 @@ Key *machineClasses(System &s)
     return sw ? findChild(*sw, "Classes") : nullptr;
 }
 
-bool defaultView32(System &s) { return s.options.wow64; }
+bool defaultView32(System &s)
+{
+    return s.options.wow64;
+}
 
 // The path components of a subkey argument. Empty components (doubled or
 // leading backslashes) make the path invalid; one trailing backslash is allowed.
@@ -611,8 +621,8 @@ void walkPlain(System &s, Key *k, const std::vector<std::string_view> &comps, si
 // Walks below HKLM\SOFTWARE in the 32-bit view. Windows applies the rules to
 // the key's full path, so the base's own path counts too (a handle already in
 // Wow6432Node stays there).
-void walkSoftware32(Key *sw, const Key *base, const std::vector<std::string_view> &comps, size_t from,
-                    bool forCreate, Walk &w)
+void walkSoftware32(Key *sw, const Key *base, const std::vector<std::string_view> &comps, size_t from, bool forCreate,
+                    Walk &w)
 {
     std::vector<std::string> names;
     for (const Key *k = base; k && k != sw; k = k->parent)
@@ -661,10 +671,9 @@ void walk(System &s, const Location &base, bool view32, const std::vector<std::s
         thread_local std::string upperBuf;
         size_t i = 0;
         for (; i < comps.size(); ++i) {
-            const bool redirect = view32 && w.loc.logical.empty()
-                                  && std::find(kRedirectedClasses.begin(), kRedirectedClasses.end(),
-                                               upperInto(upperBuf, comps[i]))
-                                         != kRedirectedClasses.end();
+            const bool redirect = view32 && w.loc.logical.empty() &&
+                                  std::find(kRedirectedClasses.begin(), kRedirectedClasses.end(),
+                                            upperInto(upperBuf, comps[i])) != kRedirectedClasses.end();
             auto step = [&](Key *side) -> Key * {
                 if (!side)
                     return nullptr;
@@ -848,7 +857,10 @@ LONG resolveHandle(System &s, HKEY h, Target &t, ACCESS_MASK needed)
     return ERROR_SUCCESS;
 }
 
-const Location &fullLocation(const Target &t) { return t.slot ? t.slot->loc : t.loc; }
+const Location &fullLocation(const Target &t)
+{
+    return t.slot ? t.slot->loc : t.loc;
+}
 
 LONG viewOf(REGSAM sam, bool fallback, bool &view32)
 {
@@ -867,7 +879,8 @@ size_t selfRelativeSize(const uint8_t *sd)
     if (!(control & sec::kSeSelfRelative))
         return 0;
     auto rd32 = [&](size_t off) {
-        return uint32_t(sd[off]) | uint32_t(sd[off + 1]) << 8 | uint32_t(sd[off + 2]) << 16 | uint32_t(sd[off + 3]) << 24;
+        return uint32_t(sd[off]) | uint32_t(sd[off + 1]) << 8 | uint32_t(sd[off + 2]) << 16 |
+               uint32_t(sd[off + 3]) << 24;
     };
     size_t end = 20;
     const uint32_t owner = rd32(4), group = rd32(8), sacl = rd32(12), dacl = rd32(16);
@@ -890,7 +903,10 @@ size_t selfRelativeSize(const uint8_t *sd)
     return end;
 }
 
-bool isVirtualRoot(System &s, const Key *k) { return k == s.machine.get() || k == s.users.get(); }
+bool isVirtualRoot(System &s, const Key *k)
+{
+    return k == s.machine.get() || k == s.users.get();
+}
 
 // Size the A functions report for a value's data.
 DWORD ansiSize(const Value &v)
@@ -977,8 +993,14 @@ LONG openImpl(System &s, HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sam
 
 } // namespace
 
-void vt::platform::setForeignRegistry(const ForeignRegistry *provider) { gForeign.store(provider); }
-const ForeignRegistry *vt::platform::detail::foreignRegistry() { return gForeign.load(std::memory_order_acquire); }
+void vt::platform::setForeignRegistry(const ForeignRegistry *provider)
+{
+    gForeign.store(provider);
+}
+const ForeignRegistry *vt::platform::detail::foreignRegistry()
+{
+    return gForeign.load(std::memory_order_acquire);
+}
 
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
 {
@@ -995,7 +1017,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
                             REGSAM samDesired, const SECURITY_ATTRIBUTES *lpSecurityAttributes, PHKEY phkResult,
                             LPDWORD lpdwDisposition)
 {
-    VT_FOREIGN(hKey, createKeyEx, hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired, lpSecurityAttributes, phkResult, lpdwDisposition)
+    VT_FOREIGN(hKey, createKeyEx, hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired, lpSecurityAttributes,
+               phkResult, lpdwDisposition)
     if (!phkResult || !lpSubKey)
         return ERROR_INVALID_PARAMETER;
     if (dwOptions & ~(REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK | REG_OPTION_BACKUP_RESTORE | REG_OPTION_OPEN_LINK))
@@ -1066,8 +1089,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
         }
         const bool last = i + 1 == names.size();
         auto child = newKey(names[i], now);
-        sec::Bytes sd = last && !explicitSd.empty() ? explicitSd
-                                                    : sec::inheritForNewKey(descriptorOf(k), s.token);
+        sec::Bytes sd = last && !explicitSd.empty() ? explicitSd : sec::inheritForNewKey(descriptorOf(k), s.token);
         child->security = std::make_shared<const vt::hive::SecurityDescriptor>(std::move(sd));
         child->isVolatile = makeVolatile;
         if (last && lpClass)
@@ -1077,8 +1099,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
         if (last) {
             ACCESS_MASK granted;
             if (sec::accessCheck(*child->security, *s.prepared,
-                                 sec::mapGenericKeyRights(samDesired & ~(kViewBits | ACCESS_SYSTEM_SECURITY)), granted)
-                != ERROR_SUCCESS)
+                                 sec::mapGenericKeyRights(samDesired & ~(kViewBits | ACCESS_SYSTEM_SECURITY)),
+                                 granted) != ERROR_SUCCESS)
                 return ERROR_ACCESS_DENIED;
         }
         Key *inserted = insertSubkey(*k, std::move(child));
@@ -1169,7 +1191,8 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, 
     return copyData(*v, lpType, lpData, lpcbData);
 }
 
-namespace {
+namespace
+{
 
 LONG writableKey(System &s, HKEY hKey, ACCESS_MASK needed, Target &t)
 {
@@ -1273,8 +1296,8 @@ LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD
     }
     // Windows refuses to delete a key with subkeys, a hive's root and the
     // roots themselves with "access denied".
-    if (!victim->parent || isVirtualRoot(s, victim) || isVirtualRoot(s, victim->parent) || !victim->subkeys.empty()
-        || (victim->flags & kKeyNoDelete))
+    if (!victim->parent || isVirtualRoot(s, victim) || isVirtualRoot(s, victim->parent) || !victim->subkeys.empty() ||
+        (victim->flags & kKeyNoDelete))
         return ERROR_ACCESS_DENIED;
     Key *parent = victim->parent;
     const std::string name = victim->name;
@@ -1295,7 +1318,8 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
     return RegDeleteKeyExA(hKey, lpSubKey, 0, 0);
 }
 
-namespace {
+namespace
+{
 
 // The i-th subkey of a location: plain keys by index, HKCR by merging both
 // sides in upper-name order with the user's key winning a tie.
@@ -1383,8 +1407,8 @@ DWORD subkeyCount(Target &t)
 
 } // namespace
 
-LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
-                          LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved, LPSTR lpClass,
+                          LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
 {
     VT_FOREIGN(hKey, enumKeyEx, hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass, lpftLastWriteTime)
     if (!lpName || !lpcchName)
@@ -1454,7 +1478,8 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
                              LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
                              PFILETIME lpftLastWriteTime)
 {
-    VT_FOREIGN(hKey, queryInfoKey, hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen, lpcbSecurityDescriptor, lpftLastWriteTime)
+    VT_FOREIGN(hKey, queryInfoKey, hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen, lpcbMaxClassLen,
+               lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen, lpcbSecurityDescriptor, lpftLastWriteTime)
     if (lpClass && !lpcchClass)
         return ERROR_INVALID_PARAMETER;
     System &s = current();
@@ -1545,8 +1570,8 @@ LONG WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotif
                                     BOOL fAsynchronous)
 {
     VT_FOREIGN(hKey, notifyChangeKeyValue, hKey, bWatchSubtree, dwNotifyFilter, hEvent, fAsynchronous)
-    constexpr DWORD kFilters = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATTRIBUTES | REG_NOTIFY_CHANGE_LAST_SET
-                               | REG_NOTIFY_CHANGE_SECURITY;
+    constexpr DWORD kFilters =
+        REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATTRIBUTES | REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_SECURITY;
     if ((dwNotifyFilter & ~(kFilters | REG_NOTIFY_THREAD_AGNOSTIC)) || !(dwNotifyFilter & kFilters))
         return ERROR_INVALID_PARAMETER;
     std::shared_ptr<Event> ev;
@@ -1578,8 +1603,8 @@ LONG WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotif
         std::lock_guard n(s.notifyMutex);
         auto add = [&](Key *k) {
             if (k)
-                s.registrations.push_back(Registration{k, bWatchSubtree != 0, dwNotifyFilter, ev,
-                                                       reinterpret_cast<uintptr_t>(hKey)});
+                s.registrations.push_back(
+                    Registration{k, bWatchSubtree != 0, dwNotifyFilter, ev, reinterpret_cast<uintptr_t>(hKey)});
         };
         if (t.loc.space == Space::Classes) {
             add(t.loc.machine);
@@ -1606,8 +1631,8 @@ LONG WINAPI RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformatio
     Shared g(s);
     Target t;
     ACCESS_MASK needed = 0;
-    if (SecurityInformation & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION
-                               | LABEL_SECURITY_INFORMATION))
+    if (SecurityInformation & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                               LABEL_SECURITY_INFORMATION))
         needed |= READ_CONTROL;
     if (SecurityInformation & SACL_SECURITY_INFORMATION)
         needed |= ACCESS_SYSTEM_SECURITY;

@@ -7,9 +7,9 @@
 #include "platform/hive/Regf.h"
 
 #include <algorithm>
-#include <chrono>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -23,16 +23,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace vt::platform::detail {
+namespace vt::platform::detail
+{
 
-namespace {
+namespace
+{
 
 std::mutex gOpenMutex;
 std::unique_ptr<System> gSystem;
 std::atomic<System *> gCurrent{nullptr};
 
 constexpr char kJournalMagic[8] = {'V', 'T', 'J', 'R', 'N', 'L', '0', '1'};
-constexpr size_t kJournalHeader = 16;             // magic + generation
+constexpr size_t kJournalHeader = 16;               // magic + generation
 constexpr uint64_t kCheckpointAt = 8 * 1024 * 1024; // journal size that triggers a checkpoint
 constexpr uint32_t kMaxRecord = 256u * 1024 * 1024;
 
@@ -196,7 +198,8 @@ bool mkdirs(const std::string &path)
 
 bool fileExists(const std::string &path)
 {
-    struct stat st{};
+    struct stat st {
+    };
     return ::stat(path.c_str(), &st) == 0;
 }
 
@@ -277,8 +280,8 @@ std::string newUserSid()
         h *= 1099511628211ULL;
         parts[k] = static_cast<uint32_t>(h >> 16) | 0x10000000u;
     }
-    return "S-1-5-21-" + std::to_string(parts[0]) + "-" + std::to_string(parts[1]) + "-" + std::to_string(parts[2])
-           + "-1001";
+    return "S-1-5-21-" + std::to_string(parts[0]) + "-" + std::to_string(parts[1]) + "-" + std::to_string(parts[2]) +
+           "-1001";
 }
 
 vt::security::Token tokenFor(Identity id, const std::string &userSid)
@@ -296,8 +299,14 @@ vt::security::Token tokenFor(Identity id, const std::string &userSid)
             false};
 }
 
-std::string configDir(const System &s) { return s.root + "/drive_c/Windows/System32/config"; }
-std::string userHivePath(const System &s) { return s.root + "/drive_c/Users/" + s.userName + "/NTUSER.DAT"; }
+std::string configDir(const System &s)
+{
+    return s.root + "/drive_c/Windows/System32/config";
+}
+std::string userHivePath(const System &s)
+{
+    return s.root + "/drive_c/Users/" + s.userName + "/NTUSER.DAT";
+}
 
 struct HiveSpec {
     const char *mountName; // below HKLM, or empty for the user hives
@@ -335,7 +344,10 @@ LONG saveMount(System &s, Mount &m)
     return rc;
 }
 
-std::string journalPath(const System &s, uint64_t gen) { return s.root + "/registry.journal." + std::to_string(gen); }
+std::string journalPath(const System &s, uint64_t gen)
+{
+    return s.root + "/registry.journal." + std::to_string(gen);
+}
 
 void syncDir(const std::string &dir)
 {
@@ -470,7 +482,8 @@ void applyRecord(System &s, Reader &r)
 // when nobody is appending) a torn or damaged tail is cut off.
 uint64_t applyFrom(System &s, int fd, uint64_t from, bool cutTorn)
 {
-    struct stat st{};
+    struct stat st {
+    };
     if (fd < 0 || ::fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) <= from)
         return from;
     std::vector<uint8_t> data(static_cast<size_t>(static_cast<uint64_t>(st.st_size) - from));
@@ -485,10 +498,10 @@ uint64_t applyFrom(System &s, int fd, uint64_t from, bool cutTorn)
     size_t pos = 0;
     s.replaying = true;
     while (data.size() - pos >= 8) {
-        const uint32_t len = uint32_t(data[pos]) | uint32_t(data[pos + 1]) << 8 | uint32_t(data[pos + 2]) << 16
-                             | uint32_t(data[pos + 3]) << 24;
-        const uint32_t crc = uint32_t(data[pos + 4]) | uint32_t(data[pos + 5]) << 8 | uint32_t(data[pos + 6]) << 16
-                             | uint32_t(data[pos + 7]) << 24;
+        const uint32_t len = uint32_t(data[pos]) | uint32_t(data[pos + 1]) << 8 | uint32_t(data[pos + 2]) << 16 |
+                             uint32_t(data[pos + 3]) << 24;
+        const uint32_t crc = uint32_t(data[pos + 4]) | uint32_t(data[pos + 5]) << 8 | uint32_t(data[pos + 6]) << 16 |
+                             uint32_t(data[pos + 7]) << 24;
         if (len > kMaxRecord || data.size() - pos - 8 < len || crc32(data.data() + pos + 8, len) != crc)
             break;
         Reader r{data.data() + pos + 8, len};
@@ -519,8 +532,8 @@ LONG openJournal(System &s)
     const uint64_t gen = currentGeneration(s);
     int fd = ::open(journalPath(s, gen).c_str(), O_RDWR | O_CLOEXEC);
     uint8_t header[kJournalHeader];
-    if (fd < 0 || ::pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)
-        || std::memcmp(header, kJournalMagic, 8) != 0) {
+    if (fd < 0 || ::pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
+        std::memcmp(header, kJournalMagic, 8) != 0) {
         if (fd >= 0)
             ::close(fd);
         fd = createJournal(s, gen);
@@ -567,7 +580,10 @@ void catchUpLocked(System &s)
     s.shared->generation.store(s.generation);
 }
 
-std::string mountsFile(const System &s) { return s.root + "/mounts.ini"; }
+std::string mountsFile(const System &s)
+{
+    return s.root + "/mounts.ini";
+}
 
 bool saveMountList(System &s)
 {
@@ -709,7 +725,8 @@ LONG openLocked(const SystemOptions &options)
         int fd = ::open(shmPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0)
             return ERROR_REGISTRY_IO_FAILED;
-        struct stat st{};
+        struct stat st {
+        };
         if (::fstat(fd, &st) != 0 || (st.st_size < 4096 && ::ftruncate(fd, 4096) != 0)) {
             ::close(fd);
             return ERROR_REGISTRY_IO_FAILED;
@@ -769,8 +786,8 @@ LONG loadTree(System &s)
 
     const std::string config = configDir(s);
     const std::string profile = s.root + "/drive_c/Users/" + s.userName;
-    if (!mkdirs(config) || !mkdirs(profile) || !mkdirs(s.root + "/drive_c/Program Files/Vantrel")
-        || !mkdirs(s.root + "/drive_c/Users/Public") || !mkdirs(s.root + "/drive_c/ProgramData"))
+    if (!mkdirs(config) || !mkdirs(profile) || !mkdirs(s.root + "/drive_c/Program Files/Vantrel") ||
+        !mkdirs(s.root + "/drive_c/Users/Public") || !mkdirs(s.root + "/drive_c/ProgramData"))
         return ERROR_PATH_NOT_FOUND;
 
     TemplateContext ctx{s.userName, s.userSid, computerName()};
@@ -935,7 +952,10 @@ System &current()
     return *gSystem;
 }
 
-System *currentIfOpen() { return gCurrent.load(std::memory_order_acquire); }
+System *currentIfOpen()
+{
+    return gCurrent.load(std::memory_order_acquire);
+}
 
 bool journalCreateKey(System &s, const Key &key)
 {
@@ -1038,9 +1058,9 @@ LONG checkpoint(System &s)
 void catchUp(System &s)
 {
     SharedState *sh = s.shared;
-    if (!sh || (sh->generation.load(std::memory_order_acquire) == s.generation
-                && sh->size.load(std::memory_order_acquire) == s.journalSize
-                && sh->mountsVersion.load(std::memory_order_acquire) == s.seenMounts))
+    if (!sh || (sh->generation.load(std::memory_order_acquire) == s.generation &&
+                sh->size.load(std::memory_order_acquire) == s.journalSize &&
+                sh->mountsVersion.load(std::memory_order_acquire) == s.seenMounts))
         return;
     std::unique_lock l(s.lock);
     JournalLock j(s);
@@ -1069,7 +1089,8 @@ JournalLock::~JournalLock()
 
 using namespace vt::platform::detail;
 
-namespace vt::platform {
+namespace vt::platform
+{
 
 LONG openSystem(const SystemOptions &options)
 {
@@ -1103,15 +1124,25 @@ std::string defaultSystemRoot()
     return std::string(home) + "/.local/share/vantrel/system";
 }
 
-std::string systemRoot() { return current().root; }
+std::string systemRoot()
+{
+    return current().root;
+}
 
-std::string currentUserName() { return current().userName; }
-std::string currentUserSid() { return current().userSid; }
+std::string currentUserName()
+{
+    return current().userName;
+}
+std::string currentUserSid()
+{
+    return current().userSid;
+}
 
 std::string toNativePath(std::string_view path)
 {
     auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-    if (path.size() < 2 || !isLetter(path[0]) || path[1] != ':' || (path.size() > 2 && path[2] != '\\' && path[2] != '/'))
+    if (path.size() < 2 || !isLetter(path[0]) || path[1] != ':' ||
+        (path.size() > 2 && path[2] != '\\' && path[2] != '/'))
         return std::string(path);
     const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
     const std::string root = systemRoot();
@@ -1149,7 +1180,8 @@ std::string toNativePath(std::string_view path)
 // ---------------------------------------------------------------------------
 // Loading and unloading hive files
 
-namespace {
+namespace
+{
 
 void publishMounts(System &s)
 {

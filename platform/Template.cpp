@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <map>
 
-namespace vt::platform::detail {
+namespace vt::platform::detail
+{
 
-namespace {
+namespace
+{
 
 enum Hv : uint8_t { SYS, SW, SAMH, SECH, DEF, USR, HW };
 enum Ty : uint8_t { KEY, SZ, EXP, DW, QW, BIN, MULTI };
@@ -163,7 +165,8 @@ const Row kRows[] = {
     {SYS, CS "\\Control\\Session Manager\\Environment", "NUMBER_OF_PROCESSORS", SZ, "2"},
     {SYS, CS "\\Control\\Session Manager\\Environment", "OS", SZ, "Windows_NT"},
     {SYS, CS "\\Control\\Session Manager\\Environment", "Path", EXP,
-     "%SystemRoot%\\system32;%SystemRoot%;%SystemRoot%\\System32\\Wbem;%SYSTEMROOT%\\System32\\WindowsPowerShell\\v1.0\\"},
+     "%SystemRoot%\\system32;%SystemRoot%;%SystemRoot%\\System32\\Wbem;%SYSTEMROOT%\\System32\\WindowsPowerShell\\v1."
+     "0\\"},
     {SYS, CS "\\Control\\Session Manager\\Environment", "PATHEXT", SZ,
      ".COM;.EXE;.BAT;.CMD;.VBS;.VBE;.JS;.JSE;.WSF;.WSH;.MSC"},
     {SYS, CS "\\Control\\Session Manager\\Environment", "PROCESSOR_ARCHITECTURE", SZ, "AMD64"},
@@ -175,8 +178,7 @@ const Row kRows[] = {
     {SYS, CS "\\Control\\Session Manager\\Environment", "windir", EXP, "%SystemRoot%"},
     {SYS, CS "\\Hardware Profiles\\0001", "FriendlyName", SZ, "Profile 1"},
     {SYS, CS "\\Hardware Profiles\\0001\\Software\\Fonts", "LogPixels", DW, "96"},
-    {SYS, CS "\\Hardware Profiles\\0001\\System\\CurrentControlSet\\Control\\Print\\Printers", nullptr, KEY,
-     nullptr},
+    {SYS, CS "\\Hardware Profiles\\0001\\System\\CurrentControlSet\\Control\\Print\\Printers", nullptr, KEY, nullptr},
     {SYS, CS "\\Services\\Tcpip\\Parameters", "Hostname", SZ, "{host}"},
     {SYS, CS "\\Services\\Tcpip\\Parameters", "Domain", SZ, ""},
     {SYS, CS "\\Services\\EventLog\\Application", "MaxSize", DW, "20971520"},

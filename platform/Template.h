@@ -6,7 +6,8 @@
 #include <memory>
 #include <string>
 
-namespace vt::platform::detail {
+namespace vt::platform::detail
+{
 
 enum class TemplateHive { System, Software, Sam, Security, Default, User, Hardware };
 

@@ -1,8 +1,10 @@
 #include "platform/Unicode.h"
 
-namespace vt::platform {
+namespace vt::platform
+{
 
-namespace {
+namespace
+{
 
 void put(char32_t c, std::string &out)
 {
@@ -23,7 +25,10 @@ void put(char32_t c, std::string &out)
     }
 }
 
-std::size_t utf8Len(char32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
+std::size_t utf8Len(char32_t c)
+{
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
 
 // Walks UTF-16LE units, joining surrogate pairs; calls f(code point, isByteEscape).
 template <typename F> void walk16(const uint8_t *d, std::size_t size, F f)
@@ -65,7 +70,8 @@ std::size_t utf8SizeOfUtf16le(const uint8_t *data, std::size_t size)
     return n;
 }
 
-namespace {
+namespace
+{
 
 // Decodes UTF-8 (accepting WTF-8 surrogates); a byte that starts no valid
 // sequence comes back as U+DC00 + byte.
@@ -83,13 +89,13 @@ template <typename F> void walk8(std::string_view s, F f)
         } else if ((b & 0xE0) == 0xC0 && b >= 0xC2 && cont(1)) {
             c = ((b & 0x1F) << 6) | (p[i + 1] & 0x3F);
             i += 2;
-        } else if ((b & 0xF0) == 0xE0 && cont(1) && cont(2)
-                   && (c = ((b & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F)) >= 0x800) {
+        } else if ((b & 0xF0) == 0xE0 && cont(1) && cont(2) &&
+                   (c = ((b & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F)) >= 0x800) {
             i += 3;
-        } else if ((b & 0xF8) == 0xF0 && cont(1) && cont(2) && cont(3)
-                   && (c = ((b & 0x07) << 18) | ((p[i + 1] & 0x3F) << 12) | ((p[i + 2] & 0x3F) << 6)
-                           | (p[i + 3] & 0x3F)) >= 0x10000
-                   && c <= 0x10FFFF) {
+        } else if ((b & 0xF8) == 0xF0 && cont(1) && cont(2) && cont(3) &&
+                   (c = ((b & 0x07) << 18) | ((p[i + 1] & 0x3F) << 12) | ((p[i + 2] & 0x3F) << 6) |
+                        (p[i + 3] & 0x3F)) >= 0x10000 &&
+                   c <= 0x10FFFF) {
             i += 4;
         } else {
             c = 0xDC00 | b;
@@ -130,7 +136,8 @@ std::size_t utf16Length(std::string_view text)
 
 } // namespace vt::platform
 
-namespace vt::platform {
+namespace vt::platform
+{
 
 void utf16leToUtf8Into(const uint8_t *data, std::size_t size, char *out)
 {

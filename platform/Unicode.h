@@ -9,7 +9,8 @@
 #include <string_view>
 #include <vector>
 
-namespace vt::platform {
+namespace vt::platform
+{
 
 // UTF-16LE bytes (an odd trailing byte is dropped, as Windows' conversion does).
 std::string utf16leToUtf8(const uint8_t *data, std::size_t size);
@@ -19,11 +20,15 @@ std::size_t utf8SizeOfUtf16le(const uint8_t *data, std::size_t size);
 // Number of UTF-16 code units the UTF-8 text needs.
 std::size_t utf16Length(std::string_view text);
 
-inline bool isStringType(uint32_t type) { return type == 1 || type == 2 || type == 7; }
+inline bool isStringType(uint32_t type)
+{
+    return type == 1 || type == 2 || type == 7;
+}
 
 } // namespace vt::platform
 
-namespace vt::platform {
+namespace vt::platform
+{
 // Writes the UTF-8 form of UTF-16LE data to `out`, which holds utf8SizeOfUtf16le bytes.
 void utf16leToUtf8Into(const uint8_t *data, std::size_t size, char *out);
 } // namespace vt::platform

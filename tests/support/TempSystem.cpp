@@ -4,7 +4,8 @@
 #include <filesystem>
 #include <stdexcept>
 
-namespace vt::test {
+namespace vt::test
+{
 
 std::string makeTempDir(const char *prefix)
 {
@@ -47,6 +48,9 @@ LONG TempSystem::reopen(const vt::platform::SystemOptions &options)
     return reopen();
 }
 
-void TempSystem::close() { vt::platform::closeSystem(); }
+void TempSystem::close()
+{
+    vt::platform::closeSystem();
+}
 
 } // namespace vt::test

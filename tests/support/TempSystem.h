@@ -6,9 +6,11 @@
 
 #include <string>
 
-namespace vt::test {
+namespace vt::test
+{
 
-class TempSystem {
+class TempSystem
+{
 public:
     explicit TempSystem(vt::platform::SystemOptions options = {});
     ~TempSystem();

@@ -15,7 +15,8 @@
 namespace fs = std::filesystem;
 using namespace vt::platform::detail;
 
-namespace {
+namespace
+{
 
 constexpr int kFanOut = 1000; // 1000 x 1000 keys below one volatile root
 
@@ -45,8 +46,7 @@ void ensureSystem()
         std::abort();
     HKEY top;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Bench", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                        &top, nullptr)
-        != ERROR_SUCCESS)
+                        &top, nullptr) != ERROR_SUCCESS)
         std::abort();
     RegCloseKey(top);
     System &s = current();
@@ -124,8 +124,7 @@ void BM_RegQueryValueExA(benchmark::State &state)
     size_t i = 0;
     for (auto _ : state) {
         DWORD size = sizeof data, type;
-        if (RegQueryValueExA(k, names[i++ & 1], nullptr, &type, reinterpret_cast<BYTE *>(data), &size)
-            != ERROR_SUCCESS)
+        if (RegQueryValueExA(k, names[i++ & 1], nullptr, &type, reinterpret_cast<BYTE *>(data), &size) != ERROR_SUCCESS)
             state.SkipWithError("query failed");
         benchmark::DoNotOptimize(data);
     }
@@ -145,8 +144,7 @@ void walk(HKEY k, size_t &keys, size_t &values)
     ++keys;
     DWORD nSub = 0, maxSub = 0, nVal = 0, maxName = 0, maxData = 0;
     if (RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &nSub, &maxSub, nullptr, &nVal, &maxName, &maxData, nullptr,
-                         nullptr)
-        != ERROR_SUCCESS)
+                         nullptr) != ERROR_SUCCESS)
         return;
     std::string name(std::max(maxSub, maxName) + 1, '\0');
     std::vector<BYTE> data(maxData + 1);

@@ -21,9 +21,13 @@
 using vt::test::TempSystem;
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 
-const BYTE *bytes(const char *s) { return reinterpret_cast<const BYTE *>(s); }
+const BYTE *bytes(const char *s)
+{
+    return reinterpret_cast<const BYTE *>(s);
+}
 
 // An open key that closes itself.
 struct Key {
@@ -177,8 +181,8 @@ TEST(Registry, ErrorCodes)
          ERROR_BAD_PATHNAME},
         {"open null result", RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, nullptr),
          ERROR_INVALID_PARAMETER},
-        {"open both views", RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ | KEY_WOW64_32KEY | KEY_WOW64_64KEY,
-                                          &out),
+        {"open both views",
+         RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ | KEY_WOW64_32KEY | KEY_WOW64_64KEY, &out),
          ERROR_INVALID_PARAMETER},
         {"open bad handle", RegOpenKeyExA(reinterpret_cast<HKEY>(uintptr_t(0x12340)), "x", 0, KEY_READ, &out),
          ERROR_INVALID_HANDLE},
@@ -197,8 +201,7 @@ TEST(Registry, ErrorCodes)
         {"close bad handle", RegCloseKey(reinterpret_cast<HKEY>(uintptr_t(0x55550))), ERROR_INVALID_HANDLE},
         {"close predefined", RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS},
         {"set value without data", RegSetValueExA(parent, "x", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS},
-        {"load as standard user? (admin here: bad path)", RegLoadKeyA(HKEY_LOCAL_MACHINE, "A\\B", "/nonexistent"),
-         ERROR_INVALID_PARAMETER},
+        {"load below a path", RegLoadKeyA(HKEY_LOCAL_MACHINE, "A\\B", "/nonexistent"), ERROR_INVALID_PARAMETER},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.got, c.want) << c.what;
@@ -369,8 +372,8 @@ TEST(Registry, ViewsAndRedirection)
     for (const auto &c : cases)
         EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, cv, "ProgramFilesDir", c.view), c.want) << c.view;
     // Explicit Wow6432Node paths and shared keys are not redirected.
-    EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion",
-                     "ProgramFilesDir", KEY_WOW64_32KEY),
+    EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                     KEY_WOW64_32KEY),
               "C:\\Program Files (x86)");
     EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.txt", ""), "txtfile");
     EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", "Public"),
@@ -420,11 +423,8 @@ TEST(Registry, AccessChecks)
         REGSAM sam;
         LONG want;
     } cases[] = {
-        {KEY_READ, ERROR_ACCESS_DENIED},
-        {0x20009, ERROR_ACCESS_DENIED},
-        {KEY_QUERY_VALUE, ERROR_SUCCESS},
-        {KEY_SET_VALUE, ERROR_ACCESS_DENIED},
-        {MAXIMUM_ALLOWED, ERROR_SUCCESS},
+        {KEY_READ, ERROR_ACCESS_DENIED},      {0x20009, ERROR_ACCESS_DENIED},   {KEY_QUERY_VALUE, ERROR_SUCCESS},
+        {KEY_SET_VALUE, ERROR_ACCESS_DENIED}, {MAXIMUM_ALLOWED, ERROR_SUCCESS},
     };
     for (const auto &c : cases) {
         Key k;
@@ -651,9 +651,9 @@ TEST(Registry, Utf8NamesAndStrings)
     EXPECT_NE(std::find(names.begin(), names.end(), keyName), names.end());
     // Bytes that are not UTF-8 survive a round trip too.
     Key k;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, ("Software\\" + keyName).c_str(), 0, KEY_ALL_ACCESS, &k),
-              ERROR_SUCCESS);
-    const char raw[] = "a\xff\xfe" "b";
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, ("Software\\" + keyName).c_str(), 0, KEY_ALL_ACCESS, &k), ERROR_SUCCESS);
+    const char raw[] = "a\xff\xfe"
+                       "b";
     ASSERT_EQ(RegSetValueExA(k, "raw", 0, REG_SZ, bytes(raw), sizeof raw), ERROR_SUCCESS);
     char buf[16];
     DWORD size = sizeof buf;
@@ -721,14 +721,13 @@ TEST(Registry, KilledWriterLosesNothingAcknowledged)
             ::_exit(2);
         HKEY k;
         if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Stream", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
-                            nullptr)
-            != ERROR_SUCCESS)
+                            nullptr) != ERROR_SUCCESS)
             ::_exit(3);
         for (uint32_t i = 0;; ++i) {
             const std::string name = "v" + std::to_string(i);
             const std::string data(100 + i % 900, char('a' + i % 26));
-            if (RegSetValueExA(k, name.c_str(), 0, REG_SZ, bytes(data.c_str()), static_cast<DWORD>(data.size() + 1))
-                != ERROR_SUCCESS)
+            if (RegSetValueExA(k, name.c_str(), 0, REG_SZ, bytes(data.c_str()), static_cast<DWORD>(data.size() + 1)) !=
+                ERROR_SUCCESS)
                 ::_exit(4);
             if (i % 50 == 0)
                 RegFlushKey(k); // checkpoints too, so the kill may land in one
@@ -767,6 +766,196 @@ TEST(Registry, KilledWriterLosesNothingAcknowledged)
     EXPECT_NE(out.find("\"v" + std::to_string(acked) + "\""), std::string::npos) << out.substr(0, 400);
 }
 
+// Runs `body` in a child process that then dies without closing the system,
+// so its changes exist only in the journal.
+template <typename F> void inDyingChild(const std::string &root, F body)
+{
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        vt::platform::SystemOptions o;
+        o.root = root;
+        if (vt::platform::openSystem(o) != ERROR_SUCCESS)
+            ::_exit(2);
+        body();
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+}
+
+std::string journalFile(const std::string &root)
+{
+    std::ifstream in(root + "/journal.current");
+    std::string gen = "1";
+    in >> gen;
+    return root + "/registry.journal." + gen;
+}
+
+TEST(Registry, TornJournalTailIsCutOff)
+{
+    TempSystem sys;
+    sys.close();
+    inDyingChild(sys.root(), [] {
+        HKEY k;
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Torn", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
+        setSz(k, "a", "kept");
+    });
+    const std::string journal = journalFile(sys.root());
+    const auto intact = fs::file_size(journal);
+    // Half a record: a length and CRC that promise more than is there.
+    std::ofstream(journal, std::ios::app | std::ios::binary) << std::string("\x40\0\0\0\x12\x34\x56\x78abc", 11);
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Torn", "a"), "kept");
+    EXPECT_EQ(fs::file_size(journal), intact) << "the torn tail is cut off at start-up";
+    Key k;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Torn", 0, KEY_ALL_ACCESS, &k), ERROR_SUCCESS);
+    EXPECT_EQ(setSz(k, "b", "after"), ERROR_SUCCESS);
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Torn", "b"), "after");
+}
+
+// A crash after the hives were written but before the journal moved on
+// replays records the hives already hold: the result must not change.
+TEST(Registry, ReplayingAnAppliedJournalChangesNothing)
+{
+    TempSystem sys;
+    sys.close();
+    inDyingChild(sys.root(), [] {
+        HKEY k, b, c;
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Replay\\A", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
+        setSz(k, "v", "1");
+        setSz(k, "v", "2");
+        setSz(k, "gone", "x");
+        RegDeleteValueA(k, "gone");
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Replay\\B", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &b, nullptr);
+        RegCloseKey(b);
+        RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Replay\\B");
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Replay\\B\\C", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &c,
+                        nullptr);
+        setSz(c, "w", "new");
+        auto sd = vt::security::descriptorFromSddl("D:(A;;KA;;;WD)");
+        RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, sd->data());
+    });
+    const std::string journal = journalFile(sys.root());
+    const std::string saved = sys.root() + "/saved.journal";
+    fs::copy_file(journal, saved);
+    const std::string current = sys.root() + "/journal.current";
+    const std::string savedCurrent =
+        fs::exists(current) ? std::string(std::istreambuf_iterator<char>(*std::make_unique<std::ifstream>(current)), {})
+                            : std::string();
+    auto check = [&] {
+        EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Replay\\A", "v"), "2");
+        EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Replay\\A", "gone"), "<no value>");
+        EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Replay\\B\\C", "w"), "new");
+        Key k;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Replay\\A", 0, READ_CONTROL, &k), ERROR_SUCCESS);
+        DWORD size = 256;
+        std::vector<BYTE> sd(size);
+        ASSERT_EQ(RegGetKeySecurity(k, DACL_SECURITY_INFORMATION, sd.data(), &size), ERROR_SUCCESS);
+        EXPECT_NE(vt::security::descriptorToSddl(sd, DACL_SECURITY_INFORMATION).find("WD)"), std::string::npos);
+    };
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    check();
+    sys.close(); // writes the hives and starts a new generation
+    // Put the old journal back as if the crash came between the two.
+    fs::copy_file(saved, journal, fs::copy_options::overwrite_existing);
+    if (savedCurrent.empty())
+        fs::remove(current);
+    else
+        std::ofstream(current, std::ios::trunc) << savedCurrent;
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    check();
+    Key r;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Replay", 0, KEY_READ, &r), ERROR_SUCCESS);
+    EXPECT_EQ(subkeys(r), (std::vector<std::string>{"A", "B"}));
+}
+
+TEST(Registry, NameLengthAndDepthLimits)
+{
+    TempSystem sys;
+    Key k;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Limits", k), ERROR_SUCCESS);
+    struct Case {
+        size_t length;
+        LONG want;
+    } keyNames[] = {{255, ERROR_SUCCESS}, {256, ERROR_INVALID_PARAMETER}};
+    for (const auto &c : keyNames) {
+        Key sub;
+        EXPECT_EQ(create(k, std::string(c.length, 'k').c_str(), sub), c.want) << c.length;
+    }
+    // 255 characters of a two-byte script: 510 bytes of UTF-8, still allowed.
+    std::string cyr;
+    for (int i = 0; i < 255; ++i)
+        cyr += "ж";
+    Key wide;
+    EXPECT_EQ(create(k, cyr.c_str(), wide), ERROR_SUCCESS);
+    DWORD maxSub = 0;
+    ASSERT_EQ(RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, nullptr, &maxSub, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(maxSub, cyr.size()) << "lengths in UTF-8 bytes";
+    std::vector<char> buf(maxSub + 1);
+    DWORD n = maxSub + 1;
+    EXPECT_EQ(RegEnumKeyExA(k, 1, buf.data(), &n, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(std::string(buf.data(), n), cyr);
+    struct ValueCase {
+        size_t length;
+        LONG want;
+    } valueNames[] = {{16383, ERROR_SUCCESS}, {16384, ERROR_INVALID_PARAMETER}};
+    for (const auto &c : valueNames)
+        EXPECT_EQ(setSz(k, std::string(c.length, 'v').c_str(), "x"), c.want) << c.length;
+    // 512 levels in all: HKU\<SID> is level 1.
+    std::string deep;
+    for (int i = 0; i < 509; ++i)
+        deep += (i ? "\\d" : "d");
+    Key d;
+    EXPECT_EQ(create(k, deep.c_str(), d), ERROR_SUCCESS);
+    Key tooDeep;
+    EXPECT_EQ(create(d, "one\\more", tooDeep), ERROR_INVALID_PARAMETER);
+}
+
+TEST(Registry, ClassNames)
+{
+    TempSystem sys;
+    Key parent;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Cls", parent), ERROR_SUCCESS);
+    char cls[] = "MyClass";
+    Key k;
+    ASSERT_EQ(RegCreateKeyExA(parent, "Sub", 0, cls, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr), ERROR_SUCCESS);
+    char buf[16];
+    DWORD n = 4;
+    EXPECT_EQ(
+        RegQueryInfoKeyA(k, buf, &n, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+        ERROR_MORE_DATA);
+    n = sizeof buf;
+    ASSERT_EQ(
+        RegQueryInfoKeyA(k, buf, &n, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+        ERROR_SUCCESS);
+    EXPECT_EQ(n, 7u);
+    EXPECT_STREQ(buf, "MyClass");
+    char name[8], c2[16];
+    DWORD nn = sizeof name, nc = sizeof c2;
+    ASSERT_EQ(RegEnumKeyExA(parent, 0, name, &nn, nullptr, c2, &nc, nullptr), ERROR_SUCCESS);
+    EXPECT_STREQ(c2, "MyClass");
+    EXPECT_EQ(nc, 7u);
+    DWORD maxClass = 0;
+    ASSERT_EQ(RegQueryInfoKeyA(parent, nullptr, nullptr, nullptr, nullptr, nullptr, &maxClass, nullptr, nullptr,
+                               nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(maxClass, 7u);
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    Key again;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Cls\\Sub", 0, KEY_READ, &again), ERROR_SUCCESS);
+    n = sizeof buf;
+    ASSERT_EQ(RegQueryInfoKeyA(again, buf, &n, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(buf, "MyClass") << "class names survive the journal and the hive";
+}
+
 // Two processes on one system: each sees the other's changes, and a change
 // notification wakes within a second, also across a checkpoint.
 TEST(Registry, TwoProcessesShareOneSystem)
@@ -785,8 +974,7 @@ TEST(Registry, TwoProcessesShareOneSystem)
             ::_exit(2);
         HKEY k;
         if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Shared", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
-                            nullptr)
-            != ERROR_SUCCESS)
+                            nullptr) != ERROR_SUCCESS)
             ::_exit(3);
         setSz(k, "child", "from child");
         HANDLE ev = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -799,8 +987,8 @@ TEST(Registry, TwoProcessesShareOneSystem)
             ::_exit(5);
         if (::read(done[0], &c, 1) != 1)
             ::_exit(6);
-        const bool ok = readSz(HKEY_CURRENT_USER, "Software\\Shared", "parent") == "from parent"
-                        && readSz(HKEY_CURRENT_USER, "Software\\Shared", "after flush") == "yes";
+        const bool ok = readSz(HKEY_CURRENT_USER, "Software\\Shared", "parent") == "from parent" &&
+                        readSz(HKEY_CURRENT_USER, "Software\\Shared", "after flush") == "yes";
         RegCloseKey(k);
         vt::platform::closeSystem();
         ::_exit(ok ? 0 : 7);
@@ -956,7 +1144,8 @@ TEST(Registry, ValueTypesThroughHiveFileAndPeerTools)
             EXPECT_EQ(rl.compare(rl.find(',', rl.find(',', at) + 1) + 1, std::strlen(c.reglookup) + 1,
                                  std::string(c.reglookup) + ","),
                       0)
-                << c.name << "\n" << rl.substr(at, 200);
+                << c.name << "\n"
+                << rl.substr(at, 200);
     }
     const std::string hx = run("hivexregedit --export '" + hive + "' '\\Types' 2>&1");
     EXPECT_NE(hx.find("\"dword\"=dword:12345678"), std::string::npos) << hx.substr(0, 600);
