@@ -7,7 +7,8 @@
 #include <cctype>
 #include <ostream>
 
-namespace vt::cli {
+namespace vt::cli
+{
 
 const std::vector<VerbEntry> &verbTable()
 {
@@ -38,7 +39,8 @@ std::unique_ptr<Command> createCommand(const std::string &verb)
     return nullptr;
 }
 
-namespace {
+namespace
+{
 
 void printUsage(std::ostream &out)
 {

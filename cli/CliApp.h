@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-namespace vt::cli {
+namespace vt::cli
+{
 
 struct VerbEntry {
     const char *name; // lower case

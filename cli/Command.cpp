@@ -5,9 +5,11 @@
 #include <cctype>
 #include <iostream>
 
-namespace vt::cli {
+namespace vt::cli
+{
 
-namespace {
+namespace
+{
 
 std::string lower(std::string s)
 {
@@ -74,10 +76,25 @@ int Command::failure(std::ostream &err, LONG code)
     return 1;
 }
 
+bool Command::takeViewSwitch(const std::string &sw, bool &bad)
+{
+    if (sw != "reg:32" && sw != "reg:64")
+        return false;
+    bad = m_bitness != 0;
+    m_bitness = sw == "reg:64" ? 64 : 32;
+    return true;
+}
+
+void Command::applyView(TMyRegistry &reg) const
+{
+    if (m_bitness)
+        reg.SetBitness(m_bitness);
+}
+
 int Command::openError(std::ostream &err, HKEY root, const std::string &path) const
 {
     HKEY key = nullptr;
-    const LONG rc = RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key);
+    const LONG rc = RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE | viewFlags(), &key);
     if (rc == ERROR_SUCCESS) {
         RegCloseKey(key);
         return failure(err, ERROR_ACCESS_DENIED);
@@ -93,11 +110,16 @@ bool parseKeyArg(const std::string &text, KeyArg &key)
         const char *name;
         HKEY root;
     } roots[] = {
-        {"hklm", HKEY_LOCAL_MACHINE},         {"hkey_local_machine", HKEY_LOCAL_MACHINE},
-        {"hkcu", HKEY_CURRENT_USER},          {"hkey_current_user", HKEY_CURRENT_USER},
-        {"hkcr", HKEY_CLASSES_ROOT},          {"hkey_classes_root", HKEY_CLASSES_ROOT},
-        {"hku", HKEY_USERS},                  {"hkus", HKEY_USERS},
-        {"hkey_users", HKEY_USERS},           {"hkcc", HKEY_CURRENT_CONFIG},
+        {"hklm", HKEY_LOCAL_MACHINE},
+        {"hkey_local_machine", HKEY_LOCAL_MACHINE},
+        {"hkcu", HKEY_CURRENT_USER},
+        {"hkey_current_user", HKEY_CURRENT_USER},
+        {"hkcr", HKEY_CLASSES_ROOT},
+        {"hkey_classes_root", HKEY_CLASSES_ROOT},
+        {"hku", HKEY_USERS},
+        {"hkus", HKEY_USERS},
+        {"hkey_users", HKEY_USERS},
+        {"hkcc", HKEY_CURRENT_CONFIG},
         {"hkey_current_config", HKEY_CURRENT_CONFIG},
     };
     const size_t slash = text.find('\\');

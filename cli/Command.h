@@ -9,9 +9,13 @@
 #include <string>
 #include <vector>
 
-namespace vt::cli {
+class TMyRegistry;
 
-class Command {
+namespace vt::cli
+{
+
+class Command
+{
 public:
     virtual ~Command() = default;
 
@@ -35,6 +39,13 @@ protected:
     int success(std::ostream &out) const;
     int cancelled(std::ostream &out) const;
     static int failure(std::ostream &err, LONG code);
+
+    // "/reg:32" and "/reg:64" choose the registry view; true when sw is one
+    // of them, with bad set when a view was already chosen.
+    bool takeViewSwitch(const std::string &sw, bool &bad);
+    void applyView(TMyRegistry &reg) const;
+    REGSAM viewFlags() const { return m_bitness == 64 ? KEY_WOW64_64KEY : 0; }
+    uint8_t m_bitness = 0; // 0: the process's own view
     // A key that did not open: "not found" when it is missing, else the reason.
     int openError(std::ostream &err, HKEY root, const std::string &path) const;
 

@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-namespace vt::cli {
+namespace vt::cli
+{
 
 std::string typeName(uint32_t code)
 {
@@ -42,16 +43,16 @@ std::string dataText(uint32_t code, const TRegByteArray &data)
     }
     case REG_DWORD:
         if (data.size() == 4) {
-            const uint32_t v = uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 |
-                               uint32_t(data[3]) << 24;
+            const uint32_t v =
+                uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24;
             std::snprintf(buf, sizeof buf, "0x%x", v);
             return buf;
         }
         break;
     case REG_DWORD_BIG_ENDIAN:
         if (data.size() == 4) {
-            const uint32_t v = uint32_t(data[3]) | uint32_t(data[2]) << 8 | uint32_t(data[1]) << 16 |
-                               uint32_t(data[0]) << 24;
+            const uint32_t v =
+                uint32_t(data[3]) | uint32_t(data[2]) << 8 | uint32_t(data[1]) << 16 | uint32_t(data[0]) << 24;
             std::snprintf(buf, sizeof buf, "0x%x", v);
             return buf;
         }

@@ -5,7 +5,8 @@
 
 #include <string>
 
-namespace vt::cli {
+namespace vt::cli
+{
 
 // "REG_SZ", ...; a code without a name as 0x and its hex digits.
 std::string typeName(uint32_t code);

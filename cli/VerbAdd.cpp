@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <ostream>
 
-namespace vt::cli {
+namespace vt::cli
+{
 
-namespace {
+namespace
+{
 
 struct TypeName {
     const char *name;
@@ -159,7 +161,9 @@ std::string AddCommand::usage() const
            "           REG_BINARY, REG_NONE, REG_DWORD_BIG_ENDIAN\n"
            "  /s       separator of REG_MULTI_SZ entries in Data, one character; \\0 when absent\n"
            "  /d       the data: numbers in decimal or 0x hex, REG_BINARY as hex digits\n"
-           "  /f       overwrite an existing value without asking\n";
+           "  /f       overwrite an existing value without asking\n"
+           "  /reg:32  the 32-bit view of the registry (the default)\n"
+           "  /reg:64  the 64-bit view of the registry\n";
 }
 
 int AddCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
@@ -178,6 +182,12 @@ int AddCommand::execute(const std::vector<std::string> &args, std::ostream &out,
     std::string valueName, typeText, separator = "\\0", data;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string sw = switchName(args[i]);
+        bool badView = false;
+        if (takeViewSwitch(sw, badView)) {
+            if (badView)
+                return invalidSyntax(err);
+            continue;
+        }
         const bool hasNext = i + 1 < args.size();
         if (sw == "v" && !haveValue && hasNext) {
             haveValue = true;
@@ -224,6 +234,7 @@ int AddCommand::execute(const std::vector<std::string> &args, std::ostream &out,
 
     if (writeValue && !force) {
         TMyRegistry probe;
+        applyView(probe);
         probe.SetRootKey(key.root);
         if (probe.OpenKeyReadOnly("\\" + key.path) && probe.ValueExists(valueName) &&
             !confirm("Value " + (valueName.empty() ? std::string("(Default)") : valueName) +
@@ -234,8 +245,8 @@ int AddCommand::execute(const std::vector<std::string> &args, std::ostream &out,
 
     // Straight calls here, so a failure reports the system's own reason.
     HKEY handle = nullptr;
-    LONG rc = RegCreateKeyExA(key.root, key.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                              nullptr, &handle, nullptr);
+    LONG rc = RegCreateKeyExA(key.root, key.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS | viewFlags(), nullptr, &handle, nullptr);
     if (rc != ERROR_SUCCESS)
         return failure(err, rc);
     if (writeValue) {

@@ -6,9 +6,11 @@
 #include <cctype>
 #include <ostream>
 
-namespace vt::cli {
+namespace vt::cli
+{
 
-namespace {
+namespace
+{
 
 std::string folded(std::string s)
 {
@@ -26,7 +28,9 @@ std::string CopyCommand::usage() const
            "  KeyName1  the source key, ROOTKEY\\SubKey\n"
            "  KeyName2  the target key; created when missing\n"
            "  /s        copy all subkeys and their values as well\n"
-           "  /f        overwrite existing values without asking\n";
+           "  /f        overwrite existing values without asking\n"
+           "  /reg:32   the 32-bit view of the registry (the default)\n"
+           "  /reg:64   the 64-bit view of the registry\n";
 }
 
 int CopyCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
@@ -43,6 +47,12 @@ int CopyCommand::execute(const std::vector<std::string> &args, std::ostream &out
     bool recurse = false, force = false;
     for (size_t i = 2; i < args.size(); ++i) {
         const std::string sw = switchName(args[i]);
+        bool badView = false;
+        if (takeViewSwitch(sw, badView)) {
+            if (badView)
+                return invalidSyntax(err);
+            continue;
+        }
         if (sw == "s" && !recurse)
             recurse = true;
         else if (sw == "f" && !force)
@@ -61,6 +71,7 @@ int CopyCommand::execute(const std::vector<std::string> &args, std::ostream &out
         return 1;
     }
     TMyRegistry probe;
+    applyView(probe);
     probe.SetRootKey(from.root);
     if (!probe.KeyExists("\\" + from.path))
         return openError(err, from.root, from.path);
@@ -77,6 +88,8 @@ int CopyCommand::execute(const std::vector<std::string> &args, std::ostream &out
         void copy(HKEY srcRoot, const std::string &srcPath, HKEY dstRoot, const std::string &dstPath)
         {
             TMyRegistry src, dst;
+            self.applyView(src);
+            self.applyView(dst);
             src.SetRootKey(srcRoot);
             dst.SetRootKey(dstRoot);
             if (!src.OpenKeyReadOnly("\\" + srcPath)) {

@@ -5,7 +5,8 @@
 
 #include <ostream>
 
-namespace vt::cli {
+namespace vt::cli
+{
 
 std::string DeleteCommand::usage() const
 {
@@ -16,6 +17,8 @@ std::string DeleteCommand::usage() const
            "  /ve      the default value (the value without a name)\n"
            "  /va      every value of the key; its subkeys stay\n"
            "  /f       delete without asking\n"
+           "  /reg:32  the 32-bit view of the registry (the default)\n"
+           "  /reg:64  the 64-bit view of the registry\n"
            "Without /v, /ve or /va the key is deleted with all its subkeys.\n";
 }
 
@@ -34,6 +37,12 @@ int DeleteCommand::execute(const std::vector<std::string> &args, std::ostream &o
     std::string valueName;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string sw = switchName(args[i]);
+        bool badView = false;
+        if (takeViewSwitch(sw, badView)) {
+            if (badView)
+                return invalidSyntax(err);
+            continue;
+        }
         if (sw == "v" && !haveValue && i + 1 < args.size()) {
             haveValue = true;
             valueName = args[++i];
@@ -54,6 +63,7 @@ int DeleteCommand::execute(const std::vector<std::string> &args, std::ostream &o
         return invalidKeyName(err);
 
     TMyRegistry reg;
+    applyView(reg);
     reg.SetRootKey(key.root);
     if (!reg.KeyExists("\\" + key.path))
         return openError(err, key.root, key.path);

@@ -6,9 +6,11 @@
 
 #include <ostream>
 
-namespace vt::cli {
+namespace vt::cli
+{
 
-namespace {
+namespace
+{
 
 // Hives mount one level below HKLM or HKU.
 bool hiveKey(const KeyArg &key)

@@ -5,20 +5,31 @@
 // the subkeys follow. A key without values shows no header of its own unless
 // it is reached by /s. "End of search: N match(es) found." ends a search for
 // one value name with /s only; a plain /s walk has no summary line.
-#include "cli/Verbs.h"
 #include "cli/ValueText.h"
+#include "cli/Verbs.h"
 
 #include "core/kltRegistry.h"
 
 #include <ostream>
 
-namespace vt::cli {
+namespace vt::cli
+{
 
-namespace {
+namespace
+{
 
 struct Walk {
     std::ostream &out;
+    uint8_t bitness = 0;
     unsigned matches = 0;
+
+    bool open(TMyRegistry &child, HKEY root, const std::string &path) const
+    {
+        if (bitness)
+            child.SetBitness(bitness);
+        child.SetRootKey(root);
+        return child.OpenKeyReadOnly("\\" + path);
+    }
 };
 
 void printValues(TMyRegistry &reg, std::ostream &out, bool &any)
@@ -55,15 +66,13 @@ void queryAll(TMyRegistry &reg, const std::string &fullName, bool recurse, bool 
             continue;
         }
         TMyRegistry child;
-        child.SetRootKey(reg.RootKey());
-        if (child.OpenKeyReadOnly("\\" + (path.empty() ? sub : path + "\\" + sub)))
+        if (walk.open(child, reg.RootKey(), path.empty() ? sub : path + "\\" + sub))
             queryAll(child, fullName + "\\" + sub, true, true, walk);
     }
 }
 
 // Returns false when the value is missing and no walk was asked for.
-bool queryValue(TMyRegistry &reg, const std::string &valueName, const std::string &fullName, bool recurse,
-                Walk &walk)
+bool queryValue(TMyRegistry &reg, const std::string &valueName, const std::string &fullName, bool recurse, Walk &walk)
 {
     uint32_t code = 0;
     TRegByteArray data;
@@ -85,8 +94,7 @@ bool queryValue(TMyRegistry &reg, const std::string &valueName, const std::strin
     const std::string path = reg.CurrentPath();
     for (const std::string &sub : subkeys) {
         TMyRegistry child;
-        child.SetRootKey(reg.RootKey());
-        if (child.OpenKeyReadOnly("\\" + (path.empty() ? sub : path + "\\" + sub)))
+        if (walk.open(child, reg.RootKey(), path.empty() ? sub : path + "\\" + sub))
             queryValue(child, valueName, fullName + "\\" + sub, true, walk);
     }
     return true;
@@ -101,7 +109,9 @@ std::string QueryCommand::usage() const
            "  KeyName  ROOTKEY\\SubKey, ROOTKEY one of HKLM, HKCU, HKCR, HKU, HKCC\n"
            "  /v       the value ValueName only\n"
            "  /ve      the default value (the value without a name) only\n"
-           "  /s       all subkeys and values, recursively\n";
+           "  /s       all subkeys and values, recursively\n"
+           "  /reg:32  the 32-bit view of the registry (the default)\n"
+           "  /reg:64  the 64-bit view of the registry\n";
 }
 
 int QueryCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
@@ -119,6 +129,12 @@ int QueryCommand::execute(const std::vector<std::string> &args, std::ostream &ou
     std::string valueName;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string sw = switchName(args[i]);
+        bool badView = false;
+        if (takeViewSwitch(sw, badView)) {
+            if (badView)
+                return invalidSyntax(err);
+            continue;
+        }
         if (sw == "ve" && !valueEmpty)
             valueEmpty = true;
         else if (sw == "s" && !recurse)
@@ -133,10 +149,9 @@ int QueryCommand::execute(const std::vector<std::string> &args, std::ostream &ou
         return invalidSyntax(err);
 
     TMyRegistry reg;
-    reg.SetRootKey(key.root);
-    if (!reg.OpenKeyReadOnly("\\" + key.path))
+    Walk walk{out, m_bitness};
+    if (!walk.open(reg, key.root, key.path))
         return openError(err, key.root, key.path);
-    Walk walk{out};
     out << "\n";
     if (haveValue || valueEmpty) {
         if (!queryValue(reg, haveValue ? valueName : std::string(), key.fullName, recurse, walk))

@@ -3,30 +3,35 @@
 
 #include "cli/Command.h"
 
-namespace vt::cli {
+namespace vt::cli
+{
 
-class QueryCommand : public Command {
+class QueryCommand : public Command
+{
 public:
     int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
     std::string name() const override { return "QUERY"; }
     std::string usage() const override;
 };
 
-class AddCommand : public Command {
+class AddCommand : public Command
+{
 public:
     int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
     std::string name() const override { return "ADD"; }
     std::string usage() const override;
 };
 
-class DeleteCommand : public Command {
+class DeleteCommand : public Command
+{
 public:
     int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
     std::string name() const override { return "DELETE"; }
     std::string usage() const override;
 };
 
-class CopyCommand : public Command {
+class CopyCommand : public Command
+{
 public:
     int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
     std::string name() const override { return "COPY"; }
@@ -34,21 +39,24 @@ public:
     bool ask(const std::string &question, std::ostream &out);
 };
 
-class LoadCommand : public Command {
+class LoadCommand : public Command
+{
 public:
     int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
     std::string name() const override { return "LOAD"; }
     std::string usage() const override;
 };
 
-class UnloadCommand : public Command {
+class UnloadCommand : public Command
+{
 public:
     int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
     std::string name() const override { return "UNLOAD"; }
     std::string usage() const override;
 };
 
-class SummaryCommand : public Command {
+class SummaryCommand : public Command
+{
 public:
     int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
     std::string name() const override { return "SUMMARY"; }

@@ -2,7 +2,8 @@
 
 #include <cctype>
 
-namespace {
+namespace
+{
 
 bool sameFolded(const std::string &a, const std::string &b)
 {
@@ -33,8 +34,8 @@ bool WriteStringAt(HKEY root, const std::string &path, const std::string &name, 
     return WriteTypedStringAt(root, path, name, bitness, rdString, text);
 }
 
-bool WriteTypedStringAt(HKEY root, const std::string &path, const std::string &name, uint8_t bitness,
-                        TRegDataType type, const std::string &text)
+bool WriteTypedStringAt(HKEY root, const std::string &path, const std::string &name, uint8_t bitness, TRegDataType type,
+                        const std::string &text)
 {
     TMyRegistry reg;
     reg.SetBitness(bitness);
@@ -56,8 +57,7 @@ bool WriteTypedStringAt(HKEY root, const std::string &path, const std::string &n
     }
 }
 
-bool ReadTypedStringAt(HKEY root, const std::string &path, const std::string &name, uint8_t bitness,
-                       std::string &text)
+bool ReadTypedStringAt(HKEY root, const std::string &path, const std::string &name, uint8_t bitness, std::string &text)
 {
     TMyRegistry reg;
     reg.SetBitness(bitness);

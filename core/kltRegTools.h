@@ -13,10 +13,9 @@
 
 bool WriteStringAt(HKEY root, const std::string &path, const std::string &name, uint8_t bitness,
                    const std::string &text);
-bool WriteTypedStringAt(HKEY root, const std::string &path, const std::string &name, uint8_t bitness,
-                        TRegDataType type, const std::string &text);
-bool ReadTypedStringAt(HKEY root, const std::string &path, const std::string &name, uint8_t bitness,
-                       std::string &text);
+bool WriteTypedStringAt(HKEY root, const std::string &path, const std::string &name, uint8_t bitness, TRegDataType type,
+                        const std::string &text);
+bool ReadTypedStringAt(HKEY root, const std::string &path, const std::string &name, uint8_t bitness, std::string &text);
 bool WriteStreamAt(HKEY root, const std::string &path, const std::string &name, uint8_t bitness, TRegDataType type,
                    TMemoryStream &stream);
 bool WriteIntegerAt(HKEY root, const std::string &path, const std::string &name, uint8_t bitness, int32_t value);

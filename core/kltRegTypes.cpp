@@ -3,7 +3,8 @@
 #include <cstring>
 #include <string>
 
-namespace {
+namespace
+{
 
 struct RootName {
     HKEY key;
@@ -113,10 +114,18 @@ uint32_t DataTypeToCode(TRegDataType type)
 
 TRegDataType CodeToDataType(uint32_t code)
 {
-    static const TRegDataType map[12] = {rdNone,       rdString,         rdExpandString,
-                                         rdBinary,     rdInteger,        rdBigEndianInteger,
-                                         rdLink,       rdMultiString,    rdResourceList,
-                                         rdFullResourceDescriptor, rdResourceRequirementsList, rdInt64};
+    static const TRegDataType map[12] = {rdNone,
+                                         rdString,
+                                         rdExpandString,
+                                         rdBinary,
+                                         rdInteger,
+                                         rdBigEndianInteger,
+                                         rdLink,
+                                         rdMultiString,
+                                         rdResourceList,
+                                         rdFullResourceDescriptor,
+                                         rdResourceRequirementsList,
+                                         rdInt64};
     return code < 12 ? map[code] : rdUnknown;
 }
 

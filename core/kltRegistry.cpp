@@ -6,7 +6,8 @@
 #include <cctype>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 using DeleteKeyExFn = LONG(WINAPI *)(HKEY, LPCSTR, REGSAM, DWORD);
 
@@ -40,7 +41,8 @@ uint32_t nameLengthFactor()
     }
 }
 
-class HandleGuard {
+class HandleGuard
+{
 public:
     explicit HandleGuard(HKEY key) : m_key(key) {}
     ~HandleGuard()
@@ -55,7 +57,8 @@ private:
     HKEY m_key;
 };
 
-class CurrentKeySwap {
+class CurrentKeySwap
+{
 public:
     CurrentKeySwap(HKEY &slot, HKEY key) : m_slot(slot), m_saved(slot) { m_slot = key; }
     ~CurrentKeySwap() { m_slot = m_saved; }
@@ -84,8 +87,7 @@ private:
 
 // Enumerates one subkey or value name, growing the buffer when the reported
 // maximum was too small for the name's 8-bit form.
-template <typename Enum>
-bool enumName(uint32_t maxLen, std::string &name, Enum enumerate)
+template <typename Enum> bool enumName(uint32_t maxLen, std::string &name, Enum enumerate)
 {
     std::vector<char> buffer(size_t(maxLen) + 1);
     for (int attempt = 0; attempt < 8; ++attempt) {
@@ -233,8 +235,8 @@ bool TMyRegistry::OpenKey(const std::string &path, bool canCreate)
     LONG r;
     if (canCreate && !path.empty()) {
         DWORD disposition = 0;
-        r = RegCreateKeyExA(base.key, base.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, m_access, nullptr,
-                            &key, &disposition);
+        r = RegCreateKeyExA(base.key, base.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, m_access, nullptr, &key,
+                            &disposition);
     } else {
         r = RegOpenKeyExA(base.key, base.path.c_str(), 0, m_access, &key);
     }
@@ -313,9 +315,10 @@ bool TMyRegistry::DeleteKey(const std::string &path)
         if (GetKeyInfo(info)) {
             for (uint32_t i = info.NumSubKeys; i-- > 0;) {
                 std::string name;
-                if (enumName(info.MaxSubKeyLen, name, [&](char *buf, DWORD *len) {
-                        return RegEnumKeyExA(key, i, buf, len, nullptr, nullptr, nullptr, nullptr);
-                    }) &&
+                if (enumName(info.MaxSubKeyLen, name,
+                             [&](char *buf, DWORD *len) {
+                                 return RegEnumKeyExA(key, i, buf, len, nullptr, nullptr, nullptr, nullptr);
+                             }) &&
                     !name.empty())
                     DeleteKey(name);
             }
@@ -853,9 +856,10 @@ bool TMyRegistry::copyKeys(HKEY source, HKEY target)
     bool complete = true;
     for (uint32_t i = 0; i < info.NumSubKeys; ++i) {
         std::string name;
-        if (!enumName(info.MaxSubKeyLen, name, [&](char *buf, DWORD *len) {
-                return RegEnumKeyExA(source, i, buf, len, nullptr, nullptr, nullptr, nullptr);
-            }) ||
+        if (!enumName(info.MaxSubKeyLen, name,
+                      [&](char *buf, DWORD *len) {
+                          return RegEnumKeyExA(source, i, buf, len, nullptr, nullptr, nullptr, nullptr);
+                      }) ||
             name.empty()) {
             complete = false;
             continue;

@@ -53,7 +53,8 @@ using TRegByteArray = std::vector<uint8_t>;
 using TDateTime = double;
 
 // A growable byte buffer with a read/write position.
-class TMemoryStream {
+class TMemoryStream
+{
 public:
     std::vector<uint8_t> bytes;
     size_t position = 0;
@@ -71,7 +72,8 @@ public:
 };
 
 // Raised by data reads and writes; the text names the value or key.
-class ERegistryException : public std::runtime_error {
+class ERegistryException : public std::runtime_error
+{
 public:
     using std::runtime_error::runtime_error;
 };
@@ -100,7 +102,8 @@ TDateTime KeyTimeToDateTime(uint64_t keyTime);
 // ---------------------------------------------------------------------------
 // The accessor
 
-class TMyRegistry {
+class TMyRegistry
+{
 public:
     TMyRegistry();
     virtual ~TMyRegistry();
@@ -210,7 +213,8 @@ protected:
     uint8_t m_viewMode = 0;
 };
 
-class TMyRegistry64 : public TMyRegistry {
+class TMyRegistry64 : public TMyRegistry
+{
 public:
     TMyRegistry64();
     void SetBitness(uint8_t bits) override;

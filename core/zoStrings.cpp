@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 const char kHexDigits[] = "0123456789ABCDEF";
 

@@ -10,7 +10,8 @@
 #include <filesystem>
 #include <random>
 
-namespace {
+namespace
+{
 
 void BM_FormatHexBytes(benchmark::State &state)
 {
@@ -49,7 +50,8 @@ BENCHMARK(BM_ParseAndFormatNumbers);
 
 // A tree of 500 keys with 10 values each, walked the way a search walks it:
 // names, then every value's data as searchable text.
-class Walk : public benchmark::Fixture {
+class Walk : public benchmark::Fixture
+{
 public:
     void SetUp(benchmark::State &) override
     {

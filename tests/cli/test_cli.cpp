@@ -21,7 +21,8 @@
 #include <sstream>
 #include <tuple>
 
-namespace {
+namespace
+{
 
 namespace fs = std::filesystem;
 
@@ -52,7 +53,8 @@ TRegByteArray bytes(const std::string &s)
     return TRegByteArray(s.begin(), s.end());
 }
 
-class Cli : public ::testing::Test {
+class Cli : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -142,22 +144,35 @@ TEST_F(Cli, Query)
     const std::string q = verbText(kSyntax, "QUERY");
     runCases(
         {
-            {{"query", kKey}, "", 0,
-             "\n" + kFull + "\n" + values + "\n" + kFull + "\\Empty\n" + kFull + "\\Sub\n", ""},
-            {{"query", kKey + "\\"}, "", 0,
-             "\n" + kFull + "\n" + values + "\n" + kFull + "\\Empty\n" + kFull + "\\Sub\n", ""},
-            {{"query", kKey + "\\Sub", "/s"}, "", 0,
-             "\n" + kFull + "\\Sub\n    x    REG_SZ    1\n\n" + kFull + "\\Sub\\Deep\n\n", ""},
+            {{"query", kKey}, "", 0, "\n" + kFull + "\n" + values + "\n" + kFull + "\\Empty\n" + kFull + "\\Sub\n", ""},
+            {{"query", kKey + "\\"},
+             "",
+             0,
+             "\n" + kFull + "\n" + values + "\n" + kFull + "\\Empty\n" + kFull + "\\Sub\n",
+             ""},
+            {{"query", kKey + "\\Sub", "/s"},
+             "",
+             0,
+             "\n" + kFull + "\\Sub\n    x    REG_SZ    1\n\n" + kFull + "\\Sub\\Deep\n\n",
+             ""},
             {{"query", kKey + "\\Empty"}, "", 0, "\n", ""},
             {{"query", kKey, "/v", "str"}, "", 0, "\n" + kFull + "\n    str    REG_SZ    hello\n\n", ""},
             {{"query", kKey, "-V", "STR"}, "", 0, "\n" + kFull + "\n    STR    REG_SZ    hello\n\n", ""},
             {{"query", kKey, "/ve"}, "", 0, "\n" + kFull + "\n    (Default)    REG_SZ    def\n\n", ""},
-            {{"query", kKey + "\\Empty", "/ve"}, "", 0,
-             "\n" + kFull + "\\Empty\n    (Default)    REG_SZ    (value not set)\n", ""},
-            {{"query", kKey, "/v", "x", "/S"}, "", 0,
-             "\n" + kFull + "\\Sub\n    x    REG_SZ    1\n\nEnd of search: 1 match(es) found.\n", ""},
+            {{"query", kKey + "\\Empty", "/ve"},
+             "",
+             0,
+             "\n" + kFull + "\\Empty\n    (Default)    REG_SZ    (value not set)\n",
+             ""},
+            {{"query", kKey, "/v", "x", "/S"},
+             "",
+             0,
+             "\n" + kFull + "\\Sub\n    x    REG_SZ    1\n\nEnd of search: 1 match(es) found.\n",
+             ""},
             {{"query", kKey, "/v", "absent", "/s"}, "", 0, "\nEnd of search: 0 match(es) found.\n", ""},
-            {{"query", "hkey_current_user\\software\\vtcli\\sub"}, "", 0,
+            {{"query", "hkey_current_user\\software\\vtcli\\sub"},
+             "",
+             0,
              "\nHKEY_CURRENT_USER\\software\\vtcli\\sub\n    x    REG_SZ    1\n\n"
              "HKEY_CURRENT_USER\\software\\vtcli\\sub\\Deep\n",
              ""},
@@ -195,6 +210,29 @@ TEST_F(Cli, QueryOfALockedKeySaysAccessDenied)
     EXPECT_NE(std::find(names.begin(), names.end(), "Locked"), names.end());
 }
 
+TEST_F(Cli, RegistryViews)
+{
+    const std::string key = "HKLM\\SOFTWARE\\VtView", full = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VtView";
+    runCases(
+        {
+            {{"add", key, "/v", "bits", "/d", "64", "/reg:64"}, "", 0, kDone, ""},
+            {{"query", key}, "", 1, "", kNotFound},
+            {{"query", key, "/reg:32"}, "", 1, "", kNotFound},
+            {{"query", key, "-REG:64"}, "", 0, "\n" + full + "\n    bits    REG_SZ    64\n\n", ""},
+            {{"query", key, "/reg:64", "/reg:32"}, "", 1, "", verbText(kSyntax, "QUERY")},
+            {{"copy", key, key + "Copy", "/reg:64"}, "", 0, kDone, ""},
+            {{"query", key + "Copy", "/reg:64", "/v", "bits"},
+             "",
+             0,
+             "\n" + full + "Copy\n    bits    REG_SZ    64\n\n",
+             ""},
+            {{"delete", key, "/f", "/reg:32"}, "", 1, "", kNotFound},
+            {{"delete", key, "/f", "/reg:64"}, "", 0, kDone, ""},
+            {{"query", key, "/reg:64"}, "", 1, "", kNotFound},
+        },
+        run);
+}
+
 TEST_F(Cli, AddWritesEachType)
 {
     struct Row {
@@ -210,14 +248,15 @@ TEST_F(Cli, AddWritesEachType)
         {{"/v", "d", "/t", "REG_DWORD", "/d", "0x1F"}, "d", REG_DWORD, std::string("\x1F\0\0\0", 4)},
         {{"/v", "d2", "/t", "reg_dword", "/d", "4294967295"}, "d2", REG_DWORD, "\xFF\xFF\xFF\xFF"},
         {{"/v", "d3", "/t", "REG_DWORD"}, "d3", REG_DWORD, std::string(4, '\0')},
-        {{"/v", "be", "/t", "REG_DWORD_BIG_ENDIAN", "/d", "256"}, "be", REG_DWORD_BIG_ENDIAN,
+        {{"/v", "be", "/t", "REG_DWORD_BIG_ENDIAN", "/d", "256"},
+         "be",
+         REG_DWORD_BIG_ENDIAN,
          std::string("\0\0\x01\0", 4)},
         {{"/v", "q", "/t", "REG_QWORD", "/d", "0xFFFFFFFFFFFFFFFF"}, "q", REG_QWORD, std::string(8, '\xFF')},
         {{"/v", "b", "/t", "REG_BINARY", "/d", "abc"}, "b", REG_BINARY, "\x0A\xBC"},
         {{"/v", "b0", "/t", "REG_BINARY"}, "b0", REG_BINARY, ""},
         {{"/v", "m", "/t", "REG_MULTI_SZ", "/d", "a\\0b"}, "m", REG_MULTI_SZ, std::string("a\0b\0\0", 5)},
-        {{"/v", "m2", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "a#bc#"}, "m2", REG_MULTI_SZ,
-         std::string("a\0bc\0\0", 6)},
+        {{"/v", "m2", "/t", "REG_MULTI_SZ", "/s", "#", "/d", "a#bc#"}, "m2", REG_MULTI_SZ, std::string("a\0bc\0\0", 6)},
         {{"/v", "e", "/t", "REG_EXPAND_SZ", "/d", "%PATH%"}, "e", REG_EXPAND_SZ, std::string("%PATH%\0", 7)},
         {{"/v", "n", "/t", "REG_NONE", "-f"}, "n", REG_NONE, std::string("\0", 1)},
     };
@@ -246,11 +285,20 @@ TEST_F(Cli, AddRefusesBadInputAndChangesNothing)
             {{"add", kKey + "\\Bad", "/v", "d", "/t", "REG_DWORD", "/d", "0xZZ"}, "", 1, "", number},
             {{"add", kKey + "\\Bad", "/v", "d", "/t", "REG_DWORD", "/d", "0x"}, "", 1, "", number},
             {{"add", kKey + "\\Bad", "/v", "q", "/t", "REG_QWORD", "/d", "18446744073709551616"}, "", 1, "", number},
-            {{"add", kKey + "\\Bad", "/v", "b", "/t", "REG_BINARY", "/d", "0g"}, "", 1, "",
+            {{"add", kKey + "\\Bad", "/v", "b", "/t", "REG_BINARY", "/d", "0g"},
+             "",
+             1,
+             "",
              "ERROR: Invalid syntax. Specify valid hexadecimal value for '/d'.\n"},
-            {{"add", kKey + "\\Bad", "/v", "m", "/t", "REG_MULTI_SZ", "/d", "a\\0\\0b"}, "", 1, "",
+            {{"add", kKey + "\\Bad", "/v", "m", "/t", "REG_MULTI_SZ", "/d", "a\\0\\0b"},
+             "",
+             1,
+             "",
              "ERROR: Invalid syntax. Specify valid string for '/d': empty entries are not allowed.\n"},
-            {{"add", kKey + "\\Bad", "/v", "t", "/t", "REG_FOO"}, "", 1, "",
+            {{"add", kKey + "\\Bad", "/v", "t", "/t", "REG_FOO"},
+             "",
+             1,
+             "",
              "ERROR: Invalid value type 'REG_FOO'. Use REG_SZ, REG_MULTI_SZ, REG_EXPAND_SZ, REG_DWORD, REG_QWORD, "
              "REG_BINARY or REG_NONE.\n"},
             {{"add", kKey + "\\Bad", "/v", "m", "/t", "REG_MULTI_SZ", "/s", "##", "/d", "a"}, "", 1, "", a},
@@ -297,11 +345,17 @@ TEST_F(Cli, Delete)
     const std::string d = verbText(kSyntax, "DELETE");
     runCases(
         {
-            {{"delete", kKey + "\\Sub"}, "", 1, "Permanently delete the registry key " + kFull + "\\Sub (Yes/No)? \n" +
-                                                    kCancelled, ""},
+            {{"delete", kKey + "\\Sub"},
+             "",
+             1,
+             "Permanently delete the registry key " + kFull + "\\Sub (Yes/No)? \n" + kCancelled,
+             ""},
             {{"delete", kKey, "/v", "str"}, "no\n", 1, "Delete the registry value str (Yes/No)? " + kCancelled, ""},
-            {{"delete", kKey, "/va"}, "n\n", 1,
-             "Delete all values under the registry key " + kFull + " (Yes/No)? " + kCancelled, ""},
+            {{"delete", kKey, "/va"},
+             "n\n",
+             1,
+             "Delete all values under the registry key " + kFull + " (Yes/No)? " + kCancelled,
+             ""},
             {{"delete", kKey, "/v", "absent", "/f"}, "", 1, "", kNotFound},
             {{"delete", kKey + "\\Missing", "/f"}, "", 1, "", kNotFound},
             {{"delete", "HKCU", "/f"}, "", 1, "", verbText(kBadKey, "DELETE")},
@@ -334,9 +388,15 @@ TEST_F(Cli, Copy)
     runCases(
         {
             {{"copy", kKey, kKey}, "", 1, "", "ERROR: The source and destination keys cannot be the same.\n"},
-            {{"copy", kKey, "hkcu\\software\\VTCLI\\"}, "", 1, "",
+            {{"copy", kKey, "hkcu\\software\\VTCLI\\"},
+             "",
+             1,
+             "",
              "ERROR: The source and destination keys cannot be the same.\n"},
-            {{"copy", kKey, kKey + "\\Sub\\Inner", "/s"}, "", 1, "",
+            {{"copy", kKey, kKey + "\\Sub\\Inner", "/s"},
+             "",
+             1,
+             "",
              "ERROR: The destination key cannot be below the source key.\n"},
             {{"copy", kKey + "\\Missing", kKey + "\\To"}, "", 1, "", kNotFound},
             {{"copy", kKey}, "", 1, "", c},
@@ -376,11 +436,17 @@ TEST_F(Cli, LoadUnloadAndSummary)
             {{"load", "HKCU\\VtSam", hive.string()}, "", 1, "", verbText(kBadKey, "LOAD")},
             {{"load", "HKLM\\a\\b", hive.string()}, "", 1, "", verbText(kBadKey, "LOAD")},
             {{"load", "HKLM\\VtSam"}, "", 1, "", verbText(kSyntax, "LOAD")},
-            {{"load", "HKLM\\VtNone", (m_dir / "absent").string()}, "", 1, "",
+            {{"load", "HKLM\\VtNone", (m_dir / "absent").string()},
+             "",
+             1,
+             "",
              "ERROR: The system cannot find the file specified.\n"},
             {{"load", "HKLM\\VtSam", hive.string()}, "", 0, kDone, ""},
-            {{"query", "HKLM\\VtSam\\Description", "/v", "KeyName"}, "", 0,
-             "\nHKEY_LOCAL_MACHINE\\VtSam\\Description\n    KeyName    REG_SZ    BCD00000000\n\n", ""},
+            {{"query", "HKLM\\VtSam\\Description", "/v", "KeyName"},
+             "",
+             0,
+             "\nHKEY_LOCAL_MACHINE\\VtSam\\Description\n    KeyName    REG_SZ    BCD00000000\n\n",
+             ""},
             {{"unload", "HKLM\\VtSam"}, "", 0, kDone, ""},
             {{"query", "HKLM\\VtSam"}, "", 1, "", kNotFound},
             {{"unload", "HKLM"}, "", 1, "", verbText(kBadKey, "UNLOAD")},
@@ -429,7 +495,8 @@ Process runProcess(const fs::path &dir, const std::vector<std::string> &args, co
     return {std::stoi(readFile(rc)), readFile(out), readFile(err)};
 }
 
-class CliProcess : public ::testing::Test {
+class CliProcess : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -443,8 +510,8 @@ protected:
 
 TEST_F(CliProcess, AddThenQueryInANewProcess)
 {
-    Process p = runProcess(m_dir, {"--system", m_system, "ADD", "HKCU\\Software\\VtProc", "/v", "greeting", "/d",
-                                   "hello world", "/f"});
+    Process p = runProcess(
+        m_dir, {"--system", m_system, "ADD", "HKCU\\Software\\VtProc", "/v", "greeting", "/d", "hello world", "/f"});
     ASSERT_EQ(p.code, 0) << p.err;
     EXPECT_EQ(p.out, kDone);
     p = runProcess(m_dir, {"--system", m_system, "query", "HKCU\\Software\\VtProc"});
@@ -508,8 +575,10 @@ TEST_F(CliProcess, LoadedHiveMatchesReglookup)
 
     // The oracle first, from the untouched copy.
     const fs::path csv = m_dir / "reglookup.csv";
-    ASSERT_EQ(std::system(("reglookup " + shellQuoted(hive.string()) + " >" + shellQuoted(csv.string()) + " 2>/dev/null").c_str()),
-              0);
+    ASSERT_EQ(
+        std::system(
+            ("reglookup " + shellQuoted(hive.string()) + " >" + shellQuoted(csv.string()) + " 2>/dev/null").c_str()),
+        0);
     std::set<std::string> oracleKeys;
     std::multiset<Entry> oracle;
     {

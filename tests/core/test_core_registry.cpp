@@ -12,7 +12,8 @@
 #include <functional>
 #include <memory>
 
-namespace {
+namespace
+{
 
 const std::string kBase = "\\Software\\VtCoreTest";
 
@@ -26,7 +27,8 @@ TRegByteArray bytes(const std::string &s)
     return TRegByteArray(s.begin(), s.end());
 }
 
-class Registry : public ::testing::Test {
+class Registry : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -415,9 +417,24 @@ TEST_F(Registry, TypedReadErrors)
         {"sz", [&] { reg.ReadInteger("sz"); }, invalid},
         {"absent", [&] { reg.ReadInteger("absent"); }, failed},
         {"absent", [&] { EXPECT_EQ(reg.ReadString("absent"), ""); }, ""},
-        {"bin4", [&] { uint8_t b[3]; reg.ReadBinaryData("bin4", b, 3); }, invalid},
-        {"bin4", [&] { uint8_t b[4]; EXPECT_EQ(reg.ReadBinaryData("bin4", b, 4), 4); }, ""},
-        {"absent", [&] { uint8_t b[4]; EXPECT_EQ(reg.ReadBinaryData("absent", b, 4), 0); }, ""},
+        {"bin4",
+         [&] {
+             uint8_t b[3];
+             reg.ReadBinaryData("bin4", b, 3);
+         },
+         invalid},
+        {"bin4",
+         [&] {
+             uint8_t b[4];
+             EXPECT_EQ(reg.ReadBinaryData("bin4", b, 4), 4);
+         },
+         ""},
+        {"absent",
+         [&] {
+             uint8_t b[4];
+             EXPECT_EQ(reg.ReadBinaryData("absent", b, 4), 0);
+         },
+         ""},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case &c = cases[i];

@@ -6,7 +6,8 @@
 
 #include <cmath>
 
-namespace {
+namespace
+{
 
 TEST(RootKeys, NamesAndLookups)
 {
@@ -15,9 +16,12 @@ TEST(RootKeys, NamesAndLookups)
         const char *name;
         const char *shortName;
     } cases[] = {
-        {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT", "HKCR"},     {HKEY_CURRENT_USER, "HKEY_CURRENT_USER", "HKCU"},
-        {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", "HKLM"},   {HKEY_USERS, "HKEY_USERS", "HKUS"},
-        {HKEY_PERFORMANCE_DATA, "HKEY_PERFORMANCE_DATA", "HKPD"}, {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG", "HKCC"},
+        {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT", "HKCR"},
+        {HKEY_CURRENT_USER, "HKEY_CURRENT_USER", "HKCU"},
+        {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", "HKLM"},
+        {HKEY_USERS, "HKEY_USERS", "HKUS"},
+        {HKEY_PERFORMANCE_DATA, "HKEY_PERFORMANCE_DATA", "HKPD"},
+        {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG", "HKCC"},
         {HKEY_DYN_DATA, "HKEY_DYN_DATA", "HKDD"},
     };
     ASSERT_EQ(RootKeyList().size(), 7u);
@@ -79,9 +83,18 @@ TEST(ValueTypes, TableOfMembers)
 
 TEST(ValueTypes, CodeToPreferredMember)
 {
-    const TRegDataType expected[] = {rdNone,         rdString,       rdExpandString,           rdBinary,
-                                     rdInteger,      rdBigEndianInteger, rdLink,               rdMultiString,
-                                     rdResourceList, rdFullResourceDescriptor, rdResourceRequirementsList, rdInt64};
+    const TRegDataType expected[] = {rdNone,
+                                     rdString,
+                                     rdExpandString,
+                                     rdBinary,
+                                     rdInteger,
+                                     rdBigEndianInteger,
+                                     rdLink,
+                                     rdMultiString,
+                                     rdResourceList,
+                                     rdFullResourceDescriptor,
+                                     rdResourceRequirementsList,
+                                     rdInt64};
     for (uint32_t code = 0; code < 12; ++code)
         EXPECT_EQ(CodeToDataType(code), expected[code]) << code;
     for (uint32_t code : {12u, 13u, 0x100000u, 0xFFFFFFFFu})
