@@ -498,6 +498,11 @@ TEST(HiveWriter, EdgeCasesSurviveAndPeersReadThem)
     ASSERT_EQ(readHive(image, back, &recovered), ERROR_SUCCESS);
     EXPECT_FALSE(recovered);
     EXPECT_EQ(treeDiff(*withoutVolatile(*h.root, nullptr), *back.root), "");
+    // Equal descriptors share one sk cell, which reads back as one shared object.
+    const Key *secured = back.root->findSubkey("SECURED");
+    ASSERT_TRUE(secured && secured->subkeys.size() == 1);
+    EXPECT_EQ(secured->subkeys[0]->security.get(), back.root->security.get());
+    EXPECT_NE(secured->security.get(), back.root->security.get());
     EXPECT_EQ(back.fileName, "sers\\someone\\AppData\\ntuser.dat") << "the last 31 characters, as Windows keeps them";
 
     // The megabyte value is stored as big data: a db cell with 65 segments.
