@@ -550,6 +550,46 @@ TEST_F(MainWindow, ArrowKeyReleaseListsTheNewlySelectedKey)
     EXPECT_EQ(row("one"), nullptr);
 }
 
+TEST_F(MainWindow, RightClickSelectsTheNodeBeforeThePopupOpens)
+{
+    writeRaw("\\Software\\VtRight\\First", "one", REG_SZ, {'1', 0});
+    writeRaw("\\Software\\VtRight\\Second", "two", REG_SZ, {'2', 0});
+    makeWindow();
+    w->GoToKey("HKEY_CURRENT_USER\\Software\\VtRight\\First");
+    QTreeWidgetItem *second = w->tvKeys->currentItem()->parent()->child(1);
+    const QPoint at = w->tvKeys->visualItemRect(second).center();
+    emit w->tvKeys->customContextMenuRequested(at);
+    EXPECT_EQ(w->tvKeys->currentItem(), second);
+    EXPECT_NE(row("two"), nullptr);
+    EXPECT_TRUE(w->pmKeys->isVisible());
+    w->pmKeys->close();
+}
+
+TEST_F(MainWindow, OtherTreeKindsListNoRegistryValues)
+{
+    makeWindow();
+    struct Case {
+        int topImage, kind, rows;
+    };
+    // Registry file trees bring their own rows; remote trees show only the
+    // placeholder for the default value.
+    for (const Case &c : {Case{imgRegistryFile, 2, 0}, Case{imgRemoteComputer, 3, 1}, Case{5, 0, 0}}) {
+        auto *top = new QTreeWidgetItem(QStringList{"\\\\SERVER"});
+        top->setData(0, NodeImageRole, c.topImage);
+        w->tvKeys->addTopLevelItem(top);
+        QTreeWidgetItem *child = w->AddKeyNode(top, "HKEY_LOCAL_MACHINE", 0);
+        EXPECT_EQ(w->GetTreeKind(child), c.kind);
+        w->tvKeys->setCurrentItem(child);
+        w->tvKeysChange();
+        EXPECT_EQ(w->lvData->topLevelItemCount(), c.rows) << c.kind;
+        if (c.rows) {
+            EXPECT_EQ(rowCaptions(), QStringList({"(Default)"}));
+        }
+        w->tvKeys->setCurrentItem(w->MyComputerNode());
+        delete top;
+    }
+}
+
 TEST_F(MainWindow, StatusBarShowsPathAndLastWriteTime)
 {
     createKey(HKEY_CURRENT_USER, "\\Software\\VtStatus");
