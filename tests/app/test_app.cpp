@@ -768,6 +768,9 @@ TEST_F(MainWindow, RefreshValueListShowsChangesOfTheSelectedKey)
 
 int main(int argc, char **argv)
 {
+    // Test discovery runs the program without the test environment.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
