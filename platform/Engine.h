@@ -43,10 +43,12 @@ struct Mount {
 
 // Which part of the registry a location is in, for the views and the merge.
 enum class Space : uint8_t {
-    Plain,    // anywhere without view or merge rules
-    Software, // inside HKLM\SOFTWARE: `logical` is the path below it as the caller sees it
-    Classes,  // HKEY_CLASSES_ROOT: `logical` is the path below Classes, both sides
-    PerfData, // HKEY_PERFORMANCE_DATA: opens, holds nothing
+    Plain,         // anywhere without view or merge rules
+    Software,      // inside HKLM\SOFTWARE: `logical` is the path below it as the caller sees it
+    Classes,       // HKEY_CLASSES_ROOT: `logical` is the path below Classes, both sides
+    PerfData,      // HKEY_PERFORMANCE_DATA: opens, holds nothing
+    Wow64Software, // HKLM\SOFTWARE in the 32-bit view: `user` is Wow6432Node (its values and
+                   // subkeys), `machine` is SOFTWARE, whose shared keys are listed too
 };
 
 struct Location {

@@ -710,18 +710,30 @@ void walk(System &s, const Location &base, bool view32, const std::vector<std::s
     w.loc.machine = w.loc.user = nullptr;
     w.loc.logical.clear();
     Key *k = base.key;
-    if (view32 && !comps.empty()) {
-        Key *sw = softwareRoot(s);
-        if (sw && k == s.machine.get() && sameName(comps[0], "SOFTWARE")) {
-            walkSoftware32(sw, sw, comps, 1, forCreate, w);
-            return;
-        }
-        if (sw && isInside(k, sw)) {
-            walkSoftware32(sw, k, comps, 0, forCreate, w);
-            return;
+    Key *sw = view32 ? softwareRoot(s) : nullptr;
+    if (sw && base.space == Space::Wow64Software)
+        walkSoftware32(sw, sw, comps, 0, forCreate, w);
+    else if (sw && !comps.empty() && k == s.machine.get() && sameName(comps[0], "SOFTWARE"))
+        walkSoftware32(sw, sw, comps, 1, forCreate, w);
+    else if (sw && !comps.empty() && isInside(k, sw))
+        walkSoftware32(sw, k, comps, 0, forCreate, w);
+    else
+        walkPlain(s, k, comps, 0, openLink, forCreate, w);
+    // SOFTWARE itself, seen by a 32-bit program, is Wow6432Node with the shared keys.
+    if (sw && w.complete && w.loc.key == sw) {
+        if (Key *wow = findChild(*sw, "Wow6432Node")) {
+            w.loc.space = Space::Wow64Software;
+            w.loc.key = wow;
+            w.loc.user = wow;
+            w.loc.machine = sw;
         }
     }
-    walkPlain(s, k, comps, 0, openLink, forCreate, w);
+}
+
+// Top-level keys of SOFTWARE that both views share, listed in the 32-bit one.
+bool isSharedTop(const std::string &upper)
+{
+    return upper == "CLASSES" || upper == "POLICIES" || upper == "REGISTEREDAPPLICATIONS";
 }
 
 // The location a predefined key stands for right now.
@@ -1323,11 +1335,26 @@ namespace
 
 // The i-th subkey of a location: plain keys by index, HKCR by merging both
 // sides in upper-name order with the user's key winning a tie.
+bool isMerged(const Target &t)
+{
+    return (t.loc.space == Space::Classes || t.loc.space == Space::Wow64Software) && t.loc.machine && t.loc.user;
+}
+
+// Machine-side subkeys a merged location lists: all of them for HKCR, the
+// shared ones for the 32-bit SOFTWARE.
+size_t skipHidden(const Target &t, const std::vector<std::unique_ptr<Key>> &m, size_t i)
+{
+    if (t.loc.space == Space::Wow64Software)
+        while (i < m.size() && !isSharedTop(m[i]->upperName))
+            ++i;
+    return i;
+}
+
 const Key *subkeyAt(Target &t, DWORD index)
 {
     if (t.loc.space == Space::PerfData)
         return nullptr;
-    if (t.loc.space != Space::Classes || !t.loc.machine || !t.loc.user)
+    if (!isMerged(t))
         return index < t.loc.key->subkeys.size() ? t.loc.key->subkeys[index].get() : nullptr;
     const auto &m = t.loc.machine->subkeys;
     const auto &u = t.loc.user->subkeys;
@@ -1344,6 +1371,7 @@ const Key *subkeyAt(Target &t, DWORD index)
     }
     while (true) {
         const Key *pick;
+        i = skipHidden(t, m, i);
         size_t ni = i, nj = j;
         if (i < m.size() && j < u.size()) {
             const int c = m[i]->upperName.compare(u[j]->upperName);
@@ -1383,11 +1411,11 @@ DWORD subkeyCount(Target &t)
 {
     if (t.loc.space == Space::PerfData)
         return 0;
-    if (t.loc.space != Space::Classes || !t.loc.machine || !t.loc.user)
+    if (!isMerged(t))
         return static_cast<DWORD>(t.loc.key->subkeys.size());
     const auto &m = t.loc.machine->subkeys;
     const auto &u = t.loc.user->subkeys;
-    size_t i = 0, j = 0, n = 0;
+    size_t i = skipHidden(t, m, 0), j = 0, n = 0;
     while (i < m.size() || j < u.size()) {
         if (i < m.size() && j < u.size()) {
             const int c = m[i]->upperName.compare(u[j]->upperName);
@@ -1400,6 +1428,7 @@ DWORD subkeyCount(Target &t)
         } else {
             ++j;
         }
+        i = skipHidden(t, m, i);
         ++n;
     }
     return static_cast<DWORD>(n);
@@ -1502,7 +1531,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
                 maxClass = std::max<DWORD>(maxClass, static_cast<DWORD>(c->className.size()));
             }
         };
-        if (t.loc.space == Space::Classes) {
+        if (t.loc.space == Space::Classes || t.loc.space == Space::Wow64Software) {
             if (t.loc.machine)
                 scan(*t.loc.machine);
             if (t.loc.user)
@@ -1606,7 +1635,7 @@ LONG WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotif
                 s.registrations.push_back(
                     Registration{k, bWatchSubtree != 0, dwNotifyFilter, ev, reinterpret_cast<uintptr_t>(hKey)});
         };
-        if (t.loc.space == Space::Classes) {
+        if (t.loc.space == Space::Classes || t.loc.space == Space::Wow64Software) {
             add(t.loc.machine);
             add(t.loc.user);
         } else {

@@ -132,6 +132,24 @@ void BM_RegQueryValueExA(benchmark::State &state)
 }
 BENCHMARK(BM_RegQueryValueExA);
 
+// A durable change: the journal record is written and flushed before the call returns.
+void BM_RegSetValueExA(benchmark::State &state)
+{
+    ensureSystem();
+    HKEY k;
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\BenchWrite", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
+    const char text[] = "C:\\Program Files\\Bench\\value.exe";
+    DWORD i = 0;
+    for (auto _ : state) {
+        const std::string name = "v" + std::to_string(i++ % 1000);
+        if (RegSetValueExA(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(text), sizeof text)
+            != ERROR_SUCCESS)
+            state.SkipWithError("set failed");
+    }
+    RegCloseKey(k);
+}
+BENCHMARK(BM_RegSetValueExA);
+
 std::string systemHive()
 {
     const char *env = std::getenv("VT_TESTDATA");

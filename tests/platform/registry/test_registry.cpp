@@ -391,6 +391,25 @@ TEST(Registry, ViewsAndRedirection)
     EXPECT_EQ(readSz(sw64, "Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir"), "C:\\Program Files");
     EXPECT_EQ(readSz(sw64, "Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", KEY_WOW64_32KEY),
               "C:\\Program Files (x86)");
+    // The 32-bit SOFTWARE lists Wow6432Node's keys and the shared ones; the
+    // 64-bit one lists its own, Wow6432Node included.
+    for (REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)}) {
+        Key sw;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ | view, &sw), ERROR_SUCCESS);
+        const auto names = subkeys(sw);
+        auto has = [&](const char *n) { return std::find(names.begin(), names.end(), n) != names.end(); };
+        const bool is32 = view == KEY_WOW64_32KEY;
+        EXPECT_EQ(has("VtApp"), is32) << view;
+        EXPECT_EQ(has("Wow6432Node"), !is32) << view;
+        EXPECT_TRUE(has("Classes") && has("Microsoft") && has("Policies")) << view;
+        DWORD count = 0;
+        ASSERT_EQ(RegQueryInfoKeyA(sw, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(count, names.size());
+        for (const auto &n : names)
+            EXPECT_TRUE(exists(sw, n.c_str())) << n << " listed but does not open, view " << view;
+    }
     // Deleting in the 64-bit view does not touch the 32-bit key.
     EXPECT_EQ(RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VtApp", KEY_WOW64_64KEY, 0), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\VtApp", KEY_WOW64_32KEY, 0), ERROR_SUCCESS);
