@@ -1032,6 +1032,64 @@ TEST(Registry, TwoProcessesShareOneSystem)
         ::close(fd);
 }
 
+// Writers in two processes, checkpointing as they go: nothing is lost and
+// each sees the other's keys.
+TEST(Registry, ConcurrentWritersInTwoProcesses)
+{
+    TempSystem sys;
+    sys.close();
+    constexpr int kValues = 150;
+    std::vector<pid_t> children;
+    for (int w = 0; w < 2; ++w) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            vt::platform::SystemOptions o;
+            o.root = sys.root();
+            if (vt::platform::openSystem(o) != ERROR_SUCCESS)
+                ::_exit(2);
+            HKEY k;
+            const std::string path = "Software\\Writers\\W" + std::to_string(w);
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr) !=
+                ERROR_SUCCESS)
+                ::_exit(3);
+            for (int i = 0; i < kValues; ++i) {
+                if (setSz(k, ("v" + std::to_string(i)).c_str(), std::to_string(i * 7)) != ERROR_SUCCESS)
+                    ::_exit(4);
+                if (i % 40 == 39 && RegFlushKey(k) != ERROR_SUCCESS)
+                    ::_exit(5);
+            }
+            // The other writer's key is visible here too once it is done.
+            const std::string other = "Software\\Writers\\W" + std::to_string(1 - w);
+            for (int tries = 0;
+                 tries < 200 && readSz(HKEY_CURRENT_USER, other.c_str(), ("v" + std::to_string(kValues - 1)).c_str()) !=
+                                    std::to_string((kValues - 1) * 7);
+                 ++tries)
+                std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            const bool sawOther =
+                readSz(HKEY_CURRENT_USER, other.c_str(), ("v" + std::to_string(kValues - 1)).c_str()) ==
+                std::to_string((kValues - 1) * 7);
+            RegCloseKey(k);
+            vt::platform::closeSystem();
+            ::_exit(sawOther ? 0 : 6);
+        }
+        children.push_back(child);
+    }
+    for (pid_t c : children) {
+        int status = 0;
+        ::waitpid(c, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    for (int w = 0; w < 2; ++w) {
+        const std::string path = "Software\\Writers\\W" + std::to_string(w);
+        for (int i = 0; i < kValues; ++i)
+            ASSERT_EQ(readSz(HKEY_CURRENT_USER, path.c_str(), ("v" + std::to_string(i)).c_str()), std::to_string(i * 7))
+                << path << " v" << i;
+    }
+}
+
 TEST(Registry, LoadAndUnloadHives)
 {
     TempSystem sys;
