@@ -134,9 +134,16 @@ std::string RegValueNamePart(const std::string &name)
     return "\"" + doubleBackslashes(name) + "\"";
 }
 
-bool FormatRegDataPart(uint32_t typeCode, const uint8_t *data, size_t size, bool version5, size_t startColumn,
-                       std::string &dataPart)
+namespace {
+
+// listColumn: where the hex list's column count starts; npos means after the
+// name part and the type prefix (nameColumn + prefix length).
+bool formatDataPart(uint32_t typeCode, const uint8_t *data, size_t size, bool version5, size_t nameColumn,
+                    size_t listColumn, std::string &dataPart)
 {
+    auto startColumn = [&](size_t prefixLength) {
+        return listColumn != std::string::npos ? listColumn : nameColumn + prefixLength;
+    };
     switch (typeCode) {
     case REG_SZ:
         dataPart = "\"" + EscapeRegString(stringUpToNul(data, size)) + "\"";
@@ -152,11 +159,11 @@ bool FormatRegDataPart(uint32_t typeCode, const uint8_t *data, size_t size, bool
             bytes.push_back('\0');
         }
         dataPart = "hex(2):" + FormatHexList(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(),
-                                             startColumn + 7);
+                                             startColumn(7));
         return true;
     }
     case REG_BINARY:
-        dataPart = "hex:" + FormatHexList(data, size, startColumn + 4);
+        dataPart = "hex:" + FormatHexList(data, size, startColumn(4));
         return true;
     case REG_DWORD: {
         if (size != 4)
@@ -173,7 +180,7 @@ bool FormatRegDataPart(uint32_t typeCode, const uint8_t *data, size_t size, bool
             std::string wide;
             AppendUtf16le(std::string_view(reinterpret_cast<const char *>(data), size), wide);
             dataPart = "hex(7):" + FormatHexList(reinterpret_cast<const uint8_t *>(wide.data()), wide.size(),
-                                                 startColumn + 7);
+                                                 startColumn(7));
             return true;
         }
         [[fallthrough]];
@@ -183,11 +190,19 @@ bool FormatRegDataPart(uint32_t typeCode, const uint8_t *data, size_t size, bool
     case REG_FULL_RESOURCE_DESCRIPTOR:
     case REG_RESOURCE_REQUIREMENTS_LIST:
     case REG_QWORD:
-        dataPart = hexPrefix(typeCode) + FormatHexList(data, size, startColumn + 7);
+        dataPart = hexPrefix(typeCode) + FormatHexList(data, size, startColumn(7));
         return true;
     default:
         return false;
     }
+}
+
+} // namespace
+
+bool FormatRegDataPart(uint32_t typeCode, const uint8_t *data, size_t size, bool version5, size_t startColumn,
+                       std::string &dataPart)
+{
+    return formatDataPart(typeCode, data, size, version5, startColumn, std::string::npos, dataPart);
 }
 
 std::string FormatValueLineFromData(const std::string &name, uint32_t typeCode, const TRegByteArray &data)
@@ -196,8 +211,8 @@ std::string FormatValueLineFromData(const std::string &name, uint32_t typeCode, 
     line += '=';
     std::string dataPart;
     if (typeCode == REG_EXPAND_SZ) {
-        dataPart = "hex(2):" + FormatHexList(data, 7);
-    } else if (!FormatRegDataPart(typeCode, data.data(), data.size(), false, 0, dataPart)) {
+        dataPart = "hex(2):" + FormatHexList(data, 0);
+    } else if (!formatDataPart(typeCode, data.data(), data.size(), false, 0, 0, dataPart)) {
         return {};
     }
     return line + dataPart;

@@ -48,7 +48,8 @@ std::string RegKeyLine(HKEY root, const std::string &path, bool deletion = false
 std::string RegValueNamePart(const std::string &name);
 
 // The data part ("dword:...", "hex(7):...") of a value from its stored type
-// code and raw bytes, the hex list starting at startColumn. Returns false for
+// code and raw bytes; startColumn is the length of the name part and "=".
+// Returns false for
 // the types a file cannot carry (REG_NONE, unknown codes, a REG_DWORD that is
 // not 4 bytes long).
 bool FormatRegDataPart(uint32_t typeCode, const uint8_t *data, size_t size, bool version5, size_t startColumn,

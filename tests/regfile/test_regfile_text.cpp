@@ -1,6 +1,7 @@
 // Escaping, hex lists, UTF-16 conversion and data part recognition.
 #include "regfile/RegFileReader.h"
 #include "regfile/RegFileText.h"
+#include "regfile/RegFileWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -134,6 +135,32 @@ TEST(RegFileText, ParseDataTypeAndDisplayText)
         std::string display;
         EXPECT_EQ(TMyRegistryReader::ParseDataType(c.data, &display), c.type) << c.data;
         EXPECT_EQ(display, c.display) << c.data;
+    }
+}
+
+// Value lines of held data (history records): names as they are, the list's
+// column counted from 0, no line at all for types a file cannot carry.
+TEST(RegFileText, ValueLinesFromHeldData)
+{
+    std::string firstLine; // 26 bytes, then the wrap
+    for (int i = 0; i < 26; ++i)
+        firstLine += "11,";
+    struct Case {
+        std::string name;
+        uint32_t code;
+        std::string data, line;
+    } cases[] = {
+        {"a\\b", REG_SZ, std::string("C:\\\0", 4), "\"a\\b\"=\"C:\\\\\""},
+        {"", REG_DWORD, std::string("\xff\0\0\0", 4), "@=dword:000000FF"},
+        {"e", REG_EXPAND_SZ, std::string("%T%\0", 4), "\"e\"=hex(2):25,54,25,00"},
+        {"m", REG_MULTI_SZ, std::string("a\0\0", 3), "\"m\"=hex(7):61,00,00"},
+        {"b", REG_BINARY, std::string(27, '\x11'), "\"b\"=hex:" + firstLine + "\\\r\n  11"},
+        {"n", REG_NONE, "\1", ""},
+        {"u", 0x20, "\1", ""},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(FormatValueLineFromData(c.name, c.code, TRegByteArray(c.data.begin(), c.data.end())), c.line)
+            << c.name;
     }
 }
 
