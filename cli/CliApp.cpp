@@ -44,7 +44,7 @@ namespace
 
 void printUsage(std::ostream &out)
 {
-    out << "Usage: vantrel-cli [--system DIR] OPERATION [parameters]\n\nOperations:\n ";
+    out << "Usage: vantrel-cli [--system DIR] [--as-system] OPERATION [parameters]\n\nOperations:\n ";
     for (const VerbEntry &entry : verbTable()) {
         std::string upper = entry.name;
         for (char &c : upper)
@@ -52,7 +52,8 @@ void printUsage(std::ostream &out)
         out << " " << upper;
     }
     out << "\n\nFor help on an operation: vantrel-cli OPERATION /?\n"
-           "The system root is DIR, else the environment variable VANTREL_SYSTEM, else the default.\n";
+           "The system root is DIR, else the environment variable VANTREL_SYSTEM, else the default.\n"
+           "--as-system runs as the local system account, which may read every key.\n";
 }
 
 } // namespace
@@ -65,6 +66,10 @@ int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream 
         if (args[i] == "--system" && i + 1 < args.size()) {
             options.root = args[i + 1];
             i += 2;
+        } else if (args[i] == "--as-system") {
+            // Keys that only SYSTEM may read (SAM, SECURITY) open for analysis.
+            options.identity = vt::platform::Identity::LocalSystem;
+            ++i;
         } else if (args[i] == "--help") {
             printUsage(out);
             return 0;

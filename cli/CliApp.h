@@ -22,8 +22,8 @@ const std::vector<VerbEntry> &verbTable();
 // Case-insensitive lookup; null for an unknown verb.
 std::unique_ptr<Command> createCommand(const std::string &verb);
 
-// args: the words after the program name. [--system DIR] VERB ARGS...; the
-// system root is DIR, else VANTREL_SYSTEM, else the default.
+// args: the words after the program name. [--system DIR] [--as-system] VERB
+// ARGS...; the system root is DIR, else VANTREL_SYSTEM, else the default.
 int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream &out, std::ostream &err);
 
 } // namespace vt::cli

@@ -549,6 +549,39 @@ std::string unquote(const std::string &s)
     return out;
 }
 
+// reglookup gives up on strings it cannot read as text and prints their raw
+// UTF-16LE bytes; the registry functions give them as UTF-8.
+std::string utf16ToUtf8(const std::string &raw)
+{
+    std::string out;
+    for (size_t i = 0; i + 1 < raw.size(); i += 2) {
+        uint32_t c = uint8_t(raw[i]) | uint32_t(uint8_t(raw[i + 1])) << 8;
+        if (c >= 0xD800 && c < 0xDC00 && i + 3 < raw.size()) {
+            const uint32_t low = uint8_t(raw[i + 2]) | uint32_t(uint8_t(raw[i + 3])) << 8;
+            if (low >= 0xDC00 && low < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xF0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3F));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
 struct Entry {
     std::string key, name, type, data;
     bool operator<(const Entry &o) const
@@ -565,16 +598,18 @@ std::string hexOf(const std::string &raw)
     return h;
 }
 
-TEST_F(CliProcess, LoadedHiveMatchesReglookup)
+// Loads a copy of the hive, walks it with query /s in a new process and
+// compares keys, value names, types and data with reglookup's listing.
+void compareWithReglookup(const fs::path &dir, const std::string &system, const std::string &file, size_t keyCount,
+                          size_t valueCount, bool asSystem)
 {
-    // A real BCD store: every key readable by an administrator, and strings,
-    // multi-strings, numbers and binary data.
-    const fs::path hive = m_dir / "BCD";
-    fs::copy_file(fs::path(VT_TESTDATA_DIR) / "hives/real/regipy/BCD", hive);
+    SCOPED_TRACE(file);
+    const fs::path hive = dir / fs::path(file).filename();
+    fs::copy_file(fs::path(VT_TESTDATA_DIR) / "hives" / file, hive);
     fs::permissions(hive, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
 
     // The oracle first, from the untouched copy.
-    const fs::path csv = m_dir / "reglookup.csv";
+    const fs::path csv = dir / "reglookup.csv";
     ASSERT_EQ(
         std::system(
             ("reglookup " + shellQuoted(hive.string()) + " >" + shellQuoted(csv.string()) + " 2>/dev/null").c_str()),
@@ -597,7 +632,20 @@ TEST_F(CliProcess, LoadedHiveMatchesReglookup)
             const size_t slash = path.rfind('/');
             std::string key = unquote(path.substr(0, slash)), name = unquote(path.substr(slash + 1));
             std::string type = f[1], data = f[2] == "(null)" ? "" : f[2];
-            if (type == "MULTI_SZ") {
+            const bool rawText = (type == "SZ" || type == "EXPAND_SZ" || type == "MULTI_SZ") &&
+                                 unquote(data).find('\0') != std::string::npos;
+            if (rawText) {
+                std::string text = utf16ToUtf8(unquote(data));
+                if (type == "MULTI_SZ") {
+                    for (int i = 0; i < 2 && !text.empty() && text.back() == '\0'; ++i)
+                        text.pop_back();
+                    data.clear();
+                    for (char c : text)
+                        data += c ? std::string(1, c) : std::string("\\0");
+                } else {
+                    data = text.substr(0, text.find('\0'));
+                }
+            } else if (type == "MULTI_SZ") {
                 std::vector<std::string> entries;
                 SplitByChar(data, '|', &entries);
                 data.clear();
@@ -612,17 +660,26 @@ TEST_F(CliProcess, LoadedHiveMatchesReglookup)
                 type = "REG_" + type;
             if (type == "REG_DWORD")
                 data = std::to_string(HexTextToInt32(data.substr(2)));
+            else if (type == "REG_QWORD")
+                data = std::to_string(uint64_t(HexTextToInt64(data.substr(2))));
             else if (type != "REG_SZ" && type != "REG_EXPAND_SZ" && type != "REG_MULTI_SZ")
                 data = hexOf(data);
             oracle.insert({key, name, type, data});
         }
     }
-    ASSERT_EQ(oracleKeys.size(), 132u);
-    ASSERT_EQ(oracle.size(), 103u);
+    ASSERT_EQ(oracleKeys.size(), keyCount);
+    ASSERT_EQ(oracle.size(), valueCount);
 
-    Process p = runProcess(m_dir, {"--system", m_system, "load", "HKLM\\VtSam", hive.string()});
+    std::vector<std::string> global{"--system", system};
+    if (asSystem)
+        global.push_back("--as-system");
+    auto with = [&](std::vector<std::string> words) {
+        words.insert(words.begin(), global.begin(), global.end());
+        return words;
+    };
+    Process p = runProcess(dir, with({"load", "HKLM\\VtSam", hive.string()}));
     ASSERT_EQ(p.code, 0) << p.err;
-    p = runProcess(m_dir, {"--system", m_system, "query", "HKLM\\VtSam", "/s"});
+    p = runProcess(dir, with({"query", "HKLM\\VtSam", "/s"}));
     ASSERT_EQ(p.code, 0) << p.err;
 
     const std::string prefix = "HKEY_LOCAL_MACHINE\\VtSam";
@@ -649,6 +706,8 @@ TEST_F(CliProcess, LoadedHiveMatchesReglookup)
             type = "0x" + std::to_string(HexTextToInt32(type.substr(2)));
         if (type == "REG_DWORD")
             data = std::to_string(HexTextToInt32(data.substr(2)));
+        else if (type == "REG_QWORD")
+            data = std::to_string(uint64_t(HexTextToInt64(data.substr(2))));
         ours.insert({current, name, type, data});
     }
     EXPECT_EQ(keys, oracleKeys);
@@ -661,8 +720,31 @@ TEST_F(CliProcess, LoadedHiveMatchesReglookup)
     for (const Entry &e : extra)
         ADD_FAILURE() << "extra " << e.key << " | " << e.name << " | " << e.type << " | " << e.data;
 
-    p = runProcess(m_dir, {"--system", m_system, "unload", "HKLM\\VtSam"});
+    p = runProcess(dir, with({"unload", "HKLM\\VtSam"}));
     EXPECT_EQ(p.code, 0) << p.err;
+}
+
+TEST_F(CliProcess, LoadedHivesMatchReglookup)
+{
+    struct Row {
+        const char *file;
+        size_t keys, values;
+        bool asSystem;
+    } rows[] = {
+        // A BCD store open to administrators: strings, multi-strings, numbers, binary data.
+        {"real/regipy/BCD", 132, 103, false},
+        // SAM keys grant SYSTEM alone; type codes without names, empty values.
+        {"real/regipy/SAM", 65, 70, true},
+        // A user hive of some size, every kind of value a profile holds.
+        {"real/regipy/NTUSER.DAT", 1812, 4094, true},
+        // Cyrillic key names and the multi-string edge cases.
+        {"odd/yarp/MultiSzHive", 2, 2, false},
+    };
+    for (const Row &row : rows) {
+        const fs::path dir = m_dir / fs::path(row.file).filename();
+        fs::create_directories(dir);
+        compareWithReglookup(dir, (dir / "system").string(), row.file, row.keys, row.values, row.asSystem);
+    }
 }
 
 } // namespace
