@@ -276,10 +276,6 @@ void TformMain::createActions()
     aValueCreateRule = newAction("aValueCreateRule", tr("Copy OpenZTI rule to clipboard"));
     aKeyCreateRule = newAction("aKeyCreateRule", tr("Copy OpenZTI rule to clipboard"));
     aShowHistory = newAction("aShowHistory", tr("Show history..."), QKeySequence(Qt::CTRL | Qt::Key_H));
-
-    // Ctrl+A belongs to the value list; elsewhere (the address box) it keeps
-    // its usual meaning.
-    aValueSelectAll->setShortcutContext(Qt::WidgetWithChildrenShortcut);
 }
 
 void TformMain::createControls()
