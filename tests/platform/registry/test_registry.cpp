@@ -825,7 +825,7 @@ TEST(Registry, TornJournalTailIsCutOff)
     const std::string journal = journalFile(sys.root());
     const auto intact = fs::file_size(journal);
     // Half a record: a length and CRC that promise more than is there.
-    std::ofstream(journal, std::ios::app | std::ios::binary) << std::string("\x40\0\0\0\x12\x34\x56\x78abc", 11);
+    std::ofstream(journal, std::ios::app | std::ios::binary) << std::string("\x40\0\0\0\x12\x34\x56\x78" "abc", 11);
     ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
     EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Torn", "a"), "kept");
     EXPECT_EQ(fs::file_size(journal), intact) << "the torn tail is cut off at start-up";
