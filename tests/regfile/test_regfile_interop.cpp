@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 
 using namespace regfiletest;
@@ -30,18 +29,13 @@ const std::string kHivex = "PERL_UNICODE=SDA hivexregedit ";
 // values differently.
 std::vector<std::string> lookup(const fs::path &hive)
 {
-    const std::string cmd = kHivex + "--export --prefix HKEY_CURRENT_USER " + quoted(hive) + " '\\Software\\VtInterop'";
+    const fs::path listing = hive.string() + ".txt";
+    const std::string cmd = kHivex + "--export --prefix HKEY_CURRENT_USER " + quoted(hive) +
+                            " '\\Software\\VtInterop' > " + quoted(listing);
     std::vector<std::string> lines;
-    FILE *pipe = popen(cmd.c_str(), "r");
-    if (!pipe)
+    if (std::system(cmd.c_str()) != 0)
         return lines;
-    std::string all;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
-        all.append(buf, n);
-    pclose(pipe);
-    std::istringstream in(all);
+    std::istringstream in(readAll(listing));
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     std::sort(lines.begin(), lines.end());
