@@ -120,7 +120,7 @@ struct SharedState {
 // handle value carries the slot's generation, so a stale value is refused.
 struct Slot {
     std::atomic<uint32_t> generation{1};
-    bool used = false;
+    std::atomic<bool> used{false}; // read by lookups that take no lock
     bool deleted = false;
     bool view32 = false;
     ACCESS_MASK granted = 0;

@@ -51,7 +51,6 @@ HKEY HandleTable::allocate(Location loc, ACCESS_MASK granted, bool view32)
         ++m_count;
     }
     Slot &slot = at(index);
-    slot.used = true;
     slot.deleted = false;
     slot.view32 = view32;
     slot.granted = granted;
@@ -61,6 +60,7 @@ HKEY HandleTable::allocate(Location loc, ACCESS_MASK granted, bool view32)
     slot.loc.space = loc.space;
     slot.loc.logical.assign(loc.logical); // keeps the slot's capacity: no allocation once warm
     slot.enumIndex = ~0u;
+    slot.used.store(true, std::memory_order_release);
     return valueOf(index);
 }
 
@@ -76,7 +76,7 @@ Slot *HandleTable::lookup(HKEY h) const
     if (!chunk)
         return nullptr;
     Slot &slot = chunk[(index - 1) & ((1u << kChunkBits) - 1)];
-    if ((slot.generation.load(std::memory_order_acquire) & 0x7FFFFFFF) != (v >> 32) || !slot.used)
+    if ((slot.generation.load(std::memory_order_acquire) & 0x7FFFFFFF) != (v >> 32) || !slot.used.load(std::memory_order_acquire))
         return nullptr;
     return &slot;
 }
@@ -87,7 +87,7 @@ bool HandleTable::release(HKEY h)
     Slot *slot = lookup(h);
     if (!slot)
         return false;
-    slot->used = false;
+    slot->used.store(false, std::memory_order_release);
     slot->loc.key = slot->loc.machine = slot->loc.user = nullptr;
     uint32_t gen = slot->generation.load() + 1;
     if ((gen & 0x7FFFFFFF) == 0)
