@@ -12,6 +12,20 @@ using namespace regf;
 namespace
 {
 
+// A self-relative descriptor whose parts lie inside it; anything else is
+// treated as a missing descriptor rather than handed on.
+bool plausibleDescriptor(std::span<const uint8_t> sd)
+{
+    if (sd.size() < 20 || sd[0] != 1 || !(rd16(sd.data() + 2) & 0x8000))
+        return false;
+    for (uint32_t at = 4; at < 20; at += 4) {
+        const uint32_t off = rd32(sd.data() + at);
+        if (off != 0 && (off < 20 || off >= sd.size()))
+            return false;
+    }
+    return true;
+}
+
 class Reader
 {
 public:
@@ -74,7 +88,7 @@ SecurityDescriptorPtr Reader::security(uint32_t off)
     if (c.size() < kSkFixed || c[0] != 's' || c[1] != 'k')
         return nullptr;
     const uint32_t len = rd32(c.data() + 16);
-    if (len > c.size() - kSkFixed)
+    if (len > c.size() - kSkFixed || !plausibleDescriptor(c.subspan(kSkFixed, len)))
         return nullptr;
     auto sd = std::make_shared<const SecurityDescriptor>(c.begin() + kSkFixed, c.begin() + kSkFixed + len);
     m_sk.emplace(off, sd);

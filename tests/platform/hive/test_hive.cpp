@@ -726,6 +726,22 @@ TEST(HiveReader, LoopsDepthAndHugeCountsAreCut)
     EXPECT_TRUE(recovered);
     EXPECT_EQ(countKeys(*out.root), 512u);
 
+    // A descriptor that is not one: the key takes its parent's.
+    Hive two = newHive();
+    addKey(*two.root, "child")->security = std::make_shared<const SecurityDescriptor>(
+        SecurityDescriptor{1, 0, 4, 0x80, 0x14, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // owner at 20
+                           1, 1, 0, 0,    0,    0, 0, 5, 0x20, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 5, 0x12, 0, 0, 0});
+    b = writeHive(two);
+    const uint32_t childNk = 4096 + rd32(b, 4096 + rd32(b, 4096 + rd32(b, 36) + 4 + 28) + 8) + 4;
+    const uint32_t childSk = 4096 + rd32(b, childNk + 44) + 4;
+    ASSERT_EQ(readHive(b, out, &recovered), ERROR_SUCCESS);
+    EXPECT_FALSE(recovered);
+    EXPECT_NE(*out.root->subkeys[0]->security, *out.root->security);
+    put32(b, childSk + 20 + 4, 0x1000); // owner offset beyond the descriptor
+    ASSERT_EQ(readHive(b, out, &recovered), ERROR_SUCCESS);
+    EXPECT_TRUE(recovered);
+    EXPECT_EQ(out.root->subkeys[0]->security, out.root->security);
+
     // Counts far beyond what the cells hold.
     Hive vals = newHive();
     vals.root->values.push_back({"v", 3, pattern(100), true});
