@@ -462,6 +462,34 @@ TEST_F(Cli, LoadUnloadAndSummary)
     EXPECT_EQ(run({"summary", "extra"}).code, 1);
 }
 
+TEST(CliApp, GlobalOptionsAndVerbLookup)
+{
+    struct Row {
+        std::vector<std::string> args;
+        int code;
+        std::string outStart, errStart;
+    } rows[] = {
+        {{}, 1, "", "Usage: vantrel-cli"},
+        {{"--help"}, 0, "Usage: vantrel-cli", ""},
+        {{"/?"}, 0, "Usage: vantrel-cli", ""},
+        {{"--bogus", "query"}, 1, "", "ERROR: Invalid option --bogus."},
+        {{"--system"}, 1, "", "ERROR: Invalid option --system."},
+        {{"--system", "/nonexistent"}, 1, "", "Usage: vantrel-cli"},
+        {{"frobnicate"}, 1, "", "ERROR: Invalid syntax.\nType \"REG /?\" for usage.\n"},
+        {{"QuErY", "-?"}, 0, "REG QUERY KeyName", ""},
+        {{"add", "/h"}, 0, "REG ADD KeyName", ""},
+    };
+    for (const Row &row : rows) {
+        std::istringstream in;
+        std::ostringstream out, err;
+        EXPECT_EQ(vt::cli::runCli(row.args, in, out, err), row.code);
+        EXPECT_EQ(out.str().rfind(row.outStart, 0), 0u) << out.str();
+        EXPECT_EQ(err.str().rfind(row.errStart, 0), 0u) << err.str();
+    }
+    for (const char *verb : {"query", "add", "delete", "copy", "load", "unload", "summary"})
+        EXPECT_NE(vt::cli::createCommand(verb), nullptr) << verb;
+}
+
 // --- separate processes
 
 struct Process {
