@@ -424,6 +424,29 @@ TEST_F(MainWindow, OneSoftwareNodeWhenTheProgramSeesOneView)
         EXPECT_EQ(image(hklm->child(i)), 1);
 }
 
+TEST_F(MainWindow, KeysThatDoNotOpenShowNothing)
+{
+    makeWindow();
+    // HKLM\SECURITY grants access to the local system account only.
+    QTreeWidgetItem *hklm = root("HKEY_LOCAL_MACHINE");
+    hklm->setExpanded(true);
+    QTreeWidgetItem *node = w->FindChildNode(hklm, "SECURITY");
+    ASSERT_NE(node, nullptr);
+    EXPECT_TRUE(showsExpander(node)) << "untested until expanded";
+    w->tvKeys->setCurrentItem(node);
+    w->tvKeysChange();
+    node->setExpanded(true);
+    EXPECT_EQ(node->childCount(), 0);
+    EXPECT_FALSE(showsExpander(node));
+    EXPECT_EQ(w->lvData->topLevelItemCount(), 0) << "not even the default placeholder";
+    EXPECT_EQ(w->StatusText(1), "");
+    EXPECT_EQ(w->StatusText(0), "My Computer\\HKEY_LOCAL_MACHINE\\SECURITY");
+    // A jump does not walk into a key it cannot open.
+    w->tvKeys->setCurrentItem(w->MyComputerNode());
+    w->GoToKey("HKEY_LOCAL_MACHINE\\SECURITY\\Policy");
+    EXPECT_EQ(selectedPath(), "My Computer");
+}
+
 TEST_F(MainWindow, GetNodeKeyWalksToTheRoot)
 {
     createKey(HKEY_CURRENT_USER, "\\Software\\VtPath\\Inner");
