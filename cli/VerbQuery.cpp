@@ -5,6 +5,8 @@
 // the subkeys follow. A key without values shows no header of its own unless
 // it is reached by /s. "End of search: N match(es) found." ends a search for
 // one value name with /s only; a plain /s walk has no summary line.
+// REG_DWORD_BIG_ENDIAN shows the number it holds, not its bytes read the
+// other way round.
 #include "cli/ValueText.h"
 #include "cli/Verbs.h"
 
