@@ -869,12 +869,14 @@ void TformMain::tvKeysChange()
     // The info database tab follows the key once that database exists.
 
     setStatusText(0, treePath);
-    int entry = cbAddress->findText(treePath, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    if (entry < 0) {
-        cbAddress->addItem(ImageListIcon(node ? nodeImage(node) : -1), treePath);
-        entry = cbAddress->count() - 1;
+    if (node) {
+        int entry = cbAddress->findText(treePath, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (entry < 0) {
+            cbAddress->addItem(ImageListIcon(nodeImage(node)), treePath);
+            entry = cbAddress->count() - 1;
+        }
+        cbAddress->setCurrentIndex(entry);
     }
-    cbAddress->setCurrentIndex(entry);
 
     const int kind = GetTreeKind(node);
     if (kind == 1) {
