@@ -133,10 +133,13 @@ void applyEntry(std::vector<uint8_t> &image, const LogEntry &entry)
 }
 
 // An old-format log: a base block, a "DIRT" bitmap of 512-byte sectors, then those sectors.
-bool applyOldLog(std::vector<uint8_t> &image, std::span<const uint8_t> log, uint64_t growthLimit)
+bool applyOldLog(std::vector<uint8_t> &image, bool primaryValid, std::span<const uint8_t> log, uint64_t growthLimit)
 {
     if (!baseBlockValid(log) || rd32(log.data() + 4) != rd32(log.data() + 8) || log.size() < kLogBaseSize + 4 ||
         std::memcmp(log.data() + kLogBaseSize, "DIRT", 4) != 0)
+        return false;
+    // The log must belong to the write the primary left unfinished, not an older one.
+    if (primaryValid && rd32(log.data() + 4) != rd32(image.data() + 4))
         return false;
     const uint32_t binsSize = rd32(log.data() + 40);
     if (binsSize % kBinAlign || binsSize > growthLimit)
@@ -215,7 +218,7 @@ bool replayLogs(std::vector<uint8_t> &image, const std::string &path)
         }
     }
     for (const auto &log : logs) {
-        if (applyOldLog(image, log, growthLimit)) {
+        if (applyOldLog(image, primaryValid, log, growthLimit)) {
             wr32(image.data() + 8, rd32(image.data() + 4));
             wr32(image.data() + 28, 0);
             wr32(image.data() + kChecksumOffset, baseBlockChecksum(image.data()));

@@ -829,8 +829,27 @@ TEST(HiveFile, OtherLogSetsApplyOrFallBack)
     EXPECT_TRUE(recovered);
     EXPECT_EQ(countKeys(*h.root), 5003u);
 
-    // Unusable logs leave the primary as it stands.
+    // The same old-format log beside the intact primary of that hive gives the
+    // same tree; a stale log (from an earlier write) is left alone.
+    const Hive rebuilt = std::move(h);
     Hive primary;
+    ASSERT_EQ(readHive(readBytes(dirty / "yarp-BadLogHive1" / "BadLogHive"), primary), ERROR_SUCCESS);
+    for (const uint32_t logSeq : {5u, 3u}) {
+        SCOPED_TRACE(logSeq);
+        TempDir tmp;
+        fs::copy_file(dirty / "yarp-BadLogHive1" / "BadLogHive", tmp.path / "BadLogHive");
+        auto log = readBytes(dirty / "yarp-BadBaseBlockHive" / "BadBaseBlockHive.LOG1");
+        put32(log, 4, logSeq);
+        put32(log, 8, logSeq);
+        fixChecksum(log);
+        writeBytes(tmp.path / "BadLogHive.LOG1", log);
+        Hive got;
+        ASSERT_EQ(loadHiveFile((tmp.path / "BadLogHive").string(), got, &recovered), ERROR_SUCCESS);
+        EXPECT_TRUE(recovered);
+        EXPECT_EQ(treeDiff(*(logSeq == 5 ? rebuilt : primary).root, *got.root), "");
+    }
+
+    // Unusable logs leave the primary as it stands.
     ASSERT_EQ(readHive(readBytes(dirty / "yarp-BadLogHive1" / "BadLogHive"), primary), ERROR_SUCCESS);
     ASSERT_EQ(loadHiveFile((dirty / "yarp-BadLogHive1" / "BadLogHive").string(), h, &recovered), ERROR_SUCCESS);
     EXPECT_TRUE(recovered);
