@@ -5,12 +5,13 @@
 #include "regfile/RegFileWriter.h"
 
 #include <filesystem>
-#include <memory>
 #include <ostream>
 
-namespace vt::cli {
+namespace vt::cli
+{
 
-namespace {
+namespace
+{
 
 // Native absolute paths begin with the switch character; an unknown switch
 // that looks like a path is a file name.
@@ -41,18 +42,17 @@ int ExportCommand::execute(const std::vector<std::string> &args, std::ostream &o
         return 0;
     }
     std::vector<std::string> words;
-    bool overwrite = false, version5 = true, use64 = false;
+    bool overwrite = false, version5 = true, bad = false;
     for (const std::string &a : args) {
         const std::string sw = switchName(a);
         if (sw == "y")
             overwrite = true;
         else if (sw == "reg:4")
             version5 = false;
-        else if (sw == "reg:32")
-            use64 = false;
-        else if (sw == "reg:64")
-            use64 = true;
-        else if (!sw.empty() && !isPathWord(a))
+        else if (takeViewSwitch(sw, bad)) {
+            if (bad)
+                return invalidSyntax(err);
+        } else if (!sw.empty() && !isPathWord(a))
             return invalidSyntax(err);
         else
             words.push_back(a);
@@ -62,11 +62,14 @@ int ExportCommand::execute(const std::vector<std::string> &args, std::ostream &o
     KeyArg key;
     if (!parseKeyArg(words[0], key))
         return invalidKeyName(err);
-    std::unique_ptr<TMyRegistry> reg = use64 ? std::make_unique<TMyRegistry64>() : std::make_unique<TMyRegistry>();
-    reg->SetRootKey(key.root);
-    if (!reg->OpenKeyReadOnly("\\" + key.path))
-        return notFound(err);
-    reg.reset();
+    const bool use64 = m_bitness == 64;
+    {
+        TMyRegistry reg;
+        applyView(reg);
+        reg.SetRootKey(key.root);
+        if (!reg.OpenKeyReadOnly("\\" + key.path))
+            return openError(err, key.root, key.path);
+    }
 
     const std::string &fileName = words[1];
     std::error_code ec;
@@ -99,10 +102,14 @@ int ImportCommand::execute(const std::vector<std::string> &args, std::ostream &o
         return 0;
     }
     std::vector<std::string> words;
+    bool bad = false;
     for (const std::string &a : args) {
         const std::string sw = switchName(a);
-        if (sw == "reg:32" || sw == "reg:64")
+        if (takeViewSwitch(sw, bad)) {
+            if (bad)
+                return invalidSyntax(err);
             continue;
+        }
         if (!sw.empty() && !isPathWord(a))
             return invalidSyntax(err);
         words.push_back(a);

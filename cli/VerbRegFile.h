@@ -3,16 +3,19 @@
 
 #include "cli/Command.h"
 
-namespace vt::cli {
+namespace vt::cli
+{
 
-class ExportCommand : public Command {
+class ExportCommand : public Command
+{
 public:
     int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
     std::string name() const override { return "EXPORT"; }
     std::string usage() const override;
 };
 
-class ImportCommand : public Command {
+class ImportCommand : public Command
+{
 public:
     int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
     std::string name() const override { return "IMPORT"; }

@@ -6,7 +6,8 @@
 #include <cstring>
 #include <fstream>
 
-namespace {
+namespace
+{
 
 bool startsWith(std::string_view text, std::string_view prefix)
 {
@@ -86,7 +87,8 @@ bool looksUtf16(const TRegByteArray &bytes)
 
 // Reads a file line by line, split at CR LF, CR or LF, in 8-bit units or as
 // UTF-16LE units turned into UTF-8, with a bounded buffer.
-class LineSource {
+class LineSource
+{
 public:
     bool open(const std::string &fileName, bool utf16)
     {
@@ -235,8 +237,8 @@ bool TMyRegistryReader::LoadFromFile(const std::string &fileName)
         return false;
     }
     if (kind == FileKind::Unknown) {
-        m_lastError = "The file \"" + fileName + "\" is not a registry file: it must begin with \"" +
-                      RegFileHeader4 + "\" or, in UTF-16 with byte order mark, \"" + RegFileHeader5 + "\".";
+        m_lastError = "The file \"" + fileName + "\" is not a registry file: it must begin with \"" + RegFileHeader4 +
+                      "\" or, in UTF-16 with byte order mark, \"" + RegFileHeader5 + "\".";
         return false;
     }
     const bool utf16 = kind == FileKind::Version5;
@@ -446,8 +448,8 @@ TRegDataType TMyRegistryReader::ParseDataType(std::string_view data, std::string
     if (startsWithNoCase(data, "hex(2):")) {
         if (display) {
             TRegByteArray bytes = HexListToBytes(data);
-            bool utf16 = encoding == THexTextEncoding::Utf16 ||
-                         (encoding == THexTextEncoding::Guess && looksUtf16(bytes));
+            bool utf16 =
+                encoding == THexTextEncoding::Utf16 || (encoding == THexTextEncoding::Guess && looksUtf16(bytes));
             TRegByteArray text = utf16 ? HexListToStringData(data, true) : bytes;
             std::string shown;
             for (uint8_t b : text)
@@ -480,8 +482,8 @@ TRegDataType TMyRegistryReader::ParseDataType(std::string_view data, std::string
     if (startsWithNoCase(data, "hex(7):")) {
         if (display) {
             TRegByteArray bytes = HexListToBytes(data);
-            bool utf16 = encoding == THexTextEncoding::Utf16 ||
-                         (encoding == THexTextEncoding::Guess && looksUtf16(bytes));
+            bool utf16 =
+                encoding == THexTextEncoding::Utf16 || (encoding == THexTextEncoding::Guess && looksUtf16(bytes));
             TRegByteArray raw = utf16 ? HexListToStringData(data, true) : bytes;
             set(MultiStringBytesToText(raw.data(), raw.size()));
         }

@@ -12,7 +12,8 @@
 #include <string_view>
 #include <vector>
 
-class TMyRegistryReader {
+class TMyRegistryReader
+{
 public:
     using TKeyEvent = std::function<void(HKEY root, const std::string &path, bool isDeletion)>;
     using TProgressEvent = std::function<void(size_t lineIndex, size_t lastLineIndex)>;

@@ -2,7 +2,8 @@
 
 #include "core/zoStrings.h"
 
-namespace {
+namespace
+{
 
 const char HexDigits[] = "0123456789ABCDEF";
 

@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <stdexcept>
 
-namespace {
+namespace
+{
 
 const char CRLF[] = "\r\n";
 
@@ -134,7 +135,8 @@ std::string RegValueNamePart(const std::string &name)
     return "\"" + doubleBackslashes(name) + "\"";
 }
 
-namespace {
+namespace
+{
 
 // listColumn: where the hex list's column count starts; npos means after the
 // name part and the type prefix (nameColumn + prefix length).
@@ -158,8 +160,8 @@ bool formatDataPart(uint32_t typeCode, const uint8_t *data, size_t size, bool ve
             bytes = text;
             bytes.push_back('\0');
         }
-        dataPart = "hex(2):" + FormatHexList(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(),
-                                             startColumn(7));
+        dataPart =
+            "hex(2):" + FormatHexList(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(), startColumn(7));
         return true;
     }
     case REG_BINARY:
@@ -179,8 +181,8 @@ bool formatDataPart(uint32_t typeCode, const uint8_t *data, size_t size, bool ve
             // Version 5 files carry the entries as UTF-16, as the system writes them.
             std::string wide;
             AppendUtf16le(std::string_view(reinterpret_cast<const char *>(data), size), wide);
-            dataPart = "hex(7):" + FormatHexList(reinterpret_cast<const uint8_t *>(wide.data()), wide.size(),
-                                                 startColumn(7));
+            dataPart =
+                "hex(7):" + FormatHexList(reinterpret_cast<const uint8_t *>(wide.data()), wide.size(), startColumn(7));
             return true;
         }
         [[fallthrough]];
@@ -239,8 +241,8 @@ void WriteValueLine(TMyRegistry &reg, const std::string &name, TRegOutput &outpu
                 line = "// the type of value \"" + namePart + "\" is not set";
             } else if (code > REG_QWORD) {
                 line = "// the type of value \"" + namePart + "\" is unknown";
-            } else if (read && FormatRegDataPart(code, data.data(), data.size(), version5, namePart.size() + 1,
-                                                 dataPart)) {
+            } else if (read &&
+                       FormatRegDataPart(code, data.data(), data.size(), version5, namePart.size() + 1, dataPart)) {
                 line = namePart + "=" + dataPart;
             } else {
                 switch (code) {
@@ -327,8 +329,8 @@ void WriteKeyValues(HKEY root, const std::string &path, const std::string &name,
     WriteKeyValues(root, path, std::vector<std::string>{name}, use64, version5, output);
 }
 
-void ExportKeysToFile(const std::vector<HKEY> &roots, const std::vector<std::string> &paths, bool recursive,
-                      bool use64, bool version5, const std::string &fileName)
+void ExportKeysToFile(const std::vector<HKEY> &roots, const std::vector<std::string> &paths, bool recursive, bool use64,
+                      bool version5, const std::string &fileName)
 {
     if (roots.size() != paths.size())
         return;

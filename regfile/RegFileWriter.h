@@ -11,14 +11,16 @@
 #include <vector>
 
 // Append-only byte sink the writer builds its text in.
-class TRegOutput {
+class TRegOutput
+{
 public:
     virtual ~TRegOutput() = default;
     virtual void append(std::string_view bytes) = 0;
 };
 
 // Keeps everything in memory (change logs, tests).
-class TRegMemoryOutput : public TRegOutput {
+class TRegMemoryOutput : public TRegOutput
+{
 public:
     std::string bytes;
     void append(std::string_view data) override { bytes.append(data); }
@@ -27,7 +29,8 @@ public:
 // Streams into a file that replaces the named one only when commit() succeeds,
 // so a large export never sits in memory and a failed one leaves the old file.
 // Failures raise std::runtime_error with a message naming the file.
-class TRegFileOutput : public TRegOutput {
+class TRegFileOutput : public TRegOutput
+{
 public:
     explicit TRegFileOutput(const std::string &fileName);
     ~TRegFileOutput() override;
@@ -63,8 +66,7 @@ std::string FormatValueLineFromData(const std::string &name, uint32_t typeCode, 
 // One value line, or the comment line that stands for it, with CR LF.
 void WriteValueLine(TMyRegistry &reg, const std::string &name, TRegOutput &output, bool use64, bool version5);
 
-void WriteKeyBlock(HKEY root, const std::string &path, TRegOutput &output, bool recursive, bool use64,
-                   bool version5);
+void WriteKeyBlock(HKEY root, const std::string &path, TRegOutput &output, bool recursive, bool use64, bool version5);
 void WriteKeyTree(HKEY root, const std::string &path, TRegOutput &output, bool use64, bool version5);
 void WriteKeyValues(HKEY root, const std::string &path, const std::vector<std::string> &names, bool use64,
                     bool version5, TRegOutput &output);
@@ -74,7 +76,7 @@ void WriteKeyValues(HKEY root, const std::string &path, const std::string &name,
 // Writes a complete file; does nothing when the lists differ in length.
 // Failures of single keys become comments in the file; a file that cannot
 // be written raises std::runtime_error.
-void ExportKeysToFile(const std::vector<HKEY> &roots, const std::vector<std::string> &paths, bool recursive,
-                      bool use64, bool version5, const std::string &fileName);
+void ExportKeysToFile(const std::vector<HKEY> &roots, const std::vector<std::string> &paths, bool recursive, bool use64,
+                      bool version5, const std::string &fileName);
 void ExportKeyToFile(HKEY root, const std::string &path, const std::string &fileName, bool recursive, bool use64,
                      bool version5);

@@ -22,14 +22,15 @@
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 
 const char *const kHiveName = "VtBenchHive";
 const std::string kImportKey = "\\Software\\VtBenchImport";
 
 fs::path gDir;
-std::string gHive;       // the copy that is mounted
-std::string gPeerHive;   // an untouched copy for the peers
+std::string gHive;                      // the copy that is mounted
+std::string gPeerHive;                  // an untouched copy for the peers
 std::map<std::string, double> gSeconds; // mean seconds per benchmark, for the ratios
 
 fs::path sourceHive()

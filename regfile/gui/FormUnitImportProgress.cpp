@@ -6,7 +6,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace {
+namespace
+{
 // Pages flying from one folder to the other.
 const char *const Frames[] = {"[#]>      [ ]", "[#] >     [ ]", "[#]  >    [ ]", "[#]   >   [ ]",
                               "[#]    >  [ ]", "[#]     > [ ]", "[#]      >[#]"};

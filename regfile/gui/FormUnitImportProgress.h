@@ -8,7 +8,8 @@ class QLabel;
 class QProgressBar;
 class QTimer;
 
-class TformImportProgress : public QDialog {
+class TformImportProgress : public QDialog
+{
     Q_OBJECT
 public:
     explicit TformImportProgress(QWidget *parent = nullptr);

@@ -13,9 +13,11 @@
 #include <QLabel>
 #include <QProgressBar>
 
-namespace vt::regfile {
+namespace vt::regfile
+{
 
-namespace {
+namespace
+{
 
 TFileDialogSeam &seam()
 {

@@ -17,7 +17,8 @@ class QWidget;
 class TformImportProgress;
 class TMyRegistryReader;
 
-namespace vt::regfile {
+namespace vt::regfile
+{
 
 // The file chosen in sdExportReg or odImportReg; filterIndex counts from 1
 // (1: version 5, 2: version 4).

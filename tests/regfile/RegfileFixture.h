@@ -13,7 +13,8 @@
 #include <random>
 #include <sstream>
 
-namespace regfiletest {
+namespace regfiletest
+{
 
 namespace fs = std::filesystem;
 
@@ -70,7 +71,8 @@ inline std::map<std::string, ValueMap> treeOf(HKEY root, const std::string &path
     return out;
 }
 
-class TempSystemTest : public ::testing::Test {
+class TempSystemTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {

@@ -10,7 +10,8 @@
 
 using namespace regfiletest;
 
-namespace {
+namespace
+{
 
 const std::string kBase = "\\Software\\VtRegfile";
 
@@ -41,8 +42,12 @@ const std::vector<Sample> &roundTripSamples()
         {"path", REG_SZ, std::string("C:\\\0", 4)},
         {"quote", REG_SZ, z("say \"hi\" \\o/")},
         {"empty", REG_SZ, std::string("\0", 1)},
-        {"Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80", REG_SZ,
-         z("\xC3\x9Cn\xC3\xAF" "c\xC3\xB6" "d\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80")},
+        {"Gr\xC3\xBC\xC3\x9F"
+         "e \xE2\x82\xAC \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80",
+         REG_SZ,
+         z("\xC3\x9Cn\xC3\xAF"
+           "c\xC3\xB6"
+           "d\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80")},
         {"a\\b", REG_SZ, std::string("x\0", 2)},
         {"a=b", REG_SZ, std::string("eq\0", 3)},
         {"say \"x\"", REG_DWORD, std::string("\x01\x02\x03\x04", 4)},
@@ -99,12 +104,15 @@ std::string utf16File(const std::string &text)
     return out;
 }
 
-class RoundTrip : public TempSystemTest, public ::testing::WithParamInterface<bool> {};
+class RoundTrip : public TempSystemTest, public ::testing::WithParamInterface<bool>
+{
+};
 
 TEST_P(RoundTrip, EveryTypeComesBackIdentical)
 {
     const bool version5 = GetParam();
-    const std::string sub = kBase + "\\Schl\xC3\xBC" "ssel \xE5\xAD\x90";
+    const std::string sub = kBase + "\\Schl\xC3\xBC"
+                                    "ssel \xE5\xAD\x90";
     writeSamples(kBase, roundTripSamples());
     writeSamples(sub, {{"inner", REG_SZ, std::string("\xE2\x82\xAC\0", 4)}});
     ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, sub + "\\empty child"));
@@ -143,17 +151,17 @@ TEST_F(Writer, ValueLines)
 {
     struct Case {
         Sample value;
-        std::string line;   // as in a version 4 file
+        std::string line;       // as in a version 4 file
         std::string line5 = ""; // when the version 5 line differs in more than its width
     } cases[] = {
         {{"n", REG_DWORD, std::string("\xff\0\0\0", 4)}, "\"n\"=dword:000000FF"},
         {{"", REG_SZ, std::string("C:\\\0", 4)}, "@=\"C:\\\\\""},
         {{"a\\b\"c", REG_SZ, std::string("x\"y\0", 4)}, "\"a\\\\b\"c\"=\"x\\\"y\""},
         {{"lf", REG_SZ, std::string("1\r\n2\0", 5)}, "\"lf\"=\"1\r\n2\""},
-        {{"e", REG_EXPAND_SZ, std::string("%TEMP%\0", 7)}, "\"e\"=hex(2):25,54,45,4D,50,25,00",
+        {{"e", REG_EXPAND_SZ, std::string("%TEMP%\0", 7)},
+         "\"e\"=hex(2):25,54,45,4D,50,25,00",
          "\"e\"=hex(2):25,00,54,00,45,00,4D,00,50,00,25,00,00,00"},
-        {{"q", REG_QWORD, std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8)},
-         "\"q\"=hex(B):01,02,03,04,05,06,07,08"},
+        {{"q", REG_QWORD, std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8)}, "\"q\"=hex(B):01,02,03,04,05,06,07,08"},
         {{"b", REG_DWORD_BIG_ENDIAN, "\x12\x34\x56\x78"}, "\"b\"=hex(5):12,34,56,78"},
         {{"r", REG_RESOURCE_REQUIREMENTS_LIST, "\x0a"}, "\"r\"=hex(A):0A"},
         {{"z", REG_BINARY, ""}, "\"z\"=hex:"},
@@ -161,7 +169,8 @@ TEST_F(Writer, ValueLines)
         {{"odd", 0x20, "\1"}, "// the type of value \"\"odd\"\" is unknown"},
         {{"d3", REG_DWORD, "\1\2\3"}, "// an exception occured while reading integer value \"\"d3\"\""},
         {{"Data", REG_BINARY, pattern(23)},
-         "\"Data\"=hex:" + FormatHexList(bytes(pattern(22)), 0) + ",\\\r\n  " + FormatHexList(bytes(pattern(23).substr(22)), 0)},
+         "\"Data\"=hex:" + FormatHexList(bytes(pattern(22)), 0) + ",\\\r\n  " +
+             FormatHexList(bytes(pattern(23).substr(22)), 0)},
     };
     for (const Case &c : cases) {
         writeSamples(kBase, {c.value});
@@ -200,20 +209,22 @@ TEST_F(Writer, KeyValuesAndSkippedKeys)
     writeSamples(kBase, {{"a", REG_SZ, std::string("1\0", 2)}, {"b", REG_SZ, std::string("2\0", 2)}});
     TRegMemoryOutput out;
     WriteKeyValues(HKEY_CURRENT_USER, kBase, std::vector<std::string>{"b", "nope"}, false, false, out);
-    EXPECT_EQ(out.bytes, "\r\n[HKEY_CURRENT_USER" + kBase + "]\r\n\"b\"=\"2\"\r\n// the value \"\"nope\"\" does not exist\r\n");
+    EXPECT_EQ(out.bytes,
+              "\r\n[HKEY_CURRENT_USER" + kBase + "]\r\n\"b\"=\"2\"\r\n// the value \"\"nope\"\" does not exist\r\n");
 
     // A key that does not open still gets its key line; the other keys follow.
-    ExportKeysToFile({HKEY_CURRENT_USER, HKEY_CURRENT_USER, HKEY_CURRENT_USER}, {kBase + "\\Missing", "", kBase},
-                     false, false, false, file("two.reg").string());
-    EXPECT_EQ(readAll(file("two.reg")), "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER" + kBase + "\\Missing]\r\n\r\n[HKEY_CURRENT_USER" +
-                                            kBase + "]\r\n\"a\"=\"1\"\r\n\"b\"=\"2\"\r\n\r\n");
+    ExportKeysToFile({HKEY_CURRENT_USER, HKEY_CURRENT_USER, HKEY_CURRENT_USER}, {kBase + "\\Missing", "", kBase}, false,
+                     false, false, file("two.reg").string());
+    EXPECT_EQ(readAll(file("two.reg")), "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER" + kBase +
+                                            "\\Missing]\r\n\r\n[HKEY_CURRENT_USER" + kBase +
+                                            "]\r\n\"a\"=\"1\"\r\n\"b\"=\"2\"\r\n\r\n");
     // Lists of different lengths write nothing at all.
     ExportKeysToFile({HKEY_CURRENT_USER}, {}, false, false, false, file("none.reg").string());
     EXPECT_FALSE(fs::exists(file("none.reg")));
     // An unwritable target raises and leaves no file behind.
-    EXPECT_THROW(ExportKeyToFile(HKEY_CURRENT_USER, kBase, (m_dir / "no" / "dir" / "x.reg").string(), true, false,
-                                 false),
-                 std::runtime_error);
+    EXPECT_THROW(
+        ExportKeyToFile(HKEY_CURRENT_USER, kBase, (m_dir / "no" / "dir" / "x.reg").string(), true, false, false),
+        std::runtime_error);
 }
 
 using Reader = TempSystemTest;
@@ -229,9 +240,9 @@ TEST_F(Reader, FileAcceptance)
         {"v4", "REGEDIT4\r\n" + body, true, true},
         {"v4 with LF", "REGEDIT4\n\n[HKEY_CURRENT_USER" + kBase + "]\n\"v\"=\"1\"", true, true},
         {"v5", utf16File("Windows Registry Editor Version 5.00\r\n" + body), true, true},
-        {"v5 with CR only", utf16File("Windows Registry Editor Version 5.00\r\r[HKEY_CURRENT_USER" + kBase +
-                                      "]\r\"v\"=\"1\"\r"),
-         true, true},
+        {"v5 with CR only",
+         utf16File("Windows Registry Editor Version 5.00\r\r[HKEY_CURRENT_USER" + kBase + "]\r\"v\"=\"1\"\r"), true,
+         true},
         {"v5 header without byte order mark", "Windows Registry Editor Version 5.00\r\n" + body, false, false},
         {"byte order mark and REGEDIT4", utf16File("REGEDIT4\r\n" + body), false, false},
         {"second line is a key line", "REGEDIT4\r\n[HKEY_CURRENT_USER" + kBase + "]\r\n\"v\"=\"1\"\r\n", true, false},
@@ -292,8 +303,7 @@ TEST_F(Reader, LineRules)
     EXPECT_EQ(v.count("del1") + v.count("del2"), 0u);
     EXPECT_EQ(v.size(), 6u);
     // The dangling continuation stays with its key; the next key's first value is intact.
-    EXPECT_EQ(valuesOf(HKEY_CURRENT_USER, kBase + "\\Abbrev"),
-              (ValueMap{{"fresh", {REG_SZ, std::string("1\0", 2)}}}));
+    EXPECT_EQ(valuesOf(HKEY_CURRENT_USER, kBase + "\\Abbrev"), (ValueMap{{"fresh", {REG_SZ, std::string("1\0", 2)}}}));
     EXPECT_FALSE(KeyExistsAt(HKEY_CURRENT_USER, kBase + "\\Lower"));
     EXPECT_FALSE(ValueExistsAt(HKEY_CURRENT_USER, "\\", "atRoot"));
 }
@@ -311,8 +321,13 @@ TEST_F(Reader, KeyDeletions)
 
 TEST_F(Reader, EventsWithoutWriting)
 {
-    std::vector<std::string> lines = {RegFileHeader4, "", "[HKEY_CURRENT_USER" + kBase + "\\A]", "\"v\"=\"1\"",
-                                      "[-HKLM\\Software\\B]", "[Nonsense\\C]", "[HKEY_USERS]"};
+    std::vector<std::string> lines = {RegFileHeader4,
+                                      "",
+                                      "[HKEY_CURRENT_USER" + kBase + "\\A]",
+                                      "\"v\"=\"1\"",
+                                      "[-HKLM\\Software\\B]",
+                                      "[Nonsense\\C]",
+                                      "[HKEY_USERS]"};
     TMyRegistryReader reader;
     std::vector<std::tuple<HKEY, std::string, bool>> keys;
     std::vector<std::pair<size_t, size_t>> progress;
@@ -344,7 +359,9 @@ TEST_F(Reader, EventsWithoutWriting)
 TEST_F(Reader, SystemVersion5FileWithNonAsciiNamesImportsExactly)
 {
     const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n"
-                             "[HKEY_CURRENT_USER" + kBase + "\\\xC3\x84pfel \xE2\x82\xAC]\r\n"
+                             "[HKEY_CURRENT_USER" +
+                             kBase +
+                             "\\\xC3\x84pfel \xE2\x82\xAC]\r\n"
                              "@=\"\xD0\x9C\xD0\xB8\xD1\x80\"\r\n"
                              "\"\xC4\x80 name\"=\"x\"\r\n"
                              "\"euro\"=hex(2):25,00,41,00,25,00,ac,20,00,00\r\n"
@@ -390,8 +407,8 @@ TEST_F(Reader, RealWorldFiles)
     EXPECT_EQ(far.size(), 3u);
     EXPECT_EQ(far.at("DisableOutput"), std::make_pair(uint32_t(REG_DWORD), std::string("\1\0\0\0", 4)));
     EXPECT_EQ(far.at("Sequence"), sz("eval(%%ConEmu_ShiftEnter)"));
-    const std::string macro = valuesOf(HKEY_CURRENT_USER, "\\Software\\Far2\\KeyMacros\\Vars")
-                                  .at("%%ConEmu_ShiftEnter").second;
+    const std::string macro =
+        valuesOf(HKEY_CURRENT_USER, "\\Software\\Far2\\KeyMacros\\Vars").at("%%ConEmu_ShiftEnter").second;
     EXPECT_EQ(macro.substr(0, 45), "$if (akey(1,1)==\"ShiftEnter\") %add = \" -new_c");
 
     // Version 5 header without byte order mark: refused, nothing applied.

@@ -10,9 +10,11 @@
 
 using namespace regfiletest;
 
-namespace {
+namespace
+{
 
-class Cli : public TempSystemTest {
+class Cli : public TempSystemTest
+{
 protected:
     int run(std::vector<std::string> args, const std::string &input = "")
     {

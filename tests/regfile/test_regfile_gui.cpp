@@ -17,11 +17,13 @@
 
 using namespace regfiletest;
 
-namespace {
+namespace
+{
 
 const std::string kBase = "\\Software\\VtRegfileGui";
 
-class Actions : public TempSystemTest {
+class Actions : public TempSystemTest
+{
 protected:
     void TearDown() override
     {
@@ -137,7 +139,9 @@ TEST_F(Actions, StartupImportAsksUnlessSilent)
         bool silent;
         int answer; // 0: no dialog expected
         bool applied;
-    } cases[] = {{false, vt::i18n::mrNo, false}, {false, vt::i18n::mrCancel, false}, {false, vt::i18n::mrYes, true},
+    } cases[] = {{false, vt::i18n::mrNo, false},
+                 {false, vt::i18n::mrCancel, false},
+                 {false, vt::i18n::mrYes, true},
                  {true, 0, true}};
     for (const Case &c : cases) {
         DeleteKeyAt(HKEY_CURRENT_USER, kBase);

@@ -15,7 +15,8 @@
 
 using namespace regfiletest;
 
-namespace {
+namespace
+{
 
 std::string quoted(const fs::path &p)
 {

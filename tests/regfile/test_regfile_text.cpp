@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 std::string bytesOf(const TRegByteArray &b)
 {
@@ -89,11 +90,12 @@ TEST(RegFileText, Utf16ConversionIsLossless)
 {
     const std::string texts[] = {
         "plain",
-        "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xE6\x97\xA5\xE6\x9C\xAC",
-        "\xF0\x9F\x98\x80 pair",           // needs a surrogate pair
+        "Gr\xC3\xBC\xC3\x9F"
+        "e \xE2\x82\xAC \xE6\x97\xA5\xE6\x9C\xAC",
+        "\xF0\x9F\x98\x80 pair", // needs a surrogate pair
         std::string("nul\0inside", 10),
-        "\xE9t\xE9 in Latin-1",             // not UTF-8: the bytes must come back
-        "\xED\xA0\x80 lone surrogate",      // WTF-8 form of an unpaired surrogate
+        "\xE9t\xE9 in Latin-1",        // not UTF-8: the bytes must come back
+        "\xED\xA0\x80 lone surrogate", // WTF-8 form of an unpaired surrogate
     };
     for (const std::string &t : texts) {
         std::string wide;
