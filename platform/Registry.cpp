@@ -76,7 +76,8 @@ Slot *HandleTable::lookup(HKEY h) const
     if (!chunk)
         return nullptr;
     Slot &slot = chunk[(index - 1) & ((1u << kChunkBits) - 1)];
-    if ((slot.generation.load(std::memory_order_acquire) & 0x7FFFFFFF) != (v >> 32) || !slot.used.load(std::memory_order_acquire))
+    if ((slot.generation.load(std::memory_order_acquire) & 0x7FFFFFFF) != (v >> 32) ||
+        !slot.used.load(std::memory_order_acquire))
         return nullptr;
     return &slot;
 }
@@ -376,10 +377,17 @@ constexpr size_t kMaxDepth = 512;
 constexpr int kMaxLinkHops = 16;
 constexpr ACCESS_MASK kViewBits = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
 
+// Windows looks at the low 32 bits of a predefined key only; the engine's own
+// handles never have a value that high there.
 bool isPredefined(HKEY h)
 {
-    const auto v = reinterpret_cast<uintptr_t>(h);
-    return v >= reinterpret_cast<uintptr_t>(HKEY_CLASSES_ROOT) && v <= reinterpret_cast<uintptr_t>(HKEY_DYN_DATA);
+    const auto v = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h));
+    return v >= 0x80000000u && v <= 0x80000006u;
+}
+
+HKEY canonical(HKEY h)
+{
+    return isPredefined(h) ? VT_PREDEFINED_KEY(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h))) : h;
 }
 
 // Keys that 64-bit Windows 10 shares between the views: a path below
@@ -519,7 +527,7 @@ LONG splitPath(const char *subKey, std::vector<std::string_view> &out)
     std::string_view p(subKey);
     if (p.front() == '\\')
         return ERROR_BAD_PATHNAME;
-    if (p.back() == '\\')
+    while (!p.empty() && p.back() == '\\')
         p.remove_suffix(1);
     size_t start = 0;
     while (start <= p.size()) {
@@ -840,7 +848,7 @@ struct Target {
 LONG resolveHandle(System &s, HKEY h, Target &t, ACCESS_MASK needed)
 {
     if (isPredefined(h)) {
-        LONG rc = predefinedLocation(s, h, t.loc);
+        LONG rc = predefinedLocation(s, canonical(h), t.loc);
         if (rc != ERROR_SUCCESS)
             return rc;
         t.view32 = defaultView32(s);
@@ -944,10 +952,15 @@ LONG copyData(const Value &v, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
         *lpcbData = size;
         return ERROR_MORE_DATA;
     }
-    if (isStringType(v.type))
+    if (isStringType(v.type)) {
         utf16leToUtf8Into(v.data.data(), v.data.size(), reinterpret_cast<char *>(lpData));
-    else if (size)
+        // A string stored without its terminator gets one when there is room
+        // (not counted in the size), as Windows' A functions do.
+        if (*lpcbData > size && (size == 0 || lpData[size - 1] != 0))
+            lpData[size] = 0;
+    } else if (size) {
         std::memcpy(lpData, v.data.data(), size);
+    }
     *lpcbData = size;
     return ERROR_SUCCESS;
 }
@@ -978,6 +991,9 @@ LONG openImpl(System &s, HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sam
     bool view32;
     if ((rc = viewOf(samDesired, t.view32, view32)) != ERROR_SUCCESS)
         return rc;
+    // HKCR takes a leading backslash on open (Windows 2000 and later).
+    if (lpSubKey && *lpSubKey == '\\' && canonical(hKey) == HKEY_CLASSES_ROOT)
+        ++lpSubKey;
     if ((rc = splitPath(lpSubKey, tComps)) != ERROR_SUCCESS)
         return rc;
     const Location &base = fullLocation(t);
@@ -1031,7 +1047,9 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
 {
     VT_FOREIGN(hKey, createKeyEx, hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired, lpSecurityAttributes,
                phkResult, lpdwDisposition)
-    if (!phkResult || !lpSubKey)
+    if (!phkResult)
+        return ERROR_BADKEY; // what Windows answers for a missing result pointer
+    if (!lpSubKey)
         return ERROR_INVALID_PARAMETER;
     if (dwOptions & ~(REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK | REG_OPTION_BACKUP_RESTORE | REG_OPTION_OPEN_LINK))
         return ERROR_INVALID_PARAMETER;
@@ -1198,8 +1216,11 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, 
     if (t.loc.space == Space::PerfData)
         return ERROR_FILE_NOT_FOUND;
     Value *v = findValue(*t.loc.key, lpValueName ? lpValueName : "");
-    if (!v)
+    if (!v) {
+        if (lpcbData && !lpData)
+            *lpcbData = 0;
         return ERROR_FILE_NOT_FOUND;
+    }
     return copyData(*v, lpType, lpData, lpcbData);
 }
 
@@ -1495,8 +1516,16 @@ LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD l
     if (t.loc.space == Space::PerfData || dwIndex >= t.loc.key->values.size())
         return ERROR_NO_MORE_ITEMS;
     const Value &v = t.loc.key->values[dwIndex];
-    if (v.name.size() + 1 > *lpcchValueName)
+    // When the name or the data does not fit, Windows reports the type and
+    // the data size and leaves the name, its count and the data alone.
+    const DWORD size = ansiSize(v);
+    if (v.name.size() + 1 > *lpcchValueName || (lpData && *lpcbData < size)) {
+        if (lpType)
+            *lpType = v.type;
+        if (lpcbData)
+            *lpcbData = size;
         return ERROR_MORE_DATA;
+    }
     std::memcpy(lpValueName, v.name.c_str(), v.name.size() + 1);
     *lpcchValueName = static_cast<DWORD>(v.name.size());
     return copyData(v, lpType, lpData, lpcbData);
@@ -1542,22 +1571,33 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
         nVal = static_cast<DWORD>(k.values.size());
         for (const auto &v : k.values) {
             maxValName = std::max<DWORD>(maxValName, static_cast<DWORD>(v.name.size()));
-            maxData = std::max<DWORD>(maxData, ansiSize(v));
+            // The stored size, as Windows reports it, but never less than the
+            // UTF-8 form needs, so a buffer of this size always holds the data.
+            maxData = std::max<DWORD>(maxData, std::max<DWORD>(static_cast<DWORD>(v.data.size()), ansiSize(v)));
         }
         sdSize = static_cast<DWORD>(descriptorOf(&k).size());
         time = k.lastWriteTime;
         className = k.className;
     }
+    LONG classResult = ERROR_SUCCESS;
     if (lpcchClass) {
-        if (lpClass) {
-            if (className.size() + 1 > *lpcchClass) {
-                *lpcchClass = static_cast<DWORD>(className.size());
-                return ERROR_MORE_DATA;
+        // As Windows: a zero-sized buffer is left alone; a short one gets as
+        // much as fits, terminated, and ERROR_MORE_DATA.
+        if (lpClass && *lpcchClass == 0) {
+            *lpcchClass = 0;
+        } else if (lpClass && className.size() + 1 > *lpcchClass) {
+            const DWORD fit = *lpcchClass - 1;
+            std::memcpy(lpClass, className.data(), fit);
+            lpClass[fit] = '\0';
+            *lpcchClass = fit;
+            classResult = ERROR_MORE_DATA;
+        } else {
+            if (lpClass) {
+                std::memcpy(lpClass, className.data(), className.size());
+                lpClass[className.size()] = '\0';
             }
-            std::memcpy(lpClass, className.data(), className.size());
-            lpClass[className.size()] = '\0';
+            *lpcchClass = static_cast<DWORD>(className.size());
         }
-        *lpcchClass = static_cast<DWORD>(className.size());
     }
     if (lpcSubKeys)
         *lpcSubKeys = nSub;
@@ -1577,7 +1617,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
         lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(time);
         lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(time >> 32);
     }
-    return ERROR_SUCCESS;
+    return classResult;
 }
 
 LONG WINAPI RegFlushKey(HKEY hKey)

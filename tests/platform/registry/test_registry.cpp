@@ -201,6 +201,14 @@ TEST(Registry, ErrorCodes)
         {"close bad handle", RegCloseKey(reinterpret_cast<HKEY>(uintptr_t(0x55550))), ERROR_INVALID_HANDLE},
         {"close predefined", RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS},
         {"set value without data", RegSetValueExA(parent, "x", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS},
+        {"create without result", RegCreateKeyExA(parent, "x", 0, nullptr, 0, KEY_READ, nullptr, nullptr, nullptr),
+         ERROR_BADKEY},
+        {"create with trailing backslashes", create(parent, "Trailing\\\\", k), ERROR_SUCCESS},
+        {"open HKCR with a leading backslash", RegOpenKeyExA(HKEY_CLASSES_ROOT, "\\.txt", 0, KEY_READ, &out),
+         ERROR_SUCCESS},
+        {"predefined key with high bits set",
+         RegOpenKeyExA(reinterpret_cast<HKEY>(uintptr_t(0xdeadbeef80000001ull)), "Software", 0, KEY_READ, &out),
+         ERROR_SUCCESS},
         {"load below a path", RegLoadKeyA(HKEY_LOCAL_MACHINE, "A\\B", "/nonexistent"), ERROR_INVALID_PARAMETER},
     };
     for (const auto &c : cases)
@@ -287,7 +295,32 @@ TEST(Registry, BufferSizesAndMoreData)
     EXPECT_EQ(maxSub, 8u);
     EXPECT_EQ(nVal, 2u);
     EXPECT_EQ(maxName, 4u);
-    EXPECT_EQ(maxData, 7u);
+    EXPECT_EQ(maxData, 14u) << "the stored (UTF-16) size, as Windows reports it";
+
+    // When the data does not fit, the name and its count stay untouched.
+    char name2[16] = "untouched";
+    DWORD n2 = sizeof name2, cb2 = 2;
+    BYTE small[2];
+    EXPECT_EQ(RegEnumValueA(k, 0, name2, &n2, nullptr, &type, small, &cb2), ERROR_MORE_DATA);
+    EXPECT_STREQ(name2, "untouched");
+    EXPECT_EQ(n2, sizeof name2);
+    EXPECT_EQ(cb2, 7u);
+    // A missing value reports size 0 when only the size was asked for.
+    DWORD missing = 99;
+    EXPECT_EQ(RegQueryValueExA(k, "nope", nullptr, nullptr, nullptr, &missing), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(missing, 0u);
+    // A string stored without terminator gets one when the buffer has room.
+    ASSERT_EQ(RegSetValueExA(k, "bare", 0, REG_SZ, bytes("abc"), 3), ERROR_SUCCESS);
+    char bare[8];
+    std::memset(bare, 'x', sizeof bare);
+    DWORD bareSize = 3;
+    ASSERT_EQ(RegQueryValueExA(k, "bare", nullptr, nullptr, reinterpret_cast<BYTE *>(bare), &bareSize), ERROR_SUCCESS);
+    EXPECT_EQ(bareSize, 3u);
+    EXPECT_EQ(bare[3], 'x') << "no room: no terminator";
+    bareSize = sizeof bare;
+    ASSERT_EQ(RegQueryValueExA(k, "bare", nullptr, nullptr, reinterpret_cast<BYTE *>(bare), &bareSize), ERROR_SUCCESS);
+    EXPECT_EQ(bareSize, 3u);
+    EXPECT_EQ(bare[3], '\0');
 }
 
 TEST(Registry, EnumerationOrderAndCase)
@@ -659,7 +692,17 @@ TEST(Registry, Utf8NamesAndStrings)
                                    nullptr, nullptr),
                   ERROR_SUCCESS);
         EXPECT_EQ(maxName, valueName.size());
-        EXPECT_EQ(maxData, text.size() + 1);
+        EXPECT_GE(maxData, text.size() + 1) << "a buffer of this size holds the UTF-8 form";
+        // Three UTF-8 bytes per character need more than the stored UTF-16 size.
+        const std::string cjk = "世界世界";
+        ASSERT_EQ(setSz(k, "cjk", cjk), ERROR_SUCCESS);
+        ASSERT_EQ(RegDeleteValueA(k, valueName.c_str()), ERROR_SUCCESS);
+        ASSERT_EQ(RegDeleteValueA(k, "multi"), ERROR_SUCCESS);
+        ASSERT_EQ(RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxData,
+                                   nullptr, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(maxData, cjk.size() + 1);
+        ASSERT_EQ(setSz(k, valueName.c_str(), text), ERROR_SUCCESS);
     }
     ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
     // Case-insensitive across scripts.
@@ -825,7 +868,9 @@ TEST(Registry, TornJournalTailIsCutOff)
     const std::string journal = journalFile(sys.root());
     const auto intact = fs::file_size(journal);
     // Half a record: a length and CRC that promise more than is there.
-    std::ofstream(journal, std::ios::app | std::ios::binary) << std::string("\x40\0\0\0\x12\x34\x56\x78" "abc", 11);
+    std::ofstream(journal, std::ios::app | std::ios::binary) << std::string("\x40\0\0\0\x12\x34\x56\x78"
+                                                                            "abc",
+                                                                            11);
     ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
     EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Torn", "a"), "kept");
     EXPECT_EQ(fs::file_size(journal), intact) << "the torn tail is cut off at start-up";
@@ -949,6 +994,8 @@ TEST(Registry, ClassNames)
     EXPECT_EQ(
         RegQueryInfoKeyA(k, buf, &n, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
         ERROR_MORE_DATA);
+    EXPECT_STREQ(buf, "MyC") << "a short buffer gets what fits, terminated";
+    EXPECT_EQ(n, 3u);
     n = sizeof buf;
     ASSERT_EQ(
         RegQueryInfoKeyA(k, buf, &n, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
