@@ -85,6 +85,19 @@ bool looksUtf16(const TRegByteArray &bytes)
     return n >= 3 && bytes[n - 1] == 0 && bytes[n - 2] == 0 && bytes[n - 3] == 0;
 }
 
+// A string list as shown: its characters with the zero bytes dropped.
+std::string stringListDisplay(std::string_view data, THexTextEncoding encoding)
+{
+    TRegByteArray bytes = HexListToBytes(data);
+    bool utf16 = encoding == THexTextEncoding::Utf16 || (encoding == THexTextEncoding::Guess && looksUtf16(bytes));
+    TRegByteArray text = utf16 ? HexListToStringData(data, true) : bytes;
+    std::string shown;
+    for (uint8_t b : text)
+        if (b != 0)
+            shown.push_back(static_cast<char>(b));
+    return shown;
+}
+
 // Reads a file line by line, split at CR LF, CR or LF, in 8-bit units or as
 // UTF-16LE units turned into UTF-8, with a bounded buffer.
 class LineSource
@@ -411,12 +424,15 @@ void TMyRegistryReader::ParseValueLine(const std::string &line)
     if (!WriteToRegistry || type == rdUnknown)
         return;
     switch (type) {
-    case rdString:
-        m_reg.WriteString(name, unescapeLeftToRight(data.substr(1, data.size() - 2)));
-        break;
     case rdInteger:
         m_reg.WriteCardinal(name, HexTextToInt32(afterColon(data)));
         break;
+    case rdString:
+        if (data.front() == '"') {
+            m_reg.WriteString(name, unescapeLeftToRight(data.substr(1, data.size() - 2)));
+            break;
+        }
+        [[fallthrough]]; // hex(1), a string holding a line break
     case rdExpandString:
     case rdMultiString: {
         bool utf16 = m_encoding == THexTextEncoding::Utf16;
@@ -443,6 +459,12 @@ TRegDataType TMyRegistryReader::ParseDataType(std::string_view data, std::string
     if (data.size() >= 2 && data.front() == '"' && data.back() == '"') {
         if (display)
             set(unescapeLeftToRight(data.substr(1, data.size() - 2)));
+        return rdString;
+    }
+    // The writer's form of a string holding a line break.
+    if (startsWithNoCase(data, "hex(1):")) {
+        if (display)
+            set(stringListDisplay(data, encoding));
         return rdString;
     }
     if (startsWithNoCase(data, "hex(2):")) {

@@ -51,6 +51,21 @@ void removeTrailingBackslash(std::string &path)
         path.pop_back();
 }
 
+bool hasLineBreak(std::string_view text)
+{
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// Names inside comments: a line break there would start a line of its own,
+// which an import would then apply.
+std::string oneLine(std::string text)
+{
+    for (char &c : text)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return text;
+}
+
 void writeErrorBlock(const char *title, HKEY root, const std::string &path, const std::string *valueName,
                      TRegOutput &output, bool version5)
 {
@@ -58,9 +73,9 @@ void writeErrorBlock(const char *title, HKEY root, const std::string &path, cons
     text += title;
     text += CRLF;
     text += "//   RootKey: " + RootKeyToName(root) + CRLF;
-    text += "//   Key    : " + path + CRLF;
+    text += "//   Key    : " + oneLine(path) + CRLF;
     if (valueName)
-        text += "//   Value  : " + *valueName + CRLF;
+        text += "//   Value  : " + oneLine(*valueName) + CRLF;
     WriteTextToStream(text, output, version5);
 }
 
@@ -147,9 +162,26 @@ bool formatDataPart(uint32_t typeCode, const uint8_t *data, size_t size, bool ve
         return listColumn != std::string::npos ? listColumn : nameColumn + prefixLength;
     };
     switch (typeCode) {
-    case REG_SZ:
-        dataPart = "\"" + EscapeRegString(stringUpToNul(data, size)) + "\"";
+    case REG_SZ: {
+        std::string text = stringUpToNul(data, size);
+        if (!hasLineBreak(text)) {
+            dataPart = "\"" + EscapeRegString(text) + "\"";
+            return true;
+        }
+        // Written as it stands, a line break would end the value line and let
+        // the rest of the string be read as lines of its own ("[-HKEY_...]").
+        std::string bytes;
+        if (version5) {
+            AppendUtf16le(text, bytes);
+            bytes.append(2, '\0');
+        } else {
+            bytes = text;
+            bytes.push_back('\0');
+        }
+        dataPart =
+            "hex(1):" + FormatHexList(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(), startColumn(7));
         return true;
+    }
     case REG_EXPAND_SZ: {
         std::string text = stringUpToNul(data, size);
         std::string bytes;
@@ -209,6 +241,8 @@ bool FormatRegDataPart(uint32_t typeCode, const uint8_t *data, size_t size, bool
 
 std::string FormatValueLineFromData(const std::string &name, uint32_t typeCode, const TRegByteArray &data)
 {
+    if (hasLineBreak(name))
+        return {};
     std::string line = name.empty() ? std::string("@") : "\"" + name + "\"";
     line += '=';
     std::string dataPart;
@@ -226,6 +260,11 @@ void WriteValueLine(TMyRegistry &reg, const std::string &name, TRegOutput &outpu
 {
     const std::string namePart = RegValueNamePart(name);
     std::string line;
+    if (hasLineBreak(name)) {
+        line = "// the value \"" + oneLine(namePart) + "\" cannot be written: its name holds a line break";
+        WriteTextToStream(line + CRLF, output, version5);
+        return;
+    }
     try {
         uint32_t code = 0;
         TRegByteArray data;
@@ -259,12 +298,12 @@ void WriteValueLine(TMyRegistry &reg, const std::string &name, TRegOutput &outpu
                     line = "// an exception occured while reading integer value \"" + namePart + "\"";
                     break;
                 default:
-                    line = "// an unknown exception occured while creating value " + name;
+                    line = "// an unknown exception occured while creating value " + oneLine(name);
                 }
             }
         }
     } catch (const std::exception &) {
-        line = "// an unknown exception occured while creating value " + name;
+        line = "// an unknown exception occured while creating value " + oneLine(name);
     }
     line += CRLF;
     WriteTextToStream(line, output, version5);
@@ -274,6 +313,12 @@ void WriteKeyBlock(HKEY root, const std::string &path, TRegOutput &output, bool 
 {
     std::string keyPath = path;
     removeTrailingBackslash(keyPath);
+    if (hasLineBreak(keyPath)) {
+        WriteTextToStream(std::string(CRLF) + "// the key " + RootKeyToName(root) + oneLine(keyPath) +
+                              " cannot be written: its name holds a line break" + CRLF,
+                          output, version5);
+        return;
+    }
     auto reg = makeAccessor(root, use64);
     WriteTextToStream(CRLF + RegKeyLine(root, keyPath) + CRLF, output, version5);
     // The bare root ("" or "\") is the root itself, not the current user's key.
@@ -310,6 +355,12 @@ void WriteKeyTree(HKEY root, const std::string &path, TRegOutput &output, bool u
 void WriteKeyValues(HKEY root, const std::string &path, const std::vector<std::string> &names, bool use64,
                     bool version5, TRegOutput &output)
 {
+    if (hasLineBreak(path)) {
+        WriteTextToStream(std::string(CRLF) + "// the key " + RootKeyToName(root) + oneLine(path) +
+                              " cannot be written: its name holds a line break" + CRLF,
+                          output, version5);
+        return;
+    }
     auto reg = makeAccessor(root, use64);
     WriteTextToStream(CRLF + RegKeyLine(root, path) + CRLF, output, version5);
     if (!reg->OpenKeyReadOnly(path.empty() ? std::string("\\") : path))

@@ -50,6 +50,7 @@ const std::vector<Sample> &roundTripSamples()
            "d\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80")},
         {"a\\b", REG_SZ, std::string("x\0", 2)},
         {"a=b", REG_SZ, std::string("eq\0", 3)},
+        {"lines", REG_SZ, z("one\r\ntwo\n[-HKEY_CURRENT_USER\\Software]\r\n\"x\"=\"y\"\r")},
         {"say \"x\"", REG_DWORD, std::string("\x01\x02\x03\x04", 4)},
         {"expand", REG_EXPAND_SZ, std::string("%TEMP%\\x\0", 9)},
         {"expandEuro", REG_EXPAND_SZ, std::string("%APPDATA%\\\xE2\x82\xAC\0", 14)},
@@ -157,7 +158,9 @@ TEST_F(Writer, ValueLines)
         {{"n", REG_DWORD, std::string("\xff\0\0\0", 4)}, "\"n\"=dword:000000FF"},
         {{"", REG_SZ, std::string("C:\\\0", 4)}, "@=\"C:\\\\\""},
         {{"a\\b\"c", REG_SZ, std::string("x\"y\0", 4)}, "\"a\\\\b\"c\"=\"x\\\"y\""},
-        {{"lf", REG_SZ, std::string("1\r\n2\0", 5)}, "\"lf\"=\"1\r\n2\""},
+        {{"lf", REG_SZ, std::string("1\r\n2\0", 5)},
+         "\"lf\"=hex(1):31,0D,0A,32,00",
+         "\"lf\"=hex(1):31,00,0D,00,0A,00,32,00,00,00"},
         {{"e", REG_EXPAND_SZ, std::string("%TEMP%\0", 7)},
          "\"e\"=hex(2):25,54,45,4D,50,25,00",
          "\"e\"=hex(2):25,00,54,00,45,00,4D,00,50,00,25,00,00,00"},
@@ -225,6 +228,26 @@ TEST_F(Writer, KeyValuesAndSkippedKeys)
     EXPECT_THROW(
         ExportKeyToFile(HKEY_CURRENT_USER, kBase, (m_dir / "no" / "dir" / "x.reg").string(), true, false, false),
         std::runtime_error);
+}
+
+// Line breaks in names and data must not turn into lines of their own that an
+// import would apply.
+TEST_F(Writer, LineBreaksCannotInjectLines)
+{
+    const std::string evil = "\r\n[-HKEY_CURRENT_USER\\Software\\Victim]\r\n\"planted\"=\"1\"\r\n";
+    ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, "\\Software\\Victim"));
+    writeSamples(kBase, {{"a" + evil, REG_SZ, z("x")}, {"data", REG_SZ, z(evil)}});
+    ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, kBase + "\\k" + evil));
+    for (bool version5 : {false, true}) {
+        ExportKeyToFile(HKEY_CURRENT_USER, kBase, file("evil.reg").string(), true, false, version5);
+        TMyRegistryReader reader;
+        reader.WriteToRegistry = true;
+        ASSERT_TRUE(reader.LoadFromFile(file("evil.reg").string()));
+        EXPECT_TRUE(KeyExistsAt(HKEY_CURRENT_USER, "\\Software\\Victim")) << version5;
+        EXPECT_FALSE(ValueExistsAt(HKEY_CURRENT_USER, kBase, "planted")) << version5;
+        EXPECT_EQ(valuesOf(HKEY_CURRENT_USER, kBase)["data"], std::make_pair(uint32_t(REG_SZ), z(evil)));
+        EXPECT_EQ(reader.KeysApplied(), 1u) << version5; // the key with the line break is left out
+    }
 }
 
 using Reader = TempSystemTest;

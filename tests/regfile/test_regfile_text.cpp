@@ -116,6 +116,7 @@ TEST(RegFileText, ParseDataTypeAndDisplayText)
         {"\"C:\\\\dir\\\\\"", rdString, "C:\\dir\\"},
         {"\"a \\\"q\\\"\"", rdString, "a \"q\""},
         {"hex(2):25,54,45,4d,50,25,00", rdExpandString, "%TEMP%"},
+        {"hex(1):61,0d,0a,00", rdString, "a\r\n"},
         {"hex:01,ab,00", rdBinary, "01 AB 00"},
         {"dword:ffffffff", rdInteger, "0xFFFFFFFF (4294967295)"},
         {"DWORD:12345678", rdInteger, "0x12345678 (305419896)"},
@@ -154,6 +155,8 @@ TEST(RegFileText, ValueLinesFromHeldData)
     } cases[] = {
         {"a\\b", REG_SZ, std::string("C:\\\0", 4), "\"a\\b\"=\"C:\\\\\""},
         {"", REG_DWORD, std::string("\xff\0\0\0", 4), "@=dword:000000FF"},
+        {"s", REG_SZ, std::string("a\nb\0", 4), "\"s\"=hex(1):61,0A,62,00"},
+        {"line\nbreak", REG_SZ, std::string("a\0", 2), ""},
         {"e", REG_EXPAND_SZ, std::string("%T%\0", 4), "\"e\"=hex(2):25,54,25,00"},
         {"m", REG_MULTI_SZ, std::string("a\0\0", 3), "\"m\"=hex(7):61,00,00"},
         {"b", REG_BINARY, std::string(27, '\x11'), "\"b\"=hex:" + firstLine + "\\\r\n  11"},
