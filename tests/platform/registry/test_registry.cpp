@@ -1271,11 +1271,39 @@ TEST(Registry, ValueTypesThroughHiveFileAndPeerTools)
                 << c.name << "\n"
                 << rl.substr(at, 200);
     }
-    const std::string hx = run("hivexregedit --export '" + hive + "' '\\Types' 2>&1");
-    EXPECT_NE(hx.find("\"dword\"=dword:12345678"), std::string::npos) << hx.substr(0, 600);
-    EXPECT_NE(hx.find("\"sz\"=hex(1):68,00,69,00,00,00"), std::string::npos) << hx.substr(0, 600);
-    EXPECT_NE(hx.find("\"qword\"=hex(b):01,02,03,04,05,06,07,08"), std::string::npos) << hx.substr(0, 600);
     const std::string rf = run("regfexport '" + hive + "' 2>&1");
+    // hivex prints every value's type and stored bytes: strings as UTF-16LE.
+    const std::string hx = run("hivexregedit --export '" + hive + "' '\\Types' 2>&1");
+    for (const auto &c : cases) {
+        std::vector<uint8_t> stored = c.data;
+        if (c.type == REG_SZ || c.type == REG_EXPAND_SZ || c.type == REG_MULTI_SZ) {
+            stored.clear();
+            for (uint8_t b : c.data) {
+                stored.push_back(b);
+                stored.push_back(0);
+            }
+        }
+        char head[64];
+        std::string line = "\"" + std::string(c.name) + "\"=";
+        if (c.type == REG_DWORD && stored.size() == 4) {
+            std::snprintf(head, sizeof head, "dword:%02x%02x%02x%02x", stored[3], stored[2], stored[1], stored[0]);
+            line += head;
+        } else {
+            std::snprintf(head, sizeof head, "hex(%x):", static_cast<unsigned>(c.type));
+            line += head;
+            for (size_t i = 0; i < stored.size(); ++i) {
+                std::snprintf(head, sizeof head, i ? ",%02x" : "%02x", stored[i]);
+                line += head;
+            }
+        }
+        EXPECT_NE(hx.find(line + "\n"), std::string::npos) << c.name << ": " << line.substr(0, 80);
+        // libregf lists each value in order with its stored size.
+        const size_t at = rf.find("Value: " + std::to_string(&c - cases) + " " + c.name + "\n");
+        ASSERT_NE(at, std::string::npos) << c.name;
+        const size_t sizeAt = rf.find("Data size: ", at);
+        ASSERT_NE(sizeAt, std::string::npos) << c.name;
+        EXPECT_EQ(std::strtoul(rf.c_str() + sizeAt + 11, nullptr, 10), stored.size()) << c.name;
+    }
     EXPECT_NE(rf.find("Value: 13 bigdata"), std::string::npos) << rf.substr(0, 600);
     EXPECT_NE(rf.find("Data: 305419896"), std::string::npos) << rf.substr(0, 600);
     vt::test::removeTree(dir);
