@@ -1669,6 +1669,10 @@ LONG WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotif
                 CloseHandle(own);
             return ERROR_SUCCESS;
         }
+        // Registering resets the event, as Windows' kernel does for the event
+        // of a pending request.
+        if (fAsynchronous)
+            ResetEvent(hEvent);
         std::lock_guard n(s.notifyMutex);
         auto add = [&](Key *k) {
             if (k)

@@ -574,9 +574,10 @@ TEST(Registry, ChangeNotifications)
             ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Watch", 0, KEY_NOTIFY, &watch), ERROR_SUCCESS);
         }
     }
-    // A registration fires once and then ends.
-    ResetEvent(ev);
+    // A registration fires once and then ends; registering resets the event.
+    SetEvent(ev);
     ASSERT_EQ(RegNotifyChangeKeyValue(watch, TRUE, REG_NOTIFY_CHANGE_LAST_SET, ev, TRUE), ERROR_SUCCESS);
+    EXPECT_EQ(WaitForSingleObject(ev, 0), DWORD(WAIT_TIMEOUT));
     ASSERT_EQ(setSz(k, "a", "1"), ERROR_SUCCESS);
     EXPECT_EQ(WaitForSingleObject(ev, 0), DWORD(WAIT_OBJECT_0));
     ASSERT_EQ(setSz(k, "a", "2"), ERROR_SUCCESS);
