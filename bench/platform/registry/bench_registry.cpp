@@ -97,6 +97,20 @@ void BM_RegOpenKeyExA(benchmark::State &state)
 }
 BENCHMARK(BM_RegOpenKeyExA);
 
+// The redirected path of the 32-bit view (the program's default) below HKLM\SOFTWARE.
+void BM_RegOpenKeyExA_Software32(benchmark::State &state)
+{
+    ensureSystem();
+    for (auto _ : state) {
+        HKEY k;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                          KEY_READ | KEY_WOW64_32KEY, &k) != ERROR_SUCCESS)
+            state.SkipWithError("open failed");
+        RegCloseKey(k);
+    }
+}
+BENCHMARK(BM_RegOpenKeyExA_Software32);
+
 void BM_RegEnumKeyExA(benchmark::State &state)
 {
     ensureSystem();
@@ -142,8 +156,8 @@ void BM_RegSetValueExA(benchmark::State &state)
     DWORD i = 0;
     for (auto _ : state) {
         const std::string name = "v" + std::to_string(i++ % 1000);
-        if (RegSetValueExA(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(text), sizeof text)
-            != ERROR_SUCCESS)
+        if (RegSetValueExA(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(text), sizeof text) !=
+            ERROR_SUCCESS)
             state.SkipWithError("set failed");
     }
     RegCloseKey(k);
