@@ -220,6 +220,13 @@ struct System {
     bool persistent = false;
     bool replaying = false;
     uint64_t epoch = nextEpoch(); // tells systems apart in per-thread caches
+
+    System() = default;
+    System(const System &) = delete;
+    System &operator=(const System &) = delete;
+    // Stops the poller and releases the files; also when a program ends
+    // without closeSystem (every change is in the journal already).
+    ~System();
     static uint64_t nextEpoch()
     {
         static std::atomic<uint64_t> n{0};

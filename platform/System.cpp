@@ -957,6 +957,11 @@ System *currentIfOpen()
     return gCurrent.load(std::memory_order_acquire);
 }
 
+System::~System()
+{
+    releaseResources(*this);
+}
+
 bool journalCreateKey(System &s, const Key &key)
 {
     Writer w;

@@ -857,6 +857,32 @@ std::string journalFile(const std::string &root)
     return root + "/registry.journal." + gen;
 }
 
+// A program that ends without closing the system exits cleanly (no running
+// thread left behind) and loses nothing.
+TEST(Registry, ExitWithoutCloseIsClean)
+{
+    TempSystem sys;
+    sys.close();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        vt::platform::SystemOptions o;
+        o.root = sys.root();
+        if (vt::platform::openSystem(o) != ERROR_SUCCESS)
+            ::_exit(2);
+        HKEY k;
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Exit", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
+        setSz(k, "v", "kept");
+        std::exit(0); // runs the static destructors
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Exit", "v"), "kept");
+}
+
 TEST(Registry, TornJournalTailIsCutOff)
 {
     TempSystem sys;
