@@ -213,7 +213,8 @@ struct System {
     std::atomic<uint64_t> generation{0};
     std::atomic<uint64_t> seenMounts{0};
     SharedState *shared = nullptr;
-    std::thread poller; // applies other processes' changes while idle
+    std::unique_ptr<std::thread> poller; // applies other processes' changes while idle
+    int pollerPid = 0;                   // the process the poller runs in (not a forked child)
     std::atomic<bool> stopPoller{false};
     std::mutex pollerMutex;
     std::condition_variable pollerCv;

@@ -749,7 +749,8 @@ LONG openLocked(const SystemOptions &options)
     s.seenMounts = s.shared->mountsVersion.load();
 
     System *sp = &s;
-    s.poller = std::thread([sp] {
+    s.pollerPid = static_cast<int>(::getpid());
+    s.poller = std::make_unique<std::thread>([sp] {
         std::unique_lock lk(sp->pollerMutex);
         while (!sp->stopPoller) {
             sp->pollerCv.wait_for(lk, std::chrono::milliseconds(250));
@@ -879,16 +880,27 @@ void syncMounts(System &s)
         s.seenMounts = s.shared->mountsVersion.load();
 }
 
+void stopPoller(System &s)
+{
+    if (!s.poller)
+        return;
+    if (s.pollerPid != static_cast<int>(::getpid())) {
+        // A forked child has the object but not the thread: nothing to join.
+        (void)s.poller.release();
+        return;
+    }
+    {
+        std::lock_guard lk(s.pollerMutex);
+        s.stopPoller = true;
+    }
+    s.pollerCv.notify_all();
+    s.poller->join();
+    s.poller.reset();
+}
+
 void releaseResources(System &s)
 {
-    if (s.poller.joinable()) {
-        {
-            std::lock_guard lk(s.pollerMutex);
-            s.stopPoller = true;
-        }
-        s.pollerCv.notify_all();
-        s.poller.join();
-    }
+    stopPoller(s);
     if (s.journalFd >= 0)
         ::close(s.journalFd);
     if (s.lockFd >= 0)
@@ -904,14 +916,7 @@ void closeLocked()
     System *s = gSystem.get();
     if (!s)
         return;
-    if (s->poller.joinable()) {
-        {
-            std::lock_guard lk(s->pollerMutex);
-            s->stopPoller = true;
-        }
-        s->pollerCv.notify_all();
-        s->poller.join();
-    }
+    stopPoller(*s);
     {
         std::unique_lock l(s->lock);
         {

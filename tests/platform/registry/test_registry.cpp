@@ -881,6 +881,14 @@ TEST(Registry, ExitWithoutCloseIsClean)
     EXPECT_EQ(WEXITSTATUS(status), 0);
     ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
     EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Exit", "v"), "kept");
+    // A child forked from a process with an open system exits cleanly too.
+    const pid_t forked = ::fork();
+    ASSERT_GE(forked, 0);
+    if (forked == 0)
+        std::exit(0);
+    ::waitpid(forked, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(Registry, TornJournalTailIsCutOff)
