@@ -964,6 +964,8 @@ System *currentIfOpen()
 
 System::~System()
 {
+    System *self = this;
+    gCurrent.compare_exchange_strong(self, nullptr); // late calls must not find a dead system
     releaseResources(*this);
 }
 
