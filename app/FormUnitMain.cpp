@@ -4,7 +4,10 @@
 #include "app/vtImageList.h"
 #include "core/kltRegTools.h"
 #include "core/zoStrings.h"
+#include "i18n/gui/zoMessageDialogs.h"
 #include "i18n/zoMessages.h"
+#include "regfile/gui/FormUnitImportProgress.h"
+#include "regfile/gui/RegFileActions.h"
 
 #include <QAction>
 #include <QApplication>
@@ -557,6 +560,8 @@ void TformMain::connectActions()
     connect(aHelpIndex, &QAction::triggered, this, &TformMain::aHelpIndexExecute);
     connect(aShowHistory, &QAction::triggered, this, &TformMain::aShowHistoryExecute);
     connect(aAbout, &QAction::triggered, this, &TformMain::aAboutExecute);
+    connect(aKeyExport, &QAction::triggered, this, &TformMain::aKeyExportExecute);
+    connect(aKeyImport, &QAction::triggered, this, &TformMain::aKeyImportExecute);
 
     connect(mFile, &QMenu::aboutToShow, this, &TformMain::UpdateActionStates);
 
@@ -601,6 +606,9 @@ void TformMain::UpdateActionStates()
         action->setEnabled(false);
     if (!m_Shown)
         return;
+    QTreeWidgetItem *node = tvKeys->currentItem();
+    const bool localKey = node && node->parent() && GetTreeKind(node) == 1;
+    aKeyExport->setEnabled(localKey);
     aSecurityInformationExportToFile->setEnabled(false);
     aSecurityInformationExportToClipboard->setEnabled(false);
 }
@@ -1318,6 +1326,34 @@ void TformMain::aShowHistoryExecute()
         formHistory->raise();
         formHistory->activateWindow();
     }
+}
+
+void TformMain::aKeyExportExecute()
+{
+    HKEY root = nullptr;
+    std::string keyPath;
+    int viewMode = 0;
+    QString treePath;
+    GetSelectedKey(root, keyPath, viewMode, treePath);
+    if (!root)
+        return;
+    try {
+        ::aKeyExportExecute(this, root, keyPath, viewMode == 2);
+    } catch (const std::exception &e) {
+        vt::i18n::ShowMessageDialog(QString::fromUtf8(e.what()), vt::i18n::TMsgDlgType::Error, vt::i18n::mbOK);
+    }
+}
+
+void TformMain::aKeyImportExecute()
+{
+    if (!formImportProgress)
+        return;
+    try {
+        ::aKeyImportExecute(this, *formImportProgress);
+    } catch (const std::exception &e) {
+        vt::i18n::ShowMessageDialog(QString::fromUtf8(e.what()), vt::i18n::TMsgDlgType::Error, vt::i18n::mbOK);
+    }
+    RefreshValueList();
 }
 
 void TformMain::aAboutExecute()

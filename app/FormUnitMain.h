@@ -16,6 +16,7 @@ class QComboBox;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
+class TformImportProgress;
 class QProgressBar;
 class QSplitter;
 class QStatusBar;
@@ -113,6 +114,8 @@ private:
     void aHelpIndexExecute();
     void aShowHistoryExecute();
     void aAboutExecute();
+    void aKeyExportExecute();
+    void aKeyImportExecute();
 
     void mirrorPopupInEdit(QMenu *popup);
     void dropEditMirror();
@@ -187,6 +190,7 @@ public:
     // Windows this one shows; set by the start-up code, may stay empty.
     QPointer<QWidget> formHistory;
     QPointer<QWidget> formBookmarks;
+    QPointer<TformImportProgress> formImportProgress;
 
 private:
     QTreeWidgetItem *m_MyComputer = nullptr;

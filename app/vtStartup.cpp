@@ -13,9 +13,7 @@
 #include "history/gui/FormUnitHistory.h"
 #include "knowledge/gui/FormUnitZTIValue.h"
 #include "search/gui/FormUnitSearch.h"
-#ifdef VT_HAVE_REGFILE_GUI
 #include "regfile/gui/FormUnitImportProgress.h"
-#endif
 
 namespace vt::app {
 
@@ -38,9 +36,7 @@ TApplicationForms::TApplicationForms()
     m_formMain->formBookmarks = create<TformBookmarks>();
     create<vt::editors::TformEditResourceRequirementsList>();
     create<vt::hives::TformRemoteConnect>();
-#ifdef VT_HAVE_REGFILE_GUI
-    create<TformImportProgress>();
-#endif
+    m_formMain->formImportProgress = create<TformImportProgress>();
     create<vt::editors::TformValueType>();
     create<vt::hives::TformUserLogon>();
     create<vt::hives::TformOpenCustomHive>();

@@ -3,12 +3,17 @@
 #include "app/FormUnitMain.h"
 #include "app/vtImageList.h"
 #include "app/vtStartup.h"
+#include "core/kltRegTools.h"
 #include "core/kltRegistry.h"
+#include "regfile/gui/FormUnitImportProgress.h"
+#include "regfile/gui/RegFileActions.h"
 #include "platform/vtPlatform.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -797,4 +802,40 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+// The File menu's Export and Import act on the selected key: what one writes
+// the other brings back.
+TEST_F(MainWindow, ExportThenImportRestoresTheSelectedKey)
+{
+    writeRaw("\\Software\\VtTrip", "Text", REG_SZ, {'h', 'i', 0});
+    writeRaw("\\Software\\VtTrip\\Sub", "Number", REG_DWORD, {42, 0, 0, 0});
+    makeWindow();
+    const QString file = dir.path() + "/trip.reg";
+
+    w->tvKeys->setCurrentItem(w->MyComputerNode());
+    w->UpdateActionStates();
+    EXPECT_FALSE(w->aKeyExport->isEnabled()) << "nothing to export at My Computer";
+
+    w->GoToKey("HKEY_CURRENT_USER\\Software\\VtTrip");
+    w->UpdateActionStates();
+    ASSERT_TRUE(w->aKeyExport->isEnabled());
+    vt::regfile::setFileDialogSeam([&](QFileDialog &) { return vt::regfile::TFileChoice{file, 1}; });
+    w->aKeyExport->trigger();
+    ASSERT_TRUE(QFileInfo::exists(file));
+
+    ASSERT_TRUE(DeleteKeyAt(HKEY_CURRENT_USER, "\\Software\\VtTrip", 0));
+    ASSERT_FALSE(KeyExistsAt(HKEY_CURRENT_USER, "\\Software\\VtTrip\\Sub", 0));
+    TformImportProgress progress;
+    w->formImportProgress = &progress;
+    w->aKeyImport->trigger();
+    vt::regfile::setFileDialogSeam(nullptr);
+
+    TMyRegistry reg;
+    reg.SetRootKey(HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey("\\Software\\VtTrip\\Sub", false));
+    EXPECT_EQ(reg.ReadInteger("Number"), 42);
+    ASSERT_TRUE(reg.OpenKey("\\Software\\VtTrip", false));
+    EXPECT_EQ(reg.ReadString("Text"), "hi");
+    EXPECT_FALSE(progress.isVisible());
 }
