@@ -885,8 +885,10 @@ void stopPoller(System &s)
     if (!s.poller)
         return;
     if (s.pollerPid != static_cast<int>(::getpid())) {
-        // A forked child has the object but not the thread: nothing to join.
-        (void)s.poller.release();
+        // A forked child has the object but not the thread: nothing to join,
+        // and the object may not be destroyed; it stays reachable here.
+        static std::thread *orphan = nullptr;
+        orphan = s.poller.release();
         return;
     }
     {
