@@ -2,6 +2,7 @@
 
 #include "app/FormUnitMain.h"
 #include "app/vtStartup.h"
+#include "knowledge/PathPlaceholders.h"
 #include "platform/vtPlatform.h"
 
 #include <QApplication>
@@ -40,6 +41,9 @@ int main(int argc, char *argv[])
                      static_cast<long>(rc));
         return 1;
     }
+
+    // Placeholders are read by the windows as they are created.
+    vt::knowledge::BuildPlaceholders();
 
     int result = 0;
     {
