@@ -211,6 +211,7 @@ struct System {
     int lockFd = -1;
     std::atomic<uint64_t> journalSize{0}; // how far this process has applied the journal
     std::atomic<uint64_t> generation{0};
+    uint64_t unsynced = 0; // journal bytes written but not yet flushed (DeferredSync)
     std::atomic<uint64_t> seenMounts{0};
     SharedState *shared = nullptr;
     std::unique_ptr<std::thread> poller; // applies other processes' changes while idle

@@ -37,6 +37,9 @@ constexpr char kJournalMagic[8] = {'V', 'T', 'J', 'R', 'N', 'L', '0', '1'};
 constexpr size_t kJournalHeader = 16;               // magic + generation
 constexpr uint64_t kCheckpointAt = 8 * 1024 * 1024; // journal size that triggers a checkpoint
 constexpr uint32_t kMaxRecord = 256u * 1024 * 1024;
+constexpr uint64_t kDeferredFlushAt = 4 * 1024 * 1024; // unflushed journal bytes a DeferredSync scope allows
+
+std::atomic<int> gDeferDepth{0}; // open DeferredSync scopes of this process
 
 enum Op : uint8_t { OpCreateKey = 1, OpDeleteKey = 2, OpSetValue = 3, OpDeleteValue = 4, OpSetSecurity = 5 };
 
@@ -167,13 +170,20 @@ bool append(System &s, const Writer &payload)
     for (int i = 0; i < 4; ++i)
         rec.push_back(static_cast<uint8_t>(crc >> (8 * i)));
     rec.insert(rec.end(), payload.b.begin(), payload.b.end());
-    if (!pwriteAll(s.journalFd, rec.data(), rec.size(), s.journalSize) || ::fdatasync(s.journalFd) != 0) {
+    // Inside a DeferredSync scope the flush waits for the scope's end (or for
+    // enough bytes): records reach the file in order, so a crash loses a
+    // tail, never a record in the middle.
+    const bool deferred = gDeferDepth.load(std::memory_order_acquire) > 0;
+    const bool flush = !deferred || s.unsynced + rec.size() >= kDeferredFlushAt;
+    if (!pwriteAll(s.journalFd, rec.data(), rec.size(), s.journalSize) ||
+        (flush && ::fdatasync(s.journalFd) != 0)) {
         // Cut a partial record off so the next one is not appended after garbage.
         if (::ftruncate(s.journalFd, static_cast<off_t>(s.journalSize.load())) == 0)
             ::fdatasync(s.journalFd);
         return false;
     }
     s.journalSize += rec.size();
+    s.unsynced = flush ? 0 : s.unsynced + rec.size();
     if (s.shared)
         s.shared->size.store(s.journalSize);
     if (s.journalSize > kCheckpointAt)
@@ -562,6 +572,9 @@ void catchUpLocked(System &s)
         const bool lagged = gen != s.generation + 1;
         if (!lagged)
             applyFrom(s, s.journalFd, s.journalSize, false);
+        if (s.unsynced)
+            ::fdatasync(s.journalFd); // the checkpoint that ended it holds our records already; be sure
+        s.unsynced = 0;
         ::close(s.journalFd);
         s.journalFd = -1;
         if (lagged) {
@@ -1059,6 +1072,7 @@ LONG checkpoint(System &s)
     if (s.generation > 1)
         ::unlink(journalPath(s, s.generation - 1).c_str());
     ::close(s.journalFd);
+    s.unsynced = 0; // the hives just written hold every record of the old file
     s.journalFd = fd;
     s.generation = next;
     s.journalSize = kJournalHeader;
@@ -1122,6 +1136,24 @@ void closeSystem()
 {
     std::lock_guard g(gOpenMutex);
     closeLocked();
+}
+
+DeferredSync::DeferredSync()
+{
+    gDeferDepth.fetch_add(1, std::memory_order_acq_rel);
+}
+
+DeferredSync::~DeferredSync()
+{
+    if (gDeferDepth.fetch_sub(1, std::memory_order_acq_rel) != 1)
+        return;
+    std::lock_guard g(gOpenMutex);
+    System *s = gSystem.get();
+    if (!s)
+        return;
+    std::unique_lock l(s->lock);
+    if (s->unsynced && s->journalFd >= 0 && ::fdatasync(s->journalFd) == 0)
+        s->unsynced = 0;
 }
 
 std::string defaultSystemRoot()

@@ -31,6 +31,21 @@ LONG openSystem(const SystemOptions &options);
 // the default one.
 void closeSystem();
 
+// Group commit. While at least one scope is alive in the process, changes
+// are written to the journal but flushed to the disk only every few MiB; the
+// outermost scope's end flushes the rest, so the whole batch is durable when
+// the destructor returns. A crash inside a scope may lose the tail of the
+// batch, never what was acknowledged before the scope began, and never leaves
+// a half-made change. Nestable; shared by every thread of the process.
+class DeferredSync
+{
+public:
+    DeferredSync();
+    ~DeferredSync();
+    DeferredSync(const DeferredSync &) = delete;
+    DeferredSync &operator=(const DeferredSync &) = delete;
+};
+
 std::string defaultSystemRoot();
 std::string systemRoot();
 

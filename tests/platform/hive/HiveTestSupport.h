@@ -48,6 +48,10 @@ struct PeerValue {
 };
 using PeerExport = std::map<std::string, std::map<std::string, PeerValue>>;
 
+// `reglookup -H -t KEY` output parsed into key path (decoded) -> "mtime|class";
+// `lines` counts the keys listed.
+std::map<std::string, std::string> reglookupKeys(const std::string &csv, size_t &lines);
+
 // hivexregedit --export parsed into key path -> value name -> (type, data).
 PeerExport parseHivexExport(const std::string &text);
 // The same view computed from our tree, with hivex's name conventions.

@@ -184,41 +184,6 @@ std::string checkImage(const std::vector<uint8_t> &b)
     return "";
 }
 
-// Key path (decoded) -> "mtime|class" as reglookup reports them.
-std::map<std::string, std::string> reglookupKeys(const std::string &csv, size_t &lines)
-{
-    std::map<std::string, std::string> out;
-    lines = 0;
-    std::istringstream in(csv);
-    std::string line;
-    auto decode = [](const std::string &s) {
-        std::string r;
-        for (size_t i = 0; i < s.size(); ++i) {
-            if (s[i] == '%' && i + 2 < s.size()) {
-                r += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
-                i += 2;
-            } else {
-                r += s[i];
-            }
-        }
-        return r;
-    };
-    while (std::getline(in, line)) {
-        std::vector<std::string> f;
-        std::stringstream ls(line);
-        std::string field;
-        while (std::getline(ls, field, ','))
-            f.push_back(field);
-        if (line.back() == ',')
-            f.push_back("");
-        if (f.size() < 9 || f[1] != "KEY")
-            continue;
-        ++lines;
-        out[decode(f[0])] = f[3] + "|" + decode(f[8]);
-    }
-    return out;
-}
-
 bool isAscii(const std::string &s)
 {
     return std::all_of(s.begin(), s.end(), [](char c) { return c > 0 && static_cast<unsigned char>(c) < 0x80; });

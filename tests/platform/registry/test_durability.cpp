@@ -1,0 +1,654 @@
+// Durability and fidelity with real processes and real hive files: writers
+// killed at random moments, group commits cut short, every test hive mounted
+// and compared with what the peer tools read, and the command-line tool
+// sharing a system with this process.
+#include "platform/Unicode.h"
+#include "platform/hive/Regf.h"
+#include "platform/vtPlatform.h"
+#include "platform/win32.h"
+#include "tests/platform/hive/HiveTestSupport.h"
+#include "tests/support/TempSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <set>
+#include <signal.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using vt::hive::test::quote;
+using vt::hive::test::run;
+using vt::test::TempSystem;
+namespace fs = std::filesystem;
+
+namespace
+{
+
+struct OpenKey {
+    HKEY h = nullptr;
+    ~OpenKey()
+    {
+        if (h)
+            RegCloseKey(h);
+    }
+    operator HKEY() const { return h; }
+    HKEY *operator&() { return &h; }
+};
+
+std::string fileBytes(const fs::path &p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string readSz(HKEY root, const char *path, const char *name)
+{
+    OpenKey k;
+    if (RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS)
+        return "<no key>";
+    char buf[1024];
+    DWORD size = sizeof buf;
+    if (RegQueryValueExA(k, name, nullptr, nullptr, reinterpret_cast<BYTE *>(buf), &size) != ERROR_SUCCESS)
+        return "<no value>";
+    return std::string(buf, size ? size - 1 : 0);
+}
+
+// The data a writer stores as its i-th value: its size and bytes both depend
+// on (round, i), so a value from another change or a torn one cannot pass.
+std::vector<uint8_t> payload(uint32_t round, uint32_t i)
+{
+    const size_t n = i % 97 == 5 ? 20000 : 1 + (i * 37 + round * 11) % 3000; // some big data cells
+    std::vector<uint8_t> d(n);
+    for (size_t j = 0; j < n; ++j)
+        d[j] = static_cast<uint8_t>(j * 31 + i * 7 + round);
+    return d;
+}
+
+// The hive files of a system root: the machine and user hives.
+std::vector<fs::path> hiveFilesOf(const std::string &root)
+{
+    static const std::set<std::string> names{"SYSTEM", "SOFTWARE", "SAM", "SECURITY", "DEFAULT", "NTUSER.DAT"};
+    std::vector<fs::path> out;
+    for (const auto &e : fs::recursive_directory_iterator(root)) {
+        if (!e.is_regular_file() || !names.count(e.path().filename().string()))
+            continue;
+        std::ifstream in(e.path(), std::ios::binary);
+        char magic[4] = {};
+        if (in.read(magic, 4) && std::memcmp(magic, "regf", 4) == 0)
+            out.push_back(e.path());
+    }
+    return out;
+}
+
+// reglookup reads the whole file (keys, values, security) without a word on stderr.
+void expectReglookupReads(const fs::path &hive, const std::string &when)
+{
+    auto [rc, err] = run("reglookup -H -s " + quote(hive.string()) + " 2>&1 >/dev/null");
+    ASSERT_NE(rc, 127) << "reglookup is missing: run scripts/setup";
+    EXPECT_EQ(rc, 0) << when << ": " << hive;
+    EXPECT_EQ(err, "") << when << ": " << hive;
+}
+
+bool readAll(int fd, void *p, size_t n)
+{
+    auto *b = static_cast<char *>(p);
+    while (n) {
+        const ssize_t r = ::read(fd, b, n);
+        if (r <= 0)
+            return false;
+        b += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+// Reads acknowledgements until `want` arrived (or the writer died), kills the
+// writer, and returns the last index it acknowledged (-1: none).
+int64_t killAfter(pid_t child, int fd, std::chrono::milliseconds delay, bool *signaled)
+{
+    int64_t acked = -1;
+    uint32_t v;
+    const auto until = std::chrono::steady_clock::now() + delay;
+    // Wait for the first ack so the kill lands in the writing, not in start-up.
+    if (readAll(fd, &v, sizeof v))
+        acked = v;
+    std::this_thread::sleep_until(until);
+    ::kill(child, SIGKILL);
+    while (readAll(fd, &v, sizeof v))
+        acked = v;
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    *signaled = WIFSIGNALED(status);
+    return acked;
+}
+
+void setPayload(HKEY k, uint32_t round, uint32_t i, int exitCode)
+{
+    const auto d = payload(round, i);
+    const std::string name = "v" + std::to_string(i);
+    if (RegSetValueExA(k, name.c_str(), 0, REG_BINARY, d.data(), static_cast<DWORD>(d.size())) != ERROR_SUCCESS)
+        ::_exit(exitCode);
+}
+
+// Values v0.. of a key: how many form a complete prefix, and whether any
+// value is torn or missing in the middle.
+std::string checkPrefix(HKEY k, uint32_t round, int64_t acked, size_t *present)
+{
+    DWORD count = 0;
+    if (RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                         nullptr) != ERROR_SUCCESS)
+        return "no info";
+    std::vector<uint8_t> buf(32768);
+    for (uint32_t i = 0; i < count; ++i) {
+        const std::string name = "v" + std::to_string(i);
+        DWORD size = static_cast<DWORD>(buf.size()), type = 0;
+        if (RegQueryValueExA(k, name.c_str(), nullptr, &type, buf.data(), &size) != ERROR_SUCCESS)
+            return name + " missing while " + std::to_string(count) + " values exist";
+        if (type != REG_BINARY || std::vector<uint8_t>(buf.begin(), buf.begin() + size) != payload(round, i))
+            return name + " is not what was written";
+    }
+    *present = count;
+    if (static_cast<int64_t>(count) <= acked)
+        return "acknowledged v" + std::to_string(acked) + " lost (" + std::to_string(count) + " present)";
+    return "";
+}
+
+// ---------------------------------------------------------------------------
+
+// A writer killed at random moments, some inside checkpoints: after every kill
+// each acknowledged change of every round is there with its exact data,
+// nothing is half-written, and every hive file reads cleanly.
+TEST(Durability, RandomKillsLoseNothingAcknowledged)
+{
+    TempSystem sys;
+    sys.close();
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    constexpr uint32_t kRounds = 22;
+    std::vector<int64_t> acked(kRounds, -1);
+    for (uint32_t round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // Odd rounds checkpoint after every change, so the kill lands in one.
+        const bool checkpointing = round % 2 == 1;
+        int pipefd[2];
+        ASSERT_EQ(::pipe(pipefd), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(pipefd[0]);
+            vt::platform::SystemOptions o;
+            o.root = sys.root();
+            if (vt::platform::openSystem(o) != ERROR_SUCCESS)
+                ::_exit(2);
+            HKEY k;
+            const std::string path = "Software\\Kill\\R" + std::to_string(round);
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                                nullptr) != ERROR_SUCCESS)
+                ::_exit(3);
+            for (uint32_t i = 0;; ++i) {
+                setPayload(k, round, i, 4);
+                if ((checkpointing || i % 40 == 39) && RegFlushKey(k) != ERROR_SUCCESS)
+                    ::_exit(5);
+                if (::write(pipefd[1], &i, sizeof i) != sizeof i)
+                    ::_exit(6);
+            }
+        }
+        ::close(pipefd[1]);
+        bool signaled = false;
+        acked[round] = killAfter(child, pipefd[0], std::chrono::milliseconds(std::uniform_int_distribution(5, 120)(rng)),
+                                 &signaled);
+        ::close(pipefd[0]);
+        ASSERT_TRUE(signaled) << "the writer ended by itself";
+        // The files as the killed writer left them, before anybody replays the journal.
+        for (const auto &hive : hiveFilesOf(sys.root()))
+            expectReglookupReads(hive, "after kill " + std::to_string(round));
+
+        ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+        for (uint32_t r = 0; r <= round; ++r) {
+            OpenKey k;
+            const std::string path = "Software\\Kill\\R" + std::to_string(r);
+            if (acked[r] < 0 && RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+                continue;
+            ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &k), ERROR_SUCCESS) << path;
+            size_t present = 0;
+            EXPECT_EQ(checkPrefix(k, r, acked[r], &present), "") << path;
+        }
+        sys.close(); // checkpoints: the next round starts from written hives
+    }
+    for (const auto &hive : hiveFilesOf(sys.root()))
+        expectReglookupReads(hive, "at the end");
+}
+
+std::string journalOf(const std::string &root)
+{
+    std::ifstream in(root + "/journal.current");
+    std::string gen = "1";
+    in >> gen;
+    return root + "/registry.journal." + gen;
+}
+
+// A batch inside a DeferredSync scope, killed half-way, and the same journal
+// cut at a random byte past what was flushed before the scope (what a power
+// cut may leave): what was acknowledged before the scope is there, and the
+// batch is a clean prefix of whole changes.
+TEST(Durability, KilledBatchLeavesACleanPrefix)
+{
+    TempSystem sys;
+    sys.close();
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    int pipefd[2];
+    ASSERT_EQ(::pipe(pipefd), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipefd[0]);
+        vt::platform::SystemOptions o;
+        o.root = sys.root();
+        if (vt::platform::openSystem(o) != ERROR_SUCCESS)
+            ::_exit(2);
+        HKEY k;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Batch", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                            nullptr) != ERROR_SUCCESS ||
+            RegSetValueExA(k, "before", 0, REG_SZ, reinterpret_cast<const BYTE *>("durable"), 8) != ERROR_SUCCESS)
+            ::_exit(3);
+        const uint64_t flushed = fs::file_size(journalOf(sys.root()));
+        if (::write(pipefd[1], &flushed, sizeof flushed) != sizeof flushed)
+            ::_exit(4);
+        vt::platform::DeferredSync outer;
+        for (uint32_t i = 0;; ++i) {
+            vt::platform::DeferredSync nested; // inner scopes end without a flush
+            setPayload(k, 0, i, 5);
+            if (::write(pipefd[1], &i, sizeof i) != sizeof i)
+                ::_exit(6);
+        }
+    }
+    ::close(pipefd[1]);
+    uint64_t flushed = 0;
+    ASSERT_TRUE(readAll(pipefd[0], &flushed, sizeof flushed));
+    bool signaled = false;
+    const int64_t acked =
+        killAfter(child, pipefd[0], std::chrono::milliseconds(std::uniform_int_distribution(20, 200)(rng)), &signaled);
+    ::close(pipefd[0]);
+    ASSERT_TRUE(signaled);
+    ASSERT_GE(acked, 0);
+
+    auto check = [&](const std::string &root, int64_t mustHave, size_t *present) {
+        vt::platform::SystemOptions o;
+        o.root = root;
+        ASSERT_EQ(vt::platform::openSystem(o), ERROR_SUCCESS);
+        EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Batch", "before"), "durable");
+        OpenKey k;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Batch", 0, KEY_READ, &k), ERROR_SUCCESS);
+        // checkPrefix counts "before" among the values: the batch is one fewer.
+        DWORD count = 0;
+        ASSERT_EQ(RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
+                                   nullptr, nullptr),
+                  ERROR_SUCCESS);
+        std::vector<uint8_t> buf(32768);
+        size_t n = 0;
+        for (; n + 1 < count; ++n) {
+            const std::string name = "v" + std::to_string(n);
+            DWORD size = static_cast<DWORD>(buf.size());
+            ASSERT_EQ(RegQueryValueExA(k, name.c_str(), nullptr, nullptr, buf.data(), &size), ERROR_SUCCESS)
+                << name << " missing: not a prefix";
+            ASSERT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + size), payload(0, static_cast<uint32_t>(n)))
+                << name << " half-written";
+        }
+        EXPECT_GE(static_cast<int64_t>(n), mustHave + 1);
+        *present = n;
+        RegCloseKey(k.h);
+        k.h = nullptr;
+        vt::platform::closeSystem();
+    };
+
+    // The power cut: a copy of the root whose journal lost a random tail.
+    const std::string cut = vt::test::makeTempDir("vt-cut");
+    for (const auto &e : fs::directory_iterator(sys.root())) {
+        const auto name = e.path().filename().string();
+        if (name != "registry.shm" && name != "system.lock")
+            fs::copy(e.path(), cut + "/" + name, fs::copy_options::recursive);
+    }
+    const std::string journal = journalOf(cut);
+    const uint64_t size = fs::file_size(journal);
+    ASSERT_GE(size, flushed);
+    const uint64_t keep = std::uniform_int_distribution<uint64_t>(flushed, size)(rng);
+    fs::resize_file(journal, keep);
+    size_t afterCut = 0;
+    check(cut, -1, &afterCut);
+    vt::test::removeTree(cut);
+
+    // The kill alone loses nothing the batch wrote: the kernel has it.
+    size_t afterKill = 0;
+    check(sys.root(), acked, &afterKill);
+    EXPECT_LE(afterCut, afterKill);
+    sys.reopen();
+}
+
+// ---------------------------------------------------------------------------
+
+std::vector<fs::path> testHives()
+{
+    std::vector<fs::path> out;
+    const fs::path base = vt::hive::test::testdata() / "hives";
+    for (const char *dir : {"real", "odd"})
+        for (const auto &e : fs::recursive_directory_iterator(base / dir)) {
+            if (!e.is_regular_file())
+                continue;
+            std::ifstream in(e.path(), std::ios::binary);
+            char magic[4] = {};
+            if (in.read(magic, 4) && std::memcmp(magic, "regf", 4) == 0)
+                out.push_back(e.path());
+        }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+struct Walk {
+    std::map<std::string, std::string> keys; // reglookup path -> "mtime|class", ASCII paths only
+    size_t count = 0;
+    int mismatches = 0;
+    std::string first;
+    void fail(const std::string &what)
+    {
+        if (mismatches++ == 0)
+            first = what;
+    }
+};
+
+bool isAscii(const std::string &s)
+{
+    for (char c : s)
+        if (c <= 0)
+            return false;
+    return true;
+}
+
+// Compares what the A functions show of `h` with the key as the hive module
+// read it from the file: class, time, security, values, subkeys.
+void compareKey(HKEY h, const vt::hive::Key &ref, const std::string &path, bool asciiPath, Walk &w)
+{
+    ++w.count;
+    char cls[1024];
+    DWORD clsLen = sizeof cls, nSub = 0, nVal = 0;
+    FILETIME ft{};
+    if (RegQueryInfoKeyA(h, cls, &clsLen, nullptr, &nSub, nullptr, nullptr, &nVal, nullptr, nullptr, nullptr, &ft) !=
+        ERROR_SUCCESS)
+        return w.fail(path + ": RegQueryInfoKeyA");
+    const std::string className(cls, clsLen);
+    const uint64_t time = (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    if (className != ref.className)
+        w.fail(path + ": class");
+    if (time != ref.lastWriteTime)
+        w.fail(path + ": last-write time");
+    if (nSub != ref.subkeys.size() || nVal != ref.values.size())
+        w.fail(path + ": counts");
+    if (asciiPath && isAscii(className))
+        w.keys[path] = vt::hive::test::filetimeText(time) + "|" + className;
+
+    if (ref.security) {
+        DWORD size = 0;
+        const SECURITY_INFORMATION all =
+            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+            SACL_SECURITY_INFORMATION;
+        RegGetKeySecurity(h, all, nullptr, &size);
+        std::vector<uint8_t> sd(size);
+        if (RegGetKeySecurity(h, all, sd.data(), &size) != ERROR_SUCCESS || sd != *ref.security)
+            w.fail(path + ": security descriptor");
+    }
+
+    std::vector<char> name(16384 * 4 + 1);
+    std::vector<uint8_t> data;
+    for (DWORD i = 0; i < nVal; ++i) {
+        DWORD nameLen = static_cast<DWORD>(name.size()), type = 0, dataLen = 0;
+        if (RegEnumValueA(h, i, name.data(), &nameLen, nullptr, &type, nullptr, &dataLen) != ERROR_SUCCESS) {
+            w.fail(path + ": value " + std::to_string(i));
+            continue;
+        }
+        const std::string vname(name.data(), nameLen);
+        data.assign(dataLen + 2, 0);
+        nameLen = static_cast<DWORD>(name.size());
+        if (RegEnumValueA(h, i, name.data(), &nameLen, nullptr, &type, data.data(), &dataLen) != ERROR_SUCCESS) {
+            w.fail(path + ": value data " + vname);
+            continue;
+        }
+        data.resize(dataLen);
+        const vt::hive::Value *rv = nullptr;
+        for (const auto &v : ref.values)
+            if (v.name == vname)
+                rv = &v;
+        if (!rv) {
+            w.fail(path + ": unknown value " + vname);
+            continue;
+        }
+        std::vector<uint8_t> want = rv->data;
+        if (vt::platform::isStringType(rv->type)) {
+            const std::string u8 = vt::platform::utf16leToUtf8(rv->data.data(), rv->data.size());
+            want.assign(u8.begin(), u8.end());
+        }
+        if (type != rv->type || data != want)
+            w.fail(path + ": value " + vname);
+    }
+
+    for (DWORD i = 0; i < nSub; ++i) {
+        DWORD nameLen = static_cast<DWORD>(name.size());
+        if (RegEnumKeyExA(h, i, name.data(), &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            w.fail(path + ": subkey " + std::to_string(i));
+            continue;
+        }
+        const std::string sub(name.data(), nameLen);
+        const vt::hive::Key *rc = nullptr;
+        for (const auto &c : ref.subkeys)
+            if (c->name == sub)
+                rc = c.get();
+        if (rc && sub.find('\0') != std::string::npos) {
+            // A name with a NUL cannot be passed to the A functions (nor on Windows).
+            w.count += vt::hive::test::countKeys(*rc);
+            continue;
+        }
+        OpenKey k;
+        if (!rc || RegOpenKeyExA(h, sub.c_str(), 0, KEY_READ | ACCESS_SYSTEM_SECURITY, &k) != ERROR_SUCCESS) {
+            w.fail(path + ": subkey " + sub);
+            continue;
+        }
+        const bool ascii = asciiPath && isAscii(sub) && sub.find_first_of("/,%") == std::string::npos;
+        compareKey(k, *rc, (path == "/" ? path : path + "/") + sub, ascii, w);
+    }
+}
+
+// reglookup's complaints without the cell offsets, which a rewrite moves.
+std::string withoutOffsets(const std::string &text)
+{
+    return std::regex_replace(text, std::regex("offset: 0x[0-9A-Fa-f]+"), "offset");
+}
+
+std::set<std::string> lines(const std::string &text)
+{
+    std::set<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+        out.insert(l);
+    return out;
+}
+
+class RealHive : public ::testing::TestWithParam<fs::path>
+{
+};
+
+// Every test hive mounts with what the peers read in it, an untouched unload
+// leaves its bytes alone, and a change comes back as exactly that change.
+TEST_P(RealHive, MountsAsThePeersReadIt)
+{
+    // SYSTEM passes every access check, so keys such as SAM\SAM open too.
+    vt::platform::SystemOptions o;
+    o.identity = vt::platform::Identity::LocalSystem;
+    TempSystem sys(o);
+    ASSERT_EQ(sys.openResult(), ERROR_SUCCESS);
+    vt::hive::test::TempDir dir;
+    const fs::path file = dir.path / GetParam().filename();
+    fs::copy_file(GetParam(), file);
+    const std::string original = fileBytes(file);
+
+    vt::hive::Hive ref;
+    const LONG loaded = vt::hive::loadHiveFile(file.string(), ref);
+    ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtReal", file.c_str()), loaded);
+    if (loaded != ERROR_SUCCESS)
+        return;
+    ASSERT_EQ(fileBytes(file), original) << "mounting wrote to the file";
+
+    Walk w;
+    {
+        OpenKey root;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "VtReal", 0, KEY_READ | ACCESS_SYSTEM_SECURITY, &root),
+                  ERROR_SUCCESS);
+        compareKey(root, *ref.root, "/", true, w);
+    }
+    EXPECT_EQ(w.mismatches, 0) << "first: " << w.first;
+
+    auto [rlRc, rlOut] = run("reglookup -H -t KEY -s " + quote(file.string()) + " 2>/dev/null");
+    ASSERT_NE(rlRc, 127) << "reglookup is missing: run scripts/setup";
+    size_t listed = 0;
+    const auto peer = vt::hive::test::reglookupKeys(rlOut, listed);
+    EXPECT_EQ(w.count, listed);
+    int shown = 0;
+    for (const auto &[path, seen] : w.keys) {
+        auto it = peer.find(path);
+        const std::string theirs = it == peer.end() ? "<not listed>" : it->second;
+        if (theirs != seen) {
+            EXPECT_LT(++shown, 4) << path << ": here " << seen << ", reglookup " << theirs;
+        }
+    }
+
+    ASSERT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "VtReal"), ERROR_SUCCESS);
+    EXPECT_TRUE(fileBytes(file) == original) << "an unchanged unload rewrote the file";
+
+    // One change, then the peers compare the file with the original.
+    const std::string cmdTail = " " + quote(file.string());
+    auto before = run("reglookup -H -s" + cmdTail + " 2>/dev/null");
+    auto beforeErr = run("reglookup -H -s" + cmdTail + " 2>&1 >/dev/null");
+    ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtReal", file.c_str()), ERROR_SUCCESS);
+    {
+        OpenKey root;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "VtReal", 0, KEY_SET_VALUE, &root), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExA(root, "VtProbe", 0, REG_SZ, reinterpret_cast<const BYTE *>("probe"), 6),
+                  ERROR_SUCCESS);
+    }
+    ASSERT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "VtReal"), ERROR_SUCCESS);
+    auto after = run("reglookup -H -s" + cmdTail + " 2>/dev/null");
+    auto afterErr = run("reglookup -H -s" + cmdTail + " 2>&1 >/dev/null");
+    EXPECT_EQ(after.first, before.first);
+    EXPECT_TRUE(withoutOffsets(afterErr.second) == withoutOffsets(beforeErr.second))
+        << "reglookup complains about the written hive:\n"
+        << afterErr.second.substr(0, 600);
+    const auto was = lines(before.second), now = lines(after.second);
+    std::vector<std::string> gone, added;
+    std::set_difference(was.begin(), was.end(), now.begin(), now.end(), std::back_inserter(gone));
+    std::set_difference(now.begin(), now.end(), was.begin(), was.end(), std::back_inserter(added));
+    // The root key's line (its time) and the new value; nothing else.
+    ASSERT_EQ(gone.size(), 1u) << (gone.empty() ? "" : gone[0]);
+    EXPECT_EQ(gone[0].rfind("/,KEY,", 0), 0u) << gone[0];
+    ASSERT_EQ(added.size(), 2u);
+    EXPECT_EQ(added[0].rfind("/,KEY,", 0), 0u) << added[0];
+    EXPECT_NE(added[1].find("/VtProbe,SZ,probe,"), std::string::npos) << added[1];
+
+    auto [hxRc, hxOut] = run("hivexregedit --export" + cmdTail + " '\\' 2>&1 >/dev/null");
+    auto [hxOrigRc, hxOrigOut] = [&] {
+        const fs::path orig = dir.path / "original";
+        std::ofstream(orig, std::ios::binary) << original;
+        return run("hivexregedit --export " + quote(orig.string()) + " '\\' 2>&1 >/dev/null");
+    }();
+    EXPECT_EQ(hxRc, hxOrigRc) << hxOut;
+    auto [riRc, riErr] = run("regfinfo" + cmdTail + " 2>&1 >/dev/null");
+    EXPECT_EQ(riRc, 0) << riErr;
+    EXPECT_EQ(riErr, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(TestData, RealHive, ::testing::ValuesIn(testHives()),
+                         [](const ::testing::TestParamInfo<fs::path> &info) {
+                             std::string n = info.param.parent_path().filename().string() + "_" +
+                                             info.param.filename().string();
+                             for (char &c : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return n;
+                         });
+
+// ---------------------------------------------------------------------------
+
+#ifdef VT_CLI_PATH
+
+// The tool's exit code; its output goes to the log.
+int cli(const std::string &root, std::initializer_list<std::string> args)
+{
+    std::string cmd = quote(VT_CLI_PATH) + " --system " + quote(root);
+    for (const auto &a : args)
+        cmd += " " + quote(a);
+    auto [rc, out] = run(cmd + " 2>&1");
+    if (rc != 0)
+        std::fprintf(stderr, "%s: %s", cmd.c_str(), out.c_str());
+    return rc;
+}
+
+// The command-line tool, a separate process, changes a key this process waits
+// on: the wait ends within a second and the change is visible here.
+TEST(Durability, ChangeByTheToolWakesAWaiterHere)
+{
+    TempSystem sys;
+    OpenKey k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\VtShared", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                              nullptr),
+              ERROR_SUCCESS);
+    HANDLE ev = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_EQ(RegNotifyChangeKeyValue(k, TRUE, REG_NOTIFY_CHANGE_LAST_SET, ev, TRUE), ERROR_SUCCESS);
+    ASSERT_EQ(cli(sys.root(), {"add", "HKCU\\Software\\VtShared", "/v", "greeting", "/d", "hello", "/f"}), 0);
+    // The tool has ended, so its change is at most its run time old.
+    EXPECT_EQ(WaitForSingleObject(ev, 1000), WAIT_OBJECT_0);
+    EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\VtShared", "greeting"), "hello");
+    CloseHandle(ev);
+}
+
+// Hives loaded and unloaded by the tool are mounted and dropped here too, and
+// the tool sees a hive this process loaded.
+TEST(Durability, HivesLoadedByTheToolAreSharedHere)
+{
+    TempSystem sys;
+    vt::hive::test::TempDir dir;
+    const fs::path sam = dir.path / "SAM", mine = dir.path / "MINE";
+    fs::copy_file(vt::hive::test::testdata() / "hives/real/regipy/SAM", sam);
+    fs::copy_file(vt::hive::test::testdata() / "hives/real/regipy/SAM", mine);
+    // Opens the hive's root and finds the SAM key in it.
+    auto opens = [](const char *path) {
+        OpenKey k;
+        char name[256];
+        DWORD n = sizeof name;
+        return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &k) == ERROR_SUCCESS &&
+               RegEnumKeyExA(k, 0, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+               std::string(name, n) == "SAM";
+    };
+    ASSERT_EQ(cli(sys.root(), {"load", "HKLM\\VtTool", sam.string()}), 0);
+    EXPECT_TRUE(opens("VtTool"));
+    ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtMine", mine.c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(cli(sys.root(), {"query", "HKLM\\VtMine"}), 0);
+    EXPECT_EQ(cli(sys.root(), {"load", "HKLM\\VtAgain", sam.string()}), 1) << "already mounted, by the tool";
+    ASSERT_EQ(cli(sys.root(), {"unload", "HKLM\\VtTool"}), 0);
+    EXPECT_FALSE(opens("VtTool"));
+    EXPECT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtTool", sam.c_str()), ERROR_SUCCESS) << "the file is free again";
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "VtTool"), ERROR_SUCCESS);
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "VtMine"), ERROR_SUCCESS);
+}
+
+#endif
+
+} // namespace
