@@ -1,6 +1,7 @@
 #include "regfile/RegFileReader.h"
 
 #include "core/zoStrings.h"
+#include "platform/vtPlatform.h"
 
 #include <algorithm>
 #include <cstring>
@@ -278,6 +279,9 @@ bool TMyRegistryReader::LoadFromFile(const std::string &fileName)
     src.next(&line);
     beginParse(line);
     src.next(&line);
+    // One flush for the whole import instead of one per change; the import is
+    // durable when this returns.
+    vt::platform::DeferredSync batch;
     for (size_t index = 2; index < count && !m_stop && src.next(&line); ++index) {
         if (OnProgress)
             OnProgress(index, count - 1);
