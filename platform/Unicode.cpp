@@ -1,34 +1,14 @@
 #include "platform/Unicode.h"
 
+#include "platform/hive/Utf8.h"
+
 namespace vt::platform
 {
 
 namespace
 {
 
-void put(char32_t c, std::string &out)
-{
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
 
-std::size_t utf8Len(char32_t c)
-{
-    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-}
 
 // Walks UTF-16LE units, joining surrogate pairs; calls f(code point, isByteEscape).
 template <typename F> void walk16(const uint8_t *d, std::size_t size, F f)
@@ -58,7 +38,7 @@ std::string utf16leToUtf8(const uint8_t *data, std::size_t size)
         if (byteEscape)
             out.push_back(static_cast<char>(c & 0xFF));
         else
-            put(c, out);
+            vt::unicode::appendUtf8(out, c);
     });
     return out;
 }
@@ -66,7 +46,7 @@ std::string utf16leToUtf8(const uint8_t *data, std::size_t size)
 std::size_t utf8SizeOfUtf16le(const uint8_t *data, std::size_t size)
 {
     std::size_t n = 0;
-    walk16(data, size, [&](char32_t c, bool byteEscape) { n += byteEscape ? 1 : utf8Len(c); });
+    walk16(data, size, [&](char32_t c, bool byteEscape) { n += byteEscape ? 1 : vt::unicode::utf8Length(c); });
     return n;
 }
 

@@ -1,6 +1,7 @@
 #include "regfile/RegFileText.h"
 
 #include "core/zoStrings.h"
+#include "platform/hive/Utf8.h"
 
 namespace
 {
@@ -63,23 +64,10 @@ template <typename Unit> void encodeUtf16(std::string_view text, Unit unit)
 
 void putUtf8(char32_t c, std::string &out)
 {
-    if (c >= 0xDC80 && c <= 0xDCFF) { // a byte that was not UTF-8
+    if (c >= 0xDC80 && c <= 0xDCFF) // a byte that was not UTF-8
         out.push_back(static_cast<char>(c & 0xFF));
-    } else if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+    else
+        vt::unicode::appendUtf8(out, c);
 }
 
 template <typename Get> std::string decodeUtf16(size_t n, Get unitAt)

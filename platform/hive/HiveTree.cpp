@@ -1,4 +1,5 @@
 #include "platform/hive/HiveTree.h"
+#include "platform/hive/Utf8.h"
 
 #include <algorithm>
 #include <clocale>
@@ -40,24 +41,6 @@ char32_t decodeOne(std::string_view s, size_t &i)
     return 0xDC00 | b0; // keeps a stray byte distinct without colliding with real text
 }
 
-void encodeOne(char32_t c, std::string &out)
-{
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
 
 locale_t utf8Locale()
 {
@@ -95,7 +78,7 @@ std::string upperName(std::string_view name)
             if (u < 0x10000)
                 c = u;
         }
-        encodeOne(c, out);
+        vt::unicode::appendUtf8(out, c);
     }
     return out;
 }

@@ -1,4 +1,5 @@
 #include "platform/hive/RegfFormat.h"
+#include "platform/hive/Utf8.h"
 
 namespace vt::hive::regf
 {
@@ -33,24 +34,6 @@ inline void marvinBlock(uint32_t &lo, uint32_t &hi)
     hi = rotl(hi, 19);
 }
 
-void encodeUtf8(std::string &out, uint32_t c)
-{
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
 } // namespace
 
 uint64_t marvin32(std::span<const uint8_t> data, uint64_t seed)
@@ -95,7 +78,7 @@ void appendUtf16(std::string &out, const uint8_t *p, size_t bytes)
                 ++i;
             }
         }
-        encodeUtf8(out, c);
+        vt::unicode::appendUtf8(out, c);
     }
 }
 
@@ -103,7 +86,7 @@ void appendLatin1(std::string &out, const uint8_t *p, size_t bytes)
 {
     out.reserve(out.size() + bytes);
     for (size_t i = 0; i < bytes; ++i)
-        encodeUtf8(out, p[i]);
+        vt::unicode::appendUtf8(out, p[i]);
 }
 
 std::u16string toUtf16(std::string_view s)
