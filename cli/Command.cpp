@@ -38,6 +38,14 @@ bool Command::confirm(const std::string &question, std::ostream &out)
     }
 }
 
+bool Command::usageAsked(const std::vector<std::string> &args, std::ostream &out) const
+{
+    if (args.size() != 1 || (switchName(args[0]) != "?" && switchName(args[0]) != "h"))
+        return false;
+    out << usage();
+    return true;
+}
+
 int Command::invalidSyntax(std::ostream &err) const
 {
     err << "ERROR: Invalid syntax.\nType \"REG " << name() << " /?\" for usage.\n";

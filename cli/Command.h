@@ -33,6 +33,9 @@ protected:
     // Prints the question and reads Yes/No answers; end of input is No.
     bool confirm(const std::string &question, std::ostream &out);
 
+    // Prints the usage when the words ask for it ("/?" or "/h" alone).
+    bool usageAsked(const std::vector<std::string> &args, std::ostream &out) const;
+
     int invalidSyntax(std::ostream &err) const;
     int invalidKeyName(std::ostream &err) const;
     int notFound(std::ostream &err) const;

@@ -35,10 +35,8 @@ std::string CopyCommand::usage() const
 
 int CopyCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
-    if (args.size() == 1 && (switchName(args[0]) == "?" || switchName(args[0]) == "h")) {
-        out << usage();
+    if (usageAsked(args, out))
         return 0;
-    }
     if (args.size() < 2)
         return invalidSyntax(err);
     KeyArg from, to;

@@ -19,11 +19,6 @@ bool hiveKey(const KeyArg &key)
            key.path.find('\\') == std::string::npos;
 }
 
-bool isHelp(const std::vector<std::string> &args)
-{
-    return args.size() == 1 && (switchName(args[0]) == "?" || switchName(args[0]) == "h");
-}
-
 } // namespace
 
 std::string LoadCommand::usage() const
@@ -36,10 +31,8 @@ std::string LoadCommand::usage() const
 
 int LoadCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
-    if (isHelp(args)) {
-        out << usage();
+    if (usageAsked(args, out))
         return 0;
-    }
     if (args.size() != 2)
         return invalidSyntax(err);
     KeyArg key;
@@ -60,10 +53,8 @@ std::string UnloadCommand::usage() const
 
 int UnloadCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
-    if (isHelp(args)) {
-        out << usage();
+    if (usageAsked(args, out))
         return 0;
-    }
     if (args.size() != 1)
         return invalidSyntax(err);
     KeyArg key;
@@ -85,10 +76,8 @@ std::string SummaryCommand::usage() const
 
 int SummaryCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
-    if (isHelp(args)) {
-        out << usage();
+    if (usageAsked(args, out))
         return 0;
-    }
     if (!args.empty())
         return invalidSyntax(err);
     out << "System root: " << vt::platform::systemRoot() << "\n";

@@ -118,10 +118,8 @@ std::string QueryCommand::usage() const
 
 int QueryCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
-    if (args.size() == 1 && (switchName(args[0]) == "?" || switchName(args[0]) == "h")) {
-        out << usage();
+    if (usageAsked(args, out))
         return 0;
-    }
     if (args.empty())
         return invalidSyntax(err);
     KeyArg key;

@@ -37,10 +37,8 @@ std::string ExportCommand::usage() const
 
 int ExportCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
-    if (!args.empty() && (switchName(args[0]) == "?" || switchName(args[0]) == "h")) {
-        out << usage();
+    if (usageAsked(args, out))
         return 0;
-    }
     std::vector<std::string> words;
     bool overwrite = false, version5 = true, bad = false;
     for (const std::string &a : args) {
@@ -97,10 +95,8 @@ std::string ImportCommand::usage() const
 
 int ImportCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
-    if (!args.empty() && (switchName(args[0]) == "?" || switchName(args[0]) == "h")) {
-        out << usage();
+    if (usageAsked(args, out))
         return 0;
-    }
     std::vector<std::string> words;
     bool bad = false;
     for (const std::string &a : args) {
