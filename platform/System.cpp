@@ -560,6 +560,72 @@ LONG loadTree(System &s);
 void syncMounts(System &s);
 void releaseResources(System &s);
 
+bool sameValues(const std::vector<Value> &a, const std::vector<Value> &b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const Value &x, const Value &y) {
+        return x.name == y.name && x.type == y.type && x.data == y.data;
+    });
+}
+
+// Makes `live` what `fresh` (the same key as its hive file now holds it) is,
+// keeping every surviving key object, so handles to them stay valid and only
+// handles into keys that are gone answer ERROR_KEY_DELETED.
+void syncKey(System &s, Key &live, Key &fresh)
+{
+    DWORD kinds = 0;
+    if (!sameValues(live.values, fresh.values) || live.className != fresh.className) {
+        live.values = std::move(fresh.values);
+        live.className = std::move(fresh.className);
+        kinds |= REG_NOTIFY_CHANGE_LAST_SET;
+    }
+    if (!live.security != !fresh.security || (live.security && *live.security != *fresh.security)) {
+        live.security = fresh.security;
+        kinds |= REG_NOTIFY_CHANGE_SECURITY;
+    }
+    live.lastWriteTime = fresh.lastWriteTime;
+    for (size_t i = 0; i < live.subkeys.size();) {
+        Key *child = live.subkeys[i].get();
+        if (!child->isVolatile && !findChild(fresh, child->name)) {
+            removeSubkey(s, live, child); // erases it from live.subkeys
+            kinds |= REG_NOTIFY_CHANGE_NAME;
+        } else {
+            ++i;
+        }
+    }
+    for (auto &child : fresh.subkeys) {
+        Key *same = findChild(live, child->name);
+        if (!same) {
+            insertSubkey(live, std::move(child));
+            kinds |= REG_NOTIFY_CHANGE_NAME;
+        } else if (!same->isVolatile) {
+            syncKey(s, *same, *child);
+        }
+    }
+    if (kinds)
+        fireNotifications(s, &live, kinds);
+}
+
+// A process more than one generation behind cannot replay what it missed
+// (that journal is gone), but the hive files hold all of it: bring every
+// mounted tree to what its file says. False when a file cannot be read.
+bool resyncFromFiles(System &s)
+{
+    std::vector<std::pair<Mount *, vt::hive::Hive>> fresh;
+    for (auto &m : s.mounts) {
+        if (m->file.empty())
+            continue;
+        vt::hive::Hive h;
+        if (vt::hive::loadHiveFile(m->file, h) != ERROR_SUCCESS || !h.root)
+            return false;
+        fresh.emplace_back(m.get(), std::move(h));
+    }
+    for (auto &[m, h] : fresh) {
+        syncKey(s, *m->root, *h.root);
+        m->dirty = false;
+    }
+    return true;
+}
+
 // Applies what other processes appended (exclusive lock and file lock held).
 void catchUpLocked(System &s)
 {
@@ -573,12 +639,16 @@ void catchUpLocked(System &s)
         if (!lagged)
             applyFrom(s, s.journalFd, s.journalSize, false);
         if (s.unsynced)
-            ::fdatasync(s.journalFd); // the checkpoint that ended it holds our records already; be sure
+            ::fdatasync(s.journalFd); // cheap insurance: the checkpoint that ended this file holds them already
         s.unsynced = 0;
         ::close(s.journalFd);
         s.journalFd = -1;
-        if (lagged) {
-            // Too far behind (the records in between are gone): start over from the files.
+        if (lagged && resyncFromFiles(s)) {
+            s.journalFd = ::open(journalPath(s, gen).c_str(), O_RDWR | O_CLOEXEC);
+            s.generation = gen;
+            s.journalSize = kJournalHeader;
+        } else if (lagged) {
+            // The files cannot be read either: start over from scratch.
             loadTree(s);
         } else {
             s.journalFd = ::open(journalPath(s, gen).c_str(), O_RDWR | O_CLOEXEC);
