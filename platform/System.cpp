@@ -969,8 +969,10 @@ void stopPoller(System &s)
         return;
     if (s.pollerPid != static_cast<int>(::getpid())) {
         // A forked child has the object but not the thread: nothing to join,
-        // and the object may not be destroyed; it stays reachable here.
-        static std::thread *orphan = nullptr;
+        // and the object may not be destroyed; it stays reachable here
+        // (volatile: an optimiser drops a store nobody reads, and the leak
+        // checker then reports the object).
+        static std::thread *volatile orphan = nullptr;
         orphan = s.poller.release();
         return;
     }
