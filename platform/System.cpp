@@ -876,13 +876,13 @@ LONG loadTree(System &s)
 
     TemplateContext ctx{s.userName, s.userSid, computerName()};
     const uint64_t now = nowFileTime();
-    struct Spec {
+    struct SystemHive {
         Key *vroot;
         std::string name;
         std::string file;
         TemplateHive which;
     };
-    const Spec specs[] = {
+    const SystemHive systemHives[] = {
         {s.machine.get(), "SYSTEM", config + "/SYSTEM", TemplateHive::System},
         {s.machine.get(), "SOFTWARE", config + "/SOFTWARE", TemplateHive::Software},
         {s.machine.get(), "SAM", config + "/SAM", TemplateHive::Sam},
@@ -890,18 +890,18 @@ LONG loadTree(System &s)
         {s.users.get(), ".DEFAULT", config + "/DEFAULT", TemplateHive::Default},
         {s.users.get(), s.userSid, userHivePath(s), TemplateHive::User},
     };
-    for (const Spec &spec : specs) {
-        if (!fileExists(spec.file)) {
+    for (const SystemHive &entry : systemHives) {
+        if (!fileExists(entry.file)) {
             vt::hive::Hive hive;
-            hive.root = buildTemplateHive(spec.which, ctx, now);
+            hive.root = buildTemplateHive(entry.which, ctx, now);
             hive.headerTimestamp = now;
-            hive.fileName = spec.which == TemplateHive::User ? "\\??\\C:\\Users\\" + s.userName + "\\ntuser.dat"
-                                                             : "\\SystemRoot\\System32\\Config\\" + spec.name;
-            LONG rc = vt::hive::saveHiveFile(spec.file, hive);
+            hive.fileName = entry.which == TemplateHive::User ? "\\??\\C:\\Users\\" + s.userName + "\\ntuser.dat"
+                                                             : "\\SystemRoot\\System32\\Config\\" + entry.name;
+            LONG rc = vt::hive::saveHiveFile(entry.file, hive);
             if (rc != ERROR_SUCCESS)
                 return rc;
         }
-        LONG rc = mountFile(s, spec.vroot, spec.name, spec.file, false);
+        LONG rc = mountFile(s, entry.vroot, entry.name, entry.file, false);
         if (rc != ERROR_SUCCESS)
             return rc;
     }
