@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <new>
 #include <pwd.h>
 #include <sstream>
 #include <sys/file.h>
@@ -1053,6 +1054,12 @@ System::~System()
 {
     System *self = this;
     gCurrent.compare_exchange_strong(self, nullptr); // late calls must not find a dead system
+    if (poller && pollerPid != static_cast<int>(::getpid())) {
+        // A forked child inherits the condition variable with the parent's
+        // poller counted as its waiter; destroying that copy would wait for
+        // the waiter forever. A fresh one in its place is destroyed cleanly.
+        new (&pollerCv) std::condition_variable;
+    }
     releaseResources(*this);
 }
 
