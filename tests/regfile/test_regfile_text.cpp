@@ -79,8 +79,9 @@ TEST(RegFileText, HexListToBytesAndText)
     };
     for (const Case &c : cases) {
         EXPECT_EQ(bytesOf(HexListToBytes(c.data)), c.bytes) << c.data;
-        if (!c.text.empty())
+        if (!c.text.empty()) {
             EXPECT_EQ(HexListToText(c.data, c.encoding), c.text) << c.data;
+        }
     }
     EXPECT_EQ(bytesOf(HexListToStringData("hex(7):61,00,00,00,e4,00,00,00,00,00", true)),
               std::string("a\0\xC3\xA4\0\0", 6));

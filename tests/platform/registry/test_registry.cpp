@@ -1299,12 +1299,13 @@ TEST(Registry, ValueTypesThroughHiveFileAndPeerTools)
     for (const auto &c : cases) {
         const size_t at = rl.find("/Types/" + std::string(c.name) + ",");
         ASSERT_NE(at, std::string::npos) << c.name << "\n" << rl.substr(0, 600);
-        if (c.reglookup)
+        if (c.reglookup) {
             EXPECT_EQ(rl.compare(rl.find(',', rl.find(',', at) + 1) + 1, std::strlen(c.reglookup) + 1,
                                  std::string(c.reglookup) + ","),
                       0)
                 << c.name << "\n"
                 << rl.substr(at, 200);
+        }
     }
     const std::string rf = run("regfexport '" + hive + "' 2>&1");
     // hivex prints every value's type and stored bytes: strings as UTF-16LE.
@@ -1482,8 +1483,9 @@ TEST(Registry, ConcurrentReadersAndWriter)
     for (int i = 0; i < 60; ++i) {
         Key c;
         ASSERT_EQ(create(k, ("k" + std::to_string(i)).c_str(), c), ERROR_SUCCESS);
-        if (i % 3 == 0)
+        if (i % 3 == 0) {
             ASSERT_EQ(RegDeleteKeyA(k, ("k" + std::to_string(i)).c_str()), ERROR_SUCCESS);
+        }
     }
     stop = true;
     for (auto &t : readers)
