@@ -982,19 +982,28 @@ struct Exclusive {
     explicit Exclusive(System &sys) : s(sys), l(sys.lock), j(sys) {}
 };
 
-LONG openImpl(System &s, HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
+// The key a handle stands for, the view the call asks for and the path's
+// components: what opening, creating and deleting by path start from.
+LONG resolvePath(System &s, HKEY hKey, REGSAM samDesired, LPCSTR subKey, Target &t, bool &view32,
+                 std::vector<std::string_view> &comps)
 {
-    Target t;
     LONG rc = resolveHandle(s, hKey, t, 0);
     if (rc != ERROR_SUCCESS)
         return rc;
-    bool view32;
     if ((rc = viewOf(samDesired, t.view32, view32)) != ERROR_SUCCESS)
         return rc;
+    return splitPath(subKey, comps);
+}
+
+LONG openImpl(System &s, HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
+{
     // HKCR takes a leading backslash on open (Windows 2000 and later).
     if (lpSubKey && *lpSubKey == '\\' && canonical(hKey) == HKEY_CLASSES_ROOT)
         ++lpSubKey;
-    if ((rc = splitPath(lpSubKey, tComps)) != ERROR_SUCCESS)
+    Target t;
+    bool view32;
+    LONG rc = resolvePath(s, hKey, samDesired, lpSubKey, t, view32, tComps);
+    if (rc != ERROR_SUCCESS)
         return rc;
     const Location &base = fullLocation(t);
     if (base.space == Space::PerfData) {
@@ -1056,14 +1065,10 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
     System &s = current();
     Exclusive g(s);
     Target t;
-    LONG rc = resolveHandle(s, hKey, t, 0);
-    if (rc != ERROR_SUCCESS)
-        return rc;
     bool view32;
-    if ((rc = viewOf(samDesired, t.view32, view32)) != ERROR_SUCCESS)
-        return rc;
     std::vector<std::string_view> comps;
-    if ((rc = splitPath(lpSubKey, comps)) != ERROR_SUCCESS)
+    LONG rc = resolvePath(s, hKey, samDesired, lpSubKey, t, view32, comps);
+    if (rc != ERROR_SUCCESS)
         return rc;
     for (auto c : comps)
         if (utf16Length(c) > kMaxKeyNameChars)
@@ -1302,14 +1307,10 @@ LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD
     System &s = current();
     Exclusive g(s);
     Target t;
-    LONG rc = resolveHandle(s, hKey, t, 0);
-    if (rc != ERROR_SUCCESS)
-        return rc;
     bool view32;
-    if ((rc = viewOf(samDesired, t.view32, view32)) != ERROR_SUCCESS)
-        return rc;
     std::vector<std::string_view> comps;
-    if ((rc = splitPath(lpSubKey, comps)) != ERROR_SUCCESS)
+    LONG rc = resolvePath(s, hKey, samDesired, lpSubKey, t, view32, comps);
+    if (rc != ERROR_SUCCESS)
         return rc;
     const Location &base = fullLocation(t);
     if (base.space == Space::PerfData)
