@@ -234,6 +234,12 @@ void markDirty(System &s, const Key &key)
         m->dirty = true;
 }
 
+bool inReadOnlyHive(System &s, const Key &key)
+{
+    const Mount *m = mountOf(s, &key);
+    return m && m->readOnly;
+}
+
 bool isUnderVolatile(const Key &key)
 {
     // The virtual roots (no parent) are volatile but hold the persistent hives.
@@ -1094,8 +1100,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
     const std::vector<std::string> &names = w.createNames;
     if (!parent)
         return ERROR_FILE_NOT_FOUND;
-    if (isVirtualRoot(s, parent))
-        return ERROR_ACCESS_DENIED; // only whole hives live there
+    if (isVirtualRoot(s, parent) || inReadOnlyHive(s, *parent))
+        return ERROR_ACCESS_DENIED; // only whole hives live there; a read-only hive takes no keys
     if (depthOf(parent) + names.size() > kMaxDepth)
         return ERROR_INVALID_PARAMETER;
     ACCESS_MASK parentGranted;
@@ -1237,7 +1243,7 @@ LONG writableKey(System &s, HKEY hKey, ACCESS_MASK needed, Target &t)
     LONG rc = resolveHandle(s, hKey, t, needed);
     if (rc != ERROR_SUCCESS)
         return rc;
-    if (t.loc.space == Space::PerfData || isVirtualRoot(s, t.loc.key))
+    if (t.loc.space == Space::PerfData || isVirtualRoot(s, t.loc.key) || inReadOnlyHive(s, *t.loc.key))
         return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;
 }
@@ -1253,11 +1259,16 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
     const std::string_view name = lpValueName ? lpValueName : "";
     if (utf16Length(name) > kMaxValueNameChars)
         return ERROR_INVALID_PARAMETER;
+    // Larger data cannot be kept in a hive: refuse it before anything changes.
+    if (cbData > (isStringType(dwType) ? kMaxValueData / 2 * 3 : kMaxValueData)) // UTF-16 takes >= 2/3 of UTF-8
+        return ERROR_NOT_ENOUGH_MEMORY;
     std::vector<uint8_t> data;
     if (isStringType(dwType))
         data = utf8ToUtf16le(std::string_view(reinterpret_cast<const char *>(lpData), cbData));
     else if (cbData)
         data.assign(lpData, lpData + cbData);
+    if (data.size() > kMaxValueData)
+        return ERROR_NOT_ENOUGH_MEMORY;
     System &s = current();
     Exclusive g(s);
     Target t;
@@ -1331,7 +1342,7 @@ LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD
     // Windows refuses to delete a key with subkeys, a hive's root and the
     // roots themselves with "access denied".
     if (!victim->parent || isVirtualRoot(s, victim) || isVirtualRoot(s, victim->parent) || !victim->subkeys.empty() ||
-        (victim->flags & kKeyNoDelete))
+        (victim->flags & kKeyNoDelete) || inReadOnlyHive(s, *victim))
         return ERROR_ACCESS_DENIED;
     Key *parent = victim->parent;
     const std::string name = victim->name;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace
@@ -134,6 +135,10 @@ public:
                 return true;
             }
             if (!m_eof) {
+                if (m_buf.size() - m_pos > MaxLineBytes) {
+                    m_tooLong = true;
+                    return false;
+                }
                 fill();
                 continue;
             }
@@ -146,9 +151,14 @@ public:
         }
     }
 
+    // A line longer than any value a hive can hold, written out: the file is
+    // not a registry file, and reading on would take memory without bound.
+    bool tooLong() const { return m_tooLong; }
+
 private:
     static constexpr size_t npos = std::string::npos;
     static constexpr size_t BlockSize = 1 << 16;
+    static constexpr size_t MaxLineBytes = size_t{2} << 30;
 
     unsigned unitAt(size_t i) const
     {
@@ -201,12 +211,21 @@ private:
     size_t m_pos = 0, m_scan = 0;
     size_t m_unit = 1;
     bool m_eof = false;
+    bool m_tooLong = false;
 };
 
-enum class FileKind { Missing, Unknown, Version4, Version5 };
+enum class FileKind { Missing, NotAFile, Unknown, Version4, Version5 };
 
 FileKind detectFile(const std::string &fileName)
 {
+    std::error_code ec;
+    const auto status = std::filesystem::status(fileName, ec);
+    if (ec || !std::filesystem::exists(status))
+        return FileKind::Missing;
+    // A FIFO would block the open and a device never ends; the file is read
+    // twice besides (counting, then applying).
+    if (!std::filesystem::is_regular_file(status))
+        return FileKind::NotAFile;
     std::ifstream f(fileName, std::ios::binary);
     if (!f)
         return FileKind::Missing;
@@ -250,6 +269,10 @@ bool TMyRegistryReader::LoadFromFile(const std::string &fileName)
         m_lastError = "The file \"" + fileName + "\" cannot be opened.";
         return false;
     }
+    if (kind == FileKind::NotAFile) {
+        m_lastError = "The file \"" + fileName + "\" is not a regular file.";
+        return false;
+    }
     if (kind == FileKind::Unknown) {
         m_lastError = "The file \"" + fileName + "\" is not a registry file: it must begin with \"" + RegFileHeader4 +
                       "\" or, in UTF-16 with byte order mark, \"" + RegFileHeader5 + "\".";
@@ -265,6 +288,10 @@ bool TMyRegistryReader::LoadFromFile(const std::string &fileName)
         counter.open(fileName, utf16);
         while (counter.next(nullptr))
             ++count;
+        if (counter.tooLong()) {
+            m_lastError = "The file \"" + fileName + "\" has a line longer than any value can be.";
+            return false;
+        }
     }
     if (count <= 2)
         return true;

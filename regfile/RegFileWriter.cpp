@@ -2,6 +2,8 @@
 
 #include "regfile/RegFileText.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QString>
 
@@ -84,19 +86,32 @@ void writeErrorBlock(const char *title, HKEY root, const std::string &path, cons
 // ---- File output --------------------------------------------------------------
 
 struct TRegFileOutput::Impl {
-    QSaveFile file;
+    // A regular file is replaced atomically. A device or a FIFO is written
+    // into, as a shell's redirection does: renaming over it would put a
+    // regular file in its place.
+    std::unique_ptr<QFileDevice> file;
+    bool atomic = true;
     std::string buffer;
     std::string name;
-    explicit Impl(const std::string &fileName) : file(QString::fromUtf8(fileName)), name(fileName) {}
+    explicit Impl(const std::string &fileName) : name(fileName)
+    {
+        const QString path = QString::fromUtf8(fileName);
+        const QFileInfo info(path);
+        atomic = !info.exists() || info.isFile() || info.isDir();
+        if (atomic)
+            file = std::make_unique<QSaveFile>(path);
+        else
+            file = std::make_unique<QFile>(path);
+    }
     [[noreturn]] void fail() const
     {
-        throw std::runtime_error("Cannot write the file \"" + name + "\": " + file.errorString().toStdString());
+        throw std::runtime_error("Cannot write the file \"" + name + "\": " + file->errorString().toStdString());
     }
     void flush()
     {
         if (buffer.empty())
             return;
-        if (file.write(buffer.data(), static_cast<qint64>(buffer.size())) != static_cast<qint64>(buffer.size()))
+        if (file->write(buffer.data(), static_cast<qint64>(buffer.size())) != static_cast<qint64>(buffer.size()))
             fail();
         buffer.clear();
     }
@@ -104,7 +119,7 @@ struct TRegFileOutput::Impl {
 
 TRegFileOutput::TRegFileOutput(const std::string &fileName) : m_impl(std::make_unique<Impl>(fileName))
 {
-    if (!m_impl->file.open(QIODevice::WriteOnly))
+    if (!m_impl->file->open(QIODevice::WriteOnly))
         m_impl->fail();
     m_impl->buffer.reserve(1 << 20);
 }
@@ -121,8 +136,16 @@ void TRegFileOutput::append(std::string_view data)
 void TRegFileOutput::commit()
 {
     m_impl->flush();
-    if (!m_impl->file.commit())
+    if (m_impl->atomic) {
+        if (!static_cast<QSaveFile &>(*m_impl->file).commit())
+            m_impl->fail();
+    } else if (!m_impl->file->flush() || m_impl->file->error() != QFileDevice::NoError) {
         m_impl->fail();
+    } else {
+        m_impl->file->close();
+        if (m_impl->file->error() != QFileDevice::NoError)
+            m_impl->fail();
+    }
 }
 
 // ---- Text pieces --------------------------------------------------------------
