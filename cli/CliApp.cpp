@@ -90,7 +90,7 @@ int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream 
     }
     std::unique_ptr<Command> command = createCommand(verb);
     if (!command) {
-        err << "ERROR: Invalid syntax.\nType \"REG /?\" for usage.\n";
+        err << "ERROR: Invalid syntax.\nType \"vantrel-cli /?\" for usage.\n";
         return 1;
     }
     const std::vector<std::string> rest(args.begin() + std::ptrdiff_t(i + 1), args.end());

@@ -214,6 +214,29 @@ private:
     bool m_tooLong = false;
 };
 
+// N of "hex(N):" with one to eight hexadecimal digits.
+bool rawTypeCode(std::string_view data, uint32_t &code)
+{
+    if (!startsWithNoCase(data, "hex("))
+        return false;
+    const size_t close = data.find(')');
+    if (close == std::string_view::npos || close == 4 || close > 12 || close + 1 >= data.size() ||
+        data[close + 1] != ':')
+        return false;
+    code = 0;
+    for (size_t i = 4; i < close; ++i) {
+        const char c = data[i];
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0)
+            return false;
+        code = code * 16 + uint32_t(digit);
+    }
+    return true;
+}
+
 enum class FileKind { Missing, NotAFile, Unknown, Version4, Version5 };
 
 FileKind detectFile(const std::string &fileName)
@@ -312,6 +335,7 @@ bool TMyRegistryReader::LoadFromFile(const std::string &fileName)
     for (size_t index = 2; index < count && !m_stop && src.next(&line); ++index) {
         if (OnProgress)
             OnProgress(index, count - 1);
+        m_lineNumber = index + 1;
         handleLine(line);
     }
     m_reg.CloseKey();
@@ -327,9 +351,24 @@ void TMyRegistryReader::ParseLines(const std::vector<std::string> &lines)
     for (size_t index = 2; index < lines.size() && !m_stop; ++index) {
         if (OnProgress)
             OnProgress(index, lines.size() - 1);
+        m_lineNumber = index + 1;
         handleLine(lines[index]);
     }
     m_reg.CloseKey();
+}
+
+void TMyRegistryReader::SetBitness(uint8_t bits)
+{
+    m_reg.SetBitness(bits);
+    if (bits == 32)
+        m_reg.SetAccess(m_reg.Access() | KEY_WOW64_32KEY);
+}
+
+void TMyRegistryReader::ignoreLine(size_t lineNumber)
+{
+    ++m_ignoredLines;
+    if (m_firstIgnored.size() < MaxIgnoredLineNumbers)
+        m_firstIgnored.push_back(lineNumber);
 }
 
 void TMyRegistryReader::beginParse(std::string_view header)
@@ -353,17 +392,24 @@ void TMyRegistryReader::handleLine(std::string_view line)
         handleKeyLine(body);
         return;
     }
-    if (!m_keyOpen && WriteToRegistry)
-        return;
     // Comments; ";" ones too, so that a comment ending in a backslash cannot
     // swallow the value line after it.
     if (startsWith(line, "//") || startsWith(body, ";"))
         return;
+    if (body.empty() && m_pending.empty())
+        return;
+    if (m_pending.empty())
+        m_pendingLine = m_lineNumber;
     if (!body.empty() && body.back() == '\\') {
         m_pending.append(body.substr(0, body.size() - 1));
         return;
     }
     m_pending.append(body);
+    if (!m_keyOpen && WriteToRegistry) {
+        ignoreLine(m_pendingLine);
+        m_pending.clear();
+        return;
+    }
     ParseValueLine(m_pending);
     m_pending.clear();
 }
@@ -388,8 +434,11 @@ void TMyRegistryReader::handleKeyLine(std::string_view line)
     m_path = path;
     if (OnKey)
         OnKey(root, path, deletion);
-    if (!root)
+    if (!root) {
+        if (WriteToRegistry)
+            ignoreLine(m_lineNumber);
         return;
+    }
     m_reg.SetRootKey(root);
     if (deletion) {
         // "[-HKEY_LOCAL_MACHINE\]" names the root itself: never empty a root.
@@ -400,8 +449,12 @@ void TMyRegistryReader::handleKeyLine(std::string_view line)
     }
     if (WriteToRegistry) {
         m_keyOpen = m_reg.OpenKey(path, true);
-        if (m_keyOpen)
+        if (m_keyOpen) {
             ++m_keysApplied;
+        } else {
+            ++m_keysFailed;
+            ignoreLine(m_lineNumber);
+        }
     }
 }
 
@@ -452,8 +505,18 @@ void TMyRegistryReader::ParseValueLine(const std::string &line)
         return;
     }
     const TRegDataType type = ParseDataType(data);
-    if (!WriteToRegistry || type == rdUnknown)
+    if (!WriteToRegistry)
         return;
+    if (type == rdUnknown) {
+        uint32_t code = 0;
+        if (RawTypes && rawTypeCode(data, code)) {
+            m_reg.writeValue(name, code, HexListToBytes(data));
+            ++m_valuesApplied;
+        } else {
+            ignoreLine(m_pendingLine ? m_pendingLine : m_lineNumber);
+        }
+        return;
+    }
     switch (type) {
     case rdInteger:
         m_reg.WriteCardinal(name, HexTextToInt32(afterColon(data)));
