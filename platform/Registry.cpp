@@ -165,10 +165,7 @@ Key *findChild(const Key &key, std::string_view name)
 
 Value *findValue(Key &key, std::string_view name)
 {
-    for (auto &v : key.values)
-        if (sameName(v.name, name))
-            return &v;
-    return nullptr;
+    return key.findValue(name);
 }
 
 std::unique_ptr<Key> newKey(std::string_view name, uint64_t time)
@@ -184,9 +181,8 @@ std::unique_ptr<Key> newKey(std::string_view name, uint64_t time)
 Key *insertSubkey(Key &parent, std::unique_ptr<Key> child)
 {
     child->parent = &parent;
-    auto it = std::lower_bound(parent.subkeys.begin(), parent.subkeys.end(), child->upperName,
-                               [](const std::unique_ptr<Key> &k, const std::string &u) { return k->upperName < u; });
-    return parent.subkeys.insert(it, std::move(child))->get();
+    const size_t at = parent.subkeys.lowerBound(child->upperName);
+    return parent.subkeys.insert(parent.subkeys.begin() + static_cast<std::ptrdiff_t>(at), std::move(child))->get();
 }
 
 void setValue(Key &key, std::string_view name, uint32_t type, std::vector<uint8_t> data)
@@ -201,18 +197,12 @@ void setValue(Key &key, std::string_view name, uint32_t type, std::vector<uint8_
     v.type = type;
     v.data = std::move(data);
     v.nameCompressed = isAscii(name);
-    key.values.push_back(std::move(v));
+    key.appendValue(std::move(v));
 }
 
 bool deleteValue(Key &key, std::string_view name)
 {
-    for (auto it = key.values.begin(); it != key.values.end(); ++it) {
-        if (sameName(it->name, name)) {
-            key.values.erase(it);
-            return true;
-        }
-    }
-    return false;
+    return key.eraseValue(name);
 }
 
 Mount *mountOf(System &s, const Key *key)
@@ -302,10 +292,17 @@ void removeSubkey(System &s, Key &parent, Key *child)
             }
         }
     }
-    auto it = std::find_if(parent.subkeys.begin(), parent.subkeys.end(),
-                           [child](const std::unique_ptr<Key> &k) { return k.get() == child; });
-    if (it != parent.subkeys.end())
-        parent.subkeys.erase(it);
+    // The child sits where its name sorts; a list left unsorted by a damaged
+    // hive is searched whole.
+    auto &subs = parent.subkeys;
+    size_t at = subs.lowerBound(child->upperName);
+    if (at >= subs.size() || subs[at].get() != child) {
+        at = static_cast<size_t>(std::find_if(subs.begin(), subs.end(),
+                                              [child](const std::unique_ptr<Key> &k) { return k.get() == child; }) -
+                                 subs.begin());
+    }
+    if (at < subs.size())
+        subs.erase(subs.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 void fireNotifications(System &s, Key *key, DWORD kind)
@@ -1375,7 +1372,7 @@ bool isMerged(const Target &t)
 
 // Machine-side subkeys a merged location lists: all of them for HKCR, the
 // shared ones for the 32-bit SOFTWARE.
-size_t skipHidden(const Target &t, const std::vector<std::unique_ptr<Key>> &m, size_t i)
+size_t skipHidden(const Target &t, const vt::hive::SubkeyList &m, size_t i)
 {
     if (t.loc.space == Space::Wow64Software)
         while (i < m.size() && !isSharedTop(m[i]->upperName))

@@ -588,6 +588,7 @@ void syncKey(System &s, Key &live, Key &fresh)
     DWORD kinds = 0;
     if (!sameValues(live.values, fresh.values) || live.className != fresh.className) {
         live.values = std::move(fresh.values);
+        live.valuesChanged();
         live.className = std::move(fresh.className);
         kinds |= REG_NOTIFY_CHANGE_LAST_SET;
     }
