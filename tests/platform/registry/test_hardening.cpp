@@ -302,6 +302,23 @@ TEST(Hardening, LoadRefusesWhatIsNotARegularFile)
     vt::test::removeTree(dir.string());
 }
 
+// A hive saved onto a FIFO or a device would replace it with a regular file
+// by the rename: refused, the node left as it was.
+TEST(Hardening, HiveSaveRefusesToReplaceANonRegularFile)
+{
+    const fs::path dir = vt::test::makeTempDir("vt-node");
+    const fs::path fifo = dir / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    vt::hive::Hive h;
+    h.root = std::make_unique<vt::hive::Key>();
+    h.root->name = h.root->upperName = "ROOT";
+    EXPECT_EQ(vt::hive::saveHiveFile(fifo.string(), h), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << "a temporary file left";
+    EXPECT_EQ(vt::hive::saveHiveFile((dir / "plain").string(), h), ERROR_SUCCESS);
+    vt::test::removeTree(dir.string());
+}
+
 // A hard link is the same file under another name: loading it beside the
 // first mount would split the file between two hives.
 TEST(Hardening, HardLinkToALoadedHiveIsInUse)
