@@ -44,7 +44,7 @@ namespace
 
 void printUsage(std::ostream &out)
 {
-    out << "Usage: vantrel-cli [--system DIR] [--as-system] OPERATION [parameters]\n\nOperations:\n ";
+    out << "Usage: vantrel-cli [--system DIR] [--as-system | --as-user] OPERATION [parameters]\n\nOperations:\n ";
     for (const VerbEntry &entry : verbTable()) {
         std::string upper = entry.name;
         for (char &c : upper)
@@ -53,7 +53,8 @@ void printUsage(std::ostream &out)
     }
     out << "\n\nFor help on an operation: vantrel-cli OPERATION /?\n"
            "The system root is DIR, else the environment variable VANTREL_SYSTEM, else the default.\n"
-           "--as-system runs as the local system account, which may read every key.\n";
+           "--as-system runs as the local system account, which may read every key.\n"
+           "--as-user runs as a standard user, who is not a member of Administrators.\n";
 }
 
 } // namespace
@@ -62,13 +63,22 @@ int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream 
 {
     size_t i = 0;
     vt::platform::SystemOptions options;
+    bool identitySet = false;
     while (i < args.size() && args[i].rfind("--", 0) == 0) {
         if (args[i] == "--system" && i + 1 < args.size()) {
             options.root = args[i + 1];
             i += 2;
-        } else if (args[i] == "--as-system") {
-            // Keys that only SYSTEM may read (SAM, SECURITY) open for analysis.
-            options.identity = vt::platform::Identity::LocalSystem;
+        } else if (args[i] == "--as-system" || args[i] == "--as-user") {
+            // SYSTEM opens keys only it may read (SAM, SECURITY) for analysis; a
+            // standard user shows what access control refuses.
+            const auto identity =
+                args[i] == "--as-system" ? vt::platform::Identity::LocalSystem : vt::platform::Identity::StandardUser;
+            if (identitySet && options.identity != identity) {
+                err << "ERROR: Invalid syntax. Use only one of --as-system and --as-user.\n";
+                return 1;
+            }
+            options.identity = identity;
+            identitySet = true;
             ++i;
         } else if (args[i] == "--help") {
             printUsage(out);
@@ -96,11 +106,18 @@ int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream 
     const std::vector<std::string> rest(args.begin() + std::ptrdiff_t(i + 1), args.end());
     const bool help = rest.size() == 1 && (switchName(rest[0]) == "?" || switchName(rest[0]) == "h");
     if (!help) {
-        if (const LONG rc = vt::platform::openSystem(options); rc != ERROR_SUCCESS) {
-            err << "ERROR: The system at '" << (options.root.empty() ? vt::platform::defaultSystemRoot() : options.root)
-                << "' could not be opened: " << errorText(rc) << "\n";
+        vt::platform::SystemReport report;
+        const LONG rc = vt::platform::openSystem(options, &report);
+        for (const std::string &problem : report.problems)
+            err << (rc == ERROR_SUCCESS ? "WARNING: " : "ERROR: ") << problem << "\n";
+        if (rc != ERROR_SUCCESS) {
+            const std::string root = options.root.empty() ? vt::platform::defaultSystemRoot() : options.root;
+            err << "ERROR: The system at '" << root << "' could not be opened: " << errorText(rc) << "\n";
             return 1;
         }
+        // A mistyped --system would otherwise go unnoticed.
+        if (report.created)
+            err << "Created a new system at " << vt::platform::systemRoot() << "\n";
     }
     command->setInput(&in);
     int code = command->execute(rest, out, err);

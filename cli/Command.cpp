@@ -199,54 +199,21 @@ std::string switchName(const std::string &word)
 
 std::string errorText(LONG code)
 {
-    switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-        return "The system cannot find the file specified.";
-    case ERROR_PATH_NOT_FOUND:
-        return "The system cannot find the path specified.";
-    case ERROR_ACCESS_DENIED:
-        return "Access is denied.";
-    case ERROR_INVALID_HANDLE:
-        return "The handle is invalid.";
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return "Not enough memory resources are available to process this command.";
-    case ERROR_SHARING_VIOLATION:
-        return "The process cannot access the file because it is being used by another process.";
-    case ERROR_INVALID_PARAMETER:
-        return "The parameter is incorrect.";
-    case ERROR_ALREADY_EXISTS:
-        return "Cannot create a file when that file already exists.";
-    case ERROR_BADDB:
-        return "The configuration registry database is corrupt.";
-    case ERROR_BADKEY:
-        return "The configuration registry key is invalid.";
-    case ERROR_CANTOPEN:
-        return "The configuration registry key could not be opened.";
-    case ERROR_CANTREAD:
-        return "The configuration registry key could not be read.";
-    case ERROR_CANTWRITE:
-        return "The configuration registry key could not be written.";
-    case ERROR_REGISTRY_CORRUPT:
-        return "The registry is corrupted. The structure of one of the files containing registry data is "
-               "corrupted, or the system's memory image of the file is corrupted, or the file could not be "
-               "recovered because the alternate copy or log was absent or corrupted.";
-    case ERROR_REGISTRY_IO_FAILED:
+    // The tool has always printed these two shorter; scripts may match them.
+    if (code == ERROR_OUTOFMEMORY)
+        code = ERROR_NOT_ENOUGH_MEMORY;
+    if (code == ERROR_REGISTRY_IO_FAILED)
         return "An I/O operation initiated by the registry failed unrecoverably.";
-    case ERROR_NOT_REGISTRY_FILE:
-        return "The system has attempted to load or restore a file into the registry, but the specified file is "
-               "not in a registry file format.";
-    case ERROR_KEY_DELETED:
-        return "Illegal operation attempted on a registry key that has been marked for deletion.";
-    case ERROR_KEY_HAS_CHILDREN:
-        return "Cannot create a symbolic link in a registry key that already has subkeys or values.";
-    case ERROR_PRIVILEGE_NOT_HELD:
-        return "A required privilege is not held by the client.";
-    case ERROR_BUSY:
-        return "The requested resource is in use.";
-    default:
+    char text[512];
+    const DWORD n =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                       nullptr, static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+    if (n == 0)
         return "Error " + std::to_string(code) + ".";
-    }
+    std::string out(text, n);
+    while (!out.empty() && (out.back() == ' ' || out.back() == '\r' || out.back() == '\n'))
+        out.pop_back();
+    return out;
 }
 
 } // namespace vt::cli

@@ -227,6 +227,7 @@ struct System {
     std::condition_variable pollerCv;
     bool persistent = false;
     bool replaying = false;
+    vt::platform::SystemReport *report = nullptr; // while opening: where problems found go
     uint64_t epoch = nextEpoch(); // tells systems apart in per-thread caches
 
     System() = default;

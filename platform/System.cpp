@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -204,6 +205,21 @@ bool append(System &s, const Writer &payload)
     return true;
 }
 
+void addProblem(SystemReport *report, std::string text)
+{
+    if (report)
+        report->problems.push_back(std::move(text));
+}
+
+std::string messageText(LONG code)
+{
+    char text[512];
+    const DWORD n =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                       nullptr, static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+    return n ? std::string(text, n) : "Error " + std::to_string(code) + ".";
+}
+
 bool mkdirs(const std::string &path)
 {
     std::string cur;
@@ -213,7 +229,8 @@ bool mkdirs(const std::string &path)
         cur = path.substr(0, pos);
         if (cur.empty())
             continue;
-        if (::mkdir(cur.c_str(), 0755) != 0 && errno != EEXIST)
+        // Private, as XDG asks of data folders: the hives hold the user's data.
+        if (::mkdir(cur.c_str(), 0700) != 0 && errno != EEXIST)
             return false;
     }
     return true;
@@ -238,7 +255,7 @@ std::string readText(const std::string &path)
 bool writeTextDurably(const std::string &path, const std::string &text)
 {
     const std::string tmp = path + ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
     bool ok = writeAll(fd, reinterpret_cast<const uint8_t *>(text.data()), text.size()) && ::fsync(fd) == 0;
@@ -384,7 +401,7 @@ void syncDir(const std::string &dir)
 // A new, empty journal file of a generation.
 int createJournal(System &s, uint64_t gen)
 {
-    int fd = ::open(journalPath(s, gen).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = ::open(journalPath(s, gen).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return -1;
     uint8_t header[kJournalHeader];
@@ -683,12 +700,17 @@ std::string mountsFile(const System &s)
     return s.root + "/mounts.ini";
 }
 
+std::string escapeField(std::string_view text);
+// Marks a mounts.ini whose fields are escaped (see readMountList).
+constexpr std::string_view kMountsHeader = "#vantrel-mounts 2";
+
 bool saveMountList(System &s)
 {
-    std::string text;
+    std::string text = std::string(kMountsHeader) + "\n";
     for (auto &m : s.mounts)
         if (m->loaded)
-            text += (m->virtualRoot == s.machine.get() ? "MACHINE|" : "USER|") + m->name + "|" + m->file + "\n";
+            text += (m->virtualRoot == s.machine.get() ? "MACHINE|" : "USER|") + escapeField(m->name) + "|" +
+                    escapeField(m->file) + "\n";
     return writeTextDurably(mountsFile(s), text);
 }
 
@@ -798,20 +820,53 @@ void addVolatileContent(System &s)
     }
 }
 
-LONG openLocked(const SystemOptions &options)
+// The root must be this user's alone: anyone who can write it can plant a
+// system.ini naming another SID, swap hives or hold the lock.
+LONG checkRootOwnership(const std::string &root, SystemReport *report)
+{
+    struct stat st {
+    };
+    if (::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        addProblem(report, "The system folder '" + root + "' is not a folder.");
+        return ERROR_PATH_NOT_FOUND;
+    }
+    if (st.st_uid != ::geteuid()) {
+        addProblem(report, "The system folder '" + root + "' belongs to another user.");
+        return ERROR_ACCESS_DENIED;
+    }
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) {
+        addProblem(report, "The system folder '" + root + "' may be changed by other users.");
+        return ERROR_ACCESS_DENIED;
+    }
+    // A folder an earlier version made readable by all is made private.
+    if ((st.st_mode & (S_IRWXG | S_IRWXO)) && ::chmod(root.c_str(), st.st_mode & 07700) != 0)
+        return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
+LONG openLocked(const SystemOptions &options, SystemReport *report)
 {
     auto sys = std::make_unique<System>();
     System &s = *sys;
     s.options = options;
+    s.report = report;
     s.root = !options.root.empty() ? options.root : defaultSystemRoot();
+    if (s.root.empty()) {
+        addProblem(report, "There is no folder for the system: HOME is not set and the account has no home folder. "
+                           "Set VANTREL_SYSTEM or name a folder.");
+        return ERROR_PATH_NOT_FOUND;
+    }
     while (s.root.size() > 1 && s.root.back() == '/')
         s.root.pop_back();
+    const bool existed = fileExists(s.root + "/system.ini");
     if (!mkdirs(s.root))
         return ERROR_PATH_NOT_FOUND;
+    if (LONG rc = checkRootOwnership(s.root, report); rc != ERROR_SUCCESS)
+        return rc;
 
     // Processes sharing the root take turns through this lock: opening,
     // catching up on each other's records, appending, checkpointing.
-    s.lockFd = ::open((s.root + "/system.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    s.lockFd = ::open((s.root + "/system.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (s.lockFd < 0)
         return ERROR_ACCESS_DENIED;
     while (::flock(s.lockFd, LOCK_EX) != 0)
@@ -826,18 +881,31 @@ LONG openLocked(const SystemOptions &options)
     const std::string iniPath = s.root + "/system.ini";
     std::string ini = readText(iniPath);
     s.userSid = iniValue(ini, "UserSid");
+    bool wroteIni = false;
     if (s.userSid.empty()) {
         s.userSid = newUserSid();
         if (!writeTextDurably(iniPath, "UserName=" + s.userName + "\nUserSid=" + s.userSid + "\n"))
             return ERROR_REGISTRY_IO_FAILED;
+        wroteIni = true;
     }
+    // A first start that fails (a full disk) leaves no half-made system: the
+    // next start begins again from nothing.
+    struct Undo {
+        std::string ini;
+        bool armed;
+        ~Undo()
+        {
+            if (armed)
+                ::unlink(ini.c_str());
+        }
+    } undoIni{iniPath, wroteIni};
     s.token = tokenFor(options.identity, s.userSid);
     s.prepared = std::make_unique<vt::security::PreparedToken>(s.token);
 
     // The counters every process maps to notice each other's changes cheaply.
     {
         const std::string shmPath = s.root + "/registry.shm";
-        int fd = ::open(shmPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        int fd = ::open(shmPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0)
             return ERROR_REGISTRY_IO_FAILED;
         struct stat st {
@@ -858,6 +926,10 @@ LONG openLocked(const SystemOptions &options)
         releaseResources(s);
         return rc;
     }
+    undoIni.armed = false;
+    if (report)
+        report->created = !existed;
+    s.report = nullptr; // the caller's object is only good during the open
     // Under the lock this process has read everything: what it saw is the truth.
     s.shared->generation.store(s.generation);
     s.shared->size.store(s.journalSize);
@@ -922,6 +994,17 @@ LONG loadTree(System &s)
         {s.users.get(), ".DEFAULT", config + "/DEFAULT", TemplateHive::Default},
         {s.users.get(), s.userSid, userHivePath(s), TemplateHive::User},
     };
+    std::vector<std::string> madeHere;
+    struct UndoHives {
+        std::vector<std::string> &files;
+        bool armed = true;
+        ~UndoHives()
+        {
+            if (armed)
+                for (const auto &f : files)
+                    ::unlink(f.c_str());
+        }
+    } undoHives{madeHere};
     for (const SystemHive &entry : systemHives) {
         if (!fileExists(entry.file)) {
             vt::hive::Hive hive;
@@ -932,6 +1015,7 @@ LONG loadTree(System &s)
             LONG rc = vt::hive::saveHiveFile(entry.file, hive);
             if (rc != ERROR_SUCCESS)
                 return rc;
+            madeHere.push_back(entry.file);
         }
         LONG rc = mountFile(s, entry.vroot, entry.name, entry.file, false);
         if (rc != ERROR_SUCCESS)
@@ -944,6 +1028,7 @@ LONG loadTree(System &s)
     LONG rc = openJournal(s);
     if (rc != ERROR_SUCCESS)
         return rc;
+    undoHives.armed = false;
     addVolatileContent(s);
     return ERROR_SUCCESS;
 }
@@ -954,16 +1039,77 @@ struct MountEntry {
     std::string file;
 };
 
+// mounts.ini lines are "MACHINE|name|file" or "USER|name|file". Names and
+// paths may hold '|' and line breaks (Windows allows both in key names), so
+// a file that starts with this header escapes '%', '|', CR and LF as %XX;
+// a file without it is read as earlier versions wrote it.
+
+std::string escapeField(std::string_view text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '%' || c == '|' || c == '\n' || c == '\r') {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+            out += hex;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+bool unescapeField(std::string_view text, std::string &out)
+{
+    out.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out.push_back(text[i]);
+            continue;
+        }
+        if (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 2])))
+            return false;
+        out.push_back(static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16)));
+        i += 2;
+    }
+    return true;
+}
+
+// The entries of mounts.ini; lines that cannot be read are reported (when a
+// report is asked for) and skipped.
 std::vector<MountEntry> readMountList(const System &s)
 {
     std::vector<MountEntry> out;
     std::istringstream in(readText(mountsFile(s)));
     std::string line;
-    while (std::getline(in, line)) {
-        size_t a = line.find('|'), b = line.find('|', a + 1);
-        if (a == std::string::npos || b == std::string::npos)
+    bool escaped = false;
+    for (size_t number = 1; std::getline(in, line); ++number) {
+        if (number == 1 && line == kMountsHeader) {
+            escaped = true;
             continue;
-        out.push_back({line.substr(0, a) == "MACHINE", line.substr(a + 1, b - a - 1), line.substr(b + 1)});
+        }
+        if (line.empty())
+            continue;
+        const size_t a = line.find('|'), b = a == std::string::npos ? a : line.find('|', a + 1);
+        const std::string root = line.substr(0, a);
+        MountEntry e{root == "MACHINE", {}, {}};
+        bool ok = a != std::string::npos && b != std::string::npos && (root == "MACHINE" || root == "USER");
+        if (ok && escaped) {
+            ok = line.find('|', b + 1) == std::string::npos &&
+                 unescapeField(std::string_view(line).substr(a + 1, b - a - 1), e.name) &&
+                 unescapeField(std::string_view(line).substr(b + 1), e.file);
+        } else if (ok) {
+            e.name = line.substr(a + 1, b - a - 1);
+            e.file = line.substr(b + 1);
+        }
+        ok = ok && !e.name.empty() && !e.file.empty();
+        if (!ok) {
+            addProblem(s.report, "Line " + std::to_string(number) + " of '" + mountsFile(s) +
+                                     "' is damaged; the hive it names is not loaded.");
+            continue;
+        }
+        out.push_back(std::move(e));
     }
     return out;
 }
@@ -988,8 +1134,13 @@ void syncMounts(System &s)
     }
     for (const auto &e : list) {
         Key *vroot = e.machine ? s.machine.get() : s.users.get();
-        if (!findChild(*vroot, e.name) && mountFile(s, vroot, e.name, e.file, true) == ERROR_SUCCESS)
+        if (findChild(*vroot, e.name))
+            continue;
+        if (const LONG rc = mountFile(s, vroot, e.name, e.file, true); rc == ERROR_SUCCESS)
             fireNotifications(s, vroot, REG_NOTIFY_CHANGE_NAME);
+        else
+            addProblem(s.report, "The hive '" + e.file + "' loaded as " + (e.machine ? "HKLM\\" : "HKU\\") + e.name +
+                                     " could not be mounted: " + messageText(rc));
     }
     if (s.shared)
         s.seenMounts = s.shared->mountsVersion.load();
@@ -1063,7 +1214,7 @@ System &current()
         return *s;
     std::lock_guard g(gOpenMutex);
     if (!gSystem) {
-        if (openLocked(SystemOptions{}) != ERROR_SUCCESS) {
+        if (openLocked(SystemOptions{}, nullptr) != ERROR_SUCCESS) {
             // The default system cannot be opened: serve an empty in-memory one
             // so that calls fail with "not found" rather than crash.
             gSystem.reset();
@@ -1236,11 +1387,13 @@ using namespace vt::platform::detail;
 namespace vt::platform
 {
 
-LONG openSystem(const SystemOptions &options)
+LONG openSystem(const SystemOptions &options, SystemReport *report)
 {
     std::lock_guard g(gOpenMutex);
     closeLocked();
-    LONG rc = openLocked(options);
+    if (report)
+        *report = SystemReport{};
+    LONG rc = openLocked(options, report);
     if (rc != ERROR_SUCCESS) {
         gSystem.reset();
         gCurrent.store(nullptr);
@@ -1276,13 +1429,17 @@ std::string defaultSystemRoot()
 {
     if (const char *env = std::getenv("VANTREL_SYSTEM"); env && *env)
         return env;
-    if (const char *xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
+    // XDG: a relative path is invalid and ignored.
+    if (const char *xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
         return std::string(xdg) + "/vantrel/system";
     const char *home = std::getenv("HOME");
-    if (!home || !*home) {
+    if (!home || *home != '/') {
+        // Never a shared folder such as /tmp: another user could prepare it.
         const passwd *pw = ::getpwuid(::getuid());
-        home = pw && pw->pw_dir ? pw->pw_dir : "/tmp";
+        home = pw && pw->pw_dir && *pw->pw_dir == '/' ? pw->pw_dir : nullptr;
     }
+    if (!home)
+        return {};
     return std::string(home) + "/.local/share/vantrel/system";
 }
 

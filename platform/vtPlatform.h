@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vt::platform {
 
@@ -22,10 +23,17 @@ struct SystemOptions {
     Identity identity = Identity::Administrator;
 };
 
+// What opening a system found, for the caller to tell the user.
+struct SystemReport {
+    bool created = false;              // the folder held no system: a new one was made there
+    std::vector<std::string> problems; // what was refused, damaged or skipped, in words a user can act on
+};
+
 // Opens the system at options.root, creating it from the built-in template at
 // first use. Any system opened before is flushed and closed first. Without a
-// call, the first registry function opens the default system.
-LONG openSystem(const SystemOptions &options);
+// call, the first registry function opens the default system. The root must
+// belong to the user and be writable by nobody else (ERROR_ACCESS_DENIED).
+LONG openSystem(const SystemOptions &options, SystemReport *report = nullptr);
 
 // Writes every change to the hive files and releases the system; later
 // registry calls reopen the default one. A result other than ERROR_SUCCESS
@@ -48,6 +56,8 @@ public:
     DeferredSync &operator=(const DeferredSync &) = delete;
 };
 
+// VANTREL_SYSTEM, else $XDG_DATA_HOME/vantrel/system, else
+// ~/.local/share/vantrel/system; empty when there is no home folder.
 std::string defaultSystemRoot();
 std::string systemRoot();
 

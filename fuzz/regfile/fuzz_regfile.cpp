@@ -15,15 +15,27 @@
 namespace
 {
 
+// The loader reads a file; one per process, removed when the run ends.
+struct TempFile {
+    std::string name;
+    TempFile()
+    {
+        std::random_device rd;
+        name = (std::filesystem::temp_directory_path() /
+                ("vt-fuzz-regfile-" + std::to_string(rd()) + std::to_string(rd()) + ".reg"))
+                   .string();
+    }
+    ~TempFile()
+    {
+        std::error_code ec;
+        std::filesystem::remove(name, ec);
+    }
+};
+
 const std::string &tempFile()
 {
-    static const std::string name = [] {
-        std::random_device rd;
-        return (std::filesystem::temp_directory_path() /
-                ("vt-fuzz-regfile-" + std::to_string(rd()) + std::to_string(rd()) + ".reg"))
-            .string();
-    }();
-    return name;
+    static const TempFile file;
+    return file.name;
 }
 
 } // namespace

@@ -300,7 +300,7 @@ LONG saveHiveFile(const std::string &path, const Hive &hive)
     };
     struct stat st {
     };
-    ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
+    ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600); // hives hold private data
     size_t done = 0;
     while (done < image.size()) {
         const ssize_t n = ::write(fd, image.data() + done, image.size() - done);

@@ -663,6 +663,46 @@ protected:
     std::string m_system;
 };
 
+// A new system is announced (a mistyped --system would go unnoticed
+// otherwise); --as-user runs as a standard user, whom access control stops
+// where an administrator passes; a damaged mounts.ini is reported, not fatal.
+TEST_F(CliProcess, SystemIdentityAndProblemsAreReported)
+{
+    Process p = runProcess(m_dir, {"--system", m_system, "add", "HKLM\\SOFTWARE\\VtAdmin", "/f"});
+    ASSERT_EQ(p.code, 0) << p.err;
+    EXPECT_EQ(p.err, "Created a new system at " + m_system + "\n");
+    struct Row {
+        std::vector<std::string> args;
+        int code;
+        std::string err;
+    } rows[] = {
+        {{"--as-user", "add", "HKLM\\SOFTWARE\\VtUser", "/f"}, 1, "ERROR: Access is denied.\n"},
+        {{"--as-user", "add", "HKCU\\Software\\VtUser", "/f"}, 0, ""},
+        {{"--as-user", "query", "HKLM\\SOFTWARE\\VtAdmin"}, 0, ""},
+        {{"--as-user", "delete", "HKLM\\SOFTWARE\\VtAdmin", "/f"}, 1, "ERROR: Access is denied.\n"},
+        {{"--as-system", "--as-user", "query", "HKCU"},
+         1,
+         "ERROR: Invalid syntax. Use only one of --as-system and --as-user.\n"},
+        {{"add", "HKLM\\SOFTWARE\\VtAdmin\\Again", "/f"}, 0, ""},
+    };
+    for (const Row &row : rows) {
+        std::vector<std::string> args = {"--system", m_system};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        SCOPED_TRACE(row.args[0] + " " + row.args[1]);
+        p = runProcess(m_dir, args);
+        EXPECT_EQ(p.code, row.code) << p.err;
+        EXPECT_EQ(p.err, row.err);
+    }
+
+    {
+        std::ofstream ini(fs::path(m_system) / "mounts.ini", std::ios::binary);
+        ini << "#vantrel-mounts 2\nnot a mount line\n";
+    }
+    p = runProcess(m_dir, {"--system", m_system, "query", "HKLM\\SOFTWARE\\VtAdmin"});
+    EXPECT_EQ(p.code, 0);
+    EXPECT_EQ(p.err, "WARNING: Line 2 of '" + m_system + "/mounts.ini' is damaged; the hive it names is not loaded.\n");
+}
+
 TEST_F(CliProcess, AddThenQueryInANewProcess)
 {
     Process p = runProcess(
