@@ -42,6 +42,9 @@ protected:
     int success(std::ostream &out) const;
     int cancelled(std::ostream &out) const;
     static int failure(std::ostream &err, LONG code);
+    // Enables one privilege of the process token, as reg does before the
+    // verbs that need it; false when the token does not hold it.
+    static bool enablePrivilege(const char *name);
 
     // "/reg:32" and "/reg:64" choose the registry view; true when sw is one
     // of them, with bad set when a view was already chosen.
