@@ -47,6 +47,20 @@ bool Command::usageAsked(const std::vector<std::string> &args, std::ostream &out
     return true;
 }
 
+bool Command::enablePrivilege(const char *name)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return false;
+    TOKEN_PRIVILEGES tp{};
+    tp.PrivilegeCount = 1;
+    tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    const bool ok = LookupPrivilegeValueA(nullptr, name, &tp.Privileges[0].Luid) &&
+                    AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr) && GetLastError() == ERROR_SUCCESS;
+    CloseHandle(token);
+    return ok;
+}
+
 int Command::invalidSyntax(std::ostream &err) const
 {
     err << "ERROR: Invalid syntax.\nType \"vantrel-cli " << name() << " /?\" for usage.\n";

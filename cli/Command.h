@@ -45,6 +45,9 @@ protected:
     static int failure(std::ostream &err, LONG code);
     // What a walk left out, on stderr; returns 1, or 0 when nothing was left out.
     static int reportSkipped(std::ostream &err, const TKeyWalkReport &report);
+    // Enables one privilege of the process token, as reg does before the
+    // verbs that need it; false when the token does not hold it.
+    static bool enablePrivilege(const char *name);
 
     // "/reg:32" and "/reg:64" choose the registry view; true when sw is one
     // of them, with bad set when a view was already chosen.

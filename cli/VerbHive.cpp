@@ -40,6 +40,7 @@ int LoadCommand::execute(const std::vector<std::string> &args, std::ostream &out
     KeyArg key;
     if (!parseKeyArg(words[0], key) || !hiveKey(key))
         return invalidKeyName(err);
+    enablePrivilege(SE_RESTORE_NAME); // a token without it gets the load's own refusal
     const LONG rc = RegLoadKeyA(key.root, key.path.c_str(), words[1].c_str());
     if (rc != ERROR_SUCCESS)
         return failure(err, rc);
@@ -64,6 +65,7 @@ int UnloadCommand::execute(const std::vector<std::string> &args, std::ostream &o
     KeyArg key;
     if (!parseKeyArg(words[0], key) || !hiveKey(key))
         return invalidKeyName(err);
+    enablePrivilege(SE_RESTORE_NAME);
     const LONG rc = RegUnLoadKeyA(key.root, key.path.c_str());
     if (rc != ERROR_SUCCESS)
         return failure(err, rc);

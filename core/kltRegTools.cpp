@@ -292,10 +292,17 @@ void CopyValueAt(HKEY sourceRoot, const std::string &sourcePath, const std::stri
     // The raw bytes and type code are copied as stored, so every type
     // (also empty values and codes without a name) arrives unchanged; the
     // source is deleted only after the copy was written.
-    // A value copied or moved onto itself stays as it is.
-    if (sourceRoot == targetRoot && sameFolded(source.CurrentPath(), target.CurrentPath()) &&
-        sameFolded(sourceName, targetName))
-        return;
+    // A value copied or moved onto itself stays as it is. Sameness of the keys
+    // is decided on the opened keys, not on how their paths are spelt.
+    if (sameFolded(sourceName, targetName)) {
+        const std::string from = keyObjectName(source.CurrentKey());
+        const std::string to = keyObjectName(target.CurrentKey());
+        const bool sameKey = !from.empty() && !to.empty()
+                                 ? from == to
+                                 : sourceRoot == targetRoot && sameFolded(source.CurrentPath(), target.CurrentPath());
+        if (sameKey)
+            return;
+    }
     uint32_t code = 0;
     TRegByteArray data;
     if (!source.readValue(sourceName, code, data))

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <cstring>
 
 namespace
@@ -195,6 +196,39 @@ void TMyRegistry::SetRootKey(HKEY root)
     m_rootKey = root;
 }
 
+std::string keyObjectName(HKEY key)
+{
+    ULONG need = 0;
+    std::vector<uint8_t> buf(512);
+    NTSTATUS st = NtQueryKey(key, KeyNameInformation, buf.data(), ULONG(buf.size()), &need);
+    if (st == STATUS_BUFFER_OVERFLOW || st == STATUS_BUFFER_TOO_SMALL) {
+        buf.resize(need);
+        st = NtQueryKey(key, KeyNameInformation, buf.data(), ULONG(buf.size()), &need);
+    }
+    if (st != STATUS_SUCCESS)
+        return {};
+    const auto *info = reinterpret_cast<const KEY_NAME_INFORMATION *>(buf.data());
+    const size_t chars = std::min<size_t>(info->NameLength, buf.size() - offsetof(KEY_NAME_INFORMATION, Name)) / 2;
+    std::u16string wide(chars, u'\0');
+    std::memcpy(wide.data(), buf.data() + offsetof(KEY_NAME_INFORMATION, Name), chars * 2);
+    // Registry names fold case; the folding of letters beyond ASCII is left to
+    // exact comparison, which at worst reports two keys as different.
+    std::string out;
+    for (char16_t c : wide) {
+        if (c < 0x80)
+            out.push_back(char(std::toupper(int(c))));
+        else // a byte form of the rest with no '\\' in it; only compared, never shown
+            out += {char(0x80 | (c >> 10)), char(0x80 | ((c >> 4) & 0x3F)), char(0x80 | (c & 0x0F))};
+    }
+    return out;
+}
+
+bool keyObjectWithin(const std::string &inner, const std::string &outer)
+{
+    return !outer.empty() && inner.size() >= outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
+           (inner.size() == outer.size() || inner[outer.size()] == '\\');
+}
+
 TMyRegistry::Base TMyRegistry::baseOf(const std::string &path) const
 {
     if (!IsRelativePath(path))
@@ -334,17 +368,13 @@ void TMyRegistry::MoveKey(const std::string &oldPath, const std::string &newPath
 {
     if (!KeyExists(oldPath) || KeyExists(newPath))
         return;
-    // Both paths resolve from the same base; a target inside the source
-    // would copy itself without end.
-    if (IsRelativePath(oldPath) == IsRelativePath(newPath)) {
-        std::string from = baseOf(oldPath).path, to = baseOf(newPath).path;
-        if (from.empty() || startsWithFolded(to, from + "\\"))
-            return;
-    }
     HKEY source = GetKey(oldPath);
     if (!source)
         return;
     HandleGuard sourceCloser(source);
+    // A target inside the source would copy itself without end.
+    if (targetInside(source, oldPath, newPath))
+        return;
     CreateKey(newPath);
     HKEY target = GetKey(newPath);
     if (!target)
@@ -355,6 +385,41 @@ void TMyRegistry::MoveKey(const std::string &oldPath, const std::string &newPath
     // A source that was not copied in full stays, so nothing is lost.
     if (deleteSource && complete)
         DeleteKey(oldPath);
+}
+
+// Decided on the key objects: the deepest existing key on the target's path
+// is the source or below it, however either path is spelt (relative or from
+// the root, trailing backslashes, HKCR or its merge).
+bool TMyRegistry::targetInside(HKEY source, const std::string &oldPath, const std::string &newPath)
+{
+    const std::string from = keyObjectName(source);
+    if (from.empty()) {
+        // A key the platform cannot name (remote): compare the paths as given.
+        if (IsRelativePath(oldPath) != IsRelativePath(newPath))
+            return false;
+        std::string f = baseOf(oldPath).path, t = baseOf(newPath).path;
+        while (!f.empty() && f.back() == '\\')
+            f.pop_back();
+        return f.empty() || startsWithFolded(t + "\\", f + "\\");
+    }
+    const Base base = baseOf(newPath);
+    std::string path = base.path;
+    // Any right will do to name the key; the source itself opened, so every key
+    // between it and the target opens with some right or lies above it.
+    const REGSAM probe = ViewFlags((m_access & KEY_WOW64_RES) | MAXIMUM_ALLOWED);
+    for (;;) {
+        while (!path.empty() && path.back() == '\\')
+            path.pop_back();
+        HKEY key = nullptr;
+        if (path.empty())
+            return keyObjectWithin(keyObjectName(base.key), from);
+        if (RegOpenKeyExA(base.key, path.c_str(), 0, probe, &key) == ERROR_SUCCESS) {
+            HandleGuard closer(key);
+            return keyObjectWithin(keyObjectName(key), from);
+        }
+        const size_t cut = path.rfind('\\');
+        path.resize(cut == std::string::npos ? 0 : cut);
+    }
 }
 
 bool TMyRegistry::GetKeyInfo(TRegKeyInfo &info)

@@ -99,6 +99,14 @@ bool SplitValuePath(const std::string &text, HKEY &root, std::string &parentPath
 void CollapseDoubleBackslashes(std::string &text);
 TDateTime KeyTimeToDateTime(uint64_t keyTime);
 
+// The registry's own name of the key a handle stands for, upper-cased
+// ("\REGISTRY\MACHINE\SOFTWARE\CLASSES\X"): equal for two handles to one key
+// however they were opened (HKCR or its merge, a view, any spelling). Empty
+// when the platform cannot name it (a remote key).
+std::string keyObjectName(HKEY key);
+// Whether `inner` is `outer` or lies below it, both names from keyObjectName.
+bool keyObjectWithin(const std::string &inner, const std::string &outer);
+
 // ---------------------------------------------------------------------------
 // The accessor
 
@@ -200,6 +208,7 @@ protected:
     Base baseOf(const std::string &path) const;
     void adjustAccessForView();
     void setCurrent(HKEY key, const std::string &path, bool relativeToOpen);
+    bool targetInside(HKEY source, const std::string &oldPath, const std::string &newPath);
     bool copyValue(HKEY source, HKEY target, const std::string &name);
     bool copyValues(HKEY source, HKEY target);
     bool copyKeys(HKEY source, HKEY target);

@@ -247,9 +247,10 @@ void TPlaceholderTable::BuildPlaceholderTable(uint8_t view)
         }
     }
 
+    // Only the 32-bit pass reads the 32-bit programs' branch.
     std::string software = "Software\\";
     try {
-        if (KeyExistsAt(HKEY_LOCAL_MACHINE, "\\Software\\Wow6432Node\\", 0))
+        if (view == 32 && KeyExistsAt(HKEY_LOCAL_MACHINE, "\\Software\\Wow6432Node\\", 0))
             software = "Software\\Wow6432Node\\";
     } catch (...) {
     }

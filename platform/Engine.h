@@ -228,6 +228,9 @@ struct System {
     bool persistent = false;
     bool replaying = false;
     vt::platform::SystemReport *report = nullptr; // while opening: where problems found go
+    // The process token's privileges, one bit per LUID (Privileges.cpp).
+    std::atomic<uint64_t> privilegesHeld{0};
+    std::atomic<uint64_t> privilegesEnabled{0};
     uint64_t epoch = nextEpoch(); // tells systems apart in per-thread caches
 
     System() = default;
@@ -242,6 +245,18 @@ struct System {
         return ++n;
     }
 };
+
+// Privileges of the process token (Privileges.cpp). Windows' LUIDs.
+inline constexpr uint32_t kSeSecurityPrivilege = 8;
+inline constexpr uint32_t kSeBackupPrivilege = 17;
+inline constexpr uint32_t kSeRestorePrivilege = 18;
+// What a fresh token of the identity holds and has enabled.
+void resetPrivileges(System &s);
+// Enabled in the token; the system identity passes every check.
+bool privilegeEnabled(System &s, uint32_t luid);
+// Token handles live beside events (Kernel.cpp) so CloseHandle closes both.
+HANDLE createTokenHandle(ACCESS_MASK access);
+bool tokenHandleAccess(HANDLE h, ACCESS_MASK &access);
 
 // The provider of foreign (remote) key handles, if any.
 const vt::platform::ForeignRegistry *foreignRegistry();

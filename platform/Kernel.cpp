@@ -17,6 +17,7 @@ std::condition_variable gEventCv;
 
 struct EventTable {
     std::unordered_map<uintptr_t, std::shared_ptr<Event>> events;
+    std::unordered_map<uintptr_t, ACCESS_MASK> tokens;
     uintptr_t next = 0x1000;
 };
 
@@ -40,6 +41,27 @@ HANDLE createEvent(bool manualReset, bool initialState)
     t.next += 4;
     t.events.emplace(id, std::move(e));
     return reinterpret_cast<HANDLE>(id);
+}
+
+HANDLE createTokenHandle(ACCESS_MASK access)
+{
+    std::lock_guard g(gEventMutex);
+    auto &t = events();
+    const uintptr_t id = t.next;
+    t.next += 4;
+    t.tokens.emplace(id, access);
+    return reinterpret_cast<HANDLE>(id);
+}
+
+bool tokenHandleAccess(HANDLE h, ACCESS_MASK &access)
+{
+    std::lock_guard g(gEventMutex);
+    auto &t = events();
+    auto it = t.tokens.find(reinterpret_cast<uintptr_t>(h));
+    if (it == t.tokens.end())
+        return false;
+    access = it->second;
+    return true;
 }
 
 std::shared_ptr<Event> eventFromHandle(HANDLE h)
@@ -180,7 +202,8 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
     std::lock_guard g(gEventMutex);
-    if (events().events.erase(reinterpret_cast<uintptr_t>(hObject)) == 0) {
+    if (events().events.erase(reinterpret_cast<uintptr_t>(hObject)) == 0 &&
+        events().tokens.erase(reinterpret_cast<uintptr_t>(hObject)) == 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -269,6 +292,9 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
         {"RegUnLoadKeyA", proc(&RegUnLoadKeyA)},
         {"RegGetKeySecurity", proc(&RegGetKeySecurity)},
         {"RegSetKeySecurity", proc(&RegSetKeySecurity)},
+        {"OpenProcessToken", proc(&OpenProcessToken)},
+        {"LookupPrivilegeValueA", proc(&LookupPrivilegeValueA)},
+        {"AdjustTokenPrivileges", proc(&AdjustTokenPrivileges)},
     };
     static const Entry kernel[] = {
         {"IsWow64Process", proc(&IsWow64Process)},

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <ctime>
 
@@ -377,6 +378,7 @@ bool isForeign(HKEY h)
 constexpr size_t kMaxKeyNameChars = 255;
 constexpr size_t kMaxValueNameChars = 16383;
 constexpr size_t kMaxDepth = 512;
+constexpr size_t kMaxCreateLevels = 32; // levels one RegCreateKeyExA may name
 constexpr int kMaxLinkHops = 16;
 constexpr ACCESS_MASK kViewBits = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
 
@@ -520,8 +522,9 @@ bool defaultView32(System &s)
     return s.options.wow64;
 }
 
-// The path components of a subkey argument. Empty components (doubled or
-// leading backslashes) make the path invalid; one trailing backslash is allowed.
+// The path components of a subkey argument. A leading backslash makes the
+// path invalid; repeated and trailing backslashes are skipped, as Windows'
+// key-path parsing does.
 LONG splitPath(const char *subKey, std::vector<std::string_view> &out)
 {
     out.clear();
@@ -530,16 +533,13 @@ LONG splitPath(const char *subKey, std::vector<std::string_view> &out)
     std::string_view p(subKey);
     if (p.front() == '\\')
         return ERROR_BAD_PATHNAME;
-    while (!p.empty() && p.back() == '\\')
-        p.remove_suffix(1);
     size_t start = 0;
-    while (start <= p.size()) {
+    while (start < p.size()) {
         size_t end = p.find('\\', start);
         if (end == std::string_view::npos)
             end = p.size();
-        if (end == start)
-            return ERROR_BAD_PATHNAME;
-        out.push_back(p.substr(start, end - start));
+        if (end > start)
+            out.push_back(p.substr(start, end - start));
         start = end + 1;
     }
     if (out.size() > kMaxDepth)
@@ -959,7 +959,8 @@ LONG copyData(const Value &v, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
         utf16leToUtf8Into(v.data.data(), v.data.size(), reinterpret_cast<char *>(lpData));
         // A string stored without its terminator gets one when there is room
         // (not counted in the size), as Windows' A functions do.
-        if (*lpcbData > size && (size == 0 || lpData[size - 1] != 0))
+        // Empty data leaves the buffer untouched, as on Windows.
+        if (*lpcbData > size && size != 0 && lpData[size - 1] != 0)
             lpData[size] = 0;
     } else if (size) {
         std::memcpy(lpData, v.data.data(), size);
@@ -1073,6 +1074,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
     LONG rc = resolvePath(s, hKey, samDesired, lpSubKey, t, view32, comps);
     if (rc != ERROR_SUCCESS)
         return rc;
+    if (comps.size() > kMaxCreateLevels)
+        return ERROR_INVALID_PARAMETER;
     for (auto c : comps)
         if (utf16Length(c) > kMaxKeyNameChars)
             return ERROR_INVALID_PARAMETER;
@@ -1273,6 +1276,9 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
     if (rc != ERROR_SUCCESS)
         return rc;
     Key &k = *t.loc.key;
+    // Windows treats the same type and data as no change: no new time, no notification.
+    if (const Value *old = findValue(k, name); old && old->type == dwType && old->data == data)
+        return ERROR_SUCCESS;
     setValue(k, name, dwType, std::move(data));
     k.lastWriteTime = nowFileTime();
     if (!isUnderVolatile(k)) {
@@ -1766,6 +1772,40 @@ LONG WINAPI RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformatio
         if (!journalSetSecurity(s, k))
             return ERROR_REGISTRY_IO_FAILED;
     }
-    fireNotifications(s, &k, REG_NOTIFY_CHANGE_SECURITY);
+    // The descriptor is one of the key's attributes too.
+    fireNotifications(s, &k, REG_NOTIFY_CHANGE_SECURITY | REG_NOTIFY_CHANGE_ATTRIBUTES);
     return ERROR_SUCCESS;
+}
+
+NTSTATUS WINAPI NtQueryKey(HKEY KeyHandle, KEY_INFORMATION_CLASS KeyInformationClass, PVOID KeyInformation,
+                           ULONG Length, PULONG ResultLength)
+{
+    if (KeyInformationClass != KeyNameInformation || !ResultLength)
+        return STATUS_INVALID_PARAMETER;
+    if ((reinterpret_cast<uintptr_t>(KeyHandle) & 0xF) == vt::platform::kForeignKeyTag)
+        return STATUS_INVALID_HANDLE; // a remote key has no name on this machine
+    System &s = current();
+    catchUp(s);
+    Shared g(s);
+    Target t;
+    const LONG rc = resolveHandle(s, KeyHandle, t, 0);
+    if (rc == ERROR_KEY_DELETED)
+        return STATUS_KEY_DELETED;
+    if (rc != ERROR_SUCCESS || !t.loc.key)
+        return STATUS_INVALID_HANDLE;
+    // A mounted hive's root carries its mount name, which is the name Windows shows.
+    const std::string name = "\\REGISTRY\\" + keyPath(*t.loc.key);
+    const std::vector<uint8_t> wide = utf8ToUtf16le(name);
+    const ULONG header = offsetof(KEY_NAME_INFORMATION, Name);
+    const ULONG need = header + static_cast<ULONG>(wide.size());
+    *ResultLength = need;
+    if (Length < header)
+        return STATUS_BUFFER_TOO_SMALL;
+    if (!KeyInformation)
+        return STATUS_INVALID_PARAMETER;
+    auto *info = static_cast<KEY_NAME_INFORMATION *>(KeyInformation);
+    info->NameLength = static_cast<ULONG>(wide.size());
+    const ULONG room = std::min<ULONG>(Length - header, static_cast<ULONG>(wide.size()));
+    std::memcpy(reinterpret_cast<uint8_t *>(info) + header, wide.data(), room);
+    return room == wide.size() ? STATUS_SUCCESS : STATUS_BUFFER_OVERFLOW;
 }

@@ -508,7 +508,7 @@ void applyRecord(System &s, Reader &r)
         if (Key *k = keyFromPath(s, path)) {
             k->security = std::make_shared<const vt::hive::SecurityDescriptor>(std::move(sd));
             markDirty(s, *k);
-            fireNotifications(s, k, REG_NOTIFY_CHANGE_SECURITY);
+            fireNotifications(s, k, REG_NOTIFY_CHANGE_SECURITY | REG_NOTIFY_CHANGE_ATTRIBUTES);
         }
         break;
     }
@@ -611,7 +611,7 @@ void syncKey(System &s, Key &live, Key &fresh)
     }
     if (!live.security != !fresh.security || (live.security && *live.security != *fresh.security)) {
         live.security = fresh.security;
-        kinds |= REG_NOTIFY_CHANGE_SECURITY;
+        kinds |= REG_NOTIFY_CHANGE_SECURITY | REG_NOTIFY_CHANGE_ATTRIBUTES;
     }
     live.lastWriteTime = fresh.lastWriteTime;
     for (size_t i = 0; i < live.subkeys.size();) {
@@ -900,6 +900,7 @@ LONG openLocked(const SystemOptions &options, SystemReport *report)
         }
     } undoIni{iniPath, wroteIni};
     s.token = tokenFor(options.identity, s.userSid);
+    resetPrivileges(s);
     s.prepared = std::make_unique<vt::security::PreparedToken>(s.token);
 
     // The counters every process maps to notice each other's changes cheaply.
@@ -1518,7 +1519,8 @@ LONG mountTarget(System &s, HKEY hKey, LPCSTR lpSubKey, Key *&vroot)
         return ERROR_INVALID_PARAMETER;
     if (!lpSubKey || !*lpSubKey || std::strchr(lpSubKey, '\\'))
         return ERROR_INVALID_PARAMETER;
-    if (s.options.identity == vt::platform::Identity::StandardUser)
+    // Windows checks the privilege before it looks at the file or the key.
+    if (!privilegeEnabled(s, kSeRestorePrivilege))
         return ERROR_PRIVILEGE_NOT_HELD;
     return ERROR_SUCCESS;
 }

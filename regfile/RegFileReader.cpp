@@ -532,7 +532,13 @@ void TMyRegistryReader::ParseValueLine(const std::string &line)
         bool utf16 = m_encoding == THexTextEncoding::Utf16;
         if (m_encoding == THexTextEncoding::Guess)
             utf16 = looksUtf16(HexListToBytes(data));
-        m_reg.writeValue(name, DataTypeToCode(type), HexListToStringData(data, utf16));
+        TRegByteArray text = HexListToStringData(data, utf16);
+        // As the text form does (and Windows' tools), expandable and multi-string
+        // lists end in one terminator; a list that has it, or an empty one (the
+        // writer's form of empty data), is stored as listed.
+        if (type != rdString && !text.empty() && text.back() != 0)
+            text.push_back(0);
+        m_reg.writeValue(name, DataTypeToCode(type), text);
         break;
     }
     default:

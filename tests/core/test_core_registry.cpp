@@ -263,6 +263,34 @@ TEST_F(Registry, MoveKeyRefusals)
     reg.MoveKey(a, a + "\\inside", true); // into itself: would never end
     EXPECT_TRUE(reg.KeyExists(a));
     EXPECT_FALSE(reg.KeyExists(a + "\\inside"));
+    // However the two paths are spelt, a target inside the source is refused
+    // and nothing changes.
+    ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, a + "\\child"));
+    struct Into {
+        const char *what;
+        std::string from, to;
+        bool relative;
+    } into[] = {
+        {"trailing backslash", a + "\\", a + "\\Inside", false},
+        {"relative source", "A", a + "\\Inside", true},
+        {"other case, two levels down", "\\SOFTWARE\\vtcoretest\\a", a + "\\child\\Inside", false},
+        {"doubled separator", a, kBase + "\\\\A\\Inside", false},
+    };
+    for (const Into &c : into) {
+        TMyRegistry r;
+        if (c.relative) {
+            ASSERT_TRUE(r.OpenKey(kBase, false));
+        }
+        r.MoveKey(c.from, c.to, true);
+        std::vector<std::string> names;
+        EXPECT_TRUE(KeyNamesAt(HKEY_CURRENT_USER, a, names)) << c.what;
+        EXPECT_EQ(names, std::vector<std::string>{"child"}) << c.what;
+        EXPECT_FALSE(KeyExistsAt(HKEY_CURRENT_USER, a + "\\child\\Inside")) << c.what;
+        EXPECT_TRUE(CopyKeyAt(HKEY_CURRENT_USER, c.relative ? a : c.from, false, c.to)) << c.what;
+        EXPECT_TRUE(KeyNamesAt(HKEY_CURRENT_USER, a, names));
+        EXPECT_EQ(names, std::vector<std::string>{"child"}) << c.what << " (CopyKeyAt)";
+    }
+    ASSERT_TRUE(DeleteKeyAt(HKEY_CURRENT_USER, a + "\\child"));
     ASSERT_TRUE(CopyKeyAt(HKEY_CURRENT_USER, a, false, kBase + "\\A2"));
     EXPECT_TRUE(reg.KeyExists(a));
     EXPECT_TRUE(reg.KeyExists(kBase + "\\A2"));
@@ -580,12 +608,28 @@ TEST_F(Registry, CopyValueAtKeepsEveryKind)
         EXPECT_FALSE(ValueExistsAt(HKEY_CURRENT_USER, kBase + "\\Src", s.name));
         EXPECT_EQ(raw(kBase + "\\Dst", target), std::make_pair(s.code, bytes(s.data)));
     }
-    // Moving a value onto itself keeps it.
+    // Moving a value onto itself keeps it, however the key is named.
     ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, kBase, "self", 32, "me"));
-    CopyValueAt(HKEY_CURRENT_USER, kBase, "self", true, "SELF", "\\software\\vtcoretest", HKEY_CURRENT_USER);
-    std::string text;
-    EXPECT_TRUE(ReadTypedStringAt(HKEY_CURRENT_USER, kBase, "self", 32, text));
-    EXPECT_EQ(text, "me");
+    ASSERT_TRUE(WriteStringAt(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Classes\\VtSelf", "self", 32, "me"));
+    const std::string sid = vt::platform::currentUserSid();
+    struct Same {
+        HKEY sourceRoot;
+        std::string sourcePath;
+        HKEY targetRoot;
+        std::string targetPath;
+    } same[] = {
+        {HKEY_CURRENT_USER, kBase, HKEY_CURRENT_USER, "\\software\\vtcoretest"},
+        {HKEY_CURRENT_USER, kBase + "\\", HKEY_CURRENT_USER, kBase},
+        {HKEY_CURRENT_USER, kBase, HKEY_USERS, "\\" + sid + kBase},
+        {HKEY_CLASSES_ROOT, "\\VtSelf", HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Classes\\VtSelf"},
+        {HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Classes\\VtSelf\\", HKEY_CLASSES_ROOT, "\\VtSelf"},
+    };
+    for (const Same &c : same) {
+        CopyValueAt(c.sourceRoot, c.sourcePath, "self", true, "SELF", c.targetPath, c.targetRoot);
+        std::string text;
+        EXPECT_TRUE(ReadTypedStringAt(c.sourceRoot, c.sourcePath, "self", 32, text)) << c.sourcePath;
+        EXPECT_EQ(text, "me") << c.sourcePath << " -> " << c.targetPath;
+    }
 }
 
 TEST_F(Registry, KeyTimeToDateTimeTruncatesToTwoSeconds)

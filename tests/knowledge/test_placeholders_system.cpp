@@ -126,14 +126,21 @@ TEST_F(PlaceholderSystem, PassesReadTheirViewAndTheWow64SoftwareKey)
     ASSERT_TRUE(WriteStringAt(HKEY_LOCAL_MACHINE, kNt, "SystemRoot", 64, "C:\\Win64"));
     ASSERT_TRUE(WriteStringAt(HKEY_LOCAL_MACHINE, kNt, "SystemRoot", 32, "C:\\Win32"));
     ASSERT_TRUE(WriteStringAt(HKEY_LOCAL_MACHINE, kCv, "CommonFilesDir", 32, "D:\\Common32\\"));
+    ASSERT_TRUE(WriteStringAt(HKEY_LOCAL_MACHINE, kCv, "CommonFilesDir", 64, "D:\\Common64\\"));
     ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, kUserShellFolders, "Local Settings", 32, "C:\\LS"));
+
+    // Only the 32-bit pass reads below Wow6432Node.
+    TPlaceholderTable only32;
+    only32.BuildPlaceholderTable(32);
+    EXPECT_EQ(only32.get("<$TEMP>"), "C:\\Win32\\Temp");
+    EXPECT_EQ(only32.get("<$COMMONPROGRAMFILES>"), "D:\\Common32");
 
     TPlaceholderTable t;
     t.BuildPlaceholderTable(64);
-    // With a Wow6432Node branch, even the 64-bit pass reads below it.
-    EXPECT_EQ(t.get("<$TEMP>"), "C:\\Win32\\Temp");
+    // The 64-bit pass reads the 64-bit software branch, Wow6432Node or not.
+    EXPECT_EQ(t.get("<$TEMP>"), "C:\\Win64\\Temp");
     // Overwriting sources replace the first line, which the expansion does not use.
-    EXPECT_EQ(t.get("<$COMMONPROGRAMFILES>"), "D:\\Common32");
+    EXPECT_EQ(t.get("<$COMMONPROGRAMFILES>"), "D:\\Common64");
     // User records belong to the 32-bit pass only.
     EXPECT_EQ(t.get("<$LOCALSETTINGS>"), "");
 
@@ -155,6 +162,7 @@ TEST_F(PlaceholderSystem, PassesReadTheirViewAndTheWow64SoftwareKey)
 TEST_F(PlaceholderSystem, EmptyRegistryValueRemovesThePlaceholdersLine)
 {
     ASSERT_TRUE(WriteStringAt(HKEY_LOCAL_MACHINE, kCv, "CommonFilesDir", 32, ""));
+    ASSERT_TRUE(WriteStringAt(HKEY_LOCAL_MACHINE, kCv, "CommonFilesDir", 64, ""));
     const TPlaceholderTable t = build();
     EXPECT_EQ(linesNamed(t, "<$COMMONPROGRAMFILES>"), 0u);
     EXPECT_EQ(t.ExpandPlaceholders("<$COMMONPROGRAMFILES>"), "<$COMMONPROGRAMFILES>");

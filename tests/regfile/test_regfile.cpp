@@ -396,6 +396,34 @@ TEST_F(Reader, LineRules)
     EXPECT_FALSE(ValueExistsAt(HKEY_CURRENT_USER, "\\", "atRoot"));
 }
 
+// hex(2) and hex(7) lists are text: the value ends in one terminating zero
+// character, whether the list has it or not.
+TEST_F(Reader, StringListsEndInOneTerminator)
+{
+    const std::string key = "[HKEY_CURRENT_USER" + kBase + "]";
+    const struct {
+        const char *header;
+        const char *line;
+        const char *name;
+        uint32_t type;
+        std::string stored; // as RegQueryValueExA gives it
+    } cases[] = {
+        {RegFileHeader4, "\"m\"=hex(7):4c,69,6e,65", "m", REG_MULTI_SZ, std::string("Line\0", 5)},
+        {RegFileHeader4, "\"e\"=hex(2):25,50,41,54,48,25", "e", REG_EXPAND_SZ, std::string("%PATH%\0", 7)},
+        {RegFileHeader4, "\"m2\"=hex(7):61,00,62", "m2", REG_MULTI_SZ, std::string("a\0b\0", 4)},
+        {RegFileHeader4, "\"done\"=hex(7):61,00,62,00,00", "done", REG_MULTI_SZ, std::string("a\0b\0\0", 5)},
+        {RegFileHeader4, "\"e2\"=hex(2):61,00", "e2", REG_EXPAND_SZ, std::string("a\0", 2)},
+        {RegFileHeader4, "\"none\"=hex(2):", "none", REG_EXPAND_SZ, std::string()},
+        {RegFileHeader5, "\"w\"=hex(2):61,00,62,00", "w", REG_EXPAND_SZ, std::string("ab\0", 3)},
+        {RegFileHeader5, "\"wm\"=hex(7):61,00,00,00,62,00,00,00,00,00", "wm", REG_MULTI_SZ, std::string("a\0b\0\0", 5)},
+    };
+    for (const auto &c : cases) {
+        applyLines({key, c.line}, c.header);
+        ValueMap v = valuesOf(HKEY_CURRENT_USER, kBase);
+        EXPECT_EQ(v[c.name], std::make_pair(c.type, c.stored)) << c.line;
+    }
+}
+
 TEST_F(Reader, KeyDeletions)
 {
     ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, kBase + "\\Gone\\deep\\deeper"));

@@ -30,6 +30,10 @@ private:
     LONG m_openResult = 0;
 };
 
+// Enables (or disables) one privilege of the process token, as a program that
+// loads hives must; false when the token does not hold it.
+bool enablePrivilege(const char *name, bool on = true);
+
 // A new empty temporary folder (removed by removeTree).
 std::string makeTempDir(const char *prefix = "vt-test");
 void removeTree(const std::string &path);

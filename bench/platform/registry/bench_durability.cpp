@@ -178,6 +178,20 @@ ChildResult runChild(const std::vector<std::string> &argv, bool keepOutput)
     return r;
 }
 
+// Loading hives needs SeRestorePrivilege enabled, as on Windows.
+void enableRestorePrivilege()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
+        return;
+    TOKEN_PRIVILEGES tp{};
+    tp.PrivilegeCount = 1;
+    tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid))
+        AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr);
+    CloseHandle(token);
+}
+
 // This program as a child: opens a fresh system, mounts the hive (unless
 // `mount` is 0) and walks every key and value; prints the mount and walk times.
 int mountChild(const std::string &hive, bool mount)
@@ -190,6 +204,7 @@ int mountChild(const std::string &hive, bool mount)
     double mountMs = 0, walkMs = 0;
     size_t keys = 0, values = 0;
     if (mount) {
+        enableRestorePrivilege();
         const std::string copy = root + "/hive";
         fs::copy_file(hive, copy);
         auto t0 = Clock::now();

@@ -197,9 +197,24 @@ void walk(HKEY k, size_t &keys, size_t &values)
     }
 }
 
+// Loading hives needs SeRestorePrivilege enabled, as on Windows.
+void enableRestorePrivilege()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
+        return;
+    TOKEN_PRIVILEGES tp{};
+    tp.PrivilegeCount = 1;
+    tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid))
+        AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr);
+    CloseHandle(token);
+}
+
 void BM_MountAndWalkSystemHive(benchmark::State &state)
 {
     ensureSystem();
+    enableRestorePrivilege();
     const std::string copy = gRoot + "/SYSTEM_WIN_10_1709";
     fs::copy_file(systemHive(), copy, fs::copy_options::overwrite_existing);
     size_t keys = 0, values = 0;

@@ -648,6 +648,7 @@ TEST(Durability, HivesLoadedByTheToolAreSharedHere)
     };
     ASSERT_EQ(cli(sys.root(), {"load", "HKLM\\VtTool", sam.string()}), 0);
     EXPECT_TRUE(opens("VtTool"));
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
     ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtMine", mine.c_str()), ERROR_SUCCESS);
     EXPECT_EQ(cli(sys.root(), {"query", "HKLM\\VtMine"}), 0);
     EXPECT_EQ(cli(sys.root(), {"load", "HKLM\\VtAgain", sam.string()}), 1) << "already mounted, by the tool";

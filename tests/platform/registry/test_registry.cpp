@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
+using vt::test::enablePrivilege;
 using vt::test::TempSystem;
 namespace fs = std::filesystem;
 
@@ -204,6 +205,10 @@ TEST(Registry, ErrorCodes)
         {"create without result", RegCreateKeyExA(parent, "x", 0, nullptr, 0, KEY_READ, nullptr, nullptr, nullptr),
          ERROR_BADKEY},
         {"create with trailing backslashes", create(parent, "Trailing\\\\", k), ERROR_SUCCESS},
+        {"create with a doubled separator", create(parent, "d\\\\e", k), ERROR_SUCCESS},
+        {"open with a doubled separator", RegOpenKeyExA(parent, "d\\\\e", 0, KEY_READ, &out), ERROR_SUCCESS},
+        {"open with separators doubled and trailing", RegOpenKeyExA(parent, "d\\\\\\e\\\\", 0, KEY_READ, &out),
+         ERROR_SUCCESS},
         {"open HKCR with a leading backslash", RegOpenKeyExA(HKEY_CLASSES_ROOT, "\\.txt", 0, KEY_READ, &out),
          ERROR_SUCCESS},
         {"predefined key with high bits set",
@@ -213,6 +218,9 @@ TEST(Registry, ErrorCodes)
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.got, c.want) << c.what;
+    // Repeated separators are skipped: the doubled path made d and d\e.
+    EXPECT_EQ(subkeys(parent), (std::vector<std::string>{"Child", "d", "Trailing"}));
+    EXPECT_TRUE(exists(parent, "d\\e"));
 
     // A handle to a deleted key answers ERROR_KEY_DELETED; closing it still works.
     Key victim;
@@ -256,6 +264,17 @@ TEST(Registry, BufferSizesAndMoreData)
         DWORD size = c.buffer;
         EXPECT_EQ(RegQueryValueExA(k, c.name, nullptr, nullptr, buf, &size), c.want) << c.name << c.buffer;
         EXPECT_EQ(size, c.reported) << c.name << c.buffer;
+    }
+    // Empty string data leaves the caller's buffer as it was.
+    Key e;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\SizesEmpty", e), ERROR_SUCCESS);
+    for (DWORD type : {DWORD(REG_SZ), DWORD(REG_EXPAND_SZ), DWORD(REG_MULTI_SZ)}) {
+        ASSERT_EQ(RegSetValueExA(e, "empty", 0, type, nullptr, 0), ERROR_SUCCESS);
+        BYTE buf[4] = {'X', 'X', 'X', 'X'};
+        DWORD size = sizeof buf;
+        EXPECT_EQ(RegQueryValueExA(e, "empty", nullptr, nullptr, buf, &size), ERROR_SUCCESS) << type;
+        EXPECT_EQ(size, 0u) << type;
+        EXPECT_EQ(buf[0], 'X') << type;
     }
     // Size only: no buffer, the size in bytes of the UTF-8 form with its terminator.
     DWORD size = 0, type = 0;
@@ -371,9 +390,19 @@ TEST(Registry, LastWriteTimes)
     EXPECT_EQ(lastWrite(child), t1) << "a new key carries its creation time";
     tick();
     ASSERT_EQ(setSz(child, "v", "x"), ERROR_SUCCESS);
-    const uint64_t t2 = lastWrite(child);
+    uint64_t t2 = lastWrite(child);
     EXPECT_GT(t2, t1) << "setting a value touches the key";
     EXPECT_EQ(lastWrite(parent), t1) << "but not its parent";
+    tick();
+    ASSERT_EQ(setSz(child, "v", "x"), ERROR_SUCCESS);
+    EXPECT_EQ(lastWrite(child), t2) << "the same type and data is no change";
+    ASSERT_EQ(setSz(child, "v", "x", REG_EXPAND_SZ), ERROR_SUCCESS);
+    const uint64_t t2b = lastWrite(child);
+    EXPECT_GT(t2b, t2) << "another type is a change";
+    tick();
+    ASSERT_EQ(RegSetValueExA(child, "v", 0, REG_EXPAND_SZ, bytes("x"), 1), ERROR_SUCCESS);
+    EXPECT_GT(lastWrite(child), t2b) << "so is the data without its terminator";
+    t2 = lastWrite(child);
     tick();
     ASSERT_EQ(RegDeleteValueA(child, "v"), ERROR_SUCCESS);
     EXPECT_GT(lastWrite(child), t2) << "deleting a value touches the key";
@@ -512,6 +541,7 @@ TEST(Registry, AccessChecks)
     Key denied;
     EXPECT_EQ(create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.vt", denied), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SAM\\SAM", 0, KEY_READ, &denied), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(enablePrivilege(SE_RESTORE_NAME)) << "a standard user does not hold it";
     EXPECT_EQ(RegLoadKeyA(HKEY_USERS, "X", "/nonexistent"), ERROR_PRIVILEGE_NOT_HELD);
     Key own;
     EXPECT_EQ(create(HKEY_CURRENT_USER, "Software\\Mine", own), ERROR_SUCCESS);
@@ -521,10 +551,102 @@ TEST(Registry, AccessChecks)
     ASSERT_EQ(sys.reopen(system), ERROR_SUCCESS);
     Key sam;
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SAM\\SAM", 0, KEY_READ, &sam), ERROR_SUCCESS);
+    EXPECT_EQ(RegLoadKeyA(HKEY_USERS, "X", "/nonexistent"), ERROR_FILE_NOT_FOUND) << "no privilege to enable";
     Key q2;
     EXPECT_EQ(RegOpenKeyExA(HKEY_USERS, (vt::platform::currentUserSid() + "\\Software\\QueryOnly").c_str(), 0,
                             KEY_ALL_ACCESS, &q2),
               ERROR_SUCCESS);
+}
+
+// The token holds SeRestorePrivilege and SeBackupPrivilege disabled; a program
+// enables what it needs, as on Windows.
+TEST(Registry, TokenPrivileges)
+{
+    TempSystem sys;
+    LUID luid{};
+    ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &luid));
+    EXPECT_EQ(luid.LowPart, 18u);
+    ASSERT_TRUE(LookupPrivilegeValueA(nullptr, "sebackupprivilege", &luid)) << "names compare without case";
+    EXPECT_EQ(luid.LowPart, 17u);
+    EXPECT_FALSE(LookupPrivilegeValueA(nullptr, "SeNoSuchPrivilege", &luid));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NO_SUCH_PRIVILEGE));
+
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    TOKEN_PRIVILEGES tp{};
+    tp.PrivilegeCount = 1;
+    ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid));
+    tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    EXPECT_FALSE(AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr)) << "needs TOKEN_ADJUST_PRIVILEGES";
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(CloseHandle(token));
+    EXPECT_FALSE(CloseHandle(token));
+
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+    // The previous state names what changed and how it was.
+    struct {
+        DWORD count;
+        LUID_AND_ATTRIBUTES p[4];
+    } previous{};
+    DWORD length = 0;
+    ASSERT_TRUE(AdjustTokenPrivileges(token, FALSE, &tp, sizeof previous,
+                                      reinterpret_cast<PTOKEN_PRIVILEGES>(&previous), &length));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
+    ASSERT_EQ(previous.count, 1u);
+    EXPECT_EQ(previous.p[0].Luid.LowPart, 18u);
+    EXPECT_EQ(previous.p[0].Attributes, 0u) << "it was disabled";
+    const std::string missing = sys.root() + "/no-such-hive";
+    EXPECT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtPriv", missing.c_str()), ERROR_FILE_NOT_FOUND);
+    // Disabling all (or this one) refuses loads again; a privilege not held is reported, not granted.
+    ASSERT_TRUE(AdjustTokenPrivileges(token, TRUE, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtPriv", missing.c_str()), ERROR_PRIVILEGE_NOT_HELD);
+    tp.Privileges[0].Luid = {5000, 0};
+    EXPECT_TRUE(AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_ALL_ASSIGNED));
+    CloseHandle(token);
+    // A new process starts with the privilege disabled again.
+    ASSERT_TRUE(enablePrivilege(SE_RESTORE_NAME));
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    EXPECT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtPriv", missing.c_str()), ERROR_PRIVILEGE_NOT_HELD);
+}
+
+// The kernel's name of a key: one name per key object, however it was reached.
+TEST(Registry, KeyObjectNames)
+{
+    TempSystem sys;
+    auto nameOf = [](HKEY k) {
+        std::vector<uint8_t> buf(1024);
+        ULONG need = 0;
+        if (NtQueryKey(k, KeyNameInformation, buf.data(), ULONG(buf.size()), &need) != STATUS_SUCCESS)
+            return std::string("<failed>");
+        const auto *info = reinterpret_cast<const KEY_NAME_INFORMATION *>(buf.data());
+        std::string out;
+        for (ULONG i = 0; i < info->NameLength / 2; ++i)
+            out.push_back(static_cast<char>(info->Name[i]));
+        return out;
+    };
+    Key viaClasses, viaMachine, viaUsers, viaView;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, ".txt", 0, KEY_READ, &viaClasses), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.TXT\\", 0, KEY_READ, &viaMachine), ERROR_SUCCESS);
+    EXPECT_EQ(nameOf(viaClasses), "\\REGISTRY\\MACHINE\\SOFTWARE\\Classes\\.txt");
+    EXPECT_EQ(nameOf(viaMachine), nameOf(viaClasses));
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_USERS, (vt::platform::currentUserSid() + "\\Software").c_str(), 0, KEY_READ, &viaUsers),
+        ERROR_SUCCESS);
+    EXPECT_EQ(nameOf(viaUsers), "\\REGISTRY\\USER\\" + vt::platform::currentUserSid() + "\\Software");
+    // The 32-bit view of SOFTWARE is Wow6432Node.
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ | KEY_WOW64_32KEY, &viaView), ERROR_SUCCESS);
+    EXPECT_EQ(nameOf(viaView), "\\REGISTRY\\MACHINE\\SOFTWARE\\Wow6432Node");
+    // A short buffer gets the length and what fits; a deleted key says so.
+    KEY_NAME_INFORMATION small{};
+    ULONG need = 0;
+    EXPECT_EQ(NtQueryKey(viaUsers, KeyNameInformation, &small, sizeof small, &need), STATUS_BUFFER_OVERFLOW);
+    EXPECT_EQ(small.NameLength, need - sizeof(ULONG));
+    EXPECT_EQ(small.Name[0], u'\\');
+    Key gone;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Gone", gone), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Gone"), ERROR_SUCCESS);
+    EXPECT_EQ(NtQueryKey(gone, KeyNameInformation, &small, sizeof small, &need), STATUS_KEY_DELETED);
 }
 
 TEST(Registry, ChangeNotifications)
@@ -537,6 +659,7 @@ TEST(Registry, ChangeNotifications)
               ERROR_SUCCESS);
     HANDLE ev = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     ASSERT_NE(ev, nullptr);
+    ASSERT_EQ(setSz(k, "same", "1"), ERROR_SUCCESS); // set again below: no change
 
     struct Case {
         BOOL subtree;
@@ -548,7 +671,9 @@ TEST(Registry, ChangeNotifications)
         {FALSE, REG_NOTIFY_CHANGE_LAST_SET, "value below", false},
         {TRUE, REG_NOTIFY_CHANGE_NAME, "value below", false},
         {FALSE, REG_NOTIFY_CHANGE_NAME, "subkey here", true},
+        {TRUE, REG_NOTIFY_CHANGE_LAST_SET, "same value below", false},
         {TRUE, REG_NOTIFY_CHANGE_SECURITY, "security below", true},
+        {TRUE, REG_NOTIFY_CHANGE_ATTRIBUTES, "security below", true},
     };
     for (const auto &c : cases) {
         ResetEvent(ev);
@@ -557,7 +682,9 @@ TEST(Registry, ChangeNotifications)
         std::thread waiter([&] { woke = WaitForSingleObject(ev, c.fires ? 5000 : 200); });
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         if (std::string(c.what) == "value below") {
-            ASSERT_EQ(setSz(k, "v", c.what), ERROR_SUCCESS);
+            ASSERT_EQ(setSz(k, "v", std::to_string(c.filter) + std::to_string(c.subtree)), ERROR_SUCCESS);
+        } else if (std::string(c.what) == "same value below") {
+            ASSERT_EQ(setSz(k, "same", "1"), ERROR_SUCCESS);
         } else if (std::string(c.what) == "subkey here") {
             Key n;
             ASSERT_EQ(create(watch, "New", n), ERROR_SUCCESS);
@@ -1006,12 +1133,26 @@ TEST(Registry, NameLengthAndDepthLimits)
     } valueNames[] = {{16383, ERROR_SUCCESS}, {16384, ERROR_INVALID_PARAMETER}};
     for (const auto &c : valueNames)
         EXPECT_EQ(setSz(k, std::string(c.length, 'v').c_str(), "x"), c.want) << c.length;
+    // One create names at most 32 levels.
+    auto levels = [](int n) {
+        std::string p;
+        for (int i = 0; i < n; ++i)
+            p += (i ? "\\d" : "d");
+        return p;
+    };
+    Key thirtyThree;
+    EXPECT_EQ(create(k, ("L33\\" + levels(32)).c_str(), thirtyThree), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(exists(k, "L33"));
+    Key thirtyTwo;
+    EXPECT_EQ(create(k, ("L32\\" + levels(31)).c_str(), thirtyTwo), ERROR_SUCCESS);
     // 512 levels in all: HKU\<SID> is level 1.
-    std::string deep;
-    for (int i = 0; i < 509; ++i)
-        deep += (i ? "\\d" : "d");
     Key d;
-    EXPECT_EQ(create(k, deep.c_str(), d), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(k, nullptr, 0, KEY_ALL_ACCESS, &d), ERROR_SUCCESS);
+    for (int left = 509; left > 0; left -= 32) {
+        Key next;
+        ASSERT_EQ(create(d, levels(std::min(left, 32)).c_str(), next), ERROR_SUCCESS) << left;
+        std::swap(d.h, next.h);
+    }
     Key tooDeep;
     EXPECT_EQ(create(d, "one\\more", tooDeep), ERROR_INVALID_PARAMETER);
 }
@@ -1206,6 +1347,17 @@ TEST(Registry, LoadAndUnloadHives)
         {HKEY_LOCAL_MACHINE, "Missing", dir + "/missing", ERROR_FILE_NOT_FOUND},
         {HKEY_LOCAL_MACHINE, "VtSam", untouched, ERROR_SUCCESS},
     };
+    // Without SeRestorePrivilege enabled nothing is looked at: every load and unload is refused alike.
+    for (const auto &c : cases) {
+        if (c.root != HKEY_CURRENT_USER && std::strchr(c.name, '\\') == nullptr) {
+            EXPECT_EQ(RegLoadKeyA(c.root, c.name, c.file.c_str()), ERROR_PRIVILEGE_NOT_HELD) << c.name;
+        }
+    }
+    for (const char *name : {"Missing", "SOFTWARE", "SYSTEM"})
+        EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, name), ERROR_PRIVILEGE_NOT_HELD) << name;
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_USERS, vt::platform::currentUserSid().c_str()), ERROR_PRIVILEGE_NOT_HELD);
+
+    ASSERT_TRUE(enablePrivilege(SE_RESTORE_NAME));
     for (const auto &c : cases)
         EXPECT_EQ(RegLoadKeyA(c.root, c.name, c.file.c_str()), c.want) << c.name << " " << c.file;
 
@@ -1221,9 +1373,11 @@ TEST(Registry, LoadAndUnloadHives)
     EXPECT_EQ(RegUnLoadKeyA(HKEY_USERS, "VtLoaded"), ERROR_ACCESS_DENIED) << "a handle is still open";
     RegCloseKey(loaded.h);
     loaded.h = nullptr;
-    // Mounts and changes to them survive a restart.
+    // Mounts and changes to them survive a restart; the new process enables the privilege again.
     ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
     EXPECT_EQ(readSz(HKEY_USERS, "VtLoaded\\VtAdded", "v"), "in loaded hive");
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_USERS, "VtLoaded"), ERROR_PRIVILEGE_NOT_HELD);
+    ASSERT_TRUE(enablePrivilege(SE_RESTORE_NAME));
     EXPECT_EQ(RegUnLoadKeyA(HKEY_USERS, "VtLoaded"), ERROR_SUCCESS);
     EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "VtSam"), ERROR_SUCCESS);
     EXPECT_EQ(RegUnLoadKeyA(HKEY_USERS, "VtLoaded"), ERROR_FILE_NOT_FOUND);
@@ -1247,6 +1401,7 @@ TEST(Registry, ValueTypesThroughHiveFileAndPeerTools)
     const std::string hive = dir + "/types.hiv";
     fs::copy_file(testdata("hives/real/regipy/SAM"), hive);
     fs::permissions(hive, fs::perms::owner_write, fs::perm_options::add); // the test data is read-only
+    ASSERT_TRUE(enablePrivilege(SE_RESTORE_NAME));
     ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtTypes", hive.c_str()), ERROR_SUCCESS);
     std::vector<uint8_t> big(20000);
     for (size_t i = 0; i < big.size(); ++i)
