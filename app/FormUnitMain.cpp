@@ -43,19 +43,31 @@
 #include <algorithm>
 #include <cmath>
 
-namespace vt::app {
-namespace {
+namespace vt::app
+{
+namespace
+{
 
-QString fromStd(const std::string &text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
-std::string toStd(const QString &text) { return text.toUtf8().toStdString(); }
+QString fromStd(const std::string &text)
+{
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+std::string toStd(const QString &text)
+{
+    return text.toUtf8().toStdString();
+}
 
-QString msg(const char *key) { return vt::i18n::MessageText(key); }
+QString msg(const char *key)
+{
+    return vt::i18n::MessageText(key);
+}
 
 // Key names sort and match the way the user's locale orders them, without
 // regard to case; sorting and the binary search of FindChildNode share this
 // order. Qt's collator ignores the case setting in its sort keys for the C
 // locale, so there the order is that of the case-folded names.
-class TKeyNameOrder {
+class TKeyNameOrder
+{
 public:
     TKeyNameOrder() : m_collator(QLocale()), m_plain(QLocale().language() == QLocale::C)
     {
@@ -105,7 +117,10 @@ const TKeyNameOrder &keyNameOrder()
     return order;
 }
 
-void sortKeyNames(std::vector<std::string> &names) { keyNameOrder().sort(names); }
+void sortKeyNames(std::vector<std::string> &names)
+{
+    keyNameOrder().sort(names);
+}
 
 bool hasChildrenFlag(const QTreeWidgetItem *node)
 {
@@ -118,10 +133,14 @@ void setHasChildren(QTreeWidgetItem *node, bool flag)
                                        : QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
 
-int nodeImage(const QTreeWidgetItem *node) { return node->data(0, NodeImageRole).toInt(); }
+int nodeImage(const QTreeWidgetItem *node)
+{
+    return node->data(0, NodeImageRole).toInt();
+}
 
 // Multi-line values keep CR LF in their text; the cell shows them on one line.
-class TValueDelegate : public QStyledItemDelegate {
+class TValueDelegate : public QStyledItemDelegate
+{
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
@@ -140,6 +159,26 @@ protected:
 };
 
 enum ValueColumn { colName = 0, colType, colValue, colSize, colRegistryValue, colCount };
+
+// Types whose display text of the first bytes is the start of the whole
+// value's display text.
+bool hasPrefixText(TRegDataType type)
+{
+    switch (type) {
+    case rdString:
+    case rdExpandString:
+    case rdMultiString:
+    case rdNone:
+    case rdBinary:
+    case rdLink:
+    case rdResourceList:
+    case rdFullResourceDescriptor:
+    case rdResourceRequirementsList:
+        return true;
+    default:
+        return false;
+    }
+}
 
 QDateTime dateTimeFromDays(TDateTime days)
 {
@@ -178,9 +217,17 @@ QString TRegistryValueListItem::Hint() const
     QStringList lines;
     for (int col : {int(colName), int(colType), int(colValue), int(colSize)}) {
         const QString caption = tree ? tree->headerItem()->text(col) : QString();
-        lines << caption + QStringLiteral(": ") + text(col);
+        lines << caption + QStringLiteral(": ") + (col == colValue ? fromStd(FullDataText()) : text(col));
     }
     return lines.join(QStringLiteral("\r\n"));
+}
+
+std::string TRegistryValueListItem::FullDataText() const
+{
+    if (!TextFromBytes)
+        return DataText;
+    bool ok = true;
+    return ValueDisplayText(DataInfo.RegData, Bytes.data(), Bytes.size(), ok);
 }
 
 // ---------------------------------------------------------------------------
@@ -295,6 +342,9 @@ void TformMain::createControls()
     cbAddress->setCompleter(nullptr);
     cbAddress->setMaxVisibleItems(12);
     cbAddress->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // An editable combo box keeps the focus itself and hands keys to its line
+    // edit directly, past the line edit's filters: watch both.
+    cbAddress->installEventFilter(this);
     cbAddress->lineEdit()->installEventFilter(this);
     tbMain->addWidget(cbAddress);
     animSearch = new TAnimate(tbMain);
@@ -350,9 +400,24 @@ void TformMain::createControls()
     lvData->setHeaderLabels({tr("Name"), tr("Type"), tr("Value"), tr("Size"), tr("Registry Value")});
     lvData->header()->setStretchLastSection(false);
     lvData->header()->setSectionResizeMode(colValue, QHeaderView::Stretch);
-    lvData->setColumnWidth(colName, 120);
-    lvData->setColumnWidth(colType, 100);
-    lvData->setColumnWidth(colRegistryValue, 150);
+    // The starting widths were made for a narrower system font than most
+    // desktops use: they grow with this font, and the Type column takes at
+    // least the width of the common type names.
+    {
+        const QFontMetrics metrics(lvData->font());
+        const double scale = std::max(1.0, metrics.averageCharWidth() / 5.0);
+        const int padding = 2 * metrics.averageCharWidth() + 4;
+        int typeWidth = int(100 * scale);
+        for (TRegDataType type : {rdNone, rdString, rdExpandString, rdBinary, rdInteger, rdBigEndianInteger, rdLink,
+                                  rdMultiString, rdInt64})
+            typeWidth = std::max(typeWidth, metrics.horizontalAdvance(fromStd(DisplayTypeName(type))) + padding);
+        const int nameWidth =
+            std::max(int(120 * scale), lvData->iconSize().width() + padding +
+                                           metrics.horizontalAdvance(QStringLiteral("CurrentMajorVersionNumber")));
+        lvData->setColumnWidth(colName, nameWidth);
+        lvData->setColumnWidth(colType, typeWidth);
+        lvData->setColumnWidth(colRegistryValue, int(150 * scale));
+    }
     lvData->setColumnHidden(colSize, true);
     lvData->setColumnHidden(colRegistryValue, true);
     lvData->installEventFilter(this);
@@ -413,8 +478,7 @@ void TformMain::createControls()
     logsLayout->setContentsMargins(0, 0, 0, 0);
     pcChangeLogs = new QTabWidget(tsChangeLogs);
     pcChangeLogs->setObjectName(QStringLiteral("pcChangeLogs"));
-    auto addLog = [&](const QString &caption, const char *page, const char *editor, QAction *save,
-                      QAction *apply) {
+    auto addLog = [&](const QString &caption, const char *page, const char *editor, QAction *save, QAction *apply) {
         auto *sheet = new QWidget;
         sheet->setObjectName(QString::fromLatin1(page));
         auto *layout = new QVBoxLayout(sheet);
@@ -515,8 +579,7 @@ void TformMain::createMenus()
     pmValueAdd = new QMenu(this);
     pmValueAdd->setObjectName(QStringLiteral("pmValueAdd"));
     pmValueAdd->addActions({aValueAddString, aValueAddExpandString, aValueAddMultiString, aValueAddInteger,
-                            aValueAddLEInteger, aValueAddBEInteger, aValueAddInt64, aValueAddLEInt64,
-                            aValueAddBinary});
+                            aValueAddLEInteger, aValueAddBEInteger, aValueAddInt64, aValueAddLEInt64, aValueAddBinary});
     pmValueAdd->addSeparator();
     pmValueAdd->addActions({aValueAddLink, aValueAddResourceList, aValueAddResourceRequirementsList,
                             aValueAddFullResourceDescriptor, aValueAddNone});
@@ -550,18 +613,27 @@ void TformMain::createMenus()
     pmSecurity->addAction(aSecurityInformationExportToClipboard);
 }
 
-// Every action's handler is connected here. Handlers of features that are
-// not built yet stay unconnected; their actions exist with caption, shortcut
-// and enabled state so that menus, translation and tests see them.
+void TformMain::connectHandler(QAction *action, void (TformMain::*handler)())
+{
+    connect(action, &QAction::triggered, this, handler);
+    m_Built.insert(action);
+}
+
+// Every action's handler is connected here, and only an action connected
+// here counts as built. The others exist with caption and shortcut so that
+// menus, translation and tests see them, and stay disabled until their
+// feature lands.
 void TformMain::connectActions()
 {
-    connect(aFileExit, &QAction::triggered, this, &TformMain::aFileExitExecute);
-    connect(aHelpContents, &QAction::triggered, this, &TformMain::aHelpContentsExecute);
-    connect(aHelpIndex, &QAction::triggered, this, &TformMain::aHelpIndexExecute);
+    connectHandler(aFileExit, &TformMain::aFileExitExecute);
+    connectHandler(aHelpContents, &TformMain::aHelpContentsExecute);
+    connectHandler(aHelpIndex, &TformMain::aHelpIndexExecute);
+    connectHandler(aAbout, &TformMain::aAboutExecute);
+    connectHandler(aKeyExport, &TformMain::aKeyExportExecute);
+    connectHandler(aKeyImport, &TformMain::aKeyImportExecute);
+    // The history window is an empty shell until the history feature lands.
     connect(aShowHistory, &QAction::triggered, this, &TformMain::aShowHistoryExecute);
-    connect(aAbout, &QAction::triggered, this, &TformMain::aAboutExecute);
-    connect(aKeyExport, &QAction::triggered, this, &TformMain::aKeyExportExecute);
-    connect(aKeyImport, &QAction::triggered, this, &TformMain::aKeyImportExecute);
+    m_Built.insert(aMenuHelp); // opens its menu
 
     connect(mFile, &QMenu::aboutToShow, this, &TformMain::UpdateActionStates);
 
@@ -601,9 +673,13 @@ void TformMain::connectActions()
 // Starting states; the key and value commands refine them as they arrive.
 void TformMain::UpdateActionStates()
 {
-    for (QAction *action : {aKeyDelete, aKeyAdd, aKeyRename, aValueDelete, aValueRename, aValueChange,
-                            aValueChangeType, aKeyRefresh, aKeyExport, aKeyJumpToHKCRCLSID})
+    for (QAction *action : {aKeyDelete, aKeyAdd, aKeyRename, aValueDelete, aValueRename, aValueChange, aValueChangeType,
+                            aKeyRefresh, aKeyExport, aKeyJumpToHKCRCLSID})
         action->setEnabled(false);
+    // A command whose feature is not built yet is greyed, never enabled and silent.
+    for (QAction *action : findChildren<QAction *>(Qt::FindDirectChildrenOnly))
+        if (!m_Built.contains(action))
+            action->setEnabled(false);
     if (!m_Shown)
         return;
     QTreeWidgetItem *node = tvKeys->currentItem();
@@ -843,8 +919,10 @@ void TformMain::expandLocal(QTreeWidgetItem *node, HKEY root, int viewMode, cons
 
 void TformMain::startProgress(int count)
 {
+    // A range of 0..0 would show Qt's busy bar; one step or none keeps a range
+    // with nothing to show.
     pg->setMinimum(0);
-    pg->setMaximum(count > 0 ? count - 1 : std::max(pg->maximum(), 1));
+    pg->setMaximum(count > 1 ? count - 1 : std::max(pg->maximum(), 1));
     pg->setValue(0);
 }
 
@@ -864,7 +942,10 @@ void TformMain::setStatusText(int panel, const QString &text)
     (panel == 0 ? sbarPanel0 : sbarPanel1)->setText(text);
 }
 
-QString TformMain::StatusText(int panel) const { return (panel == 0 ? sbarPanel0 : sbarPanel1)->text(); }
+QString TformMain::StatusText(int panel) const
+{
+    return (panel == 0 ? sbarPanel0 : sbarPanel1)->text();
+}
 
 void TformMain::tvKeysChange()
 {
@@ -979,8 +1060,7 @@ void TformMain::FillValueList(HKEY root, const std::string &keyPath, int viewMod
         texts.error = toStd(msg("DialogDataError"));
         const QString defaultCaption = msg("DialogValueDefault");
 
-        const bool hasDefault =
-            std::any_of(names.begin(), names.end(), [](const std::string &n) { return n.empty(); });
+        const bool hasDefault = std::any_of(names.begin(), names.end(), [](const std::string &n) { return n.empty(); });
         if (!hasDefault)
             listDefaultPlaceholder(root, keyPath, rows);
         rows.reserve(rows.size() + qsizetype(names.size()));
@@ -1018,17 +1098,38 @@ void TformMain::FillValueList(HKEY root, const std::string &keyPath, int viewMod
                 std::string typeText = DisplayTypeName(info.RegData);
                 std::string valueText;
                 bool ok = read;
+                // A large value shows the text of its first bytes only: Qt
+                // lays out a cell's whole text, which for megabytes freezes
+                // the window. Its whole text is built from its bytes when the
+                // hint or an editor asks for it.
+                const bool large = read && data.size() > std::size_t(TRegistryValueListItem::CellTextLimit) &&
+                                   hasPrefixText(info.RegData);
                 if (read && (info.RegData == rdUnknown || info.RegData == rdCardinal))
                     valueText = texts.notSupported;
                 else if (read)
-                    valueText = ValueDisplayText(info.RegData, data.data(), data.size(), ok, texts);
+                    valueText = ValueDisplayText(
+                        info.RegData, data.data(),
+                        large ? std::size_t(TRegistryValueListItem::CellTextLimit) : data.size(), ok, texts);
                 if (!ok) {
                     typeText = "N/A";
                     valueText = texts.error;
                 }
-                row->DataText = valueText;
+                QString cell = fromStd(valueText);
+                if (large && ok) {
+                    row->Bytes = std::move(data);
+                    data = TRegByteArray();
+                    row->TextFromBytes = true;
+                } else {
+                    row->DataText = std::move(valueText);
+                }
+                if (cell.size() > TRegistryValueListItem::CellTextLimit || row->TextFromBytes) {
+                    cell.truncate(TRegistryValueListItem::CellTextLimit - 1);
+                    if (cell.endsWith(QChar::ReplacementCharacter)) // a character cut at the end of the bytes
+                        cell.chop(1);
+                    cell += QChar(0x2026);
+                }
                 row->setText(colType, fromStd(typeText));
-                row->setText(colValue, fromStd(valueText));
+                row->setText(colValue, cell);
                 row->setText(colSize, QString::number(read ? info.DataSize : -1));
             } catch (...) {
                 // The row stays as far as it was filled.
@@ -1224,7 +1325,10 @@ void TformMain::cbAddressSelect(int index)
     GoToKey(text);
 }
 
-void TformMain::cbAddressEnter() { GoToKey(cbAddress->currentText()); }
+void TformMain::cbAddressEnter()
+{
+    GoToKey(cbAddress->currentText());
+}
 
 // ---------------------------------------------------------------------------
 // Focus, keys and the "&Edit" mirror
@@ -1285,7 +1389,8 @@ bool TformMain::eventFilter(QObject *watched, QEvent *event)
                 break;
             }
         }
-    } else if (cbAddress && watched == cbAddress->lineEdit() && event->type() == QEvent::KeyPress) {
+    } else if (cbAddress && (watched == cbAddress || watched == cbAddress->lineEdit()) &&
+               event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             cbAddressEnter();
@@ -1298,7 +1403,10 @@ bool TformMain::eventFilter(QObject *watched, QEvent *event)
 // ---------------------------------------------------------------------------
 // Handlers of this window
 
-void TformMain::aFileExitExecute() { close(); }
+void TformMain::aFileExitExecute()
+{
+    close();
+}
 
 static QString helpFile()
 {

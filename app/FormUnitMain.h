@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QSet>
 #include <QTreeWidgetItem>
 
 #include <cstdint>
@@ -24,7 +25,8 @@ class QTabWidget;
 class QToolBar;
 class QTreeWidget;
 
-namespace vt::app {
+namespace vt::app
+{
 
 class TAnimate;
 
@@ -33,7 +35,8 @@ inline constexpr int NodeImageRole = Qt::UserRole + 1;
 inline constexpr int NodeSelectedImageRole = Qt::UserRole + 2;
 
 // One row of the value list; the columns hold Name, Type, Value, Size.
-class TRegistryValueListItem : public QTreeWidgetItem {
+class TRegistryValueListItem : public QTreeWidgetItem
+{
 public:
     static constexpr int ItemType = QTreeWidgetItem::UserType + 1;
     TRegistryValueListItem() : QTreeWidgetItem(ItemType) {}
@@ -42,16 +45,27 @@ public:
     std::string KeyPath;
     std::string ValueName; // empty for the default value
     TRegDataInfo DataInfo;
+    // The whole value text; empty for a large value, whose text is built on
+    // demand from Bytes (FullDataText) rather than kept beside them.
     std::string DataText;
+    TRegByteArray Bytes;
+    bool TextFromBytes = false;
     std::uint32_t RowColor = 0; // 0x00BBGGRR; 0 or below: normal background
     int StateImage = 0;         // 1 marks the default value's row
 
+    // Values longer than this many characters show a cut text in the list.
+    static constexpr int CellTextLimit = 4000;
+
     QVariant data(int column, int role) const override;
-    // Column caption ": " text, one line per visible column, CR LF between.
+    // Column caption ": " text, one line per visible column, CR LF between;
+    // the value's whole text, not the cell's cut one.
     QString Hint() const;
+    // The value's whole display text, for the hint and the editors.
+    std::string FullDataText() const;
 };
 
-class TformMain : public QMainWindow {
+class TformMain : public QMainWindow
+{
     Q_OBJECT
 public:
     explicit TformMain(QWidget *parent = nullptr);
@@ -107,6 +121,7 @@ private:
     void createControls();
     void connectActions();
 
+    void connectHandler(QAction *action, void (TformMain::*handler)());
     void cbAddressSelect(int index);
     void cbAddressEnter();
     void aFileExitExecute();
@@ -178,14 +193,13 @@ public:
             *aValueAddFullResourceDescriptor = nullptr, *aValueAddNone = nullptr,
             *aSecurityInformationExportToFile = nullptr, *aSecurityInformationExportToClipboard = nullptr,
             *aFileExit = nullptr, *aBookmarksManage = nullptr, *aFileOpenReg = nullptr, *aKeyExport = nullptr,
-            *aFileDiffOpenReg = nullptr, *aFileConnectReg = nullptr, *aKeyImport = nullptr,
-            *aKeyAddBookmark = nullptr, *aAbout = nullptr, *aInfoDBSaveKeyInfo = nullptr,
-            *aInfoDBSaveValueInfo = nullptr, *aHelpContents = nullptr, *aHelpIndex = nullptr, *aMenuHelp = nullptr,
-            *aValueSelectAll = nullptr, *aSecurityInformationGrantAll = nullptr, *aKeyJumpToHKCRCLSID = nullptr,
-            *aValueJumpToHKCRCLSID = nullptr, *aChangeLogRedoSave = nullptr, *aChangeLogRedoApply = nullptr,
-            *aChangeLogUndoSave = nullptr, *aChangeLogUndoApply = nullptr, *aFileLogonUser = nullptr,
-            *aFileOpenHive = nullptr, *aValueCreateRule = nullptr, *aKeyCreateRule = nullptr,
-            *aShowHistory = nullptr;
+            *aFileDiffOpenReg = nullptr, *aFileConnectReg = nullptr, *aKeyImport = nullptr, *aKeyAddBookmark = nullptr,
+            *aAbout = nullptr, *aInfoDBSaveKeyInfo = nullptr, *aInfoDBSaveValueInfo = nullptr, *aHelpContents = nullptr,
+            *aHelpIndex = nullptr, *aMenuHelp = nullptr, *aValueSelectAll = nullptr,
+            *aSecurityInformationGrantAll = nullptr, *aKeyJumpToHKCRCLSID = nullptr, *aValueJumpToHKCRCLSID = nullptr,
+            *aChangeLogRedoSave = nullptr, *aChangeLogRedoApply = nullptr, *aChangeLogUndoSave = nullptr,
+            *aChangeLogUndoApply = nullptr, *aFileLogonUser = nullptr, *aFileOpenHive = nullptr,
+            *aValueCreateRule = nullptr, *aKeyCreateRule = nullptr, *aShowHistory = nullptr;
 
     // Windows this one shows; set by the start-up code, may stay empty.
     QPointer<QWidget> formHistory;
@@ -198,6 +212,8 @@ private:
     TRegByteArray m_HexBytes;
     std::int64_t m_HexViewSize = 0;
     QList<QAction *> m_EditMirror;
+    // Actions whose feature is built; every other one stays disabled.
+    QSet<QAction *> m_Built;
     QAction *m_EditPermanentFirst = nullptr;
     QTreeWidgetItem *m_IconSelected = nullptr;
     bool m_Shown = false;

@@ -7,15 +7,16 @@
 #include "editors/gui/FormUnitEditString.h"
 #include "editors/gui/FormUnitEditType.h"
 #include "editors/gui/FormUnitResourceRequirementsList.h"
+#include "history/gui/FormUnitHistory.h"
 #include "hives/gui/FormUnitCustomHive.h"
 #include "hives/gui/FormUnitRemoteConnect.h"
 #include "hives/gui/FormUnitUserLogon.h"
-#include "history/gui/FormUnitHistory.h"
 #include "knowledge/gui/FormUnitZTIValue.h"
-#include "search/gui/FormUnitSearch.h"
 #include "regfile/gui/FormUnitImportProgress.h"
+#include "search/gui/FormUnitSearch.h"
 
-namespace vt::app {
+namespace vt::app
+{
 
 template <class T> T *TApplicationForms::create()
 {
@@ -42,6 +43,10 @@ TApplicationForms::TApplicationForms()
     create<vt::hives::TformOpenCustomHive>();
     create<vt::knowledge::TformOpenZTIValue>();
     m_formMain->formHistory = create<vt::history::TformHistory>();
+    // Closing the main window ends the program, whatever else is open.
+    for (QWidget *form : m_order)
+        if (form != m_formMain)
+            form->setAttribute(Qt::WA_QuitOnClose, false);
 }
 
 TApplicationForms::~TApplicationForms()

@@ -14,8 +14,10 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
-namespace {
+namespace
+{
 
 constexpr int SubkeyCount = 50000;
 constexpr int ValueCount = 10000;
@@ -91,7 +93,10 @@ struct Fixture {
 // Made in main and gone before the application object is.
 std::unique_ptr<Fixture> theFixture;
 
-Fixture &fixture() { return *theFixture; }
+Fixture &fixture()
+{
+    return *theFixture;
+}
 
 QTreeWidgetItem *bigKeyNode(vt::app::TformMain &w)
 {
@@ -136,6 +141,34 @@ void BM_FillValueListWith10000Values(benchmark::State &state)
     state.counters["rows"] = w.lvData->topLevelItemCount();
 }
 BENCHMARK(BM_FillValueListWith10000Values)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// Listing a key with one large value, cell painted: the cost per megabyte
+// should stay flat (1, 4 and 16 MB) and well under 100 ms per MB.
+void BM_ListKeyWithOneLargeValue(benchmark::State &state)
+{
+    vt::app::TformMain &w = *fixture().window;
+    const std::size_t megabytes = std::size_t(state.range(0));
+    const std::string path = "\\Software\\VtBenchLarge" + std::to_string(megabytes);
+    {
+        TMyRegistry reg;
+        reg.SetRootKey(HKEY_CURRENT_USER);
+        reg.OpenKey(path, true);
+        std::vector<unsigned char> bytes(megabytes << 20);
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<unsigned char>(i * 7);
+        reg.WriteBinaryData("Large", bytes.data(), std::int32_t(bytes.size()));
+        reg.CloseKey();
+    }
+    w.resize(1000, 600);
+    for (auto _ : state) {
+        w.FillValueList(HKEY_CURRENT_USER, path, 0);
+        w.lvData->viewport()->repaint();
+    }
+    // Throughput in bytes of value data per second: flat across the sizes
+    // means a flat cost per megabyte.
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(megabytes << 20));
+}
+BENCHMARK(BM_ListKeyWithOneLargeValue)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

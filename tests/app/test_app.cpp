@@ -5,9 +5,10 @@
 #include "app/vtStartup.h"
 #include "core/kltRegTools.h"
 #include "core/kltRegistry.h"
+#include "core/zoStrings.h"
+#include "platform/vtPlatform.h"
 #include "regfile/gui/FormUnitImportProgress.h"
 #include "regfile/gui/RegFileActions.h"
-#include "platform/vtPlatform.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,6 +25,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -34,10 +36,11 @@
 
 using namespace vt::app;
 
-namespace {
+namespace
+{
 
-
-class MainWindow : public ::testing::Test {
+class MainWindow : public ::testing::Test
+{
 protected:
     QTemporaryDir dir;
     std::unique_ptr<TformMain> w;
@@ -176,54 +179,54 @@ TEST_F(MainWindow, ActionsHaveCaptionShortcutAndStartingState)
         {"aValueRename", "&Rename value...", "", false},
         {"aValueChange", "&Change data...", "", false},
         {"aValueChangeType", "Change type", "", false},
-        {"aKeyCopyPath", "Copy key name to clipboard", "", true},
-        {"aSearch", "&Search...", "Ctrl+F", true},
+        {"aKeyCopyPath", "Copy key name to clipboard", "", false},
+        {"aSearch", "&Search...", "Ctrl+F", false},
         {"aKeyRefresh", "&Refresh", "F5", false},
-        {"aKeyJump", "Jump to key...", "Ctrl+J", true},
-        {"aValueAdd", "New", "", true},
-        {"aValueAddString", "String", "", true},
-        {"aValueAddExpandString", "String (with placeholders)", "", true},
-        {"aValueAddMultiString", "String (multi-line)", "", true},
-        {"aValueAddInteger", "Numeric value (32 bit)", "", true},
-        {"aValueAddLEInteger", "Numeric value (32 bit, little endian)", "", true},
-        {"aValueAddBEInteger", "Numeric value (32 bit, big endian)", "", true},
-        {"aValueAddInt64", "Numeric value (64 bit)", "", true},
-        {"aValueAddLEInt64", "Numeric value (64 bit, little endian)", "", true},
-        {"aValueAddBinary", "Binary data", "", true},
-        {"aValueAddLink", "Link", "", true},
-        {"aValueAddResourceList", "Resource List", "", true},
-        {"aValueAddResourceRequirementsList", "Resource Requirements List", "", true},
-        {"aValueAddFullResourceDescriptor", "Full Resource Descriptor", "", true},
-        {"aValueAddNone", "None (empty type)", "", true},
+        {"aKeyJump", "Jump to key...", "Ctrl+J", false},
+        {"aValueAdd", "New", "", false},
+        {"aValueAddString", "String", "", false},
+        {"aValueAddExpandString", "String (with placeholders)", "", false},
+        {"aValueAddMultiString", "String (multi-line)", "", false},
+        {"aValueAddInteger", "Numeric value (32 bit)", "", false},
+        {"aValueAddLEInteger", "Numeric value (32 bit, little endian)", "", false},
+        {"aValueAddBEInteger", "Numeric value (32 bit, big endian)", "", false},
+        {"aValueAddInt64", "Numeric value (64 bit)", "", false},
+        {"aValueAddLEInt64", "Numeric value (64 bit, little endian)", "", false},
+        {"aValueAddBinary", "Binary data", "", false},
+        {"aValueAddLink", "Link", "", false},
+        {"aValueAddResourceList", "Resource List", "", false},
+        {"aValueAddResourceRequirementsList", "Resource Requirements List", "", false},
+        {"aValueAddFullResourceDescriptor", "Full Resource Descriptor", "", false},
+        {"aValueAddNone", "None (empty type)", "", false},
         {"aSecurityInformationExportToFile", "Export security information to file...", "", false},
         {"aSecurityInformationExportToClipboard", "Copy security information to clipboard", "", false},
         {"aFileExit", "E&xit", "", true},
-        {"aBookmarksManage", "&Manage bookmarks", "Ctrl+M", true},
-        {"aFileOpenReg", "&Open registry file...", "Ctrl+O", true},
+        {"aBookmarksManage", "&Manage bookmarks", "Ctrl+M", false},
+        {"aFileOpenReg", "&Open registry file...", "Ctrl+O", false},
         {"aKeyExport", "&Export...", "", false},
-        {"aFileDiffOpenReg", "Open registry file (&difference only)...", "", true},
-        {"aFileConnectReg", "Connect to &remote registry...", "", true},
+        {"aFileDiffOpenReg", "Open registry file (&difference only)...", "", false},
+        {"aFileConnectReg", "Connect to &remote registry...", "", false},
         {"aKeyImport", "&Import...", "", true},
-        {"aKeyAddBookmark", "Add to bookmarks...", "Ctrl+B", true},
+        {"aKeyAddBookmark", "Add to bookmarks...", "Ctrl+B", false},
         {"aAbout", "About...", "", true},
-        {"aInfoDBSaveKeyInfo", "Save key info", "", true},
-        {"aInfoDBSaveValueInfo", "Save value info", "", true},
+        {"aInfoDBSaveKeyInfo", "Save key info", "", false},
+        {"aInfoDBSaveValueInfo", "Save value info", "", false},
         {"aHelpContents", "Contents", "F1", true},
         {"aHelpIndex", "Index", "", true},
         {"aMenuHelp", "Help", "", true},
-        {"aValueSelectAll", "Select all", "Ctrl+A", true},
-        {"aSecurityInformationGrantAll", "Grant all rights to everyone on this key", "", true},
+        {"aValueSelectAll", "Select all", "Ctrl+A", false},
+        {"aSecurityInformationGrantAll", "Grant all rights to everyone on this key", "", false},
         {"aKeyJumpToHKCRCLSID", "Jump to CLSID in HKCR", "", false},
-        {"aValueJumpToHKCRCLSID", "Jump to CLSID in HKCR", "", true},
-        {"aChangeLogRedoSave", "Save", "", true},
-        {"aChangeLogRedoApply", "Apply", "", true},
-        {"aChangeLogUndoSave", "Save", "", true},
-        {"aChangeLogUndoApply", "Apply", "", true},
-        {"aFileLogonUser", "Open user registry (logon)...", "", true},
-        {"aFileOpenHive", "Load hive file...", "", true},
-        {"aValueCreateRule", "Copy OpenZTI rule to clipboard", "", true},
-        {"aKeyCreateRule", "Copy OpenZTI rule to clipboard", "", true},
-        {"aShowHistory", "Show history...", "Ctrl+H", true},
+        {"aValueJumpToHKCRCLSID", "Jump to CLSID in HKCR", "", false},
+        {"aChangeLogRedoSave", "Save", "", false},
+        {"aChangeLogRedoApply", "Apply", "", false},
+        {"aChangeLogUndoSave", "Save", "", false},
+        {"aChangeLogUndoApply", "Apply", "", false},
+        {"aFileLogonUser", "Open user registry (logon)...", "", false},
+        {"aFileOpenHive", "Load hive file...", "", false},
+        {"aValueCreateRule", "Copy OpenZTI rule to clipboard", "", false},
+        {"aKeyCreateRule", "Copy OpenZTI rule to clipboard", "", false},
+        {"aShowHistory", "Show history...", "Ctrl+H", false},
     };
     for (const Row &r : rows) {
         auto *action = w->findChild<QAction *>(QString::fromLatin1(r.name));
@@ -245,10 +248,10 @@ QStringList menuNames(const QMenu *menu)
 TEST_F(MainWindow, MenusAndPopupsListTheirActionsInOrder)
 {
     makeWindow();
-    EXPECT_EQ(menuNames(w->mFile), QStringList({"aKeyImport", "aKeyExport", "-", "aFileOpenReg", "aFileDiffOpenReg",
-                                                "aFileOpenHive", "aFileLogonUser", "aFileConnectReg", "-",
-                                                "aShowHistory", "-", "aSecurityInformationExportToFile", "-",
-                                                "aFileExit"}));
+    EXPECT_EQ(menuNames(w->mFile),
+              QStringList({"aKeyImport", "aKeyExport", "-", "aFileOpenReg", "aFileDiffOpenReg", "aFileOpenHive",
+                           "aFileLogonUser", "aFileConnectReg", "-", "aShowHistory", "-",
+                           "aSecurityInformationExportToFile", "-", "aFileExit"}));
     EXPECT_EQ(menuNames(w->mEdit), QStringList({"-", "aKeyJump", "-", "aSearch"}));
     EXPECT_EQ(menuNames(w->mBookmarks), QStringList({"-", "aBookmarksManage"}));
     EXPECT_EQ(menuNames(w->mHelp), QStringList({"aHelpContents", "aHelpIndex", "-", "aAbout"}));
@@ -264,8 +267,7 @@ TEST_F(MainWindow, MenusAndPopupsListTheirActionsInOrder)
               QStringList({"aValueAddString", "aValueAddExpandString", "aValueAddMultiString", "aValueAddInteger",
                            "aValueAddLEInteger", "aValueAddBEInteger", "aValueAddInt64", "aValueAddLEInt64",
                            "aValueAddBinary", "-", "aValueAddLink", "aValueAddResourceList",
-                           "aValueAddResourceRequirementsList", "aValueAddFullResourceDescriptor",
-                           "aValueAddNone"}));
+                           "aValueAddResourceRequirementsList", "aValueAddFullResourceDescriptor", "aValueAddNone"}));
 }
 
 TEST_F(MainWindow, EditMenuMirrorsThePopupOfTheFocusedList)
@@ -277,7 +279,10 @@ TEST_F(MainWindow, EditMenuMirrorsThePopupOfTheFocusedList)
     };
     focus(w->tvKeys, QEvent::FocusIn);
     QStringList expected = menuNames(w->pmKeys);
-    expected << "-" << "aKeyJump" << "-" << "aSearch";
+    expected << "-"
+             << "aKeyJump"
+             << "-"
+             << "aSearch";
     EXPECT_EQ(menuNames(w->mEdit), expected);
     EXPECT_TRUE(w->mEdit->isEnabled());
 
@@ -304,13 +309,60 @@ TEST_F(MainWindow, WindowsAreCreatedInStartupOrder)
         classes << QString::fromLatin1(form->metaObject()->className()).section(QStringLiteral("::"), -1);
     EXPECT_EQ(classes, QStringList({"TformMain", "TformEditString", "TformEditInteger", "TformEditMultiString",
                                     "TformSearch", "TformBookmarks", "TformEditResourceRequirementsList",
-                                    "TformRemoteConnect", "TformImportProgress", "TformValueType",
-                                    "TformUserLogon", "TformOpenCustomHive", "TformOpenZTIValue",
-                                    "TformHistory"}));
+                                    "TformRemoteConnect", "TformImportProgress", "TformValueType", "TformUserLogon",
+                                    "TformOpenCustomHive", "TformOpenZTIValue", "TformHistory"}));
     EXPECT_EQ(forms.formMain(), forms.forms().front());
+}
+
+// Closing the main window ends the program, even with another window open.
+TEST_F(MainWindow, ClosingTheMainWindowEndsTheProgram)
+{
+    TApplicationForms forms;
     forms.formMain()->show();
-    forms.formMain()->aShowHistory->trigger();
-    EXPECT_TRUE(forms.form(QStringLiteral("formHistory"))->isVisible());
+    QWidget *other = forms.form(QStringLiteral("formHistory"));
+    ASSERT_NE(other, nullptr);
+    other->show();
+    QTimer::singleShot(0, forms.formMain(), [&] { forms.formMain()->aFileExit->trigger(); });
+    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(7); }); // still running: the fault
+    EXPECT_EQ(QApplication::exec(), 0);
+}
+
+// A command whose feature is not built is greyed: no enabled action, in any
+// state of the window, does nothing when chosen.
+TEST_F(MainWindow, NoEnabledActionIsSilent)
+{
+    struct Peek : QAction {
+        using QAction::receivers;
+    };
+    writeRaw("\\Software\\VtSilent", "v", REG_SZ, {'x', 0});
+    makeWindow();
+    auto check = [&](const char *state) {
+        // The window's actions and whatever its menus and pop-ups show.
+        QList<QAction *> actions = w->actions();
+        for (QMenu *menu : {w->mFile, w->mEdit, w->mBookmarks, w->mLanguages, w->mHelp, w->pmKeys, w->pmValues,
+                            w->pmSecurity, w->pmValueAdd})
+            actions += menu->actions();
+        for (QAction *action : std::as_const(actions)) {
+            if (!action->isEnabled() || action->isSeparator() || action->menu())
+                continue;
+            EXPECT_GT(static_cast<Peek *>(action)->receivers(SIGNAL(triggered(bool))), 0)
+                << state << ": " << action->objectName().toStdString() << " \"" << action->text().toStdString() << "\"";
+        }
+    };
+    check("shown");
+    w->GoToKey("HKEY_CURRENT_USER\\Software\\VtSilent");
+    w->UpdateActionStates();
+    check("key selected");
+    selectRow("v");
+    QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
+    QApplication::sendEvent(w->lvData, &in);
+    w->UpdateActionStates();
+    check("value selected, Edit mirrors the value list");
+    for (QAction *action :
+         {w->aSearch, w->aKeyJump, w->aFileOpenReg, w->aFileOpenHive, w->aFileLogonUser, w->aFileConnectReg,
+          w->aBookmarksManage, w->aKeyAddBookmark, w->aKeyCopyPath, w->aValueSelectAll, w->aValueAdd,
+          w->aValueAddString, w->aChangeLogRedoApply, w->aShowHistory})
+        EXPECT_FALSE(action->isEnabled()) << action->objectName().toStdString();
 }
 
 // ---------------------------------------------------------------------------
@@ -550,13 +602,38 @@ TEST_F(MainWindow, GoToKeyAddsNodesForNewKeysAndFindsTheLastChild)
     EXPECT_TRUE(w->tvKeys->currentItem()->parent()->isExpanded());
 }
 
+// Keys go where a keyboard sends them: to the focused widget, which for an
+// editable combo box is the box itself, not its line edit.
 TEST_F(MainWindow, AddressBoxEnterAndChoiceJump)
 {
     createKey(HKEY_CURRENT_USER, "\\Software\\VtAddr");
+    createKey(HKEY_CURRENT_USER, "\\Software\\VtAddr\\Pad");
     makeWindow();
-    w->cbAddress->setEditText("my computer\\HKEY_CURRENT_USER\\Software\\VtAddr");
-    QTest::keyClick(w->cbAddress->lineEdit(), Qt::Key_Return);
-    EXPECT_EQ(selectedPath(), "My Computer\\HKEY_CURRENT_USER\\Software\\VtAddr");
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    struct Case {
+        const char *typed;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const char *selected;
+    } cases[] = {
+        {"my computer\\HKEY_CURRENT_USER\\Software\\VtAddr", Qt::Key_Return, Qt::NoModifier,
+         "My Computer\\HKEY_CURRENT_USER\\Software\\VtAddr"},
+        {"HKEY_CURRENT_USER\\Software\\VtAddr\\Pad", Qt::Key_Enter, Qt::KeypadModifier,
+         "My Computer\\HKEY_CURRENT_USER\\Software\\VtAddr\\Pad"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.typed);
+        w->GoToKey("HKEY_LOCAL_MACHINE");
+        w->cbAddress->setFocus(Qt::MouseFocusReason);
+        w->cbAddress->clearEditText();
+        QWidget *focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        QTest::keyClicks(focused, QString::fromUtf8(c.typed));
+        ASSERT_EQ(w->cbAddress->currentText(), QString::fromUtf8(c.typed));
+        QTest::keyClick(QApplication::focusWidget(), c.key, c.modifiers);
+        EXPECT_EQ(selectedPath(), QString::fromUtf8(c.selected));
+    }
 
     w->GoToKey("HKEY_LOCAL_MACHINE");
     const int entry = w->cbAddress->findText("My Computer\\HKEY_CURRENT_USER\\Software\\VtAddr");
@@ -627,8 +704,7 @@ TEST_F(MainWindow, StatusBarShowsPathAndLastWriteTime)
     const QString stamp = w->StatusText(1);
     EXPECT_TRUE(stamp.startsWith("Last write access: ")) << stamp.toStdString();
     // The key was written moments ago: today's date is in the text.
-    EXPECT_TRUE(stamp.contains(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat)))
-        << stamp.toStdString();
+    EXPECT_TRUE(stamp.contains(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat))) << stamp.toStdString();
     EXPECT_GE(w->sbarPanel1->width(), 220);
 
     // "My Computer" lists nothing but describes HKEY_LOCAL_MACHINE.
@@ -660,19 +736,39 @@ TEST_F(MainWindow, ValueListRowsForEveryType)
         {"multi", REG_MULTI_SZ, {'a', 0, 'b', 0, 0}, "REG_MULTI_SZ", "a\r\nb\r\n", 3, rdMultiString},
         {"multi open", REG_MULTI_SZ, {'a', 0, 'b'}, "REG_MULTI_SZ", "a\r\nb", 3, rdMultiString},
         {"dword", REG_DWORD, {0, 0, 0, 0x80}, "REG_DWORD", "0x80000000 (2147483648)", 4, rdInteger},
-        {"big endian", REG_DWORD_BIG_ENDIAN, {0, 0, 1, 0}, "REG_DWORD_BIG_ENDIAN", "0x00000100 (256)", 4,
+        {"big endian",
+         REG_DWORD_BIG_ENDIAN,
+         {0, 0, 1, 0},
+         "REG_DWORD_BIG_ENDIAN",
+         "0x00000100 (256)",
+         4,
          rdBigEndianInteger},
-        {"qword", REG_QWORD, {0, 0, 0, 0, 0, 0, 0, 0x80}, "REG_QWORD",
-         "0x8000000000000000 (-9223372036854775808)", 4, rdInt64},
+        {"qword",
+         REG_QWORD,
+         {0, 0, 0, 0, 0, 0, 0, 0x80},
+         "REG_QWORD",
+         "0x8000000000000000 (-9223372036854775808)",
+         4,
+         rdInt64},
         {"binary", REG_BINARY, {0x01, 0x00, 0xAB}, "REG_BINARY", "01 00 AB", 4, rdBinary},
         {"binary empty", REG_BINARY, {}, "REG_BINARY", "(Binary data of zero length)", 4, rdBinary},
         {"none", REG_NONE, {0xFE}, "REG_NONE", "FE", 4, rdNone},
         {"none empty", REG_NONE, {}, "REG_NONE", "(Binary data of zero length)", 4, rdNone},
         {"link", REG_LINK, {0x5C, 0x00}, "REG_LINK", "5C 00", 4, rdLink},
         {"resource list", REG_RESOURCE_LIST, {1, 2}, "REG_RESOURCE_LIST", "01 02", 4, rdResourceList},
-        {"full resource", REG_FULL_RESOURCE_DESCRIPTOR, {3}, "REG_FULL_RESOURCE_DESCRIPTOR", "03", 4,
+        {"full resource",
+         REG_FULL_RESOURCE_DESCRIPTOR,
+         {3},
+         "REG_FULL_RESOURCE_DESCRIPTOR",
+         "03",
+         4,
          rdFullResourceDescriptor},
-        {"requirements", REG_RESOURCE_REQUIREMENTS_LIST, {4, 5}, "REG_RESOURCE_REQUIREMENTS_LIST", "04 05", 4,
+        {"requirements",
+         REG_RESOURCE_REQUIREMENTS_LIST,
+         {4, 5},
+         "REG_RESOURCE_REQUIREMENTS_LIST",
+         "04 05",
+         4,
          rdResourceRequirementsList},
         {"unknown type", 20, {1, 2, 3}, "N/A", "(Data type not supported)", -1, rdUnknown},
         {"dword too long", REG_DWORD, {1, 2, 3, 4, 5, 6}, "N/A", "(Error reading data)", 4, rdInteger},
@@ -707,6 +803,90 @@ TEST_F(MainWindow, ValueListRowsForEveryType)
     EXPECT_EQ(first->DataInfo.RegData, rdString);
     EXPECT_EQ(first->icon(0).cacheKey(), ImageListIcon(3).cacheKey());
     EXPECT_EQ(w->lvData->topLevelItemCount(), int(std::size(cases)) + 1);
+}
+
+// The progress bar shows nothing when idle: a listing of one entry must not
+// leave the range 0..0 that Qt draws as a busy bar.
+TEST_F(MainWindow, ProgressBarIsEmptyAfterShortListings)
+{
+    writeRaw("\\Software\\VtOne\\Only", "single", REG_SZ, {'1', 0});
+    makeWindow();
+    auto idle = [&](const char *what) {
+        EXPECT_LT(w->pg->minimum(), w->pg->maximum()) << what;
+        EXPECT_EQ(w->pg->value(), w->pg->minimum()) << what;
+    };
+    w->GoToKey("HKEY_CURRENT_USER\\Software\\VtOne"); // one subkey, no values
+    idle("key with one subkey");
+    w->GoToKey("HKEY_CURRENT_USER\\Software\\VtOne\\Only");
+    idle("key with one value");
+}
+
+// A value of megabytes shows a cut text in its cell (Qt lays out the whole
+// text of a cell, which froze the window); the hint and the editors get the
+// whole text, built from the bytes the row keeps.
+TEST_F(MainWindow, LargeValuesShowACutCellAndKeepTheirWholeText)
+{
+    const int limit = TRegistryValueListItem::CellTextLimit;
+    std::vector<uint8_t> binary(3u << 20);
+    for (size_t i = 0; i < binary.size(); ++i)
+        binary[i] = uint8_t(i * 7);
+    std::vector<uint8_t> text(1u << 20, 'a');
+    text[0] = 0xC3, text[1] = 0xA4; // a two-byte character first
+    text.back() = 0;
+    std::vector<uint8_t> edge(size_t(limit) + 1, 'e'); // one character over the cell's limit
+    edge.back() = 0;
+    writeRaw("\\Software\\VtLarge", "binary", REG_BINARY, binary);
+    writeRaw("\\Software\\VtLarge", "text", REG_SZ, text);
+    writeRaw("\\Software\\VtLarge", "edge", REG_SZ, edge);
+    writeRaw("\\Software\\VtLarge", "small", REG_SZ, {'s', 0});
+    makeWindow();
+    w->GoToKey("HKEY_CURRENT_USER\\Software\\VtLarge");
+
+    struct Case {
+        const char *name;
+        const std::vector<uint8_t> &bytes;
+        uint8_t type;
+    } cases[] = {{"binary", binary, rdBinary}, {"text", text, rdString}, {"edge", edge, rdString}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TRegistryValueListItem *r = row(QString::fromUtf8(c.name));
+        ASSERT_NE(r, nullptr);
+        bool ok = false;
+        const QString whole =
+            QString::fromStdString(ValueDisplayText(TRegDataType(c.type), c.bytes.data(), c.bytes.size(), ok));
+        ASSERT_TRUE(ok);
+        const QString cell = r->text(2);
+        EXPECT_EQ(cell.size(), limit);
+        EXPECT_TRUE(cell.endsWith(QChar(0x2026)));
+        EXPECT_TRUE(whole.startsWith(cell.chopped(1)));
+        EXPECT_EQ(QString::fromStdString(r->FullDataText()), whole);
+        EXPECT_TRUE(r->Hint().contains(QStringLiteral("Value: ") + whole));
+        EXPECT_EQ(r->text(3), QString::number(c.bytes.size()));
+    }
+    EXPECT_EQ(row("small")->text(2), "s");
+    EXPECT_EQ(row("small")->DataText, "s");
+}
+
+// The list's starting widths fit the common type names and a long common
+// value name in the font the list really uses.
+TEST_F(MainWindow, ColumnsFitTheCommonTypeNames)
+{
+    const std::string key = "\\Software\\VtWidths";
+    writeRaw(key, "CurrentMajorVersionNumber", REG_DWORD, {10, 0, 0, 0});
+    writeRaw(key, "e", REG_EXPAND_SZ, {'x', 0});
+    writeRaw(key, "m", REG_MULTI_SZ, {'x', 0, 0});
+    writeRaw(key, "b", REG_DWORD_BIG_ENDIAN, {0, 0, 0, 1});
+    writeRaw(key, "q", REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0});
+    writeRaw(key, "n", REG_BINARY, {1});
+    makeWindow();
+    w->GoToKey("HKEY_CURRENT_USER\\Software\\VtWidths");
+    ASSERT_EQ(w->lvData->topLevelItemCount(), 7);
+    struct Peek : QTreeWidget {
+        using QTreeWidget::sizeHintForColumn; // the width the rows' cells ask for
+    };
+    auto *list = static_cast<Peek *>(w->lvData);
+    EXPECT_GE(list->columnWidth(0), list->sizeHintForColumn(0));
+    EXPECT_GE(list->columnWidth(1), list->sizeHintForColumn(1));
 }
 
 TEST_F(MainWindow, ValueListOrderAndTheDefaultValue)

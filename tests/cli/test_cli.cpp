@@ -9,6 +9,8 @@
 #include "platform/vtPlatform.h"
 #include "tests/support/TempSystem.h"
 
+#include "tests/support/TestData.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -555,9 +557,26 @@ TEST_F(Cli, Copy)
 
 TEST_F(Cli, LoadUnloadAndSummary)
 {
+    // A boot store's one value, written with the platform's own hive writer.
     const fs::path hive = m_dir / "BCD";
-    fs::copy_file(fs::path(VT_TESTDATA_DIR) / "hives/real/regipy/BCD", hive);
-    fs::permissions(hive, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+    {
+        vt::hive::Hive bcd;
+        bcd.root = std::make_unique<vt::hive::Key>();
+        bcd.root->name = bcd.root->upperName = "ROOT";
+        auto description = std::make_unique<vt::hive::Key>();
+        description->name = "Description";
+        description->upperName = "DESCRIPTION";
+        description->parent = bcd.root.get();
+        vt::hive::Value keyName;
+        keyName.name = "KeyName";
+        keyName.type = REG_SZ;
+        for (char c : std::string("BCD00000000"))
+            keyName.data.insert(keyName.data.end(), {uint8_t(c), 0});
+        keyName.data.insert(keyName.data.end(), {0, 0});
+        description->values.push_back(keyName);
+        bcd.root->subkeys.push_back(std::move(description));
+        ASSERT_EQ(vt::hive::saveHiveFile(hive.string(), bcd), ERROR_SUCCESS);
+    }
     runCases(
         {
             {{"load", "HKCU\\VtSam", hive.string()}, "", 1, "", verbText(kBadKey, "LOAD")},
@@ -800,7 +819,7 @@ void compareWithReglookup(const fs::path &dir, const std::string &system, const 
 {
     SCOPED_TRACE(file);
     const fs::path hive = dir / fs::path(file).filename();
-    fs::copy_file(fs::path(VT_TESTDATA_DIR) / "hives" / file, hive);
+    fs::copy_file(vt::test::testdataDir() / "hives" / file, hive);
     fs::permissions(hive, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
 
     // The oracle first, from the untouched copy.
@@ -921,6 +940,7 @@ void compareWithReglookup(const fs::path &dir, const std::string &system, const 
 
 TEST_F(CliProcess, LoadedHivesMatchReglookup)
 {
+    VT_SKIP_WITHOUT_TESTDATA();
     struct Row {
         const char *file;
         size_t keys, values;

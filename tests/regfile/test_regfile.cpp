@@ -6,6 +6,8 @@
 #include "regfile/RegFileText.h"
 #include "regfile/RegFileWriter.h"
 
+#include "tests/support/TestData.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -498,7 +500,8 @@ TEST_F(Reader, SystemVersion5FileWithNonAsciiNamesImportsExactly)
 // Files from public projects, applied as their notes describe.
 TEST_F(Reader, RealWorldFiles)
 {
-    const fs::path dir = fs::path(VT_TESTDATA_DIR) / "regfiles";
+    VT_SKIP_WITHOUT_TESTDATA();
+    const fs::path dir = vt::test::testdataDir() / "regfiles";
     auto apply = [&](const char *name) {
         fs::copy_file(dir / name, file(name), fs::copy_options::overwrite_existing);
         TMyRegistryReader reader;

@@ -3,6 +3,8 @@
 #include "platform/win32.h"
 #include "tests/support/TempSystem.h"
 
+#include "tests/support/TestData.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -1315,6 +1317,7 @@ TEST(Registry, ConcurrentWritersInTwoProcesses)
 
 TEST(Registry, LoadAndUnloadHives)
 {
+    VT_SKIP_WITHOUT_TESTDATA();
     TempSystem sys;
     const std::string dir = vt::test::makeTempDir("vt-hives");
     const std::string copy = dir + "/NTUSER.DAT";
@@ -1396,6 +1399,7 @@ TEST(Registry, LoadAndUnloadHives)
 // read back the same.
 TEST(Registry, ValueTypesThroughHiveFileAndPeerTools)
 {
+    VT_SKIP_WITHOUT_TESTDATA();
     TempSystem sys;
     const std::string dir = vt::test::makeTempDir("vt-types");
     const std::string hive = dir + "/types.hiv";
