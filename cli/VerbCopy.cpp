@@ -2,6 +2,7 @@
 #include "cli/Verbs.h"
 
 #include "core/kltRegistry.h"
+#include "platform/vtPlatform.h"
 
 #include <cctype>
 #include <ostream>
@@ -127,7 +128,13 @@ int CopyCommand::execute(const std::vector<std::string> &args, std::ostream &out
                      dstPath.empty() ? sub : dstPath + "\\" + sub);
         }
     } copier{*this, out, err, overwriteAll, recurse};
-    copier.copy(from.root, from.path, to.root, to.path);
+    {
+        // The copy is one transaction: a crash leaves all of it or none.
+        vt::platform::Transaction tx;
+        copier.copy(from.root, from.path, to.root, to.path);
+        if (const LONG rc = tx.commit(); rc != ERROR_SUCCESS && copier.failed == ERROR_SUCCESS)
+            copier.failed = rc;
+    }
     if (copier.failed != ERROR_SUCCESS)
         return failure(err, copier.failed);
     return success(out);

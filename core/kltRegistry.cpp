@@ -1,6 +1,7 @@
 #include "core/kltRegistry.h"
 
 #include "core/zoStrings.h"
+#include "platform/vtPlatform.h"
 
 #include <algorithm>
 #include <cctype>
@@ -308,6 +309,14 @@ bool TMyRegistry::DeleteKey(const std::string &path)
     // whole root or the open key, which no caller means.
     if (base.path.empty())
         return false;
+    // The whole subtree goes in one transaction: a crash leaves all or none.
+    vt::platform::Transaction tx;
+    const bool deleted = deleteTree(base, path);
+    return tx.commit() == ERROR_SUCCESS && deleted;
+}
+
+bool TMyRegistry::deleteTree(const Base &base, const std::string &path)
+{
     if (HKEY key = GetKey(path)) {
         HandleGuard closer(key);
         CurrentKeySwap swap(m_currentKey, key);
@@ -320,7 +329,7 @@ bool TMyRegistry::DeleteKey(const std::string &path)
                                  return RegEnumKeyExA(key, i, buf, len, nullptr, nullptr, nullptr, nullptr);
                              }) &&
                     !name.empty())
-                    DeleteKey(name);
+                    deleteTree(baseOf(name), name);
             }
         }
     }
@@ -341,6 +350,11 @@ void TMyRegistry::MoveKey(const std::string &oldPath, const std::string &newPath
         if (from.empty() || startsWithFolded(to, from + "\\"))
             return;
     }
+    // A copy and the deletion of its source are one transaction: a crash
+    // leaves the key in one place, never both or half.
+    vt::platform::Transaction tx;
+    if (deleteSource && renameInPlace(oldPath, newPath))
+        return;
     HKEY source = GetKey(oldPath);
     if (!source)
         return;
@@ -355,6 +369,24 @@ void TMyRegistry::MoveKey(const std::string &oldPath, const std::string &newPath
     // A source that was not copied in full stays, so nothing is lost.
     if (deleteSource && complete)
         DeleteKey(oldPath);
+}
+
+bool TMyRegistry::renameInPlace(const std::string &oldPath, const std::string &newPath)
+{
+    const Base from = baseOf(oldPath), to = baseOf(newPath);
+    const size_t cutFrom = from.path.rfind('\\'), cutTo = to.path.rfind('\\');
+    const std::string parentFrom = cutFrom == std::string::npos ? std::string() : from.path.substr(0, cutFrom);
+    const std::string parentTo = cutTo == std::string::npos ? std::string() : to.path.substr(0, cutTo);
+    if (from.key != to.key || parentFrom.size() != parentTo.size() || !startsWithFolded(parentFrom, parentTo))
+        return false;
+    // The key as this accessor's view sees it, renamed where it lies: its
+    // subtree, times, class names and security stay as they are.
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(from.key, from.path.c_str(), 0, ViewFlags(KEY_WRITE), &key) != ERROR_SUCCESS)
+        return false;
+    HandleGuard closer(key);
+    const std::string leaf = cutTo == std::string::npos ? to.path : to.path.substr(cutTo + 1);
+    return RegRenameKey(key, nullptr, leaf.c_str()) == ERROR_SUCCESS;
 }
 
 bool TMyRegistry::GetKeyInfo(TRegKeyInfo &info)

@@ -198,6 +198,8 @@ protected:
         std::string path; // without a leading backslash
     };
     Base baseOf(const std::string &path) const;
+    bool deleteTree(const Base &base, const std::string &path);
+    bool renameInPlace(const std::string &oldPath, const std::string &newPath);
     void adjustAccessForView();
     void setCurrent(HKEY key, const std::string &path, bool relativeToOpen);
     bool copyValue(HKEY source, HKEY target, const std::string &name);
