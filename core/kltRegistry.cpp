@@ -371,6 +371,26 @@ void TMyRegistry::MoveKey(const std::string &oldPath, const std::string &newPath
         DeleteKey(oldPath);
 }
 
+bool TMyRegistry::readableTree(HKEY key)
+{
+    DWORD count = 0, maxLen = 0;
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &count, &maxLen, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr) != ERROR_SUCCESS)
+        return false;
+    std::string name(maxLen + 1, '\0');
+    for (DWORD i = 0; i < count; ++i) {
+        DWORD len = static_cast<DWORD>(name.size());
+        HKEY child = nullptr;
+        if (RegEnumKeyExA(key, i, name.data(), &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+            RegOpenKeyExA(key, name.c_str(), 0, ViewFlags(KEY_READ), &child) != ERROR_SUCCESS)
+            return false;
+        HandleGuard closer(child);
+        if (!readableTree(child))
+            return false;
+    }
+    return true;
+}
+
 bool TMyRegistry::renameInPlace(const std::string &oldPath, const std::string &newPath)
 {
     const Base from = baseOf(oldPath), to = baseOf(newPath);
@@ -382,9 +402,14 @@ bool TMyRegistry::renameInPlace(const std::string &oldPath, const std::string &n
     // The key as this accessor's view sees it, renamed where it lies: its
     // subtree, times, class names and security stay as they are.
     HKEY key = nullptr;
-    if (RegOpenKeyExA(from.key, from.path.c_str(), 0, ViewFlags(KEY_WRITE), &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(from.key, from.path.c_str(), 0, ViewFlags(KEY_WRITE | KEY_READ), &key) != ERROR_SUCCESS)
         return false;
     HandleGuard closer(key);
+    // A move keeps its promise that a source it could not copy in full
+    // stays where it is: a subtree with a key this user cannot read is
+    // copied (and kept), not renamed.
+    if (!readableTree(key))
+        return false;
     const std::string leaf = cutTo == std::string::npos ? to.path : to.path.substr(cutTo + 1);
     return RegRenameKey(key, nullptr, leaf.c_str()) == ERROR_SUCCESS;
 }

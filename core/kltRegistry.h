@@ -200,6 +200,7 @@ protected:
     Base baseOf(const std::string &path) const;
     bool deleteTree(const Base &base, const std::string &path);
     bool renameInPlace(const std::string &oldPath, const std::string &newPath);
+    bool readableTree(HKEY key);
     void adjustAccessForView();
     void setCurrent(HKEY key, const std::string &path, bool relativeToOpen);
     bool copyValue(HKEY source, HKEY target, const std::string &name);
