@@ -3,6 +3,7 @@
 
 #include "core/kltRegistry.h"
 #include "regfile/RegKeyWalk.h"
+#include "platform/vtPlatform.h"
 
 #include <cctype>
 #include <ostream>
@@ -134,9 +135,15 @@ int CopyCommand::execute(const std::vector<std::string> &args, std::ostream &out
     applyView(dst);
     src.SetRootKey(from.root);
     dst.SetRootKey(to.root);
-    if (!src.OpenKeyReadOnly("\\" + from.path) || !dst.OpenKey("\\" + to.path, true))
-        return failure(err, ERROR_ACCESS_DENIED);
-    copier.copy(src, dst, from.fullName);
+    {
+        // The copy is one transaction: a crash leaves all of it or none.
+        vt::platform::Transaction tx;
+        if (!src.OpenKeyReadOnly("\\" + from.path) || !dst.OpenKey("\\" + to.path, true))
+            return failure(err, ERROR_ACCESS_DENIED);
+        copier.copy(src, dst, from.fullName);
+        if (const LONG rc = tx.commit(); rc != ERROR_SUCCESS && copier.failed == ERROR_SUCCESS)
+            copier.failed = rc;
+    }
     if (copier.failed != ERROR_SUCCESS) {
         reportSkipped(err, copier.skipped);
         return failure(err, copier.failed);

@@ -2,6 +2,7 @@
 #include "cli/Verbs.h"
 
 #include "core/kltRegistry.h"
+#include "platform/vtPlatform.h"
 
 #include <ostream>
 
@@ -81,11 +82,18 @@ int DeleteCommand::execute(const std::vector<std::string> &args, std::ostream &o
             return cancelled(out);
         std::vector<std::string> names;
         reg.GetValueNames(names);
-        for (const std::string &name : names) {
-            const LONG rc = RegDeleteValueA(reg.CurrentKey(), name.c_str());
-            if (rc != ERROR_SUCCESS)
+        // All values go in one transaction; the last first, so none of the
+        // rest has to move up in the key's list.
+        vt::platform::Transaction tx;
+        for (auto it = names.rbegin(); it != names.rend(); ++it) {
+            const LONG rc = RegDeleteValueA(reg.CurrentKey(), it->c_str());
+            if (rc != ERROR_SUCCESS) {
+                tx.commit();
                 return failure(err, rc);
+            }
         }
+        if (const LONG rc = tx.commit(); rc != ERROR_SUCCESS)
+            return failure(err, rc);
         return success(out);
     }
     if (!reg.ValueExists(valueName))

@@ -1,6 +1,7 @@
 #include "core/kltRegistry.h"
 
 #include "core/zoStrings.h"
+#include "platform/vtPlatform.h"
 
 #include <algorithm>
 #include <cctype>
@@ -342,6 +343,14 @@ bool TMyRegistry::DeleteKey(const std::string &path)
     // whole root or the open key, which no caller means.
     if (base.path.empty())
         return false;
+    // The whole subtree goes in one transaction: a crash leaves all or none.
+    vt::platform::Transaction tx;
+    const bool deleted = deleteTree(base, path);
+    return tx.commit() == ERROR_SUCCESS && deleted;
+}
+
+bool TMyRegistry::deleteTree(const Base &base, const std::string &path)
+{
     if (HKEY key = GetKey(path)) {
         HandleGuard closer(key);
         CurrentKeySwap swap(m_currentKey, key);
@@ -354,7 +363,7 @@ bool TMyRegistry::DeleteKey(const std::string &path)
                                  return RegEnumKeyExA(key, i, buf, len, nullptr, nullptr, nullptr, nullptr);
                              }) &&
                     !name.empty())
-                    DeleteKey(name);
+                    deleteTree(baseOf(name), name);
             }
         }
     }
@@ -374,6 +383,11 @@ void TMyRegistry::MoveKey(const std::string &oldPath, const std::string &newPath
     HandleGuard sourceCloser(source);
     // A target inside the source would copy itself without end.
     if (targetInside(source, oldPath, newPath))
+        return;
+    // A copy and the deletion of its source are one transaction: a crash
+    // leaves the key in one place, never both or half.
+    vt::platform::Transaction tx;
+    if (deleteSource && renameInPlace(oldPath, newPath))
         return;
     CreateKey(newPath);
     HKEY target = GetKey(newPath);
@@ -420,6 +434,49 @@ bool TMyRegistry::targetInside(HKEY source, const std::string &oldPath, const st
         const size_t cut = path.rfind('\\');
         path.resize(cut == std::string::npos ? 0 : cut);
     }
+}
+
+bool TMyRegistry::readableTree(HKEY key)
+{
+    DWORD count = 0, maxLen = 0;
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &count, &maxLen, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr) != ERROR_SUCCESS)
+        return false;
+    std::string name(maxLen + 1, '\0');
+    for (DWORD i = 0; i < count; ++i) {
+        DWORD len = static_cast<DWORD>(name.size());
+        HKEY child = nullptr;
+        if (RegEnumKeyExA(key, i, name.data(), &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+            RegOpenKeyExA(key, name.c_str(), 0, ViewFlags(KEY_READ), &child) != ERROR_SUCCESS)
+            return false;
+        HandleGuard closer(child);
+        if (!readableTree(child))
+            return false;
+    }
+    return true;
+}
+
+bool TMyRegistry::renameInPlace(const std::string &oldPath, const std::string &newPath)
+{
+    const Base from = baseOf(oldPath), to = baseOf(newPath);
+    const size_t cutFrom = from.path.rfind('\\'), cutTo = to.path.rfind('\\');
+    const std::string parentFrom = cutFrom == std::string::npos ? std::string() : from.path.substr(0, cutFrom);
+    const std::string parentTo = cutTo == std::string::npos ? std::string() : to.path.substr(0, cutTo);
+    if (from.key != to.key || parentFrom.size() != parentTo.size() || !startsWithFolded(parentFrom, parentTo))
+        return false;
+    // The key as this accessor's view sees it, renamed where it lies: its
+    // subtree, times, class names and security stay as they are.
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(from.key, from.path.c_str(), 0, ViewFlags(KEY_WRITE | KEY_READ), &key) != ERROR_SUCCESS)
+        return false;
+    HandleGuard closer(key);
+    // A move keeps its promise that a source it could not copy in full
+    // stays where it is: a subtree with a key this user cannot read is
+    // copied (and kept), not renamed.
+    if (!readableTree(key))
+        return false;
+    const std::string leaf = cutTo == std::string::npos ? to.path : to.path.substr(cutTo + 1);
+    return RegRenameKey(key, nullptr, leaf.c_str()) == ERROR_SUCCESS;
 }
 
 bool TMyRegistry::GetKeyInfo(TRegKeyInfo &info)

@@ -206,6 +206,9 @@ protected:
         std::string path; // without a leading backslash
     };
     Base baseOf(const std::string &path) const;
+    bool deleteTree(const Base &base, const std::string &path);
+    bool renameInPlace(const std::string &oldPath, const std::string &newPath);
+    bool readableTree(HKEY key);
     void adjustAccessForView();
     void setCurrent(HKEY key, const std::string &path, bool relativeToOpen);
     bool targetInside(HKEY source, const std::string &oldPath, const std::string &newPath);

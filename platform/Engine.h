@@ -95,6 +95,7 @@ bool journalDeleteKey(System &s, const Key &parent, std::string_view name);
 bool journalSetValue(System &s, const Key &key, const Value &value);
 bool journalDeleteValue(System &s, const Key &key, std::string_view name);
 bool journalSetSecurity(System &s, const Key &key);
+bool journalRenameKey(System &s, const Key &parent, std::string_view oldName, std::string_view newName);
 LONG checkpoint(System &s);
 // Brings in what other processes appended to the journal (no lock held).
 void catchUp(System &s);
@@ -231,6 +232,13 @@ struct System {
     // The process token's privileges, one bit per LUID (Privileges.cpp).
     std::atomic<uint64_t> privilegesHeld{0};
     std::atomic<uint64_t> privilegesEnabled{0};
+    // An open Transaction (vtPlatform.h): its records wait here for the
+    // commit, the journal's file lock is held throughout, and checkpoints
+    // wait for its end, so no hive file ever holds half of it.
+    int txDepth = 0;
+    bool txLocked = false;
+    bool txCheckpointPending = false;
+    std::vector<uint8_t> txRecords;
     uint64_t epoch = nextEpoch(); // tells systems apart in per-thread caches
 
     System() = default;
@@ -277,7 +285,8 @@ System *currentIfOpen();
 Mount *mountOf(System &s, const Key *key);
 std::unique_ptr<Key> newKey(std::string_view name, uint64_t time);
 Key *insertSubkey(Key &parent, std::unique_ptr<Key> child);
-void removeSubkey(System &s, Key &parent, Key *child); // invalidates handles into it
+void removeSubkey(System &s, Key &parent, Key *child);                // invalidates handles into it
+void renameSubkey(Key &parent, Key *child, std::string_view newName); // the same object, re-sorted
 void setValue(Key &key, std::string_view name, uint32_t type, std::vector<uint8_t> data);
 bool deleteValue(Key &key, std::string_view name);
 Value *findValue(Key &key, std::string_view name);

@@ -282,6 +282,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
         {"RegDeleteValueA", proc(&RegDeleteValueA)},
         {"RegDeleteKeyA", proc(&RegDeleteKeyA)},
         {"RegDeleteKeyExA", proc(&RegDeleteKeyExA)},
+        {"RegRenameKey", proc(&RegRenameKey)},
         {"RegEnumKeyExA", proc(&RegEnumKeyExA)},
         {"RegEnumKeyA", proc(&RegEnumKeyA)},
         {"RegEnumValueA", proc(&RegEnumValueA)},

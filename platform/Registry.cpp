@@ -306,6 +306,20 @@ void removeSubkey(System &s, Key &parent, Key *child)
         subs.erase(subs.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
+void renameSubkey(Key &parent, Key *child, std::string_view newName)
+{
+    auto &subs = parent.subkeys;
+    size_t at = subs.lowerBound(child->upperName);
+    if (at >= subs.size() || subs[at].get() != child)
+        return;
+    std::unique_ptr<Key> owned = std::move(subs[at]);
+    subs.erase(subs.begin() + static_cast<std::ptrdiff_t>(at));
+    owned->name = std::string(newName);
+    owned->upperName = vt::hive::upperName(newName);
+    owned->nameCompressed = isAscii(newName);
+    insertSubkey(parent, std::move(owned));
+}
+
 void fireNotifications(System &s, Key *key, DWORD kind)
 {
     std::lock_guard g(s.notifyMutex);
@@ -1364,6 +1378,59 @@ LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 {
     return RegDeleteKeyExA(hKey, lpSubKey, 0, 0);
+}
+
+// Renames the key in place: the same object under its parent, so its
+// subtree, times, class names, security and open handles all stay.
+LONG WINAPI RegRenameKey(HKEY hKey, LPCSTR lpSubKeyName, LPCSTR lpNewKeyName)
+{
+    if (isForeign(hKey))
+        return gForeign.load(std::memory_order_acquire) ? ERROR_CALL_NOT_IMPLEMENTED : ERROR_INVALID_HANDLE;
+    if (!lpNewKeyName || !*lpNewKeyName || std::strchr(lpNewKeyName, '\\') ||
+        utf16Length(lpNewKeyName) > kMaxKeyNameChars)
+        return ERROR_INVALID_PARAMETER;
+    System &s = current();
+    Exclusive g(s);
+    Target t;
+    bool view32;
+    std::vector<std::string_view> comps;
+    LONG rc = resolvePath(s, hKey, 0, lpSubKeyName ? lpSubKeyName : "", t, view32, comps);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    const Location &base = fullLocation(t);
+    if (base.space == Space::PerfData)
+        return ERROR_ACCESS_DENIED;
+    Walk w;
+    walk(s, base, view32, comps, true, false, w);
+    if (!w.complete || !w.loc.key)
+        return ERROR_FILE_NOT_FOUND;
+    Key *key = w.loc.key;
+    // The 32-bit view's SOFTWARE is a merged picture, not one key.
+    if (w.loc.space == Space::Wow64Software)
+        return ERROR_ACCESS_DENIED;
+    if (comps.empty()) {
+        if (!t.slot || (t.granted & KEY_WRITE) != KEY_WRITE)
+            return ERROR_ACCESS_DENIED;
+    } else {
+        ACCESS_MASK granted;
+        if (checkAccess(s, key, KEY_WRITE, granted) != ERROR_SUCCESS)
+            return ERROR_ACCESS_DENIED;
+    }
+    if (!key->parent || isVirtualRoot(s, key) || isVirtualRoot(s, key->parent) || (key->flags & kKeyNoDelete))
+        return ERROR_ACCESS_DENIED;
+    Key *parent = key->parent;
+    if (Key *clash = findChild(*parent, lpNewKeyName); clash && clash != key)
+        return ERROR_ACCESS_DENIED; // as Windows answers a name already taken
+    const std::string oldName = key->name;
+    renameSubkey(*parent, key, lpNewKeyName);
+    parent->lastWriteTime = nowFileTime();
+    if (!isUnderVolatile(*key)) {
+        markDirty(s, *parent);
+        if (!journalRenameKey(s, *parent, oldName, lpNewKeyName))
+            return ERROR_REGISTRY_IO_FAILED;
+    }
+    fireNotifications(s, parent, REG_NOTIFY_CHANGE_NAME);
+    return ERROR_SUCCESS;
 }
 
 namespace

@@ -46,7 +46,16 @@ constexpr uint64_t kDeferredFlushAt = 4 * 1024 * 1024; // unflushed journal byte
 
 std::atomic<int> gDeferDepth{0}; // open DeferredSync scopes of this process
 
-enum Op : uint8_t { OpCreateKey = 1, OpDeleteKey = 2, OpSetValue = 3, OpDeleteValue = 4, OpSetSecurity = 5 };
+enum Op : uint8_t {
+    OpCreateKey = 1,
+    OpDeleteKey = 2,
+    OpSetValue = 3,
+    OpDeleteValue = 4,
+    OpSetSecurity = 5,
+    OpBegin = 6, // the records up to the next OpCommit are one change: all or none
+    OpCommit = 7,
+    OpRenameKey = 8,
+};
 
 uint32_t crc32(const uint8_t *p, size_t n)
 {
@@ -161,6 +170,18 @@ bool pwriteAll(int fd, const uint8_t *p, size_t n, uint64_t offset)
     return true;
 }
 
+// A record as the journal holds it: length, CRC-32, payload.
+void frame(std::vector<uint8_t> &out, const std::vector<uint8_t> &payload)
+{
+    const auto len = static_cast<uint32_t>(payload.size());
+    const uint32_t crc = crc32(payload.data(), payload.size());
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<uint8_t>(len >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<uint8_t>(crc >> (8 * i)));
+    out.insert(out.end(), payload.begin(), payload.end());
+}
+
 // Appends one record and makes it durable before the call that made the change returns.
 bool append(System &s, const Writer &payload)
 {
@@ -170,6 +191,10 @@ bool append(System &s, const Writer &payload)
     // everything after it: never acknowledge what cannot come back.
     if (payload.b.size() > kMaxRecord)
         return false;
+    if (s.txDepth > 0) {
+        frame(s.txRecords, payload.b);
+        return true;
+    }
     uint8_t header[8];
     const auto len = static_cast<uint32_t>(payload.b.size());
     const uint32_t crc = crc32(payload.b.data(), payload.b.size());
@@ -512,6 +537,31 @@ void applyRecord(System &s, Reader &r)
         }
         break;
     }
+    case OpRenameKey: {
+        std::string path = r.str();
+        std::string oldName = r.str();
+        std::string newName = r.str();
+        uint64_t time = r.num(8);
+        if (!r.ok)
+            return;
+        Key *parent = keyFromPath(s, path);
+        if (!parent)
+            return;
+        // The record states the result: the key is known by the new name only.
+        // A key already under that name can only be met when the journal is
+        // replayed onto hives a checkpoint wrote from a later state (a crash
+        // between the hives and the new journal); the key being renamed is
+        // the one that state holds, so it takes the place.
+        if (Key *k = findChild(*parent, oldName)) {
+            if (Key *clash = findChild(*parent, newName); clash && clash != k)
+                removeSubkey(s, *parent, clash);
+            renameSubkey(*parent, k, newName);
+        }
+        parent->lastWriteTime = time;
+        markDirty(s, *parent);
+        fireNotifications(s, parent, REG_NOTIFY_CHANGE_NAME);
+        break;
+    }
     default:
         r.ok = false;
     }
@@ -535,16 +585,52 @@ uint64_t applyFrom(System &s, int fd, uint64_t from, bool cutTorn)
         got += static_cast<size_t>(n);
     }
     data.resize(got);
+    // A whole, undamaged record at `at`: its payload and the position after it.
+    auto recordAt = [&](size_t at, const uint8_t *&payload, uint32_t &len) {
+        if (data.size() - at < 8)
+            return false;
+        len = uint32_t(data[at]) | uint32_t(data[at + 1]) << 8 | uint32_t(data[at + 2]) << 16 |
+              uint32_t(data[at + 3]) << 24;
+        const uint32_t crc = uint32_t(data[at + 4]) | uint32_t(data[at + 5]) << 8 | uint32_t(data[at + 6]) << 16 |
+                             uint32_t(data[at + 7]) << 24;
+        if (len == 0 || len > kMaxRecord || data.size() - at - 8 < len || crc32(data.data() + at + 8, len) != crc)
+            return false;
+        payload = data.data() + at + 8;
+        return true;
+    };
+    auto known = [](uint8_t op) { return op >= OpCreateKey && op <= OpRenameKey && op != OpBegin && op != OpCommit; };
     size_t pos = 0;
     s.replaying = true;
-    while (data.size() - pos >= 8) {
-        const uint32_t len = uint32_t(data[pos]) | uint32_t(data[pos + 1]) << 8 | uint32_t(data[pos + 2]) << 16 |
-                             uint32_t(data[pos + 3]) << 24;
-        const uint32_t crc = uint32_t(data[pos + 4]) | uint32_t(data[pos + 5]) << 8 | uint32_t(data[pos + 6]) << 16 |
-                             uint32_t(data[pos + 7]) << 24;
-        if (len > kMaxRecord || data.size() - pos - 8 < len || crc32(data.data() + pos + 8, len) != crc)
-            break;
-        Reader r{data.data() + pos + 8, len};
+    const uint8_t *payload = nullptr;
+    uint32_t len = 0;
+    while (pos < data.size() && recordAt(pos, payload, len)) {
+        if (payload[0] == OpBegin) {
+            // Applied only when its commit record is there and every record
+            // before it is whole; otherwise this is where the journal ends.
+            std::vector<std::pair<const uint8_t *, uint32_t>> inner;
+            size_t q = pos + 8 + len;
+            bool committed = false;
+            while (recordAt(q, payload, len)) {
+                if (payload[0] == OpCommit) {
+                    committed = true;
+                    q += 8 + len;
+                    break;
+                }
+                if (!known(payload[0]))
+                    break;
+                inner.emplace_back(payload, len);
+                q += 8 + len;
+            }
+            if (!committed)
+                break;
+            for (auto [p, n] : inner) {
+                Reader r{p, n};
+                applyRecord(s, r);
+            }
+            pos = q;
+            continue;
+        }
+        Reader r{payload, len};
         applyRecord(s, r);
         if (!r.ok)
             break;
@@ -1239,7 +1325,7 @@ System::~System()
 {
     System *self = this;
     gCurrent.compare_exchange_strong(self, nullptr); // late calls must not find a dead system
-    if (poller && pollerPid != static_cast<int>(::getpid())) {
+    if (pollerPid && pollerPid != static_cast<int>(::getpid())) {
         // A forked child inherits the condition variable with the parent's
         // poller counted as its waiter; destroying that copy would wait for
         // the waiter forever. A fresh one in its place is destroyed cleanly.
@@ -1307,10 +1393,27 @@ bool journalSetSecurity(System &s, const Key &key)
     return append(s, w);
 }
 
+bool journalRenameKey(System &s, const Key &parent, std::string_view oldName, std::string_view newName)
+{
+    Writer w;
+    w.u8(OpRenameKey);
+    w.str(keyPath(parent));
+    w.str(oldName);
+    w.str(newName);
+    w.u64(parent.lastWriteTime);
+    return append(s, w);
+}
+
 LONG checkpoint(System &s)
 {
     if (!s.persistent)
         return ERROR_SUCCESS;
+    if (s.txDepth > 0) {
+        // A hive written now would hold half of the open transaction.
+        s.txCheckpointPending = true;
+        return ERROR_SUCCESS;
+    }
+    s.txCheckpointPending = false;
     LONG result = ERROR_SUCCESS;
     for (auto &m : s.mounts) {
         // A read-only hive takes no changes here; what another process
@@ -1364,7 +1467,8 @@ void catchUp(System &s)
 
 JournalLock::JournalLock(System &s) : m_s(s)
 {
-    if (s.lockFd < 0 || !s.shared || !s.persistent)
+    // An open transaction holds the file lock already (and caught up then).
+    if (s.lockFd < 0 || !s.shared || !s.persistent || s.txLocked)
         return;
     while (::flock(s.lockFd, LOCK_EX) != 0)
         if (errno != EINTR)
@@ -1424,6 +1528,70 @@ DeferredSync::~DeferredSync()
     std::unique_lock l(s->lock);
     if (s->unsynced && s->journalFd >= 0 && ::fdatasync(s->journalFd) == 0)
         s->unsynced = 0;
+}
+
+Transaction::Transaction()
+{
+    System &s = current();
+    std::unique_lock l(s.lock);
+    m_epoch = s.epoch;
+    if (s.txDepth++ > 0 || !s.persistent || s.lockFd < 0 || !s.shared)
+        return;
+    // Other processes wait until the end: what they append meanwhile would
+    // land between this transaction's changes in memory and its records.
+    while (::flock(s.lockFd, LOCK_EX) != 0)
+        if (errno != EINTR)
+            return;
+    s.txLocked = true;
+    catchUpLocked(s);
+}
+
+Transaction::~Transaction()
+{
+    commit();
+}
+
+LONG Transaction::commit()
+{
+    if (!m_open)
+        return ERROR_SUCCESS;
+    m_open = false;
+    std::lock_guard g(gOpenMutex);
+    System *sp = gSystem.get();
+    if (!sp || sp->epoch != m_epoch)
+        return ERROR_INVALID_HANDLE; // the system was closed meanwhile
+    System &s = *sp;
+    std::unique_lock l(s.lock);
+    if (s.txDepth == 0 || --s.txDepth > 0)
+        return ERROR_SUCCESS;
+    LONG rc = ERROR_SUCCESS;
+    if (!s.txRecords.empty() && s.journalFd >= 0) {
+        std::vector<uint8_t> batch;
+        batch.reserve(s.txRecords.size() + 32);
+        frame(batch, {OpBegin});
+        batch.insert(batch.end(), s.txRecords.begin(), s.txRecords.end());
+        frame(batch, {OpCommit});
+        const bool deferred = gDeferDepth.load(std::memory_order_acquire) > 0;
+        if (!pwriteAll(s.journalFd, batch.data(), batch.size(), s.journalSize) ||
+            (!deferred && ::fdatasync(s.journalFd) != 0)) {
+            if (::ftruncate(s.journalFd, static_cast<off_t>(s.journalSize.load())) == 0)
+                ::fdatasync(s.journalFd);
+            rc = ERROR_REGISTRY_IO_FAILED;
+        } else {
+            s.journalSize += batch.size();
+            s.unsynced = deferred ? s.unsynced + batch.size() : 0;
+            if (s.shared)
+                s.shared->size.store(s.journalSize);
+        }
+    }
+    std::vector<uint8_t>().swap(s.txRecords);
+    if (rc == ERROR_SUCCESS && (s.txCheckpointPending || s.journalSize > kCheckpointAt))
+        checkpoint(s);
+    if (s.txLocked) {
+        s.txLocked = false;
+        ::flock(s.lockFd, LOCK_UN);
+    }
+    return rc;
 }
 
 std::string defaultSystemRoot()

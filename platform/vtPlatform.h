@@ -56,6 +56,31 @@ public:
     DeferredSync &operator=(const DeferredSync &) = delete;
 };
 
+// One atomic change made of many: while the outermost scope is alive, every
+// change of the process is applied and visible at once, but its journal
+// records are held back and written together at the end, framed so that
+// start-up (and every other process) applies all of them or none. The end
+// flushes once (inside a DeferredSync scope, with the group commit), so the
+// whole change is durable when commit() or the destructor returns. Other
+// processes wait for the end before their next change. A hive checkpoint
+// asked for meanwhile (RegFlushKey, a full journal) waits for the end too.
+// Nestable; shared by every thread of the process, like DeferredSync.
+class Transaction
+{
+public:
+    Transaction();
+    ~Transaction();
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+    // Ends the scope now. ERROR_REGISTRY_IO_FAILED when the records could not
+    // be written (the changes stay in memory, as for a single failed change).
+    LONG commit();
+
+private:
+    bool m_open = true;
+    uint64_t m_epoch = 0;
+};
+
 // VANTREL_SYSTEM, else $XDG_DATA_HOME/vantrel/system, else
 // ~/.local/share/vantrel/system; empty when there is no home folder.
 std::string defaultSystemRoot();

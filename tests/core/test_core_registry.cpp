@@ -313,6 +313,41 @@ TEST_F(Registry, MoveKeyKeepsSourceWhenCopyIsIncomplete)
     EXPECT_TRUE(ReadTypedStringAt(HKEY_CURRENT_USER, to, "kept", 32, text));
 }
 
+// A move within one parent is a rename: the subtree keeps its class names
+// and last-write times, and a handle into it stays valid.
+TEST_F(Registry, MoveKeyWithinItsParentRenamesInPlace)
+{
+    const std::string from = kBase + "\\Here", to = kBase + "\\There";
+    HKEY child = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (from.substr(1) + "\\child").c_str(), 0, const_cast<LPSTR>("Cls"), 0,
+                              KEY_ALL_ACCESS, nullptr, &child, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(child, "v", 0, REG_DWORD, reinterpret_cast<const BYTE *>("\1\0\0\0"), 4), ERROR_SUCCESS);
+    auto info = [](HKEY k, std::string &cls) {
+        char buf[32] = {};
+        DWORD n = sizeof buf;
+        FILETIME t{};
+        RegQueryInfoKeyA(k, buf, &n, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &t);
+        cls = buf;
+        return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    std::string cls;
+    const uint64_t before = info(child, cls);
+
+    TMyRegistry reg;
+    reg.MoveKey(from, to, true);
+    EXPECT_FALSE(reg.KeyExists(from));
+    EXPECT_EQ(info(child, cls), before) << "the open handle still reaches the key, its time unchanged";
+    EXPECT_EQ(cls, "Cls");
+    HKEY moved = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (to.substr(1) + "\\child").c_str(), 0, KEY_READ, &moved),
+              ERROR_SUCCESS);
+    EXPECT_EQ(info(moved, cls), before);
+    EXPECT_EQ(cls, "Cls");
+    RegCloseKey(moved);
+    RegCloseKey(child);
+}
+
 TEST_F(Registry, RenameValueKeepsTypeAndData)
 {
     writeSamples(kBase);

@@ -347,6 +347,185 @@ TEST(Durability, KilledBatchLeavesACleanPrefix)
     sys.reopen();
 }
 
+// A tree of `kTreeKeys` keys with two values each, the values depending on
+// the generation, so a key of another generation or a torn one cannot pass.
+constexpr uint32_t kTreeKeys = 60;
+
+bool buildTree(HKEY parent, const char *name, uint32_t gen)
+{
+    HKEY t;
+    if (RegCreateKeyExA(parent, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &t, nullptr) != ERROR_SUCCESS)
+        return false;
+    bool ok = true;
+    for (uint32_t i = 0; i < kTreeKeys && ok; ++i) {
+        HKEY c;
+        ok = RegCreateKeyExA(t, ("k" + std::to_string(i)).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &c,
+                             nullptr) == ERROR_SUCCESS;
+        if (!ok)
+            break;
+        const auto a = payload(gen, i), b = payload(gen, i + 1000);
+        ok = RegSetValueExA(c, "a", 0, REG_BINARY, a.data(), static_cast<DWORD>(a.size())) == ERROR_SUCCESS &&
+             RegSetValueExA(c, "b", 0, REG_BINARY, b.data(), static_cast<DWORD>(b.size())) == ERROR_SUCCESS;
+        RegCloseKey(c);
+    }
+    RegCloseKey(t);
+    return ok;
+}
+
+bool deleteTree(HKEY parent, const std::string &name)
+{
+    for (uint32_t i = kTreeKeys; i-- > 0;)
+        if (RegDeleteKeyA(parent, (name + "\\k" + std::to_string(i)).c_str()) != ERROR_SUCCESS)
+            return false;
+    return RegDeleteKeyA(parent, name.c_str()) == ERROR_SUCCESS;
+}
+
+// What Software\Tree holds: "" when it is exactly one whole generation
+// (returned in *gen), else what is wrong.
+std::string checkTree(uint32_t *gen)
+{
+    OpenKey tree;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tree", 0, KEY_READ, &tree) != ERROR_SUCCESS)
+        return "no tree";
+    char name[64];
+    DWORD n = sizeof name;
+    if (RegEnumKeyExA(tree, 0, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return "no generation";
+    n = sizeof name;
+    char second[64];
+    if (RegEnumKeyExA(tree, 1, second, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+        return std::string("two keys: ") + name + ", " + second;
+    if (std::strncmp(name, "Gen", 3) != 0)
+        return std::string("half-made: ") + name;
+    *gen = static_cast<uint32_t>(std::stoul(name + 3));
+    OpenKey g;
+    if (RegOpenKeyExA(tree, name, 0, KEY_READ, &g) != ERROR_SUCCESS)
+        return "cannot open";
+    DWORD subkeys = 0;
+    RegQueryInfoKeyA(g, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr);
+    if (subkeys != kTreeKeys)
+        return std::string(name) + " has " + std::to_string(subkeys) + " keys";
+    std::vector<uint8_t> buf(32768);
+    for (uint32_t i = 0; i < kTreeKeys; ++i) {
+        OpenKey c;
+        if (RegOpenKeyExA(g, ("k" + std::to_string(i)).c_str(), 0, KEY_READ, &c) != ERROR_SUCCESS)
+            return "k" + std::to_string(i) + " missing";
+        for (auto [v, want] : {std::pair{"a", payload(*gen, i)}, std::pair{"b", payload(*gen, i + 1000)}}) {
+            DWORD size = static_cast<DWORD>(buf.size());
+            if (RegQueryValueExA(c, v, nullptr, nullptr, buf.data(), &size) != ERROR_SUCCESS ||
+                std::vector<uint8_t>(buf.begin(), buf.begin() + size) != want)
+                return "k" + std::to_string(i) + "\\" + v + " missing or torn";
+        }
+    }
+    return "";
+}
+
+// Tree operations, each one transaction (build a new generation under a
+// temporary name, delete the old one, rename the new one into place), killed
+// at random moments, some inside the checkpoint that ends a transaction; and
+// the journal cut at a random byte (a power cut): every time exactly one
+// whole generation is there, never a mixture, and none acknowledged is lost.
+TEST(Durability, KilledTreeTransactionsAreAllOrNothing)
+{
+    TempSystem sys;
+    sys.close();
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    {
+        vt::platform::SystemOptions o;
+        o.root = sys.root();
+        ASSERT_EQ(vt::platform::openSystem(o), ERROR_SUCCESS);
+        OpenKey tree;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Tree", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &tree,
+                                  nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_TRUE(buildTree(tree, "Gen0", 0));
+        RegCloseKey(tree.h);
+        tree.h = nullptr;
+        vt::platform::closeSystem(); // in the hive files: no cut can take it
+    }
+    int64_t mustHave = 0;
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // Odd rounds end some transactions with a checkpoint, so kills land in
+        // them; even rounds leave every transaction in the journal, so any
+        // cut of it is a state a power cut could leave.
+        const bool checkpointing = round % 2 == 1;
+        int pipefd[2];
+        ASSERT_EQ(::pipe(pipefd), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(pipefd[0]);
+            vt::platform::SystemOptions o;
+            o.root = sys.root();
+            if (vt::platform::openSystem(o) != ERROR_SUCCESS)
+                ::_exit(2);
+            HKEY tree;
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Tree", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &tree,
+                                nullptr) != ERROR_SUCCESS)
+                ::_exit(3);
+            char name[64];
+            DWORD n = sizeof name;
+            if (RegEnumKeyExA(tree, 0, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                ::_exit(4);
+            auto gen = static_cast<uint32_t>(std::stoul(name + 3));
+            for (;;) {
+                if (::write(pipefd[1], &gen, sizeof gen) != sizeof gen)
+                    ::_exit(5);
+                vt::platform::Transaction t;
+                if (!buildTree(tree, "Building", gen + 1) || !deleteTree(tree, "Gen" + std::to_string(gen)) ||
+                    RegRenameKey(tree, "Building", ("Gen" + std::to_string(gen + 1)).c_str()) != ERROR_SUCCESS)
+                    ::_exit(6);
+                if (checkpointing && gen % 4 == 3 && RegFlushKey(tree) != ERROR_SUCCESS)
+                    ::_exit(7);
+                if (t.commit() != ERROR_SUCCESS)
+                    ::_exit(8);
+                ++gen;
+            }
+        }
+        ::close(pipefd[1]);
+        bool signaled = false;
+        const int64_t acked = killAfter(
+            child, pipefd[0], std::chrono::milliseconds(std::uniform_int_distribution(10, 150)(rng)), &signaled);
+        ::close(pipefd[0]);
+        ASSERT_TRUE(signaled) << "the writer ended by itself";
+        ASSERT_GE(acked, mustHave);
+        for (const auto &hive : hiveFilesOf(sys.root()))
+            expectReglookupReads(hive, "after kill");
+
+        // The power cut: a copy whose journal lost a random tail. (Past a
+        // checkpoint the journal was flushed before the hives were written:
+        // no power cut can take its tail then.)
+        for (int once = checkpointing ? 0 : 1; once; --once) {
+            const std::string cut = vt::test::makeTempDir("vt-cut");
+            for (const auto &e : fs::directory_iterator(sys.root())) {
+                const auto name = e.path().filename().string();
+                if (name != "registry.shm" && name != "system.lock")
+                    fs::copy(e.path(), cut + "/" + name, fs::copy_options::recursive);
+            }
+            const std::string journal = journalOf(cut);
+            fs::resize_file(journal, std::uniform_int_distribution<uint64_t>(16, fs::file_size(journal))(rng));
+            vt::platform::SystemOptions o;
+            o.root = cut;
+            ASSERT_EQ(vt::platform::openSystem(o), ERROR_SUCCESS);
+            uint32_t cutGen = 0;
+            EXPECT_EQ(checkTree(&cutGen), "") << "after the cut";
+            vt::platform::closeSystem();
+            vt::test::removeTree(cut);
+        }
+
+        ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+        uint32_t gen = 0;
+        ASSERT_EQ(checkTree(&gen), "") << "after the kill";
+        EXPECT_GE(gen, acked) << "an acknowledged generation was lost";
+        mustHave = gen;
+        sys.close();
+    }
+}
+
 // ---------------------------------------------------------------------------
 
 std::vector<fs::path> testHives()

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <signal.h>
 #include <string>
+#include <strings.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -1654,6 +1656,156 @@ TEST(Registry, ConcurrentReadersAndWriter)
         t.join();
     EXPECT_EQ(errors.load(), 0);
     EXPECT_EQ(subkeys(k).size(), 40u);
+}
+
+// A renamed key is the same key under a new name: its subtree, class name,
+// times, security and open handles stay, in memory, after a replay of the
+// journal and after a checkpoint.
+TEST(Registry, RenameKeyKeepsTheKeyAndItsSubtree)
+{
+    TempSystem sys;
+    Key parent, old, child;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Ren", parent), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(parent, "Old", 0, const_cast<LPSTR>("Cls"), 0, KEY_ALL_ACCESS, nullptr, &old, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(create(old, "Child", child), ERROR_SUCCESS);
+    ASSERT_EQ(setSz(child, "v", "kept"), ERROR_SUCCESS);
+    Key other;
+    ASSERT_EQ(create(parent, "Other", other), ERROR_SUCCESS);
+    struct Snapshot {
+        std::string cls;
+        FILETIME oldTime{}, childTime{};
+        std::vector<uint8_t> sd;
+    };
+    auto snapshot = [](HKEY k, const char *path) {
+        Snapshot out;
+        Key h, c;
+        if (RegOpenKeyExA(k, path, 0, KEY_READ, &h) != ERROR_SUCCESS ||
+            RegOpenKeyExA(h, "Child", 0, KEY_READ, &c) != ERROR_SUCCESS)
+            return out;
+        char cls[64] = {};
+        DWORD n = sizeof cls;
+        RegQueryInfoKeyA(h, cls, &n, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         &out.oldTime);
+        out.cls = cls;
+        RegQueryInfoKeyA(c, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         &out.childTime);
+        DWORD size = 0;
+        RegGetKeySecurity(h, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, &size);
+        out.sd.resize(size);
+        RegGetKeySecurity(h, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, out.sd.data(), &size);
+        return out;
+    };
+    auto same = [](const Snapshot &a, const Snapshot &b) {
+        return a.cls == b.cls && a.oldTime.dwLowDateTime == b.oldTime.dwLowDateTime &&
+               a.oldTime.dwHighDateTime == b.oldTime.dwHighDateTime &&
+               a.childTime.dwLowDateTime == b.childTime.dwLowDateTime && a.sd == b.sd && !a.sd.empty();
+    };
+    const Snapshot before = snapshot(parent, "Old");
+    ASSERT_EQ(before.cls, "Cls");
+
+    ASSERT_EQ(RegRenameKey(parent, "Old", "New"), ERROR_SUCCESS);
+    EXPECT_FALSE(exists(parent, "Old"));
+    EXPECT_TRUE(same(snapshot(parent, "New"), before));
+    EXPECT_EQ(readSz(parent, "New\\Child", "v"), "kept");
+    char buf[16];
+    DWORD size = sizeof buf;
+    EXPECT_EQ(RegQueryValueExA(child, "v", nullptr, nullptr, reinterpret_cast<BYTE *>(buf), &size), ERROR_SUCCESS)
+        << "a handle into the renamed key stays valid";
+    // A change of case only is a rename too; the handle itself may be renamed.
+    ASSERT_EQ(RegRenameKey(old, nullptr, "nEW"), ERROR_SUCCESS);
+    EXPECT_EQ(subkeys(parent), (std::vector<std::string>{"nEW", "Other"}));
+
+    Key readOnly;
+    ASSERT_EQ(RegOpenKeyExA(parent, "Other", 0, KEY_READ, &readOnly), ERROR_SUCCESS);
+    const std::string tooLong(256, 'x');
+    const struct {
+        const char *what;
+        HKEY key;
+        const char *sub, *name;
+        LONG want;
+    } refused[] = {
+        {"name taken (any case)", parent, "nEW", "OTHER", ERROR_ACCESS_DENIED},
+        {"backslash in the new name", parent, "nEW", "a\\b", ERROR_INVALID_PARAMETER},
+        {"empty new name", parent, "nEW", "", ERROR_INVALID_PARAMETER},
+        {"new name too long", parent, "nEW", tooLong.c_str(), ERROR_INVALID_PARAMETER},
+        {"no such key", parent, "Missing", "X", ERROR_FILE_NOT_FOUND},
+        {"a hive's root", HKEY_USERS, ".DEFAULT", "X", ERROR_ACCESS_DENIED},
+        {"SOFTWARE as the 32-bit view shows it", HKEY_LOCAL_MACHINE, "SOFTWARE", "X", ERROR_ACCESS_DENIED},
+        {"handle without write access", readOnly, nullptr, "X", ERROR_ACCESS_DENIED},
+    };
+    for (const auto &c : refused)
+        EXPECT_EQ(RegRenameKey(c.key, c.sub, c.name), c.want) << c.what;
+    EXPECT_EQ(subkeys(parent), (std::vector<std::string>{"nEW", "Other"}));
+
+    const Snapshot renamed = snapshot(parent, "nEW");
+    for (const char *how : {"journal replay", "hive file"}) {
+        SCOPED_TRACE(how);
+        parent.h = old.h = child.h = other.h = readOnly.h = nullptr; // gone with the system
+        if (std::string(how) == "journal replay") {
+            inDyingChild(sys.root(), [] {}); // only opens: the journal stays
+        }
+        ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Ren", 0, KEY_READ, &parent), ERROR_SUCCESS);
+        EXPECT_EQ(subkeys(parent), (std::vector<std::string>{"nEW", "Other"}));
+        EXPECT_TRUE(same(snapshot(parent, "nEW"), renamed));
+        EXPECT_EQ(readSz(parent, "nEW\\Child", "v"), "kept");
+    }
+}
+
+// A transaction's records reach the journal only at its end, all together:
+// nothing while it is open (not even a checkpoint asked for inside it), every
+// change once it ends, and a replay brings all of them back.
+TEST(Registry, TransactionWritesItsChangesAtTheEnd)
+{
+    TempSystem sys;
+    Key k;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Tx", k), ERROR_SUCCESS);
+    const std::string journal = journalFile(sys.root());
+    const auto before = fs::file_size(journal);
+    {
+        vt::platform::Transaction outer;
+        for (int i = 0; i < 20; ++i) {
+            Key c;
+            ASSERT_EQ(create(k, ("k" + std::to_string(i)).c_str(), c), ERROR_SUCCESS);
+            ASSERT_EQ(setSz(c, "v", "x"), ERROR_SUCCESS);
+        }
+        {
+            vt::platform::Transaction inner;
+            ASSERT_EQ(RegDeleteKeyA(k, "k3"), ERROR_SUCCESS);
+            ASSERT_EQ(RegRenameKey(k, "k4", "renamed"), ERROR_SUCCESS);
+            EXPECT_EQ(inner.commit(), ERROR_SUCCESS);
+        }
+        ASSERT_EQ(RegFlushKey(k), ERROR_SUCCESS);
+        EXPECT_EQ(journalFile(sys.root()), journal) << "a checkpoint ran inside the transaction";
+        EXPECT_EQ(fs::file_size(journal), before) << "records written before the end";
+        EXPECT_EQ(readSz(k, "k5", "v"), "x") << "the changes are visible at once";
+        EXPECT_EQ(outer.commit(), ERROR_SUCCESS);
+    }
+    EXPECT_NE(journalFile(sys.root()), journal) << "the checkpoint asked for inside ran at the end";
+
+    Key c;
+    ASSERT_EQ(create(k, "after", c), ERROR_SUCCESS);
+    k.h = c.h = nullptr;
+    inDyingChild(sys.root(), [] {
+        vt::platform::Transaction t;
+        HKEY h;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tx", 0, KEY_ALL_ACCESS, &h) != ERROR_SUCCESS ||
+            RegDeleteKeyA(h, "k7") != ERROR_SUCCESS || RegRenameKey(h, "k8", "k8b") != ERROR_SUCCESS)
+            ::_exit(3);
+        if (t.commit() != ERROR_SUCCESS)
+            ::_exit(4);
+    });
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tx", 0, KEY_READ, &k), ERROR_SUCCESS);
+    std::vector<std::string> want;
+    for (int i = 0; i < 20; ++i)
+        if (i != 3 && i != 4 && i != 7 && i != 8)
+            want.push_back("k" + std::to_string(i));
+    want.insert(want.end(), {"after", "k8b", "renamed"});
+    std::sort(want.begin(), want.end(),
+              [](const std::string &a, const std::string &b) { return strcasecmp(a.c_str(), b.c_str()) < 0; });
+    EXPECT_EQ(subkeys(k), want);
 }
 
 } // namespace
