@@ -430,7 +430,7 @@ void TformMain::createControls()
             auto *button = new QToolButton(sheet);
             button->setObjectName(QStringLiteral("bn") + action->objectName().mid(1));
             button->setDefaultAction(action);
-            button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+            button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
             buttons->addWidget(button);
         }
         layout->addLayout(buttons);

@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QFile>
 #include <QFileDialog>
+#include <QStyle>
 #include <QTimer>
 #include <Qsci/qsciscintilla.h>
 
@@ -89,6 +90,10 @@ void TformMain::createHistoryStore()
         m_HistoryError = QString::fromUtf8(e.what());
     }
 
+    for (QAction *save : {aChangeLogRedoSave, aChangeLogUndoSave})
+        save->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    for (QAction *apply : {aChangeLogRedoApply, aChangeLogUndoApply})
+        apply->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
     connect(aChangeLogRedoSave, &QAction::triggered, this, [this] { aChangeLogSave(editRedoLog); });
     connect(aChangeLogUndoSave, &QAction::triggered, this, [this] { aChangeLogSave(editUndoLog); });
     connect(aChangeLogRedoApply, &QAction::triggered, this, [this] { aChangeLogApply(editRedoLog); });

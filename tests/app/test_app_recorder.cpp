@@ -181,6 +181,21 @@ TEST_F(Recorder, LinesOfEachOperation)
     EXPECT_EQ(order, "\\Software\\B\\C\\|w \\Software\\B\\C\\| \\Software\\B\\|x \\Software\\B\\|m \\Software\\B\\| ");
 }
 
+// A history failure ends the user's operation with an exception; the lines
+// written before it stay, and no half operation is left in the history.
+TEST_F(Recorder, HistoryFailureEndsTheOperation)
+{
+    makeWindow();
+    writeRaw("\\Software\\F\\G", "v", REG_SZ, {'1', 0});
+    w->History()->ExecSql("CREATE TRIGGER refuse BEFORE INSERT ON registry_history WHEN NEW.entrytype = 0 "
+                          "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    EXPECT_THROW(w->LogKeyDelete(HKEY_CURRENT_USER, "\\Software\\F"), vt::history::ESQLiteException);
+    EXPECT_EQ(vt::history::ChangeLogLines(w->editRedoLog), Lines({"REGEDIT4", "", "[-" + CU + "\\Software\\F]"}));
+    EXPECT_EQ(w->History()->Count(), 0u);
+    w->History()->LoadAll();
+    EXPECT_EQ(w->History()->Count(), 0u);
+}
+
 // Save and Apply, reached through the panes' own buttons.
 TEST_F(Recorder, SaveAndApplyThroughThePaneButtons)
 {
