@@ -165,10 +165,7 @@ Key *findChild(const Key &key, std::string_view name)
 
 Value *findValue(Key &key, std::string_view name)
 {
-    for (auto &v : key.values)
-        if (sameName(v.name, name))
-            return &v;
-    return nullptr;
+    return key.findValue(name);
 }
 
 std::unique_ptr<Key> newKey(std::string_view name, uint64_t time)
@@ -184,9 +181,8 @@ std::unique_ptr<Key> newKey(std::string_view name, uint64_t time)
 Key *insertSubkey(Key &parent, std::unique_ptr<Key> child)
 {
     child->parent = &parent;
-    auto it = std::lower_bound(parent.subkeys.begin(), parent.subkeys.end(), child->upperName,
-                               [](const std::unique_ptr<Key> &k, const std::string &u) { return k->upperName < u; });
-    return parent.subkeys.insert(it, std::move(child))->get();
+    const size_t at = parent.subkeys.lowerBound(child->upperName);
+    return parent.subkeys.insert(parent.subkeys.begin() + static_cast<std::ptrdiff_t>(at), std::move(child))->get();
 }
 
 void setValue(Key &key, std::string_view name, uint32_t type, std::vector<uint8_t> data)
@@ -201,18 +197,12 @@ void setValue(Key &key, std::string_view name, uint32_t type, std::vector<uint8_
     v.type = type;
     v.data = std::move(data);
     v.nameCompressed = isAscii(name);
-    key.values.push_back(std::move(v));
+    key.appendValue(std::move(v));
 }
 
 bool deleteValue(Key &key, std::string_view name)
 {
-    for (auto it = key.values.begin(); it != key.values.end(); ++it) {
-        if (sameName(it->name, name)) {
-            key.values.erase(it);
-            return true;
-        }
-    }
-    return false;
+    return key.eraseValue(name);
 }
 
 Mount *mountOf(System &s, const Key *key)
@@ -232,6 +222,12 @@ void markDirty(System &s, const Key &key)
 {
     if (Mount *m = mountOf(s, &key))
         m->dirty = true;
+}
+
+bool inReadOnlyHive(System &s, const Key &key)
+{
+    const Mount *m = mountOf(s, &key);
+    return m && m->readOnly;
 }
 
 bool isUnderVolatile(const Key &key)
@@ -296,10 +292,17 @@ void removeSubkey(System &s, Key &parent, Key *child)
             }
         }
     }
-    auto it = std::find_if(parent.subkeys.begin(), parent.subkeys.end(),
-                           [child](const std::unique_ptr<Key> &k) { return k.get() == child; });
-    if (it != parent.subkeys.end())
-        parent.subkeys.erase(it);
+    // The child sits where its name sorts; a list left unsorted by a damaged
+    // hive is searched whole.
+    auto &subs = parent.subkeys;
+    size_t at = subs.lowerBound(child->upperName);
+    if (at >= subs.size() || subs[at].get() != child) {
+        at = static_cast<size_t>(std::find_if(subs.begin(), subs.end(),
+                                              [child](const std::unique_ptr<Key> &k) { return k.get() == child; }) -
+                                 subs.begin());
+    }
+    if (at < subs.size())
+        subs.erase(subs.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 void fireNotifications(System &s, Key *key, DWORD kind)
@@ -1094,8 +1097,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
     const std::vector<std::string> &names = w.createNames;
     if (!parent)
         return ERROR_FILE_NOT_FOUND;
-    if (isVirtualRoot(s, parent))
-        return ERROR_ACCESS_DENIED; // only whole hives live there
+    if (isVirtualRoot(s, parent) || inReadOnlyHive(s, *parent))
+        return ERROR_ACCESS_DENIED; // only whole hives live there; a read-only hive takes no keys
     if (depthOf(parent) + names.size() > kMaxDepth)
         return ERROR_INVALID_PARAMETER;
     ACCESS_MASK parentGranted;
@@ -1237,7 +1240,7 @@ LONG writableKey(System &s, HKEY hKey, ACCESS_MASK needed, Target &t)
     LONG rc = resolveHandle(s, hKey, t, needed);
     if (rc != ERROR_SUCCESS)
         return rc;
-    if (t.loc.space == Space::PerfData || isVirtualRoot(s, t.loc.key))
+    if (t.loc.space == Space::PerfData || isVirtualRoot(s, t.loc.key) || inReadOnlyHive(s, *t.loc.key))
         return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;
 }
@@ -1253,11 +1256,16 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
     const std::string_view name = lpValueName ? lpValueName : "";
     if (utf16Length(name) > kMaxValueNameChars)
         return ERROR_INVALID_PARAMETER;
+    // Larger data cannot be kept in a hive: refuse it before anything changes.
+    if (cbData > (isStringType(dwType) ? kMaxValueData / 2 * 3 : kMaxValueData)) // UTF-16 takes >= 2/3 of UTF-8
+        return ERROR_NOT_ENOUGH_MEMORY;
     std::vector<uint8_t> data;
     if (isStringType(dwType))
         data = utf8ToUtf16le(std::string_view(reinterpret_cast<const char *>(lpData), cbData));
     else if (cbData)
         data.assign(lpData, lpData + cbData);
+    if (data.size() > kMaxValueData)
+        return ERROR_NOT_ENOUGH_MEMORY;
     System &s = current();
     Exclusive g(s);
     Target t;
@@ -1331,7 +1339,7 @@ LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD
     // Windows refuses to delete a key with subkeys, a hive's root and the
     // roots themselves with "access denied".
     if (!victim->parent || isVirtualRoot(s, victim) || isVirtualRoot(s, victim->parent) || !victim->subkeys.empty() ||
-        (victim->flags & kKeyNoDelete))
+        (victim->flags & kKeyNoDelete) || inReadOnlyHive(s, *victim))
         return ERROR_ACCESS_DENIED;
     Key *parent = victim->parent;
     const std::string name = victim->name;
@@ -1364,7 +1372,7 @@ bool isMerged(const Target &t)
 
 // Machine-side subkeys a merged location lists: all of them for HKCR, the
 // shared ones for the 32-bit SOFTWARE.
-size_t skipHidden(const Target &t, const std::vector<std::unique_ptr<Key>> &m, size_t i)
+size_t skipHidden(const Target &t, const vt::hive::SubkeyList &m, size_t i)
 {
     if (t.loc.space == Space::Wow64Software)
         while (i < m.size() && !isSharedTop(m[i]->upperName))

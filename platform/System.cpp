@@ -37,7 +37,10 @@ std::atomic<System *> gCurrent{nullptr};
 constexpr char kJournalMagic[8] = {'V', 'T', 'J', 'R', 'N', 'L', '0', '1'};
 constexpr size_t kJournalHeader = 16;               // magic + generation
 constexpr uint64_t kCheckpointAt = 8 * 1024 * 1024; // journal size that triggers a checkpoint
-constexpr uint32_t kMaxRecord = 256u * 1024 * 1024;
+// Replay takes any record up to this size; the largest a change can make is a
+// value of kMaxValueData plus its key path and name, well below it.
+constexpr uint32_t kMaxRecord = 1536u * 1024 * 1024;
+static_assert(kMaxValueData + 8u * 1024 * 1024 < kMaxRecord);
 constexpr uint64_t kDeferredFlushAt = 4 * 1024 * 1024; // unflushed journal bytes a DeferredSync scope allows
 
 std::atomic<int> gDeferDepth{0}; // open DeferredSync scopes of this process
@@ -162,33 +165,42 @@ bool append(System &s, const Writer &payload)
 {
     if (!s.persistent || s.replaying)
         return true;
-    std::vector<uint8_t> rec;
-    rec.reserve(payload.b.size() + 8);
+    // Replay would take a longer record for a torn one and cut it off with
+    // everything after it: never acknowledge what cannot come back.
+    if (payload.b.size() > kMaxRecord)
+        return false;
+    uint8_t header[8];
     const auto len = static_cast<uint32_t>(payload.b.size());
     const uint32_t crc = crc32(payload.b.data(), payload.b.size());
-    for (int i = 0; i < 4; ++i)
-        rec.push_back(static_cast<uint8_t>(len >> (8 * i)));
-    for (int i = 0; i < 4; ++i)
-        rec.push_back(static_cast<uint8_t>(crc >> (8 * i)));
-    rec.insert(rec.end(), payload.b.begin(), payload.b.end());
+    for (int i = 0; i < 4; ++i) {
+        header[i] = static_cast<uint8_t>(len >> (8 * i));
+        header[4 + i] = static_cast<uint8_t>(crc >> (8 * i));
+    }
+    const uint64_t recSize = sizeof header + payload.b.size();
     // Inside a DeferredSync scope the flush waits for the scope's end (or for
     // enough bytes): records reach the file in order, so a crash loses a
     // tail, never a record in the middle.
     const bool deferred = gDeferDepth.load(std::memory_order_acquire) > 0;
-    const bool flush = !deferred || s.unsynced + rec.size() >= kDeferredFlushAt;
-    if (!pwriteAll(s.journalFd, rec.data(), rec.size(), s.journalSize) ||
+    const bool flush = !deferred || s.unsynced + recSize >= kDeferredFlushAt;
+    if (!pwriteAll(s.journalFd, header, sizeof header, s.journalSize) ||
+        !pwriteAll(s.journalFd, payload.b.data(), payload.b.size(), s.journalSize + sizeof header) ||
         (flush && ::fdatasync(s.journalFd) != 0)) {
         // Cut a partial record off so the next one is not appended after garbage.
         if (::ftruncate(s.journalFd, static_cast<off_t>(s.journalSize.load())) == 0)
             ::fdatasync(s.journalFd);
         return false;
     }
-    s.journalSize += rec.size();
-    s.unsynced = flush ? 0 : s.unsynced + rec.size();
+    s.journalSize += recSize;
+    s.unsynced = flush ? 0 : s.unsynced + recSize;
     if (s.shared)
         s.shared->size.store(s.journalSize);
-    if (s.journalSize > kCheckpointAt)
-        checkpoint(s);
+    // The change is durable in the journal whatever the checkpoint does. One
+    // that fails is remembered for the next flush, unload or close, and not
+    // retried at every change (each try rewrites every changed hive).
+    if (s.journalSize > std::max(kCheckpointAt, s.retryCheckpointAt)) {
+        if (checkpoint(s) != ERROR_SUCCESS)
+            s.retryCheckpointAt = s.journalSize + kCheckpointAt;
+    }
     return true;
 }
 
@@ -576,6 +588,7 @@ void syncKey(System &s, Key &live, Key &fresh)
     DWORD kinds = 0;
     if (!sameValues(live.values, fresh.values) || live.className != fresh.className) {
         live.values = std::move(fresh.values);
+        live.valuesChanged();
         live.className = std::move(fresh.className);
         kinds |= REG_NOTIFY_CHANGE_LAST_SET;
     }
@@ -644,6 +657,7 @@ void catchUpLocked(System &s)
         s.unsynced = 0;
         ::close(s.journalFd);
         s.journalFd = -1;
+        s.retryCheckpointAt = 0;
         if (lagged && resyncFromFiles(s)) {
             s.journalFd = ::open(journalPath(s, gen).c_str(), O_RDWR | O_CLOEXEC);
             s.generation = gen;
@@ -686,8 +700,24 @@ std::unique_ptr<Key> virtualRoot(const char *name)
     return k;
 }
 
+// Whether a hive file can be written back the way a checkpoint writes it (a
+// new file renamed over it). A file without write bits is kept read-only even
+// for root, who could replace it: analysts mount evidence that way.
+bool hiveWritable(const std::string &file)
+{
+    struct stat st {
+    };
+    if (::stat(file.c_str(), &st) != 0 || !(st.st_mode & 0222) || ::access(file.c_str(), W_OK) != 0)
+        return false;
+    const size_t slash = file.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : file.substr(0, slash));
+    return ::access(dir.c_str(), W_OK) == 0;
+}
+
 LONG mountFile(System &s, Key *vroot, const std::string &name, const std::string &file, bool loaded)
 {
+    // Checkpoints run under the system's file lock, which the caller holds.
+    vt::hive::removeSaveLeftovers(file);
     vt::hive::Hive hive;
     LONG rc = vt::hive::loadHiveFile(file, hive);
     if (rc != ERROR_SUCCESS)
@@ -699,6 +729,7 @@ LONG mountFile(System &s, Key *vroot, const std::string &name, const std::string
     m->virtualRoot = vroot;
     m->file = file;
     m->loaded = loaded;
+    m->readOnly = !hiveWritable(file);
     m->header.minorVersion = hive.minorVersion;
     m->header.headerTimestamp = hive.headerTimestamp;
     m->header.fileName = hive.fileName;
@@ -999,17 +1030,18 @@ void releaseResources(System &s)
     s.shared = nullptr;
 }
 
-void closeLocked()
+LONG closeLocked()
 {
     System *s = gSystem.get();
     if (!s)
-        return;
+        return ERROR_SUCCESS;
     stopPoller(*s);
+    LONG rc;
     {
         std::unique_lock l(s->lock);
         {
             JournalLock j(*s);
-            checkpoint(*s);
+            rc = checkpoint(*s);
         }
         // Wake everybody still waiting for a change of this system.
         std::lock_guard n(s->notifyMutex);
@@ -1020,6 +1052,7 @@ void closeLocked()
     releaseResources(*s);
     gCurrent.store(nullptr, std::memory_order_release);
     gSystem.reset();
+    return rc;
 }
 
 } // namespace
@@ -1128,7 +1161,10 @@ LONG checkpoint(System &s)
         return ERROR_SUCCESS;
     LONG result = ERROR_SUCCESS;
     for (auto &m : s.mounts) {
-        if (!m->dirty)
+        // A read-only hive takes no changes here; what another process
+        // journaled into it while it was writable cannot be written either,
+        // and must not hold back the other hives.
+        if (!m->dirty || m->readOnly)
             continue;
         LONG rc = saveMount(s, *m);
         if (rc != ERROR_SUCCESS)
@@ -1152,6 +1188,7 @@ LONG checkpoint(System &s)
         ::unlink(journalPath(s, s.generation - 1).c_str());
     ::close(s.journalFd);
     s.unsynced = 0; // the hives just written hold every record of the old file
+    s.retryCheckpointAt = 0;
     s.journalFd = fd;
     s.generation = next;
     s.journalSize = kJournalHeader;
@@ -1211,10 +1248,10 @@ LONG openSystem(const SystemOptions &options)
     return rc;
 }
 
-void closeSystem()
+LONG closeSystem()
 {
     std::lock_guard g(gOpenMutex);
-    closeLocked();
+    return closeLocked();
 }
 
 DeferredSync::DeferredSync()
@@ -1351,10 +1388,18 @@ LONG WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile)
     const std::string file = vt::platform::toNativePath(lpFile);
     char resolved[PATH_MAX];
     const std::string canonical = ::realpath(file.c_str(), resolved) ? std::string(resolved) : file;
-    for (auto &m : s.mounts) {
-        char other[PATH_MAX];
-        if (!m->file.empty() && ::realpath(m->file.c_str(), other) && canonical == other)
-            return ERROR_SHARING_VIOLATION; // the file is in use as another hive
+    // The same file under another name (a hard link, a bind mount) is the
+    // same hive: compare the files, not their paths.
+    struct stat wanted {
+    };
+    if (::stat(canonical.c_str(), &wanted) == 0) {
+        for (auto &m : s.mounts) {
+            struct stat other {
+            };
+            if (!m->file.empty() && ::stat(m->file.c_str(), &other) == 0 && other.st_dev == wanted.st_dev &&
+                other.st_ino == wanted.st_ino)
+                return ERROR_SHARING_VIOLATION; // the file is in use as another hive
+        }
     }
     if ((rc = mountFile(s, vroot, lpSubKey, canonical, true)) != ERROR_SUCCESS)
         return rc;
@@ -1403,7 +1448,7 @@ LONG WINAPI RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey)
     if ((rc = checkpoint(s)) != ERROR_SUCCESS)
         return rc;
     Mount *m = it->get();
-    if (m->dirty && (rc = saveMount(s, *m)) != ERROR_SUCCESS)
+    if (m->dirty && !m->readOnly && (rc = saveMount(s, *m)) != ERROR_SUCCESS)
         return rc;
     removeSubkey(s, *vroot, root);
     s.mounts.erase(it);

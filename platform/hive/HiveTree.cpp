@@ -6,9 +6,11 @@
 #include <cwctype>
 #include <locale.h>
 
-namespace vt::hive {
+namespace vt::hive
+{
 
-namespace {
+namespace
+{
 
 // Decodes one UTF-8 (or WTF-8) sequence; invalid bytes pass as themselves.
 char32_t decodeOne(std::string_view s, size_t &i)
@@ -25,22 +27,21 @@ char32_t decodeOne(std::string_view s, size_t &i)
         return c;
     }
     if ((b0 & 0xF0) == 0xE0 && cont(1) && cont(2)) {
-        char32_t c = ((b0 & 0x0F) << 12) | ((static_cast<unsigned char>(s[i + 1]) & 0x3F) << 6)
-                     | (static_cast<unsigned char>(s[i + 2]) & 0x3F);
+        char32_t c = ((b0 & 0x0F) << 12) | ((static_cast<unsigned char>(s[i + 1]) & 0x3F) << 6) |
+                     (static_cast<unsigned char>(s[i + 2]) & 0x3F);
         i += 3;
         return c;
     }
     if ((b0 & 0xF8) == 0xF0 && cont(1) && cont(2) && cont(3)) {
-        char32_t c = ((b0 & 0x07) << 18) | ((static_cast<unsigned char>(s[i + 1]) & 0x3F) << 12)
-                     | ((static_cast<unsigned char>(s[i + 2]) & 0x3F) << 6)
-                     | (static_cast<unsigned char>(s[i + 3]) & 0x3F);
+        char32_t c = ((b0 & 0x07) << 18) | ((static_cast<unsigned char>(s[i + 1]) & 0x3F) << 12) |
+                     ((static_cast<unsigned char>(s[i + 2]) & 0x3F) << 6) |
+                     (static_cast<unsigned char>(s[i + 3]) & 0x3F);
         i += 4;
         return c;
     }
     ++i;
     return 0xDC00 | b0; // keeps a stray byte distinct without colliding with real text
 }
-
 
 locale_t utf8Locale()
 {
@@ -83,13 +84,243 @@ std::string upperName(std::string_view name)
     return out;
 }
 
-Key *Key::findSubkey(std::string_view upper) const
+bool sameName(std::string_view a, std::string_view b)
 {
-    auto it = std::lower_bound(subkeys.begin(), subkeys.end(), upper,
-                               [](const std::unique_ptr<Key> &k, std::string_view u) { return k->upperName < u; });
-    if (it != subkeys.end() && (*it)->upperName == upper)
-        return it->get();
-    return nullptr;
+    if (a.size() == b.size()) {
+        bool ascii = true;
+        for (size_t i = 0; i < a.size(); ++i) {
+            auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+            if (x >= 0x80 || y >= 0x80) {
+                ascii = false;
+                break;
+            }
+            if (x != y && ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z'))
+                return false;
+        }
+        if (ascii)
+            return true;
+    }
+    // Upper-casing can change a UTF-8 length, so differing sizes may still match.
+    return upperName(a) == upperName(b);
+}
+
+// ---------------------------------------------------------------------------
+// SubkeyList
+
+SubkeyList::value_type &SubkeyList::locate(size_t i)
+{
+    if (m_blocks.empty())
+        return m_flat[i];
+    const size_t b = static_cast<size_t>(std::upper_bound(m_start.begin(), m_start.end(), i) - m_start.begin()) - 1;
+    return m_blocks[b][i - m_start[b]];
+}
+
+void SubkeyList::reserve(size_t n)
+{
+    if (m_blocks.empty() && n <= kSplitAt)
+        m_flat.reserve(n);
+}
+
+void SubkeyList::clear()
+{
+    m_flat.clear();
+    m_blocks.clear();
+    m_start.clear();
+    m_size = 0;
+}
+
+void SubkeyList::restart(size_t fromBlock)
+{
+    m_start.resize(m_blocks.size());
+    size_t at = fromBlock ? m_start[fromBlock - 1] + m_blocks[fromBlock - 1].size() : 0;
+    for (size_t b = fromBlock; b < m_blocks.size(); ++b) {
+        m_start[b] = at;
+        at += m_blocks[b].size();
+    }
+}
+
+void SubkeyList::split()
+{
+    for (size_t i = 0; i < m_flat.size(); i += kBlock) {
+        const size_t end = std::min(m_flat.size(), i + kBlock);
+        Block b;
+        b.reserve(2 * kBlock);
+        for (size_t j = i; j < end; ++j)
+            b.push_back(std::move(m_flat[j]));
+        m_blocks.push_back(std::move(b));
+    }
+    Block().swap(m_flat);
+    restart(0);
+}
+
+void SubkeyList::insertAt(size_t i, value_type k)
+{
+    if (m_blocks.empty()) {
+        m_flat.insert(m_flat.begin() + static_cast<std::ptrdiff_t>(i), std::move(k));
+        ++m_size;
+        if (m_flat.size() > kSplitAt)
+            split();
+        return;
+    }
+    // The block holding position i (the last block for the end).
+    size_t b = static_cast<size_t>(std::upper_bound(m_start.begin(), m_start.end(), i) - m_start.begin()) - 1;
+    if (i == m_size)
+        b = m_blocks.size() - 1;
+    Block &blk = m_blocks[b];
+    blk.insert(blk.begin() + static_cast<std::ptrdiff_t>(i - m_start[b]), std::move(k));
+    ++m_size;
+    if (blk.size() >= 2 * kBlock) {
+        Block tail;
+        tail.reserve(2 * kBlock);
+        for (size_t j = kBlock; j < blk.size(); ++j)
+            tail.push_back(std::move(blk[j]));
+        blk.resize(kBlock);
+        m_blocks.insert(m_blocks.begin() + static_cast<std::ptrdiff_t>(b + 1), std::move(tail));
+    }
+    restart(b);
+}
+
+SubkeyList::iterator SubkeyList::insert(const_iterator pos, value_type k)
+{
+    const size_t i = pos.index();
+    insertAt(i, std::move(k));
+    return {this, i};
+}
+
+SubkeyList::iterator SubkeyList::erase(const_iterator pos)
+{
+    return erase(pos, pos + 1);
+}
+
+SubkeyList::iterator SubkeyList::erase(const_iterator first, const_iterator last)
+{
+    const size_t from = first.index(), to = last.index();
+    if (from >= to)
+        return {this, from};
+    if (m_blocks.empty()) {
+        m_flat.erase(m_flat.begin() + static_cast<std::ptrdiff_t>(from),
+                     m_flat.begin() + static_cast<std::ptrdiff_t>(to));
+        m_size = m_flat.size();
+        return {this, from};
+    }
+    for (size_t n = to - from; n;) {
+        const size_t b =
+            static_cast<size_t>(std::upper_bound(m_start.begin(), m_start.end(), from) - m_start.begin()) - 1;
+        Block &blk = m_blocks[b];
+        const size_t off = from - m_start[b];
+        const size_t take = std::min(n, blk.size() - off);
+        blk.erase(blk.begin() + static_cast<std::ptrdiff_t>(off),
+                  blk.begin() + static_cast<std::ptrdiff_t>(off + take));
+        n -= take;
+        m_size -= take;
+        if (blk.empty())
+            m_blocks.erase(m_blocks.begin() + static_cast<std::ptrdiff_t>(b));
+        restart(b > 0 ? b - 1 : 0);
+    }
+    if (m_size <= kBlock) {
+        // Back to one flat array once small again.
+        Block flat;
+        flat.reserve(m_size);
+        for (auto &blk : m_blocks)
+            for (auto &k : blk)
+                flat.push_back(std::move(k));
+        m_blocks.clear();
+        m_start.clear();
+        m_flat = std::move(flat);
+    }
+    return {this, from};
+}
+
+size_t SubkeyList::lowerBound(std::string_view upper) const
+{
+    auto less = [](const value_type &k, std::string_view u) { return k->upperName < u; };
+    if (m_blocks.empty())
+        return static_cast<size_t>(std::lower_bound(m_flat.begin(), m_flat.end(), upper, less) - m_flat.begin());
+    // The first block whose last entry is not less than `upper` holds the place.
+    auto b = std::lower_bound(m_blocks.begin(), m_blocks.end(), upper,
+                              [](const Block &blk, std::string_view u) { return blk.back()->upperName < u; });
+    if (b == m_blocks.end())
+        return m_size;
+    const size_t bi = static_cast<size_t>(b - m_blocks.begin());
+    return m_start[bi] + static_cast<size_t>(std::lower_bound(b->begin(), b->end(), upper, less) - b->begin());
+}
+
+// ---------------------------------------------------------------------------
+// Values
+
+struct ValueIndex {
+    // Open addressing: each slot holds the name's hash (high half) and its
+    // position + 1 (low half); 0 is empty. At most half the slots are used.
+    std::vector<uint64_t> slots;
+    size_t count = 0;
+};
+
+namespace
+{
+
+constexpr size_t kIndexValuesFrom = 12; // shorter lists are searched directly
+
+uint32_t nameHash(std::string_view name)
+{
+    uint32_t h = 2166136261u;
+    auto mix = [&h](unsigned char c) {
+        h ^= c;
+        h *= 16777619u;
+    };
+    bool ascii = true;
+    for (char ch : name)
+        if (static_cast<unsigned char>(ch) >= 0x80)
+            ascii = false;
+    if (ascii) {
+        for (char ch : name)
+            mix(static_cast<unsigned char>((ch >= 'a' && ch <= 'z') ? ch - 32 : ch));
+    } else {
+        for (char ch : upperName(name))
+            mix(static_cast<unsigned char>(ch));
+    }
+    return h;
+}
+
+void indexInsert(ValueIndex &ix, uint32_t hash, size_t pos)
+{
+    const size_t mask = ix.slots.size() - 1;
+    size_t i = hash & mask;
+    while (ix.slots[i])
+        i = (i + 1) & mask;
+    ix.slots[i] = (uint64_t(hash) << 32) | (pos + 1);
+    ++ix.count;
+}
+
+ValueIndex *buildIndex(const std::vector<Value> &values)
+{
+    auto *ix = new ValueIndex;
+    size_t cap = 16;
+    while (cap < 2 * values.size() + 2)
+        cap *= 2;
+    ix->slots.assign(cap, 0);
+    for (size_t i = 0; i < values.size(); ++i)
+        indexInsert(*ix, nameHash(values[i].name), i);
+    return ix;
+}
+
+} // namespace
+
+Key::~Key()
+{
+    delete m_valueIndex.load(std::memory_order_relaxed);
+}
+
+const ValueIndex *Key::valueIndex() const
+{
+    ValueIndex *ix = m_valueIndex.load(std::memory_order_acquire);
+    if (ix || values.size() < kIndexValuesFrom)
+        return ix;
+    // Readers may race to build it; one wins, the others drop theirs.
+    ValueIndex *fresh = buildIndex(values);
+    if (m_valueIndex.compare_exchange_strong(ix, fresh, std::memory_order_acq_rel))
+        return fresh;
+    delete fresh;
+    return ix;
 }
 
 const Value *Key::findValue(std::string_view valueName) const
@@ -99,15 +330,78 @@ const Value *Key::findValue(std::string_view valueName) const
 
 Value *Key::findValue(std::string_view valueName)
 {
-    const std::string upper = vt::hive::upperName(valueName);
-    for (auto &v : values) {
-        if (v.name.size() == valueName.size() && v.name == valueName)
+    const ValueIndex *ix = valueIndex();
+    if (!ix || ix->count != values.size()) {
+        // Small list, or one changed behind the index's back: search it.
+        for (auto &v : values)
+            if (sameName(v.name, valueName))
+                return &v;
+        return nullptr;
+    }
+    const uint32_t hash = nameHash(valueName);
+    const size_t mask = ix->slots.size() - 1;
+    for (size_t i = hash & mask; ix->slots[i]; i = (i + 1) & mask) {
+        const uint64_t e = ix->slots[i];
+        if (uint32_t(e >> 32) != hash)
+            continue;
+        Value &v = values[static_cast<size_t>(uint32_t(e)) - 1];
+        if (sameName(v.name, valueName))
             return &v;
     }
-    for (auto &v : values) {
-        if (vt::hive::upperName(v.name) == upper)
-            return &v;
+    return nullptr;
+}
+
+Value &Key::appendValue(Value v)
+{
+    values.push_back(std::move(v));
+    ValueIndex *ix = m_valueIndex.load(std::memory_order_relaxed);
+    if (ix && ix->count + 1 == values.size()) {
+        if (2 * (ix->count + 1) + 2 > ix->slots.size()) {
+            valuesChanged(); // rebuilt larger by the next lookup
+        } else {
+            indexInsert(*ix, nameHash(values.back().name), values.size() - 1);
+        }
+    } else if (ix) {
+        valuesChanged();
     }
+    return values.back();
+}
+
+bool Key::eraseValue(std::string_view valueName)
+{
+    Value *v = findValue(valueName);
+    if (!v)
+        return false;
+    const size_t pos = static_cast<size_t>(v - values.data());
+    values.erase(values.begin() + static_cast<std::ptrdiff_t>(pos));
+    if (ValueIndex *ix = m_valueIndex.load(std::memory_order_relaxed)) {
+        // Later positions shift down by one: renumber them and drop the entry.
+        std::vector<uint64_t> old;
+        old.swap(ix->slots);
+        ix->slots.assign(old.size(), 0);
+        ix->count = 0;
+        for (uint64_t e : old) {
+            if (!e)
+                continue;
+            size_t p = static_cast<size_t>(uint32_t(e)) - 1;
+            if (p == pos)
+                continue;
+            indexInsert(*ix, uint32_t(e >> 32), p > pos ? p - 1 : p);
+        }
+    }
+    return true;
+}
+
+void Key::valuesChanged()
+{
+    delete m_valueIndex.exchange(nullptr, std::memory_order_acq_rel);
+}
+
+Key *Key::findSubkey(std::string_view upper) const
+{
+    const size_t i = subkeys.lowerBound(upper);
+    if (i < subkeys.size() && subkeys[i]->upperName == upper)
+        return subkeys[i].get();
     return nullptr;
 }
 

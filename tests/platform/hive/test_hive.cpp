@@ -847,3 +847,84 @@ TEST(HiveFile, SaveIsAtomicAndKeepsTheMode)
 }
 
 } // namespace
+
+// The subkey list splits into blocks when large and merges back when small;
+// random inserts and erases across those sizes must keep it the sorted list a
+// plain array would be, with indexing, iteration and search all agreeing.
+TEST(HiveTree, SubkeyListMatchesASortedArrayThroughSplitsAndMerges)
+{
+    std::mt19937 rng(12);
+    SubkeyList list;
+    std::vector<std::string> model; // upper-cased names, sorted
+    auto check = [&](const char *when) {
+        ASSERT_EQ(list.size(), model.size()) << when;
+        size_t i = 0;
+        for (const auto &k : list) {
+            ASSERT_EQ(k->upperName, model[i]) << when << " at " << i;
+            ++i;
+        }
+        for (size_t j = 0; j < model.size(); j += 97)
+            ASSERT_EQ(list[j]->upperName, model[j]) << when;
+        for (const char *probe : {"", "K5", "K50000", "ZZZ"}) {
+            const auto want = static_cast<size_t>(std::lower_bound(model.begin(), model.end(), probe) - model.begin());
+            ASSERT_EQ(list.lowerBound(probe), want) << when << " " << probe;
+        }
+    };
+    auto insert = [&](const std::string &upper) {
+        auto k = std::make_unique<Key>();
+        k->name = k->upperName = upper;
+        const size_t at = list.lowerBound(upper);
+        if (at < list.size() && list[at]->upperName == upper)
+            return;
+        list.insert(list.begin() + static_cast<std::ptrdiff_t>(at), std::move(k));
+        model.insert(std::lower_bound(model.begin(), model.end(), upper), upper);
+    };
+    for (int i = 0; i < 5000; ++i)
+        insert("K" + std::to_string(rng() % 100000));
+    check("after random inserts");
+    for (int i = 0; i < 4700; ++i) {
+        const size_t at = rng() % model.size();
+        list.erase(list.begin() + static_cast<std::ptrdiff_t>(at));
+        model.erase(model.begin() + static_cast<std::ptrdiff_t>(at));
+        if (i % 500 == 0)
+            check("while erasing");
+    }
+    check("after erasing down to a flat list");
+    for (int i = 0; i < 3000; ++i)
+        insert("K" + std::to_string(rng() % 100000));
+    list.erase(list.begin() + 10, list.begin() + 2010);
+    model.erase(model.begin() + 10, model.begin() + 2010);
+    check("after a range erase across blocks");
+    EXPECT_EQ(list.lowerBound(model.back()), model.size() - 1);
+}
+
+// Values are found without regard to case (also beyond ASCII) whether the
+// key's list is searched directly or through its index, and the index
+// follows appends and erases while enumeration keeps creation order.
+TEST(HiveTree, ValueLookupThroughTheIndexFollowsChanges)
+{
+    for (const size_t count : {size_t{5}, size_t{5000}}) {
+        SCOPED_TRACE(count);
+        Key k;
+        for (size_t i = 0; i < count; ++i)
+            k.appendValue({"Name" + std::to_string(i) + "\xC3\xA4", 4, {uint8_t(i)}, false});
+        ASSERT_NE(k.findValue("NAME3\xC3\x84"), nullptr); // Ä finds ä
+        EXPECT_EQ(k.findValue("name3\xC3\x84")->data[0], 3);
+        EXPECT_EQ(k.findValue("Name3"), nullptr);
+        EXPECT_TRUE(k.eraseValue("NAME1\xC3\xA4"));
+        EXPECT_FALSE(k.eraseValue("NAME1\xC3\xA4"));
+        EXPECT_EQ(k.findValue("name1\xC3\xA4"), nullptr);
+        ASSERT_NE(k.findValue("name2\xC3\xA4"), nullptr);
+        EXPECT_EQ(k.findValue("name2\xC3\xA4"), &k.values[1]);
+        EXPECT_EQ(k.findValue("NAME" + std::to_string(count - 1) + "\xC3\x84"), &k.values.back());
+        k.appendValue({"", 1, {}, true});
+        EXPECT_EQ(k.findValue(""), &k.values.back());
+        EXPECT_EQ(k.values[0].name, "Name0\xC3\xA4");
+        // A list filled behind the index's back is still searched correctly.
+        k.values.push_back({"Late", 4, {}, true});
+        EXPECT_EQ(k.findValue("LATE"), &k.values.back());
+        k.values.clear();
+        k.valuesChanged();
+        EXPECT_EQ(k.findValue("name2\xC3\xA4"), nullptr);
+    }
+}

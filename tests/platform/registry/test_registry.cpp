@@ -1178,8 +1178,10 @@ TEST(Registry, LoadAndUnloadHives)
     const std::string dir = vt::test::makeTempDir("vt-hives");
     const std::string copy = dir + "/NTUSER.DAT";
     fs::copy_file(testdata("hives/real/regipy/NTUSER.DAT"), copy);
+    fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add); // the test data is read-only
     const std::string untouched = dir + "/SAM";
     fs::copy_file(testdata("hives/real/regipy/SAM"), untouched);
+    fs::permissions(untouched, fs::perms::owner_write, fs::perm_options::add);
     auto fileBytes = [](const std::string &p) {
         std::ifstream in(p, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -1244,6 +1246,7 @@ TEST(Registry, ValueTypesThroughHiveFileAndPeerTools)
     const std::string dir = vt::test::makeTempDir("vt-types");
     const std::string hive = dir + "/types.hiv";
     fs::copy_file(testdata("hives/real/regipy/SAM"), hive);
+    fs::permissions(hive, fs::perms::owner_write, fs::perm_options::add); // the test data is read-only
     ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtTypes", hive.c_str()), ERROR_SUCCESS);
     std::vector<uint8_t> big(20000);
     for (size_t i = 0; i < big.size(); ++i)

@@ -1,0 +1,159 @@
+// Cost per item as a key or a batch grows: one key with N values (set, query
+// by name, enumerate), N subkeys created in random order. Each is run at 1k,
+// 10k and 100k items; the per-item time (and, for subkeys, the cost of the
+// last thousand) should stay flat across the three.
+#include "platform/vtPlatform.h"
+#include "platform/win32.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace
+{
+
+struct BenchSystem {
+    std::string root;
+    BenchSystem()
+    {
+        std::string pattern = (fs::temp_directory_path() / "vt-bench-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            std::abort();
+        root = pattern;
+        vt::platform::SystemOptions o;
+        o.root = root;
+        if (vt::platform::openSystem(o) != ERROR_SUCCESS)
+            std::abort();
+    }
+    ~BenchSystem()
+    {
+        vt::platform::closeSystem();
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+    HKEY create(const char *path)
+    {
+        HKEY k;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr) !=
+            ERROR_SUCCESS)
+            std::abort();
+        return k;
+    }
+};
+
+double secondsSince(Clock::time_point t0)
+{
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+std::vector<std::string> names(size_t n, const char *prefix)
+{
+    std::vector<std::string> out;
+    out.reserve(n);
+    for (size_t i = 0; i < n; ++i)
+        out.push_back(prefix + std::to_string(i));
+    return out;
+}
+
+// arg 0: N; arg 1: 0 set (inside one group commit), 1 query by name, 2 enumerate.
+void BM_ValuesOnOneKey(benchmark::State &state)
+{
+    const auto n = static_cast<size_t>(state.range(0));
+    const auto phase = state.range(1);
+    const auto valueNames = names(n, "Value number ");
+    for (auto _ : state) {
+        BenchSystem sys;
+        HKEY k = sys.create("Software\\Wide");
+        const DWORD data = 7;
+        auto t0 = Clock::now();
+        {
+            vt::platform::DeferredSync batch;
+            for (const auto &name : valueNames)
+                RegSetValueExA(k, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&data), 4);
+        }
+        double secs = secondsSince(t0);
+        if (phase == 1) {
+            t0 = Clock::now();
+            for (auto it = valueNames.rbegin(); it != valueNames.rend(); ++it) {
+                DWORD out = 0, size = 4, type = 0;
+                if (RegQueryValueExA(k, it->c_str(), nullptr, &type, reinterpret_cast<BYTE *>(&out), &size) !=
+                    ERROR_SUCCESS)
+                    state.SkipWithError("query failed");
+            }
+            secs = secondsSince(t0);
+        } else if (phase == 2) {
+            t0 = Clock::now();
+            char name[64];
+            for (DWORD i = 0;; ++i) {
+                DWORD cch = sizeof name, out = 0, size = 4, type = 0;
+                if (RegEnumValueA(k, i, name, &cch, nullptr, &type, reinterpret_cast<BYTE *>(&out), &size) !=
+                    ERROR_SUCCESS)
+                    break;
+            }
+            secs = secondsSince(t0);
+        }
+        state.SetIterationTime(secs);
+        RegCloseKey(k);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(n) * state.iterations());
+}
+BENCHMARK(BM_ValuesOnOneKey)
+    ->ArgsProduct({{1000, 10000, 100000}, {0, 1, 2}})
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// N subkeys of one key created in random order inside one group commit; the
+// counter last1k_us is the mean cost of the last thousand creations.
+void BM_SubkeysInRandomOrder(benchmark::State &state)
+{
+    const auto n = static_cast<size_t>(state.range(0));
+    auto keyNames = names(n, "Sub ");
+    std::shuffle(keyNames.begin(), keyNames.end(), std::mt19937(3));
+    double last = 0, total = 0;
+    for (auto _ : state) {
+        BenchSystem sys;
+        HKEY parent = sys.create("Software\\Broad");
+        auto t0 = Clock::now();
+        Clock::time_point lastStart = t0;
+        {
+            vt::platform::DeferredSync batch;
+            for (size_t i = 0; i < n; ++i) {
+                if (i == n - 1000)
+                    lastStart = Clock::now();
+                HKEY k;
+                if (RegCreateKeyExA(parent, keyNames[i].c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr) !=
+                    ERROR_SUCCESS)
+                    state.SkipWithError("create failed");
+                RegCloseKey(k);
+            }
+            last = secondsSince(lastStart);
+        }
+        total = secondsSince(t0);
+        state.SetIterationTime(total);
+        RegCloseKey(parent);
+    }
+    state.counters["us_per_key"] = total * 1e6 / static_cast<double>(n);
+    state.counters["last1k_us"] = last * 1e6 / 1000;
+}
+BENCHMARK(BM_SubkeysInRandomOrder)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
