@@ -4,6 +4,7 @@
 #include "app/vtImageList.h"
 #include "core/kltRegTools.h"
 #include "core/zoStrings.h"
+#include "history/gui/ChangeLogPane.h"
 #include "i18n/gui/zoMessageDialogs.h"
 #include "i18n/zoMessages.h"
 #include "regfile/gui/FormUnitImportProgress.h"
@@ -39,6 +40,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <Qsci/qsciscintilla.h>
 
 #include <algorithm>
 #include <cmath>
@@ -249,6 +251,7 @@ TformMain::TformMain(QWidget *parent) : QMainWindow(parent)
     createControls();
     createMenus();
     connectActions();
+    createHistoryStore();
     UpdateActionStates();
 }
 
@@ -482,10 +485,8 @@ void TformMain::createControls()
         auto *sheet = new QWidget;
         sheet->setObjectName(QString::fromLatin1(page));
         auto *layout = new QVBoxLayout(sheet);
-        auto *edit = new QPlainTextEdit(sheet);
+        QsciScintilla *edit = vt::history::CreateChangeLogPane(sheet);
         edit->setObjectName(QString::fromLatin1(editor));
-        edit->setReadOnly(true);
-        edit->setLineWrapMode(QPlainTextEdit::NoWrap);
         layout->addWidget(edit, 1);
         auto *buttons = new QHBoxLayout;
         buttons->addStretch(1);
@@ -493,7 +494,7 @@ void TformMain::createControls()
             auto *button = new QToolButton(sheet);
             button->setObjectName(QStringLiteral("bn") + action->objectName().mid(1));
             button->setDefaultAction(action);
-            button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+            button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
             buttons->addWidget(button);
         }
         layout->addLayout(buttons);
@@ -687,6 +688,10 @@ void TformMain::UpdateActionStates()
     aKeyExport->setEnabled(localKey);
     aSecurityInformationExportToFile->setEnabled(false);
     aSecurityInformationExportToClipboard->setEnabled(false);
+    // The change logs and the history window are always at hand.
+    for (QAction *action : {aChangeLogRedoSave, aChangeLogRedoApply, aChangeLogUndoSave, aChangeLogUndoApply,
+                            aShowHistory})
+        action->setEnabled(true);
 }
 
 // ---------------------------------------------------------------------------
@@ -709,6 +714,7 @@ void TformMain::FormShow()
     UpdateActionStates();
     BuildKeyTree();
     tsData->show();
+    historyFormShow();
 }
 
 void TformMain::BuildKeyTree()

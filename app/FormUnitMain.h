@@ -6,12 +6,16 @@
 #include <QPointer>
 #include <QSet>
 #include <QTreeWidgetItem>
+#include <Qsci/qsciscintilla.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "core/kltRegistry.h"
+#include "history/RegistryChangeHistory.h"
+
+#include <memory>
 
 class QComboBox;
 class QLabel;
@@ -107,6 +111,23 @@ public:
     // Enables and disables actions; the single place for that.
     void UpdateActionStates();
 
+    // ---- Change recorder (FormUnitMainRecorder.cpp) ----
+    // Each writes its undo and redo blocks into the two change-log panes and,
+    // where it records at all, one history operation. History errors end the
+    // caller's operation: they pass as vt::history::ESQLiteException.
+    enum class TRenamePhase { Before, After };
+    void LogKeyDelete(HKEY root, const std::string &keyPath);
+    void LogValueDelete(HKEY root, const std::string &keyPath, const std::string &valueName);
+    void LogValueChange(HKEY root, const std::string &keyPath, const std::string &previousDataText,
+                        const std::string &valueName);
+    void LogKeyAdd(HKEY root, const std::string &keyPath);
+    void LogKeyRename(HKEY root, const std::string &oldKeyPath, TRenamePhase phase, const std::string &newKeyPath);
+    void LogValueRename(QsciScintilla *targetPane, HKEY root, const std::string &nameToDelete,
+                        const std::string &nameToExport, const std::string &keyPath);
+    // The store, or none when it could not be opened (HistoryError says why).
+    vt::history::TRegistryChangeHistory *History() const { return m_History.get(); }
+    const QString &HistoryError() const { return m_HistoryError; }
+
     // Whether the process sees two registry views (32-bit on 64-bit Windows);
     // asked once when the window is created.
     bool IsWow64() const { return m_IsWow64; }
@@ -131,6 +152,10 @@ private:
     void aAboutExecute();
     void aKeyExportExecute();
     void aKeyImportExecute();
+    void createHistoryStore(); // recorder file: store, pane actions
+    void historyFormShow();
+    void aChangeLogSave(QsciScintilla *pane);
+    void aChangeLogApply(QsciScintilla *pane);
 
     void mirrorPopupInEdit(QMenu *popup);
     void dropEditMirror();
@@ -164,8 +189,8 @@ public:
     QPlainTextEdit *mInfoDBValue = nullptr;
     QWidget *tsChangeLogs = nullptr;
     QTabWidget *pcChangeLogs = nullptr;
-    QPlainTextEdit *editRedoLog = nullptr;
-    QPlainTextEdit *editUndoLog = nullptr;
+    QsciScintilla *editRedoLog = nullptr;
+    QsciScintilla *editUndoLog = nullptr;
     QWidget *tsDatabaseInfoDebug = nullptr;
     QProgressBar *pg = nullptr;
     QStatusBar *sbar = nullptr;
@@ -219,6 +244,8 @@ private:
     bool m_Shown = false;
     bool m_IsWow64 = false;
     bool m_FillingList = false;
+    std::unique_ptr<vt::history::TRegistryChangeHistory> m_History;
+    QString m_HistoryError;
 };
 
 } // namespace vt::app

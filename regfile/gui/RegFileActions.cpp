@@ -51,6 +51,11 @@ void setFileDialogSeam(TFileDialogSeam s)
     seam() = std::move(s);
 }
 
+std::optional<TFileChoice> RunFileDialog(QFileDialog &dialog)
+{
+    return runDialog(dialog);
+}
+
 bool ImportFileWithProgress(QWidget *owner, TformImportProgress &progress, const std::string &fileName)
 {
     struct CloseGuard {

@@ -31,6 +31,8 @@ struct TFileChoice {
 // fully configured dialog and answers for the user (std::nullopt: Cancel).
 using TFileDialogSeam = std::function<std::optional<TFileChoice>(QFileDialog &dialog)>;
 void setFileDialogSeam(TFileDialogSeam seam);
+// Shows a configured file dialog (or asks the seam); std::nullopt: Cancel.
+std::optional<TFileChoice> RunFileDialog(QFileDialog &dialog);
 
 // Applies a file with the progress window shown over owner; returns the
 // reader's verdict (false: not a registry file, nothing applied).

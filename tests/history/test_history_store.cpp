@@ -537,7 +537,7 @@ TEST(HistoryKill, KilledWriterLeavesWholeOperations)
         child.start(self, {QStringLiteral("--gtest_filter=HistoryKill.DISABLED_ChildWriter"),
                            QStringLiteral("--gtest_also_run_disabled_tests")});
         ASSERT_TRUE(child.waitForStarted());
-        child.waitForFinished(int(100 + random() % 400)); // the writer never ends on its own
+        child.waitForFinished(int(200 + random() % 500)); // the writer never ends on its own
         ASSERT_EQ(child.state(), QProcess::Running) << child.readAllStandardOutput().toStdString();
         child.kill();
         child.waitForFinished();
