@@ -632,8 +632,7 @@ void TformMain::connectActions()
     connectHandler(aAbout, &TformMain::aAboutExecute);
     connectHandler(aKeyExport, &TformMain::aKeyExportExecute);
     connectHandler(aKeyImport, &TformMain::aKeyImportExecute);
-    // The history window is an empty shell until the history feature lands.
-    connect(aShowHistory, &QAction::triggered, this, &TformMain::aShowHistoryExecute);
+    connectHandler(aShowHistory, &TformMain::aShowHistoryExecute);
     m_Built.insert(aMenuHelp); // opens its menu
 
     connect(mFile, &QMenu::aboutToShow, this, &TformMain::UpdateActionStates);

@@ -98,6 +98,7 @@ void TformMain::createHistoryStore()
     connect(aChangeLogUndoSave, &QAction::triggered, this, [this] { aChangeLogSave(editUndoLog); });
     connect(aChangeLogRedoApply, &QAction::triggered, this, [this] { aChangeLogApply(editRedoLog); });
     connect(aChangeLogUndoApply, &QAction::triggered, this, [this] { aChangeLogApply(editUndoLog); });
+    m_Built.unite({aChangeLogRedoSave, aChangeLogUndoSave, aChangeLogRedoApply, aChangeLogUndoApply});
 }
 
 void TformMain::historyFormShow()

@@ -224,6 +224,7 @@ TEST(Hardening, FailedCheckpointIsReportedAndTheChangeKept)
 TEST(Hardening, HiveThatCannotBeWrittenMountsReadOnly)
 {
     TempSystem sys;
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
     const fs::path dir = vt::test::makeTempDir("vt-ro");
     struct Case {
         const char *what;
@@ -284,6 +285,7 @@ TEST(Hardening, HiveThatCannotBeWrittenMountsReadOnly)
 TEST(Hardening, LoadRefusesWhatIsNotARegularFile)
 {
     TempSystem sys;
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
     const fs::path dir = vt::test::makeTempDir("vt-fifo");
     const fs::path fifo = dir / "pipe";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -324,6 +326,7 @@ TEST(Hardening, HiveSaveRefusesToReplaceANonRegularFile)
 TEST(Hardening, HardLinkToALoadedHiveIsInUse)
 {
     TempSystem sys;
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
     const fs::path dir = vt::test::makeTempDir("vt-link");
     writeSmallHive(dir / "hive");
     fs::create_hard_link(dir / "hive", dir / "alias");
@@ -469,6 +472,7 @@ TEST(Hardening, NoHomeMeansNoDefaultSystem)
 TEST(Hardening, LoadedHivesWithHostileNamesComeBack)
 {
     TempSystem sys;
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
     const fs::path dir = vt::test::makeTempDir("vt-names");
     const std::vector<std::pair<std::string, fs::path>> mounts = {
         {"pipe|name", dir / "plain"},
@@ -480,6 +484,7 @@ TEST(Hardening, LoadedHivesWithHostileNamesComeBack)
         ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, name.c_str(), file.c_str()), ERROR_SUCCESS) << name;
     }
     ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
     for (const auto &[name, file] : mounts) {
         OpenKey k;
         EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (name + "\\Inside").c_str(), 0, KEY_READ, &k), ERROR_SUCCESS)
@@ -488,6 +493,7 @@ TEST(Hardening, LoadedHivesWithHostileNamesComeBack)
     for (const auto &[name, file] : mounts)
         EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, name.c_str()), ERROR_SUCCESS) << name;
     ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
     for (const auto &[name, file] : mounts) {
         OpenKey k;
         EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, name.c_str(), 0, KEY_READ, &k), ERROR_FILE_NOT_FOUND) << name;
@@ -505,6 +511,7 @@ TEST(Hardening, LoadedHivesWithHostileNamesComeBack)
     o.root = sys.root();
     vt::platform::SystemReport report;
     ASSERT_EQ(vt::platform::openSystem(o, &report), ERROR_SUCCESS);
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
     EXPECT_TRUE(report.problems.empty());
     EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "Old"), ERROR_SUCCESS) << "read as written, %41 and all";
     vt::platform::closeSystem();
@@ -513,6 +520,7 @@ TEST(Hardening, LoadedHivesWithHostileNamesComeBack)
         out << "#vantrel-mounts 2\nMACHINE|Good|" << (dir / "plain").string() << "\nMACHINE|Bad%4|x\ngarbage\n";
     }
     ASSERT_EQ(vt::platform::openSystem(o, &report), ERROR_SUCCESS);
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
     EXPECT_EQ(report.problems.size(), 2u);
     for (const auto &p : report.problems)
         EXPECT_NE(p.find("mounts.ini' is damaged"), std::string::npos) << p;
