@@ -1149,7 +1149,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
         if (!makeVolatile) {
             markDirty(s, *k);
             if (!journalCreateKey(s, *inserted))
-                return ERROR_REGISTRY_IO_FAILED;
+                return journalFailure(s);
         }
         fireNotifications(s, k, REG_NOTIFY_CHANGE_NAME);
         k = inserted;
@@ -1281,7 +1281,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
     if (!isUnderVolatile(k)) {
         markDirty(s, k);
         if (!journalSetValue(s, k, *findValue(k, name)))
-            return ERROR_REGISTRY_IO_FAILED;
+            return journalFailure(s);
     }
     fireNotifications(s, &k, REG_NOTIFY_CHANGE_LAST_SET);
     return ERROR_SUCCESS;
@@ -1304,7 +1304,7 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
     if (!isUnderVolatile(k)) {
         markDirty(s, k);
         if (!journalDeleteValue(s, k, name))
-            return ERROR_REGISTRY_IO_FAILED;
+            return journalFailure(s);
     }
     fireNotifications(s, &k, REG_NOTIFY_CHANGE_LAST_SET);
     return ERROR_SUCCESS;
@@ -1352,7 +1352,7 @@ LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD
     if (!wasVolatile) {
         markDirty(s, *parent);
         if (!journalDeleteKey(s, *parent, name))
-            return ERROR_REGISTRY_IO_FAILED;
+            return journalFailure(s);
     }
     fireNotifications(s, parent, REG_NOTIFY_CHANGE_NAME);
     return ERROR_SUCCESS;
@@ -1767,7 +1767,7 @@ LONG WINAPI RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformatio
     if (!isUnderVolatile(k)) {
         markDirty(s, k);
         if (!journalSetSecurity(s, k))
-            return ERROR_REGISTRY_IO_FAILED;
+            return journalFailure(s);
     }
     fireNotifications(s, &k, REG_NOTIFY_CHANGE_SECURITY);
     return ERROR_SUCCESS;
