@@ -97,6 +97,9 @@ bool journalDeleteValue(System &s, const Key &key, std::string_view name);
 bool journalSetSecurity(System &s, const Key &key);
 bool journalRenameKey(System &s, const Key &parent, std::string_view oldName, std::string_view newName);
 LONG checkpoint(System &s);
+// Why the last journal append failed: ERROR_DISK_FULL when the disk is, else
+// ERROR_REGISTRY_IO_FAILED.
+LONG journalFailure(const System &s);
 // Brings in what other processes appended to the journal (no lock held).
 void catchUp(System &s);
 
@@ -219,6 +222,7 @@ struct System {
     std::atomic<uint64_t> generation{0};
     uint64_t unsynced = 0;          // journal bytes written but not yet flushed (DeferredSync)
     uint64_t retryCheckpointAt = 0; // after a failed checkpoint: the journal size to try again at
+    LONG appendError = ERROR_REGISTRY_IO_FAILED; // why the last append failed
     std::atomic<uint64_t> seenMounts{0};
     SharedState *shared = nullptr;
     std::unique_ptr<std::thread> poller; // applies other processes' changes while idle

@@ -1163,7 +1163,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
         if (!makeVolatile) {
             markDirty(s, *k);
             if (!journalCreateKey(s, *inserted))
-                return ERROR_REGISTRY_IO_FAILED;
+                return journalFailure(s);
         }
         fireNotifications(s, k, REG_NOTIFY_CHANGE_NAME);
         k = inserted;
@@ -1298,7 +1298,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
     if (!isUnderVolatile(k)) {
         markDirty(s, k);
         if (!journalSetValue(s, k, *findValue(k, name)))
-            return ERROR_REGISTRY_IO_FAILED;
+            return journalFailure(s);
     }
     fireNotifications(s, &k, REG_NOTIFY_CHANGE_LAST_SET);
     return ERROR_SUCCESS;
@@ -1321,7 +1321,7 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
     if (!isUnderVolatile(k)) {
         markDirty(s, k);
         if (!journalDeleteValue(s, k, name))
-            return ERROR_REGISTRY_IO_FAILED;
+            return journalFailure(s);
     }
     fireNotifications(s, &k, REG_NOTIFY_CHANGE_LAST_SET);
     return ERROR_SUCCESS;
@@ -1369,7 +1369,7 @@ LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD
     if (!wasVolatile) {
         markDirty(s, *parent);
         if (!journalDeleteKey(s, *parent, name))
-            return ERROR_REGISTRY_IO_FAILED;
+            return journalFailure(s);
     }
     fireNotifications(s, parent, REG_NOTIFY_CHANGE_NAME);
     return ERROR_SUCCESS;
@@ -1837,7 +1837,7 @@ LONG WINAPI RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformatio
     if (!isUnderVolatile(k)) {
         markDirty(s, k);
         if (!journalSetSecurity(s, k))
-            return ERROR_REGISTRY_IO_FAILED;
+            return journalFailure(s);
     }
     // The descriptor is one of the key's attributes too.
     fireNotifications(s, &k, REG_NOTIFY_CHANGE_SECURITY | REG_NOTIFY_CHANGE_ATTRIBUTES);

@@ -189,8 +189,10 @@ bool append(System &s, const Writer &payload)
         return true;
     // Replay would take a longer record for a torn one and cut it off with
     // everything after it: never acknowledge what cannot come back.
-    if (payload.b.size() > kMaxRecord)
+    if (payload.b.size() > kMaxRecord) {
+        s.appendError = ERROR_NOT_ENOUGH_MEMORY;
         return false;
+    }
     if (s.txDepth > 0) {
         frame(s.txRecords, payload.b);
         return true;
@@ -211,6 +213,7 @@ bool append(System &s, const Writer &payload)
     if (!pwriteAll(s.journalFd, header, sizeof header, s.journalSize) ||
         !pwriteAll(s.journalFd, payload.b.data(), payload.b.size(), s.journalSize + sizeof header) ||
         (flush && ::fdatasync(s.journalFd) != 0)) {
+        s.appendError = errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL : ERROR_REGISTRY_IO_FAILED;
         // Cut a partial record off so the next one is not appended after garbage.
         if (::ftruncate(s.journalFd, static_cast<off_t>(s.journalSize.load())) == 0)
             ::fdatasync(s.journalFd);
@@ -1452,6 +1455,11 @@ LONG checkpoint(System &s)
         s.shared->generation.store(next);
     }
     return ERROR_SUCCESS;
+}
+
+LONG journalFailure(const System &s)
+{
+    return s.appendError;
 }
 
 void catchUp(System &s)

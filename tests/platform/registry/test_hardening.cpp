@@ -544,7 +544,8 @@ TEST(Hardening, LeftoversOfKilledSavesAreSweptAtStart)
 }
 
 // A first start on a full disk fails with the disk's error and leaves no
-// half-made system; with room, the next start makes a whole one.
+// half-made system; with room, the next start makes a whole one. A change
+// that finds the disk full says so, and loses nothing acknowledged before.
 TEST(Hardening, FirstStartOnAFullDiskLeavesNothingHalfMade)
 {
     const fs::path dir = vt::test::makeTempDir("vt-full");
@@ -567,6 +568,38 @@ TEST(Hardening, FirstStartOnAFullDiskLeavesNothingHalfMade)
         ASSERT_EQ(vt::platform::openSystem(o, &report), ERROR_SUCCESS);
         EXPECT_TRUE(report.created);
         EXPECT_EQ(setSz(HKEY_CURRENT_USER, "Software\\Room", "v", "at last"), ERROR_SUCCESS);
+
+        // Filled up: the change that finds no room says so; what was
+        // acknowledged before is there when room is made.
+        const std::vector<BYTE> chunk(256 * 1024, 0x5A);
+        LONG rc = ERROR_SUCCESS;
+        int stored = 0;
+        {
+            OpenKey k;
+            ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Fill", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                                      nullptr),
+                      ERROR_SUCCESS);
+            while (stored < 100 && (rc = RegSetValueExA(k, ("v" + std::to_string(stored)).c_str(), 0, REG_BINARY,
+                                                        chunk.data(), static_cast<DWORD>(chunk.size()))) ==
+                                       ERROR_SUCCESS)
+                ++stored;
+        }
+        EXPECT_EQ(rc, ERROR_DISK_FULL);
+        EXPECT_GT(stored, 0);
+        vt::platform::closeSystem(); // its checkpoint finds no room either; the journal keeps everything
+        ASSERT_EQ(::mount(nullptr, disk.dir.c_str(), nullptr, MS_REMOUNT, "size=64m"), 0);
+        ASSERT_EQ(vt::platform::openSystem(o, &report), ERROR_SUCCESS);
+        EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Room", "v"), "at last");
+        OpenKey k;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Fill", 0, KEY_READ, &k), ERROR_SUCCESS);
+        for (int i = 0; i < stored; ++i) {
+            DWORD size = 0;
+            EXPECT_EQ(RegQueryValueExA(k, ("v" + std::to_string(i)).c_str(), nullptr, nullptr, nullptr, &size),
+                      ERROR_SUCCESS);
+            EXPECT_EQ(size, chunk.size());
+        }
+        RegCloseKey(k.h);
+        k.h = nullptr;
         EXPECT_EQ(vt::platform::closeSystem(), ERROR_SUCCESS);
     }
     vt::test::removeTree(dir.string());
