@@ -467,6 +467,8 @@ TEST_F(Cli, LoadUnloadAndSummary)
 // with a warning naming what is missing, never with a plain success.
 TEST_F(Cli, LoadWarnsWhatARecoveredHiveLacks)
 {
+    if (!fs::exists(fs::path(VT_TESTDATA_DIR) / "hives"))
+        GTEST_SKIP() << "the shared test data is not there: " << VT_TESTDATA_DIR;
     auto bytesOf = [](const fs::path &p) {
         std::ifstream in(p, std::ios::binary);
         return std::vector<char>(std::istreambuf_iterator<char>(in), {});
@@ -513,6 +515,37 @@ TEST_F(Cli, LoadWarnsWhatARecoveredHiveLacks)
     const vt::platform::HiveLoadRecovery last = vt::platform::lastHiveLoadRecovery();
     EXPECT_TRUE(last.logsUnusable);
     EXPECT_EQ(last.keysDropped, 0u);
+}
+
+TEST_F(Cli, SaveAndRestore)
+{
+    ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, "\\Software\\VtCliSave\\Sub", "v", 32, "saved"));
+    ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, "\\Software\\VtCliRestore\\Gone", "old", 32, "x"));
+    const std::string file = (m_dir / "saved.hiv").string();
+    const std::string key = "HKCU\\Software\\VtCliSave";
+    EXPECT_EQ(run({"save", key, file}).code, 0);
+    const Result keep = run({"save", key, file}, "n\n");
+    EXPECT_EQ(keep.code, 1);
+    EXPECT_EQ(keep.out,
+              "File " + file + " already exists. Overwrite (Yes/No)? The operation was canceled by the user.\n");
+    ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, "\\Software\\VtCliSave", "later", 32, "1"));
+    const Result again = run({"save", key, file, "/y"});
+    EXPECT_EQ(again.code, 0);
+    EXPECT_EQ(again.out, kDone);
+    EXPECT_EQ(run({"save", "HKCU", file, "/y"}).err, verbText(kBadKey, "SAVE"));
+    EXPECT_EQ(run({"save", "HKCU\\Software\\VtNoSuch", (m_dir / "x.hiv").string()}).err, kNotFound);
+    EXPECT_EQ(run({"save", key}).err, verbText(kSyntax, "SAVE"));
+
+    const Result restored = run({"restore", "HKCU\\Software\\VtCliRestore", file});
+    EXPECT_EQ(restored.code, 0) << restored.err;
+    EXPECT_EQ(restored.out, kDone);
+    std::string text;
+    EXPECT_TRUE(ReadTypedStringAt(HKEY_CURRENT_USER, "\\Software\\VtCliRestore\\Sub", "v", 32, text));
+    EXPECT_EQ(text, "saved");
+    EXPECT_TRUE(ReadTypedStringAt(HKEY_CURRENT_USER, "\\Software\\VtCliRestore", "later", 32, text));
+    EXPECT_FALSE(KeyExistsAt(HKEY_CURRENT_USER, "\\Software\\VtCliRestore\\Gone"));
+    EXPECT_EQ(run({"restore", "HKCU\\Software\\VtCliRestore", (m_dir / "absent").string()}).err,
+              "ERROR: The system cannot find the file specified.\n");
 }
 
 TEST(CliApp, GlobalOptionsAndVerbLookup)
