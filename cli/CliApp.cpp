@@ -21,6 +21,8 @@ const std::vector<VerbEntry> &verbTable()
         {"copy", [] { return std::make_unique<CopyCommand>(); }},
         {"load", [] { return std::make_unique<LoadCommand>(); }},
         {"unload", [] { return std::make_unique<UnloadCommand>(); }},
+        {"save", [] { return std::make_unique<SaveCommand>(); }},
+        {"restore", [] { return std::make_unique<RestoreCommand>(); }},
         {"summary", [] { return std::make_unique<SummaryCommand>(); }},
         {"export", [] { return std::make_unique<ExportCommand>(); }},
         {"import", [] { return std::make_unique<ImportCommand>(); }},

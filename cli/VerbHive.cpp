@@ -44,7 +44,25 @@ int LoadCommand::execute(const std::vector<std::string> &args, std::ostream &out
     const LONG rc = RegLoadKeyA(key.root, key.path.c_str(), words[1].c_str());
     if (rc != ERROR_SUCCESS)
         return failure(err, rc);
-    return success(out);
+    // A hive mounted only in part is no plain success: say what is missing.
+    // The key is mounted all the same (and is unloaded as usual).
+    const vt::platform::HiveLoadRecovery r = vt::platform::lastHiveLoadRecovery();
+    const bool cut = r.keysDropped || r.valuesDropped || r.binBytesKept < r.binBytesDeclared;
+    if (!cut && !r.logsUnusable)
+        return success(out);
+    if (r.logsUnusable)
+        err << "WARNING: The hive was not closed cleanly and its transaction logs could not be applied; it was "
+               "loaded as last saved, without its latest changes.\n";
+    if (cut) {
+        err << "WARNING: The hive is damaged and was loaded in part: " << r.keysDropped
+            << " keys (with what lay below them) and " << r.valuesDropped << " values could not be read";
+        if (r.binBytesKept < r.binBytesDeclared)
+            err << ", and " << (r.binBytesDeclared - r.binBytesKept) << " of its " << r.binBytesDeclared
+                << " bytes of hive bins were dropped";
+        err << ".\n";
+    }
+    out << "The hive was loaded with warnings.\n";
+    return 0;
 }
 
 std::string UnloadCommand::usage() const

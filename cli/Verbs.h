@@ -55,6 +55,22 @@ public:
     std::string usage() const override;
 };
 
+class SaveCommand : public Command
+{
+public:
+    int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
+    std::string name() const override { return "SAVE"; }
+    std::string usage() const override;
+};
+
+class RestoreCommand : public Command
+{
+public:
+    int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
+    std::string name() const override { return "RESTORE"; }
+    std::string usage() const override;
+};
+
 class SummaryCommand : public Command
 {
 public:

@@ -293,6 +293,8 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
         {"RegUnLoadKeyA", proc(&RegUnLoadKeyA)},
         {"RegGetKeySecurity", proc(&RegGetKeySecurity)},
         {"RegSetKeySecurity", proc(&RegSetKeySecurity)},
+        {"RegSaveKeyA", proc(&RegSaveKeyA)},
+        {"RegRestoreKeyA", proc(&RegRestoreKeyA)},
         {"OpenProcessToken", proc(&OpenProcessToken)},
         {"LookupPrivilegeValueA", proc(&LookupPrivilegeValueA)},
         {"AdjustTokenPrivileges", proc(&AdjustTokenPrivileges)},

@@ -825,12 +825,14 @@ bool hiveWritable(const std::string &file)
     return ::access(dir.c_str(), W_OK) == 0;
 }
 
-LONG mountFile(System &s, Key *vroot, const std::string &name, const std::string &file, bool loaded)
+LONG mountFile(System &s, Key *vroot, const std::string &name, const std::string &file, bool loaded,
+               vt::hive::RecoveryReport *report = nullptr)
 {
     // Checkpoints run under the system's file lock, which the caller holds.
     vt::hive::removeSaveLeftovers(file);
     vt::hive::Hive hive;
-    LONG rc = vt::hive::loadHiveFile(file, hive);
+    vt::hive::RecoveryReport ignored;
+    LONG rc = vt::hive::loadHiveFile(file, hive, report ? *report : ignored);
     if (rc != ERROR_SUCCESS)
         return rc;
     if (!hive.root)
@@ -1679,6 +1681,8 @@ std::string toNativePath(std::string_view path)
 namespace
 {
 
+thread_local vt::platform::HiveLoadRecovery tLastLoadRecovery;
+
 void publishMounts(System &s)
 {
     if (s.shared)
@@ -1709,6 +1713,7 @@ LONG WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile)
             return f.loadKey ? f.loadKey(hKey, lpSubKey, lpFile) : ERROR_CALL_NOT_IMPLEMENTED;
         }))
         return rc;
+    tLastLoadRecovery = {};
     if (!lpFile || !*lpFile)
         return ERROR_INVALID_PARAMETER;
     System &s = current();
@@ -1736,7 +1741,8 @@ LONG WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile)
                 return ERROR_SHARING_VIOLATION; // the file is in use as another hive
         }
     }
-    if ((rc = mountFile(s, vroot, lpSubKey, canonical, true)) != ERROR_SUCCESS)
+    vt::hive::RecoveryReport report;
+    if ((rc = mountFile(s, vroot, lpSubKey, canonical, true, &report)) != ERROR_SUCCESS)
         return rc;
     if (!saveMountList(s)) {
         removeSubkey(s, *vroot, findChild(*vroot, lpSubKey));
@@ -1745,7 +1751,14 @@ LONG WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile)
     }
     publishMounts(s);
     fireNotifications(s, vroot, REG_NOTIFY_CHANGE_NAME);
+    tLastLoadRecovery = {report.recovered,    report.logsApplied, report.logsUnusable, report.binBytesDeclared,
+                         report.binBytesKept, report.keysDropped, report.valuesDropped};
     return ERROR_SUCCESS;
+}
+
+vt::platform::HiveLoadRecovery vt::platform::lastHiveLoadRecovery()
+{
+    return tLastLoadRecovery;
 }
 
 LONG WINAPI RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey)

@@ -5,6 +5,7 @@
 
 #include "win32.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,6 +94,20 @@ std::string toNativePath(std::string_view path);
 } // namespace vt::platform
 
 namespace vt::platform {
+
+// What the calling thread's last RegLoadKeyA had to repair or leave out of
+// the file it mounted. RegLoadKeyA answers with Windows' codes (success for a
+// hive it could mount at all); this tells the user what is missing.
+struct HiveLoadRecovery {
+    bool recovered = false;        // anything repaired, skipped or replayed
+    bool logsApplied = false;      // a dirty hive was brought up to date from its logs
+    bool logsUnusable = false;     // a dirty hive's logs were missing or refused: mounted as last saved
+    uint64_t binBytesDeclared = 0; // the hive bins' size the file's header states
+    uint64_t binBytesKept = 0;     // the run of sound bins that was mounted
+    uint64_t keysDropped = 0;      // subkeys listed by their parents that could not be read
+    uint64_t valuesDropped = 0;    // values listed by their keys that could not be read
+};
+HiveLoadRecovery lastHiveLoadRecovery();
 
 // The account the program runs as (named after the login, created at first
 // use) and its SID.

@@ -13,18 +13,34 @@
 
 namespace vt::hive {
 
+// What reading a hive had to repair, replay or leave out, so that a caller
+// can tell the user that what is mounted is not all the file held.
+struct RecoveryReport {
+    bool recovered = false;        // anything repaired, skipped or replayed
+    bool logsApplied = false;      // a dirty hive was brought up to date from its logs
+    bool logsUnusable = false;     // a dirty hive's logs were missing or refused (e.g. a bad
+                                   // base-block checksum): it is used as it stands
+    uint64_t binBytesDeclared = 0; // the hive bins' size the header states
+    uint64_t binBytesKept = 0;     // the run of sound bins that was read
+    uint64_t keysDropped = 0;      // subkeys listed by their parents that could not be read
+    uint64_t valuesDropped = 0;    // values listed by their keys that could not be read
+};
+
 // Parses a hive image. Returns ERROR_SUCCESS, ERROR_NOT_REGISTRY_FILE (no regf
 // signature / not a hive), ERROR_REGISTRY_CORRUPT or ERROR_BADDB (structure
 // damaged beyond what Windows recovers). `recovered` tells whether anything
 // had to be repaired or skipped.
 LONG readHive(std::span<const uint8_t> bytes, Hive &out, bool *recovered = nullptr);
+LONG readHive(std::span<const uint8_t> bytes, Hive &out, RecoveryReport &report);
 
 // Reads a hive file; when its header says it is dirty and transaction logs
 // (.LOG1/.LOG2, or the old .LOG) lie beside it, applies them first, as Windows
 // does. The files on disk are not changed. A dirty hive whose logs are missing
-// or unusable is read as it stands, with `recovered` set. Files over 2 GiB,
+// or unusable is read as it stands, with `recovered` set. A log whose base
+// block fails its checksum is not used. Files over 2 GiB,
 // Windows' own limit, are refused with ERROR_REGISTRY_CORRUPT.
 LONG loadHiveFile(const std::string &path, Hive &out, bool *recovered = nullptr);
+LONG loadHiveFile(const std::string &path, Hive &out, RecoveryReport &report);
 
 // Serialises a hive to a valid, clean regf image that hivex, reglookup and
 // libregf read back identically. Volatile keys are left out; keys without a

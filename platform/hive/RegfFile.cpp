@@ -194,9 +194,11 @@ bool replayLogs(std::vector<uint8_t> &image, const std::string &path)
     std::map<uint32_t, LogEntry> entries;
     const std::vector<uint8_t> *baseSource = nullptr;
     for (const auto &log : logs) {
-        if (log.size() >= kLogBaseSize + 4 && std::memcmp(log.data() + kLogBaseSize, "HvLE", 4) == 0) {
+        // A log whose base block fails its checksum is not trusted at all, as on Windows.
+        if (baseBlockValid(log) && log.size() >= kLogBaseSize + 4 &&
+            std::memcmp(log.data() + kLogBaseSize, "HvLE", 4) == 0) {
             collectEntries(log, entries);
-            if (baseBlockValid(log) && (!baseSource || rd32(log.data() + 4) < rd32(baseSource->data() + 4)))
+            if (!baseSource || rd32(log.data() + 4) < rd32(baseSource->data() + 4))
                 baseSource = &log;
         }
     }
@@ -235,8 +237,16 @@ bool replayLogs(std::vector<uint8_t> &image, const std::string &path)
 
 LONG loadHiveFile(const std::string &path, Hive &out, bool *recovered)
 {
+    RecoveryReport report;
+    const LONG rc = loadHiveFile(path, out, report);
     if (recovered)
-        *recovered = false;
+        *recovered = rc == ERROR_SUCCESS && report.recovered;
+    return rc;
+}
+
+LONG loadHiveFile(const std::string &path, Hive &out, RecoveryReport &report)
+{
+    report = RecoveryReport();
     std::vector<uint8_t> image;
     if (LONG rc = readFile(path, image); rc != ERROR_SUCCESS)
         return rc;
@@ -250,10 +260,10 @@ LONG loadHiveFile(const std::string &path, Hive &out, bool *recovered)
             unreplayed = !replayed && valid;
         }
     }
-    bool fixed = false;
-    const LONG rc = readHive(image, out, &fixed);
-    if (rc == ERROR_SUCCESS && recovered)
-        *recovered = fixed || replayed || unreplayed;
+    const LONG rc = readHive(image, out, report);
+    report.logsApplied = replayed;
+    report.logsUnusable = unreplayed;
+    report.recovered = report.recovered || replayed || unreplayed;
     return rc;
 }
 

@@ -38,6 +38,8 @@ public:
     }
 
     bool recovered = false;
+    uint64_t keysDropped = 0;
+    uint64_t valuesDropped = 0;
 
     std::unique_ptr<Key> readKey(uint32_t off, Key *parent, uint32_t parentOff, uint32_t depth);
 
@@ -251,19 +253,23 @@ std::unique_ptr<Key> Reader::readKey(uint32_t off, Key *parent, uint32_t parentO
         auto list = cell(listOff);
         if (list.empty() || !markVisited(listOff)) {
             recovered = true;
+            valuesDropped += valueCount;
         } else {
             uint32_t n = valueCount;
             if (n > list.size() / 4) {
                 n = static_cast<uint32_t>(list.size() / 4);
                 recovered = true;
+                valuesDropped += valueCount - n;
             }
             key->values.reserve(n);
             for (uint32_t i = 0; i < n; ++i) {
                 Value v;
-                if (readValue(rd32(list.data() + 4 * i), v))
+                if (readValue(rd32(list.data() + 4 * i), v)) {
                     key->values.push_back(std::move(v));
-                else
+                } else {
                     recovered = true;
+                    ++valuesDropped;
+                }
             }
         }
     }
@@ -274,10 +280,14 @@ std::unique_ptr<Key> Reader::readKey(uint32_t off, Key *parent, uint32_t parentO
         collectSubkeys(rd32(p + 28), offsets, 0);
         if (offsets.size() != subkeyCount)
             recovered = true;
+        if (offsets.size() < subkeyCount)
+            keysDropped += subkeyCount - offsets.size();
         key->subkeys.reserve(offsets.size());
         for (uint32_t childOff : offsets) {
             if (auto child = readKey(childOff, key.get(), off, depth + 1))
                 key->subkeys.push_back(std::move(child));
+            else
+                ++keysDropped;
         }
         auto &subs = key->subkeys;
         auto less = [](const std::unique_ptr<Key> &a, const std::unique_ptr<Key> &b) {
@@ -292,6 +302,7 @@ std::unique_ptr<Key> Reader::readKey(uint32_t off, Key *parent, uint32_t parentO
         auto end = std::unique(subs.begin(), subs.end(), same);
         if (end != subs.end()) {
             recovered = true;
+            keysDropped += static_cast<uint64_t>(subs.end() - end);
             subs.erase(end, subs.end());
         }
     }
@@ -302,8 +313,16 @@ std::unique_ptr<Key> Reader::readKey(uint32_t off, Key *parent, uint32_t parentO
 
 LONG readHive(std::span<const uint8_t> bytes, Hive &out, bool *recovered)
 {
+    RecoveryReport report;
+    const LONG rc = readHive(bytes, out, report);
     if (recovered)
-        *recovered = false;
+        *recovered = rc == ERROR_SUCCESS && report.recovered;
+    return rc;
+}
+
+LONG readHive(std::span<const uint8_t> bytes, Hive &out, RecoveryReport &report)
+{
+    report = RecoveryReport();
     if (bytes.size() < 4 || std::memcmp(bytes.data(), "regf", 4) != 0)
         return ERROR_NOT_REGISTRY_FILE;
     if (bytes.size() < kBaseBlockSize + kBinAlign)
@@ -335,6 +354,8 @@ LONG readHive(std::span<const uint8_t> bytes, Hive &out, bool *recovered)
     }
     if (extent < declared)
         fixed = true;
+    report.binBytesDeclared = declared;
+    report.binBytesKept = extent;
     if (extent == 0)
         return ERROR_REGISTRY_CORRUPT;
 
@@ -351,8 +372,9 @@ LONG readHive(std::span<const uint8_t> bytes, Hive &out, bool *recovered)
     while (nameBytes + 1 < 64 && (base[48 + nameBytes] | base[49 + nameBytes]))
         nameBytes += 2;
     appendUtf16(out.fileName, base + 48, nameBytes);
-    if (recovered)
-        *recovered = fixed || reader.recovered;
+    report.recovered = fixed || reader.recovered;
+    report.keysDropped = reader.keysDropped;
+    report.valuesDropped = reader.valuesDropped;
     return ERROR_SUCCESS;
 }
 

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -606,6 +607,91 @@ TEST_F(Cli, LoadUnloadAndSummary)
         EXPECT_NE(s.out.find("    " + RootKeyToName(root) + "    "), std::string::npos) << RootKeyToName(root);
     EXPECT_NE(s.out.find("    HKEY_LOCAL_MACHINE\\SOFTWARE\n"), std::string::npos) << s.out;
     EXPECT_EQ(run({"summary", "extra"}).code, 1);
+}
+
+// A hive that mounts only in part, or without its latest changes, is loaded
+// with a warning naming what is missing, never with a plain success.
+TEST_F(Cli, LoadWarnsWhatARecoveredHiveLacks)
+{
+    if (!fs::exists(fs::path(VT_TESTDATA_DIR) / "hives"))
+        GTEST_SKIP() << "the shared test data is not there: " << VT_TESTDATA_DIR;
+    auto bytesOf = [](const fs::path &p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+    };
+    auto save = [](const fs::path &p, const std::vector<char> &b) {
+        std::ofstream(p, std::ios::binary).write(b.data(), std::streamsize(b.size()));
+    };
+    auto rd32 = [](const std::vector<char> &b, size_t at) {
+        uint32_t v = 0;
+        std::memcpy(&v, b.data() + at, 4);
+        return v;
+    };
+    // The second bin of a real SAM hive loses its signature: the rest is cut.
+    const fs::path sam = m_dir / "SAM";
+    std::vector<char> image = bytesOf(fs::path(VT_TESTDATA_DIR) / "hives/real/regipy/SAM");
+    ASSERT_GT(image.size(), 8192u);
+    const size_t second = 4096 + rd32(image, 4096 + 8);
+    ASSERT_EQ(std::string(image.data() + second, 4), "hbin");
+    image[second] = 'x';
+    save(sam, image);
+    // A dirty hive whose logs fail their base-block checksum is used as it stands.
+    const fs::path dirty = fs::path(VT_TESTDATA_DIR) / "hives/dirty/yarp-NewDirtyHive1";
+    fs::copy_file(dirty / "NewDirtyHive", m_dir / "NewDirtyHive");
+    for (const char *log : {"NewDirtyHive.LOG1", "NewDirtyHive.LOG2"}) {
+        std::vector<char> b = bytesOf(dirty / log);
+        b[508] ^= 1;
+        save(m_dir / log, b);
+    }
+    const struct {
+        fs::path file;
+        const char *warning;
+    } cases[] = {
+        {sam, "WARNING: The hive is damaged and was loaded in part: "},
+        {m_dir / "NewDirtyHive", "WARNING: The hive was not closed cleanly and its transaction logs could not be"},
+    };
+    for (const auto &c : cases) {
+        const Result r = run({"load", "HKLM\\VtRecovered", c.file.string()});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err.rfind(c.warning, 0), 0u) << r.err;
+        EXPECT_EQ(r.out, "The hive was loaded with warnings.\n");
+        EXPECT_TRUE(KeyExistsAt(HKEY_LOCAL_MACHINE, "\\VtRecovered"));
+        EXPECT_EQ(run({"unload", "HKLM\\VtRecovered"}).code, 0);
+    }
+    const vt::platform::HiveLoadRecovery last = vt::platform::lastHiveLoadRecovery();
+    EXPECT_TRUE(last.logsUnusable);
+    EXPECT_EQ(last.keysDropped, 0u);
+}
+
+TEST_F(Cli, SaveAndRestore)
+{
+    ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, "\\Software\\VtCliSave\\Sub", "v", 32, "saved"));
+    ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, "\\Software\\VtCliRestore\\Gone", "old", 32, "x"));
+    const std::string file = (m_dir / "saved.hiv").string();
+    const std::string key = "HKCU\\Software\\VtCliSave";
+    EXPECT_EQ(run({"save", key, file}).code, 0);
+    const Result keep = run({"save", key, file}, "n\n");
+    EXPECT_EQ(keep.code, 1);
+    EXPECT_EQ(keep.out,
+              "File " + file + " already exists. Overwrite (Yes/No)? The operation was canceled by the user.\n");
+    ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, "\\Software\\VtCliSave", "later", 32, "1"));
+    const Result again = run({"save", key, file, "/y"});
+    EXPECT_EQ(again.code, 0);
+    EXPECT_EQ(again.out, kDone);
+    EXPECT_EQ(run({"save", "HKCU", file, "/y"}).err, verbText(kBadKey, "SAVE"));
+    EXPECT_EQ(run({"save", "HKCU\\Software\\VtNoSuch", (m_dir / "x.hiv").string()}).err, kNotFound);
+    EXPECT_EQ(run({"save", key}).err, verbText(kSyntax, "SAVE"));
+
+    const Result restored = run({"restore", "HKCU\\Software\\VtCliRestore", file});
+    EXPECT_EQ(restored.code, 0) << restored.err;
+    EXPECT_EQ(restored.out, kDone);
+    std::string text;
+    EXPECT_TRUE(ReadTypedStringAt(HKEY_CURRENT_USER, "\\Software\\VtCliRestore\\Sub", "v", 32, text));
+    EXPECT_EQ(text, "saved");
+    EXPECT_TRUE(ReadTypedStringAt(HKEY_CURRENT_USER, "\\Software\\VtCliRestore", "later", 32, text));
+    EXPECT_FALSE(KeyExistsAt(HKEY_CURRENT_USER, "\\Software\\VtCliRestore\\Gone"));
+    EXPECT_EQ(run({"restore", "HKCU\\Software\\VtCliRestore", (m_dir / "absent").string()}).err,
+              "ERROR: The system cannot find the file specified.\n");
 }
 
 TEST(CliApp, GlobalOptionsAndVerbLookup)

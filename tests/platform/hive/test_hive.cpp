@@ -760,6 +760,10 @@ TEST(HiveFile, DirtyHivesReplayTheirLogsLikeWindows)
     EXPECT_TRUE(recovered);
     EXPECT_EQ(treeDiff(*expected.root, *h.root), "");
     EXPECT_EQ(readBytes(set / "NewDirtyHive.LOG1"), before);
+    RecoveryReport report;
+    ASSERT_EQ(loadHiveFile((set / "NewDirtyHive").string(), h, report), ERROR_SUCCESS);
+    EXPECT_TRUE(report.logsApplied);
+    EXPECT_FALSE(report.logsUnusable);
 
     enum Tamper { None, FlipByte, HugeHive };
     struct Case {
@@ -800,6 +804,55 @@ TEST(HiveFile, DirtyHivesReplayTheirLogsLikeWindows)
             EXPECT_EQ(treeDiff(*primaryOnly.root, *got.root), "");
         }
     }
+
+    // Logs whose base blocks fail their checksum are not applied, however
+    // sound their entries are: the hive is used as it stands, and said so.
+    TempDir tmp;
+    fs::copy_file(set / "NewDirtyHive", tmp.path / "NewDirtyHive");
+    for (const char *f : {"NewDirtyHive.LOG1", "NewDirtyHive.LOG2"}) {
+        auto log = readBytes(set / f);
+        log[508] ^= 0x01; // the base block's checksum field
+        writeBytes(tmp.path / f, log);
+    }
+    Hive got;
+    ASSERT_EQ(loadHiveFile((tmp.path / "NewDirtyHive").string(), got, report), ERROR_SUCCESS);
+    EXPECT_EQ(treeDiff(*primaryOnly.root, *got.root), "");
+    EXPECT_TRUE(report.recovered);
+    EXPECT_FALSE(report.logsApplied);
+    EXPECT_TRUE(report.logsUnusable);
+}
+
+// A hive cut back to its sound bins says how much was left out.
+TEST(HiveFile, RecoveryReportsWhatWasDropped)
+{
+    Hive h = newHive();
+    for (int i = 0; i < 3000; ++i) {
+        Key *k = addKey(*h.root, "Key" + std::to_string(i));
+        k->values.push_back({"v", 4, bytesOf({1, 2, 3, 4}), true});
+    }
+    const std::vector<uint8_t> image = writeHive(h);
+    RecoveryReport report;
+    Hive sound;
+    ASSERT_EQ(readHive(image, sound, report), ERROR_SUCCESS);
+    EXPECT_FALSE(report.recovered);
+    EXPECT_EQ(report.keysDropped + report.valuesDropped, 0u);
+    EXPECT_EQ(report.binBytesKept, report.binBytesDeclared);
+    ASSERT_GT(image.size(), 4096u + 3 * 4096u) << "the fixture needs several bins";
+
+    // The second bin's signature is broken: everything from there on is cut.
+    std::vector<uint8_t> damaged = image;
+    const size_t second = 4096 + rd32(image, 4096 + 8);
+    ASSERT_EQ(std::memcmp(damaged.data() + second, "hbin", 4), 0);
+    damaged[second] = 'x';
+    Hive cut;
+    ASSERT_EQ(readHive(damaged, cut, report), ERROR_SUCCESS);
+    EXPECT_TRUE(report.recovered);
+    EXPECT_EQ(report.binBytesDeclared, image.size() - 4096);
+    EXPECT_EQ(report.binBytesKept, second - 4096);
+    const size_t keptKeys = countKeys(*cut.root) - 1, keptValues = countValues(*cut.root);
+    EXPECT_EQ(keptKeys + report.keysDropped, 3000u);
+    EXPECT_LT(keptKeys, 3000u);
+    EXPECT_LE(keptValues + report.valuesDropped, 3000u);
 }
 
 TEST(HiveFile, OtherLogSetsApplyOrFallBack)

@@ -1397,6 +1397,100 @@ TEST(Registry, LoadAndUnloadHives)
     vt::test::removeTree(dir);
 }
 
+// RegSaveKeyA writes a key's subtree as a hive the peer tools read cleanly;
+// RegRestoreKeyA replaces a key's values and subtree with a file's.
+TEST(Registry, SaveAndRestoreKeys)
+{
+    TempSystem sys;
+    const std::string dir = vt::test::makeTempDir("vt-save");
+    const std::string saved = dir + "/saved.hiv";
+    Key src, a, b, vol;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\VtSave", 0, const_cast<char *>("SaveClass"), 0,
+                              KEY_ALL_ACCESS, nullptr, &src, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(setSz(src, "", "default"), ERROR_SUCCESS);
+    ASSERT_EQ(setSz(src, "multi", std::string("a\0b\0", 4), REG_MULTI_SZ), ERROR_SUCCESS);
+    std::vector<BYTE> big(20000);
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<BYTE>(i * 13);
+    ASSERT_EQ(RegSetValueExA(src, "big", 0, REG_BINARY, big.data(), DWORD(big.size())), ERROR_SUCCESS);
+    ASSERT_EQ(create(src, "A", a), ERROR_SUCCESS);
+    ASSERT_EQ(create(a, "B", b), ERROR_SUCCESS);
+    const DWORD seven = 7;
+    ASSERT_EQ(RegSetValueExA(b, "n", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&seven), 4), ERROR_SUCCESS);
+    auto sd = vt::security::descriptorFromSddl("O:BAG:SYD:P(A;CI;KA;;;BA)(A;CI;KR;;;WD)");
+    ASSERT_TRUE(sd);
+    ASSERT_EQ(RegSetKeySecurity(a, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION, sd->data()), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(src, "Vol", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &vol, nullptr),
+              ERROR_SUCCESS);
+
+    EXPECT_EQ(RegSaveKeyA(src, saved.c_str(), nullptr), ERROR_PRIVILEGE_NOT_HELD);
+    EXPECT_FALSE(fs::exists(saved));
+    ASSERT_TRUE(enablePrivilege(SE_BACKUP_NAME));
+    ASSERT_EQ(RegSaveKeyA(src, saved.c_str(), nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(RegSaveKeyA(src, saved.c_str(), nullptr), ERROR_ALREADY_EXISTS) << "never overwrites";
+
+    // Three independent readers read it cleanly; volatile keys stay behind.
+    const std::string q = "'" + saved + "'";
+    const std::string hivex = run("hivexregedit --export " + q + " '\\' 2>&1; echo rc=$?");
+    EXPECT_NE(hivex.find("\"n\"=dword:00000007"), std::string::npos) << hivex.substr(0, 600);
+    EXPECT_NE(hivex.find("rc=0"), std::string::npos) << hivex.substr(0, 600);
+    EXPECT_EQ(hivex.find("Vol]"), std::string::npos);
+    const std::string lookup = run("reglookup -H " + q + " 2>&1; echo rc=$?");
+    EXPECT_NE(lookup.find("/A/B/n,DWORD,0x00000007,"), std::string::npos) << lookup.substr(0, 600);
+    EXPECT_NE(lookup.find("rc=0"), std::string::npos);
+    EXPECT_EQ(run("regfinfo " + q + " 2>&1 >/dev/null; echo rc=$?"), "rc=0\n");
+
+    // Restoring replaces what the target held.
+    Key dst, old;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\VtRestore\\Old", old), ERROR_SUCCESS);
+    RegCloseKey(old.h);
+    old.h = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\VtRestore", 0, KEY_ALL_ACCESS, &dst), ERROR_SUCCESS);
+    ASSERT_EQ(setSz(dst, "stale", "x"), ERROR_SUCCESS);
+    EXPECT_EQ(RegRestoreKeyA(dst, saved.c_str(), 0), ERROR_PRIVILEGE_NOT_HELD);
+    ASSERT_TRUE(enablePrivilege(SE_RESTORE_NAME));
+    const std::string text = dir + "/text.hiv";
+    std::ofstream(text) << "not a hive, only words standing where a base block should be";
+    EXPECT_EQ(RegRestoreKeyA(dst, text.c_str(), 0), ERROR_NOT_REGISTRY_FILE);
+    EXPECT_EQ(readSz(dst, nullptr, "stale"), "x") << "a refused restore changes nothing";
+    ASSERT_EQ(RegRestoreKeyA(dst, saved.c_str(), 0), ERROR_SUCCESS);
+
+    auto check = [&](const char *when) {
+        Key k;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\VtRestore", 0, KEY_READ, &k), ERROR_SUCCESS) << when;
+        EXPECT_EQ(subkeys(k), std::vector<std::string>{"A"}) << when;
+        EXPECT_EQ(readSz(k, nullptr, "stale"), "<no value>") << when;
+        EXPECT_EQ(readSz(k, nullptr, ""), "default") << when;
+        std::vector<BYTE> got(big.size());
+        DWORD size = DWORD(got.size()), type = 0;
+        EXPECT_EQ(RegQueryValueExA(k, "big", nullptr, &type, got.data(), &size), ERROR_SUCCESS) << when;
+        EXPECT_EQ(got, big) << when;
+        DWORD n = 0;
+        size = 4;
+        Key kb;
+        ASSERT_EQ(RegOpenKeyExA(k, "A\\B", 0, KEY_READ, &kb), ERROR_SUCCESS) << when;
+        EXPECT_EQ(RegQueryValueExA(kb, "n", nullptr, nullptr, reinterpret_cast<BYTE *>(&n), &size), ERROR_SUCCESS);
+        EXPECT_EQ(n, 7u) << when;
+        // The descriptor travels with the key.
+        Key ka;
+        ASSERT_EQ(RegOpenKeyExA(k, "A", 0, READ_CONTROL, &ka), ERROR_SUCCESS) << when;
+        std::vector<BYTE> buf(512);
+        DWORD len = DWORD(buf.size());
+        ASSERT_EQ(RegGetKeySecurity(ka, DACL_SECURITY_INFORMATION, buf.data(), &len), ERROR_SUCCESS);
+        buf.resize(len);
+        EXPECT_EQ(vt::security::descriptorToSddl(buf), "D:P(A;CI;KA;;;BA)(A;CI;KR;;;WD)") << when;
+    };
+    check("after the restore");
+    RegCloseKey(dst.h);
+    dst.h = nullptr;
+    RegCloseKey(src.h), RegCloseKey(a.h), RegCloseKey(b.h), RegCloseKey(vol.h);
+    src.h = a.h = b.h = vol.h = nullptr;
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    check("after a restart");
+    vt::test::removeTree(dir);
+}
+
 // Every value type goes through a hive file that three independent readers
 // read back the same.
 TEST(Registry, ValueTypesThroughHiveFileAndPeerTools)
