@@ -45,31 +45,19 @@
 #include <algorithm>
 #include <cmath>
 
-namespace vt::app
-{
-namespace
-{
+namespace vt::app {
+namespace {
 
-QString fromStd(const std::string &text)
-{
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
-std::string toStd(const QString &text)
-{
-    return text.toUtf8().toStdString();
-}
+QString fromStd(const std::string &text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+std::string toStd(const QString &text) { return text.toUtf8().toStdString(); }
 
-QString msg(const char *key)
-{
-    return vt::i18n::MessageText(key);
-}
+QString msg(const char *key) { return vt::i18n::MessageText(key); }
 
 // Key names sort and match the way the user's locale orders them, without
 // regard to case; sorting and the binary search of FindChildNode share this
 // order. Qt's collator ignores the case setting in its sort keys for the C
 // locale, so there the order is that of the case-folded names.
-class TKeyNameOrder
-{
+class TKeyNameOrder {
 public:
     TKeyNameOrder() : m_collator(QLocale()), m_plain(QLocale().language() == QLocale::C)
     {
@@ -119,10 +107,7 @@ const TKeyNameOrder &keyNameOrder()
     return order;
 }
 
-void sortKeyNames(std::vector<std::string> &names)
-{
-    keyNameOrder().sort(names);
-}
+void sortKeyNames(std::vector<std::string> &names) { keyNameOrder().sort(names); }
 
 bool hasChildrenFlag(const QTreeWidgetItem *node)
 {
@@ -135,14 +120,10 @@ void setHasChildren(QTreeWidgetItem *node, bool flag)
                                        : QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
 
-int nodeImage(const QTreeWidgetItem *node)
-{
-    return node->data(0, NodeImageRole).toInt();
-}
+int nodeImage(const QTreeWidgetItem *node) { return node->data(0, NodeImageRole).toInt(); }
 
 // Multi-line values keep CR LF in their text; the cell shows them on one line.
-class TValueDelegate : public QStyledItemDelegate
-{
+class TValueDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
@@ -481,7 +462,8 @@ void TformMain::createControls()
     logsLayout->setContentsMargins(0, 0, 0, 0);
     pcChangeLogs = new QTabWidget(tsChangeLogs);
     pcChangeLogs->setObjectName(QStringLiteral("pcChangeLogs"));
-    auto addLog = [&](const QString &caption, const char *page, const char *editor, QAction *save, QAction *apply) {
+    auto addLog = [&](const QString &caption, const char *page, const char *editor, QAction *save,
+                      QAction *apply) {
         auto *sheet = new QWidget;
         sheet->setObjectName(QString::fromLatin1(page));
         auto *layout = new QVBoxLayout(sheet);
@@ -580,7 +562,8 @@ void TformMain::createMenus()
     pmValueAdd = new QMenu(this);
     pmValueAdd->setObjectName(QStringLiteral("pmValueAdd"));
     pmValueAdd->addActions({aValueAddString, aValueAddExpandString, aValueAddMultiString, aValueAddInteger,
-                            aValueAddLEInteger, aValueAddBEInteger, aValueAddInt64, aValueAddLEInt64, aValueAddBinary});
+                            aValueAddLEInteger, aValueAddBEInteger, aValueAddInt64, aValueAddLEInt64,
+                            aValueAddBinary});
     pmValueAdd->addSeparator();
     pmValueAdd->addActions({aValueAddLink, aValueAddResourceList, aValueAddResourceRequirementsList,
                             aValueAddFullResourceDescriptor, aValueAddNone});
@@ -673,8 +656,8 @@ void TformMain::connectActions()
 // Starting states; the key and value commands refine them as they arrive.
 void TformMain::UpdateActionStates()
 {
-    for (QAction *action : {aKeyDelete, aKeyAdd, aKeyRename, aValueDelete, aValueRename, aValueChange, aValueChangeType,
-                            aKeyRefresh, aKeyExport, aKeyJumpToHKCRCLSID})
+    for (QAction *action : {aKeyDelete, aKeyAdd, aKeyRename, aValueDelete, aValueRename, aValueChange,
+                            aValueChangeType, aKeyRefresh, aKeyExport, aKeyJumpToHKCRCLSID})
         action->setEnabled(false);
     // A command whose feature is not built yet is greyed, never enabled and silent.
     for (QAction *action : findChildren<QAction *>(Qt::FindDirectChildrenOnly))
@@ -947,10 +930,7 @@ void TformMain::setStatusText(int panel, const QString &text)
     (panel == 0 ? sbarPanel0 : sbarPanel1)->setText(text);
 }
 
-QString TformMain::StatusText(int panel) const
-{
-    return (panel == 0 ? sbarPanel0 : sbarPanel1)->text();
-}
+QString TformMain::StatusText(int panel) const { return (panel == 0 ? sbarPanel0 : sbarPanel1)->text(); }
 
 void TformMain::tvKeysChange()
 {
@@ -1065,7 +1045,8 @@ void TformMain::FillValueList(HKEY root, const std::string &keyPath, int viewMod
         texts.error = toStd(msg("DialogDataError"));
         const QString defaultCaption = msg("DialogValueDefault");
 
-        const bool hasDefault = std::any_of(names.begin(), names.end(), [](const std::string &n) { return n.empty(); });
+        const bool hasDefault =
+            std::any_of(names.begin(), names.end(), [](const std::string &n) { return n.empty(); });
         if (!hasDefault)
             listDefaultPlaceholder(root, keyPath, rows);
         rows.reserve(rows.size() + qsizetype(names.size()));
@@ -1330,10 +1311,7 @@ void TformMain::cbAddressSelect(int index)
     GoToKey(text);
 }
 
-void TformMain::cbAddressEnter()
-{
-    GoToKey(cbAddress->currentText());
-}
+void TformMain::cbAddressEnter() { GoToKey(cbAddress->currentText()); }
 
 // ---------------------------------------------------------------------------
 // Focus, keys and the "&Edit" mirror
@@ -1408,10 +1386,7 @@ bool TformMain::eventFilter(QObject *watched, QEvent *event)
 // ---------------------------------------------------------------------------
 // Handlers of this window
 
-void TformMain::aFileExitExecute()
-{
-    close();
-}
+void TformMain::aFileExitExecute() { close(); }
 
 static QString helpFile()
 {

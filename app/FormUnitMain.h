@@ -29,8 +29,7 @@ class QTabWidget;
 class QToolBar;
 class QTreeWidget;
 
-namespace vt::app
-{
+namespace vt::app {
 
 class TAnimate;
 
@@ -39,8 +38,7 @@ inline constexpr int NodeImageRole = Qt::UserRole + 1;
 inline constexpr int NodeSelectedImageRole = Qt::UserRole + 2;
 
 // One row of the value list; the columns hold Name, Type, Value, Size.
-class TRegistryValueListItem : public QTreeWidgetItem
-{
+class TRegistryValueListItem : public QTreeWidgetItem {
 public:
     static constexpr int ItemType = QTreeWidgetItem::UserType + 1;
     TRegistryValueListItem() : QTreeWidgetItem(ItemType) {}
@@ -68,8 +66,7 @@ public:
     std::string FullDataText() const;
 };
 
-class TformMain : public QMainWindow
-{
+class TformMain : public QMainWindow {
     Q_OBJECT
 public:
     explicit TformMain(QWidget *parent = nullptr);
@@ -218,13 +215,14 @@ public:
             *aValueAddFullResourceDescriptor = nullptr, *aValueAddNone = nullptr,
             *aSecurityInformationExportToFile = nullptr, *aSecurityInformationExportToClipboard = nullptr,
             *aFileExit = nullptr, *aBookmarksManage = nullptr, *aFileOpenReg = nullptr, *aKeyExport = nullptr,
-            *aFileDiffOpenReg = nullptr, *aFileConnectReg = nullptr, *aKeyImport = nullptr, *aKeyAddBookmark = nullptr,
-            *aAbout = nullptr, *aInfoDBSaveKeyInfo = nullptr, *aInfoDBSaveValueInfo = nullptr, *aHelpContents = nullptr,
-            *aHelpIndex = nullptr, *aMenuHelp = nullptr, *aValueSelectAll = nullptr,
-            *aSecurityInformationGrantAll = nullptr, *aKeyJumpToHKCRCLSID = nullptr, *aValueJumpToHKCRCLSID = nullptr,
-            *aChangeLogRedoSave = nullptr, *aChangeLogRedoApply = nullptr, *aChangeLogUndoSave = nullptr,
-            *aChangeLogUndoApply = nullptr, *aFileLogonUser = nullptr, *aFileOpenHive = nullptr,
-            *aValueCreateRule = nullptr, *aKeyCreateRule = nullptr, *aShowHistory = nullptr;
+            *aFileDiffOpenReg = nullptr, *aFileConnectReg = nullptr, *aKeyImport = nullptr,
+            *aKeyAddBookmark = nullptr, *aAbout = nullptr, *aInfoDBSaveKeyInfo = nullptr,
+            *aInfoDBSaveValueInfo = nullptr, *aHelpContents = nullptr, *aHelpIndex = nullptr, *aMenuHelp = nullptr,
+            *aValueSelectAll = nullptr, *aSecurityInformationGrantAll = nullptr, *aKeyJumpToHKCRCLSID = nullptr,
+            *aValueJumpToHKCRCLSID = nullptr, *aChangeLogRedoSave = nullptr, *aChangeLogRedoApply = nullptr,
+            *aChangeLogUndoSave = nullptr, *aChangeLogUndoApply = nullptr, *aFileLogonUser = nullptr,
+            *aFileOpenHive = nullptr, *aValueCreateRule = nullptr, *aKeyCreateRule = nullptr,
+            *aShowHistory = nullptr;
 
     // Windows this one shows; set by the start-up code, may stay empty.
     QPointer<QWidget> formHistory;

@@ -7,16 +7,15 @@
 #include "editors/gui/FormUnitEditString.h"
 #include "editors/gui/FormUnitEditType.h"
 #include "editors/gui/FormUnitResourceRequirementsList.h"
-#include "history/gui/FormUnitHistory.h"
 #include "hives/gui/FormUnitCustomHive.h"
 #include "hives/gui/FormUnitRemoteConnect.h"
 #include "hives/gui/FormUnitUserLogon.h"
+#include "history/gui/FormUnitHistory.h"
 #include "knowledge/gui/FormUnitZTIValue.h"
-#include "regfile/gui/FormUnitImportProgress.h"
 #include "search/gui/FormUnitSearch.h"
+#include "regfile/gui/FormUnitImportProgress.h"
 
-namespace vt::app
-{
+namespace vt::app {
 
 template <class T> T *TApplicationForms::create()
 {

@@ -16,8 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace
-{
+namespace {
 
 constexpr int SubkeyCount = 50000;
 constexpr int ValueCount = 10000;
@@ -93,10 +92,7 @@ struct Fixture {
 // Made in main and gone before the application object is.
 std::unique_ptr<Fixture> theFixture;
 
-Fixture &fixture()
-{
-    return *theFixture;
-}
+Fixture &fixture() { return *theFixture; }
 
 QTreeWidgetItem *bigKeyNode(vt::app::TformMain &w)
 {

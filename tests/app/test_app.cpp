@@ -6,9 +6,9 @@
 #include "core/kltRegTools.h"
 #include "core/kltRegistry.h"
 #include "core/zoStrings.h"
-#include "platform/vtPlatform.h"
 #include "regfile/gui/FormUnitImportProgress.h"
 #include "regfile/gui/RegFileActions.h"
+#include "platform/vtPlatform.h"
 
 #include <QAction>
 #include <QApplication>
@@ -36,11 +36,10 @@
 
 using namespace vt::app;
 
-namespace
-{
+namespace {
 
-class MainWindow : public ::testing::Test
-{
+
+class MainWindow : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     std::unique_ptr<TformMain> w;
@@ -248,10 +247,10 @@ QStringList menuNames(const QMenu *menu)
 TEST_F(MainWindow, MenusAndPopupsListTheirActionsInOrder)
 {
     makeWindow();
-    EXPECT_EQ(menuNames(w->mFile),
-              QStringList({"aKeyImport", "aKeyExport", "-", "aFileOpenReg", "aFileDiffOpenReg", "aFileOpenHive",
-                           "aFileLogonUser", "aFileConnectReg", "-", "aShowHistory", "-",
-                           "aSecurityInformationExportToFile", "-", "aFileExit"}));
+    EXPECT_EQ(menuNames(w->mFile), QStringList({"aKeyImport", "aKeyExport", "-", "aFileOpenReg", "aFileDiffOpenReg",
+                                                "aFileOpenHive", "aFileLogonUser", "aFileConnectReg", "-",
+                                                "aShowHistory", "-", "aSecurityInformationExportToFile", "-",
+                                                "aFileExit"}));
     EXPECT_EQ(menuNames(w->mEdit), QStringList({"-", "aKeyJump", "-", "aSearch"}));
     EXPECT_EQ(menuNames(w->mBookmarks), QStringList({"-", "aBookmarksManage"}));
     EXPECT_EQ(menuNames(w->mHelp), QStringList({"aHelpContents", "aHelpIndex", "-", "aAbout"}));
@@ -267,7 +266,8 @@ TEST_F(MainWindow, MenusAndPopupsListTheirActionsInOrder)
               QStringList({"aValueAddString", "aValueAddExpandString", "aValueAddMultiString", "aValueAddInteger",
                            "aValueAddLEInteger", "aValueAddBEInteger", "aValueAddInt64", "aValueAddLEInt64",
                            "aValueAddBinary", "-", "aValueAddLink", "aValueAddResourceList",
-                           "aValueAddResourceRequirementsList", "aValueAddFullResourceDescriptor", "aValueAddNone"}));
+                           "aValueAddResourceRequirementsList", "aValueAddFullResourceDescriptor",
+                           "aValueAddNone"}));
 }
 
 TEST_F(MainWindow, EditMenuMirrorsThePopupOfTheFocusedList)
@@ -279,10 +279,7 @@ TEST_F(MainWindow, EditMenuMirrorsThePopupOfTheFocusedList)
     };
     focus(w->tvKeys, QEvent::FocusIn);
     QStringList expected = menuNames(w->pmKeys);
-    expected << "-"
-             << "aKeyJump"
-             << "-"
-             << "aSearch";
+    expected << "-" << "aKeyJump" << "-" << "aSearch";
     EXPECT_EQ(menuNames(w->mEdit), expected);
     EXPECT_TRUE(w->mEdit->isEnabled());
 
@@ -309,8 +306,9 @@ TEST_F(MainWindow, WindowsAreCreatedInStartupOrder)
         classes << QString::fromLatin1(form->metaObject()->className()).section(QStringLiteral("::"), -1);
     EXPECT_EQ(classes, QStringList({"TformMain", "TformEditString", "TformEditInteger", "TformEditMultiString",
                                     "TformSearch", "TformBookmarks", "TformEditResourceRequirementsList",
-                                    "TformRemoteConnect", "TformImportProgress", "TformValueType", "TformUserLogon",
-                                    "TformOpenCustomHive", "TformOpenZTIValue", "TformHistory"}));
+                                    "TformRemoteConnect", "TformImportProgress", "TformValueType",
+                                    "TformUserLogon", "TformOpenCustomHive", "TformOpenZTIValue",
+                                    "TformHistory"}));
     EXPECT_EQ(forms.formMain(), forms.forms().front());
 }
 
@@ -704,7 +702,8 @@ TEST_F(MainWindow, StatusBarShowsPathAndLastWriteTime)
     const QString stamp = w->StatusText(1);
     EXPECT_TRUE(stamp.startsWith("Last write access: ")) << stamp.toStdString();
     // The key was written moments ago: today's date is in the text.
-    EXPECT_TRUE(stamp.contains(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat))) << stamp.toStdString();
+    EXPECT_TRUE(stamp.contains(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat)))
+        << stamp.toStdString();
     EXPECT_GE(w->sbarPanel1->width(), 220);
 
     // "My Computer" lists nothing but describes HKEY_LOCAL_MACHINE.
@@ -736,39 +735,19 @@ TEST_F(MainWindow, ValueListRowsForEveryType)
         {"multi", REG_MULTI_SZ, {'a', 0, 'b', 0, 0}, "REG_MULTI_SZ", "a\r\nb\r\n", 3, rdMultiString},
         {"multi open", REG_MULTI_SZ, {'a', 0, 'b'}, "REG_MULTI_SZ", "a\r\nb", 3, rdMultiString},
         {"dword", REG_DWORD, {0, 0, 0, 0x80}, "REG_DWORD", "0x80000000 (2147483648)", 4, rdInteger},
-        {"big endian",
-         REG_DWORD_BIG_ENDIAN,
-         {0, 0, 1, 0},
-         "REG_DWORD_BIG_ENDIAN",
-         "0x00000100 (256)",
-         4,
+        {"big endian", REG_DWORD_BIG_ENDIAN, {0, 0, 1, 0}, "REG_DWORD_BIG_ENDIAN", "0x00000100 (256)", 4,
          rdBigEndianInteger},
-        {"qword",
-         REG_QWORD,
-         {0, 0, 0, 0, 0, 0, 0, 0x80},
-         "REG_QWORD",
-         "0x8000000000000000 (-9223372036854775808)",
-         4,
-         rdInt64},
+        {"qword", REG_QWORD, {0, 0, 0, 0, 0, 0, 0, 0x80}, "REG_QWORD",
+         "0x8000000000000000 (-9223372036854775808)", 4, rdInt64},
         {"binary", REG_BINARY, {0x01, 0x00, 0xAB}, "REG_BINARY", "01 00 AB", 4, rdBinary},
         {"binary empty", REG_BINARY, {}, "REG_BINARY", "(Binary data of zero length)", 4, rdBinary},
         {"none", REG_NONE, {0xFE}, "REG_NONE", "FE", 4, rdNone},
         {"none empty", REG_NONE, {}, "REG_NONE", "(Binary data of zero length)", 4, rdNone},
         {"link", REG_LINK, {0x5C, 0x00}, "REG_LINK", "5C 00", 4, rdLink},
         {"resource list", REG_RESOURCE_LIST, {1, 2}, "REG_RESOURCE_LIST", "01 02", 4, rdResourceList},
-        {"full resource",
-         REG_FULL_RESOURCE_DESCRIPTOR,
-         {3},
-         "REG_FULL_RESOURCE_DESCRIPTOR",
-         "03",
-         4,
+        {"full resource", REG_FULL_RESOURCE_DESCRIPTOR, {3}, "REG_FULL_RESOURCE_DESCRIPTOR", "03", 4,
          rdFullResourceDescriptor},
-        {"requirements",
-         REG_RESOURCE_REQUIREMENTS_LIST,
-         {4, 5},
-         "REG_RESOURCE_REQUIREMENTS_LIST",
-         "04 05",
-         4,
+        {"requirements", REG_RESOURCE_REQUIREMENTS_LIST, {4, 5}, "REG_RESOURCE_REQUIREMENTS_LIST", "04 05", 4,
          rdResourceRequirementsList},
         {"unknown type", 20, {1, 2, 3}, "N/A", "(Data type not supported)", -1, rdUnknown},
         {"dword too long", REG_DWORD, {1, 2, 3, 4, 5, 6}, "N/A", "(Error reading data)", 4, rdInteger},

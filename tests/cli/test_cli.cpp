@@ -8,7 +8,6 @@
 #include "platform/security/SecurityDescriptor.h"
 #include "platform/vtPlatform.h"
 #include "tests/support/TempSystem.h"
-
 #include "tests/support/TestData.h"
 
 #include <gtest/gtest.h>

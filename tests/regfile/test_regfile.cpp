@@ -5,7 +5,6 @@
 #include "regfile/RegFileReader.h"
 #include "regfile/RegFileText.h"
 #include "regfile/RegFileWriter.h"
-
 #include "tests/support/TestData.h"
 
 #include <gtest/gtest.h>

@@ -2,6 +2,7 @@
 #include "RegfileFixture.h"
 
 #include "cli/CliApp.h"
+#include "platform/security/SecurityDescriptor.h"
 #include "regfile/RegFileReader.h"
 #include "regfile/RegFileText.h"
 #include "regfile/RegFileWriter.h"
@@ -140,6 +141,27 @@ TEST_F(Cli, ImportSaysWhichLinesItIgnored)
         EXPECT_EQ(out.str(), c.out + "The operation completed successfully.\n");
         EXPECT_EQ(err.str(), c.err);
     }
+}
+
+// A key the import cannot create is a failure, not an ignored line: the
+// rest is applied, and the exit code says that not all of it was.
+TEST_F(Cli, ImportFailsWhenAKeyCannotBeCreated)
+{
+    ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, "\\Software\\VtLocked"));
+    {
+        auto sd = vt::security::descriptorFromSddl("D:P(A;;KA;;;SY)");
+        ASSERT_TRUE(sd.has_value());
+        TMyRegistry reg;
+        ASSERT_TRUE(reg.OpenKey("\\Software\\VtLocked", false));
+        ASSERT_EQ(RegSetKeySecurity(reg.CurrentKey(), DACL_SECURITY_INFORMATION, sd->data()), ERROR_SUCCESS);
+    }
+    writeAll(file("locked.reg"), "REGEDIT4\r\n\r\n"
+                                 "[HKEY_CURRENT_USER\\Software\\VtLocked\\Child]\r\n\"a\"=\"1\"\r\n\r\n"
+                                 "[HKEY_CURRENT_USER\\Software\\VtOpen]\r\n\"b\"=\"2\"\r\n");
+    EXPECT_EQ(run({"import", file("locked.reg").string()}), 1);
+    EXPECT_EQ(out.str(), "Imported 1 key and 1 value.\n");
+    EXPECT_EQ(err.str(), "2 lines were ignored, lines 3, 4.\nERROR: 1 key could not be created or opened.\n");
+    EXPECT_EQ(valuesOf(HKEY_CURRENT_USER, "\\Software\\VtOpen")["b"].second, std::string("2\0", 2));
 }
 
 } // namespace

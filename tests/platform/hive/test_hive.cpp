@@ -2,7 +2,6 @@
 
 #include "platform/hive/Regf.h"
 #include "platform/hive/RegfFormat.h"
-
 #include "tests/support/TestData.h"
 
 #include <gtest/gtest.h>

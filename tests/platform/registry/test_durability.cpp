@@ -8,14 +8,13 @@
 #include "platform/win32.h"
 #include "tests/platform/hive/HiveTestSupport.h"
 #include "tests/support/TempSystem.h"
-
 #include "tests/support/TestData.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -199,8 +198,8 @@ TEST(Durability, RandomKillsLoseNothingAcknowledged)
                 ::_exit(2);
             HKEY k;
             const std::string path = "Software\\Kill\\R" + std::to_string(round);
-            if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr) !=
-                ERROR_SUCCESS)
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                                nullptr) != ERROR_SUCCESS)
                 ::_exit(3);
             for (uint32_t i = 0;; ++i) {
                 setPayload(k, round, i, 4);
@@ -212,8 +211,8 @@ TEST(Durability, RandomKillsLoseNothingAcknowledged)
         }
         ::close(pipefd[1]);
         bool signaled = false;
-        acked[round] = killAfter(child, pipefd[0],
-                                 std::chrono::milliseconds(std::uniform_int_distribution(5, 120)(rng)), &signaled);
+        acked[round] = killAfter(child, pipefd[0], std::chrono::milliseconds(std::uniform_int_distribution(5, 120)(rng)),
+                                 &signaled);
         ::close(pipefd[0]);
         ASSERT_TRUE(signaled) << "the writer ended by itself";
         // The files as the killed writer left them, before anybody replays the journal.
@@ -591,8 +590,9 @@ void compareKey(HKEY h, const vt::hive::Key &ref, const std::string &path, bool 
 
     if (ref.security) {
         DWORD size = 0;
-        const SECURITY_INFORMATION all = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
-                                         DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION;
+        const SECURITY_INFORMATION all =
+            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+            SACL_SECURITY_INFORMATION;
         RegGetKeySecurity(h, all, nullptr, &size);
         std::vector<uint8_t> sd(size);
         if (RegGetKeySecurity(h, all, sd.data(), &size) != ERROR_SUCCESS || sd != *ref.security)
@@ -776,8 +776,8 @@ INSTANTIATE_TEST_SUITE_P(TestData, RealHive, ::testing::ValuesIn(testHives()),
                          [](const ::testing::TestParamInfo<fs::path> &info) {
                              if (info.param.empty())
                                  return std::string("CorpusAbsent");
-                             std::string n =
-                                 info.param.parent_path().filename().string() + "_" + info.param.filename().string();
+                             std::string n = info.param.parent_path().filename().string() + "_" +
+                                             info.param.filename().string();
                              for (char &c : n)
                                  if (!std::isalnum(static_cast<unsigned char>(c)))
                                      c = '_';
@@ -806,9 +806,9 @@ TEST(Durability, ChangeByTheToolWakesAWaiterHere)
 {
     TempSystem sys;
     OpenKey k;
-    ASSERT_EQ(
-        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\VtShared", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
-        ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\VtShared", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                              nullptr),
+              ERROR_SUCCESS);
     HANDLE ev = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     ASSERT_EQ(RegNotifyChangeKeyValue(k, TRUE, REG_NOTIFY_CHANGE_LAST_SET, ev, TRUE), ERROR_SUCCESS);
     ASSERT_EQ(cli(sys.root(), {"add", "HKCU\\Software\\VtShared", "/v", "greeting", "/d", "hello", "/f"}), 0);

@@ -2,7 +2,6 @@
 #include "platform/vtPlatform.h"
 #include "platform/win32.h"
 #include "tests/support/TempSystem.h"
-
 #include "tests/support/TestData.h"
 
 #include <gtest/gtest.h>

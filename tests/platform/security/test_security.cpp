@@ -1,5 +1,4 @@
 #include "platform/security/SecurityDescriptor.h"
-
 #include "tests/support/TestData.h"
 
 #include <gtest/gtest.h>
