@@ -220,8 +220,8 @@ struct System {
     int lockFd = -1;
     std::atomic<uint64_t> journalSize{0}; // how far this process has applied the journal
     std::atomic<uint64_t> generation{0};
-    uint64_t unsynced = 0;          // journal bytes written but not yet flushed (DeferredSync)
-    uint64_t retryCheckpointAt = 0; // after a failed checkpoint: the journal size to try again at
+    uint64_t unsynced = 0;                       // journal bytes written but not yet flushed (DeferredSync)
+    uint64_t retryCheckpointAt = 0;              // after a failed checkpoint: the journal size to try again at
     LONG appendError = ERROR_REGISTRY_IO_FAILED; // why the last append failed
     std::atomic<uint64_t> seenMounts{0};
     SharedState *shared = nullptr;

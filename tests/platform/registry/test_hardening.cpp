@@ -579,9 +579,9 @@ TEST(Hardening, FirstStartOnAFullDiskLeavesNothingHalfMade)
             ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Fill", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
                                       nullptr),
                       ERROR_SUCCESS);
-            while (stored < 100 && (rc = RegSetValueExA(k, ("v" + std::to_string(stored)).c_str(), 0, REG_BINARY,
-                                                        chunk.data(), static_cast<DWORD>(chunk.size()))) ==
-                                       ERROR_SUCCESS)
+            while (stored < 100 &&
+                   (rc = RegSetValueExA(k, ("v" + std::to_string(stored)).c_str(), 0, REG_BINARY, chunk.data(),
+                                        static_cast<DWORD>(chunk.size()))) == ERROR_SUCCESS)
                 ++stored;
         }
         EXPECT_EQ(rc, ERROR_DISK_FULL);
