@@ -90,7 +90,7 @@ int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream 
     }
     std::unique_ptr<Command> command = createCommand(verb);
     if (!command) {
-        err << "ERROR: Invalid syntax.\nType \"REG /?\" for usage.\n";
+        err << "ERROR: Invalid syntax.\nType \"vantrel-cli /?\" for usage.\n";
         return 1;
     }
     const std::vector<std::string> rest(args.begin() + std::ptrdiff_t(i + 1), args.end());
@@ -103,9 +103,16 @@ int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream 
         }
     }
     command->setInput(&in);
-    const int code = command->execute(rest, out, err);
-    if (!help)
-        vt::platform::closeSystem();
+    int code = command->execute(rest, out, err);
+    if (!help) {
+        // The changes are durable in the journal, but a hive file that cannot
+        // be written is a failure the user must hear of.
+        if (const LONG rc = vt::platform::closeSystem(); rc != ERROR_SUCCESS) {
+            err << "ERROR: The changes are kept in the system's journal, but a hive file could not be written: "
+                << errorText(rc) << "\n";
+            code = 1;
+        }
+    }
     return code;
 }
 

@@ -1,6 +1,7 @@
 #include "cli/Command.h"
 
 #include "core/kltRegistry.h"
+#include "regfile/RegKeyWalk.h"
 
 #include <cctype>
 #include <iostream>
@@ -48,13 +49,13 @@ bool Command::usageAsked(const std::vector<std::string> &args, std::ostream &out
 
 int Command::invalidSyntax(std::ostream &err) const
 {
-    err << "ERROR: Invalid syntax.\nType \"REG " << name() << " /?\" for usage.\n";
+    err << "ERROR: Invalid syntax.\nType \"vantrel-cli " << name() << " /?\" for usage.\n";
     return 1;
 }
 
 int Command::invalidKeyName(std::ostream &err) const
 {
-    err << "ERROR: Invalid key name.\nType \"REG " << name() << " /?\" for usage.\n";
+    err << "ERROR: Invalid key name.\nType \"vantrel-cli " << name() << " /?\" for usage.\n";
     return 1;
 }
 
@@ -84,19 +85,54 @@ int Command::failure(std::ostream &err, LONG code)
     return 1;
 }
 
+int Command::reportSkipped(std::ostream &err, const TKeyWalkReport &report)
+{
+    if (report.skipped() == 0)
+        return 0;
+    if (report.denied) {
+        err << "ERROR: " << errorText(ERROR_ACCESS_DENIED) << "\n";
+        err << "ERROR: " << counted(report.denied, "key", "keys") << " could not be read and "
+            << (report.denied == 1 ? "was" : "were") << " skipped.\n";
+    }
+    if (report.badNames)
+        err << "ERROR: " << counted(report.badNames, "key", "keys") << " with an empty name or a backslash in the name "
+            << (report.badNames == 1 ? "was" : "were") << " skipped.\n";
+    err << (report.firstNames.size() == report.skipped() ? "Skipped:\n" : "The first skipped:\n");
+    for (const std::string &name : report.firstNames)
+        err << "    " << name << "\n";
+    return 1;
+}
+
 bool Command::takeViewSwitch(const std::string &sw, bool &bad)
 {
     if (sw != "reg:32" && sw != "reg:64")
         return false;
-    bad = m_bitness != 0;
+    bad = m_viewChosen;
+    m_viewChosen = true;
     m_bitness = sw == "reg:64" ? 64 : 32;
+    return true;
+}
+
+bool Command::takeWords(const std::vector<std::string> &args, std::vector<std::string> &words)
+{
+    words.clear();
+    for (const std::string &a : args) {
+        bool bad = false;
+        if (takeViewSwitch(switchName(a), bad)) {
+            if (bad)
+                return false;
+            continue;
+        }
+        words.push_back(a);
+    }
     return true;
 }
 
 void Command::applyView(TMyRegistry &reg) const
 {
-    if (m_bitness)
-        reg.SetBitness(m_bitness);
+    reg.SetBitness(m_bitness);
+    if (m_bitness == 32)
+        reg.SetAccess(reg.Access() | KEY_WOW64_32KEY);
 }
 
 int Command::openError(std::ostream &err, HKEY root, const std::string &path) const
@@ -147,6 +183,11 @@ bool parseKeyArg(const std::string &text, KeyArg &key)
     key.path = path;
     key.fullName = RootKeyToName(key.root) + (path.empty() ? "" : "\\" + path);
     return true;
+}
+
+std::string counted(size_t count, const char *singular, const char *plural)
+{
+    return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
 
 std::string switchName(const std::string &word)

@@ -10,6 +10,7 @@
 #include <vector>
 
 class TMyRegistry;
+struct TKeyWalkReport;
 
 namespace vt::cli
 {
@@ -42,13 +43,20 @@ protected:
     int success(std::ostream &out) const;
     int cancelled(std::ostream &out) const;
     static int failure(std::ostream &err, LONG code);
+    // What a walk left out, on stderr; returns 1, or 0 when nothing was left out.
+    static int reportSkipped(std::ostream &err, const TKeyWalkReport &report);
 
     // "/reg:32" and "/reg:64" choose the registry view; true when sw is one
     // of them, with bad set when a view was already chosen.
     bool takeViewSwitch(const std::string &sw, bool &bad);
     void applyView(TMyRegistry &reg) const;
-    REGSAM viewFlags() const { return m_bitness == 64 ? KEY_WOW64_64KEY : 0; }
-    uint8_t m_bitness = 0; // 0: the process's own view
+    // The words that are not a view switch; false for a second view switch.
+    bool takeWords(const std::vector<std::string> &args, std::vector<std::string> &words);
+    // Always an explicit view: the tool is a 64-bit program, as reg is on
+    // 64-bit Windows, whatever the system's own default for programs.
+    REGSAM viewFlags() const { return m_bitness == 64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
+    uint8_t m_bitness = 64;
+    bool m_viewChosen = false;
     // A key that did not open: "not found" when it is missing, else the reason.
     int openError(std::ostream &err, HKEY root, const std::string &path) const;
 
@@ -70,5 +78,8 @@ std::string switchName(const std::string &word);
 
 // The system's text for an error code, as "ERROR: " lines print it.
 std::string errorText(LONG code);
+
+// "1 key", "2 keys".
+std::string counted(size_t count, const char *singular, const char *plural);
 
 } // namespace vt::cli

@@ -152,7 +152,7 @@ bool buildData(uint32_t code, const std::string &text, const std::string &separa
 
 std::string AddCommand::usage() const
 {
-    return "REG ADD KeyName [/v ValueName | /ve] [/t Type] [/s Separator] [/d Data] [/f]\n"
+    return "vantrel-cli ADD KeyName [/v ValueName | /ve] [/t Type] [/s Separator] [/d Data] [/f]\n"
            "\n"
            "  KeyName  ROOTKEY\\SubKey, ROOTKEY one of HKLM, HKCU, HKCR, HKU, HKCC\n"
            "  /v       the value to add\n"
@@ -162,8 +162,8 @@ std::string AddCommand::usage() const
            "  /s       separator of REG_MULTI_SZ entries in Data, one character; \\0 when absent\n"
            "  /d       the data: numbers in decimal or 0x hex, REG_BINARY as hex digits\n"
            "  /f       overwrite an existing value without asking\n"
-           "  /reg:32  the 32-bit view of the registry (the default)\n"
-           "  /reg:64  the 64-bit view of the registry\n";
+           "  /reg:32  the 32-bit view of the registry\n"
+           "  /reg:64  the 64-bit view of the registry (the default)\n";
 }
 
 int AddCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)

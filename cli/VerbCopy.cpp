@@ -3,6 +3,7 @@
 
 #include "core/kltRegistry.h"
 #include "platform/vtPlatform.h"
+#include "regfile/RegKeyWalk.h"
 
 #include <cctype>
 #include <ostream>
@@ -24,14 +25,14 @@ std::string folded(std::string s)
 
 std::string CopyCommand::usage() const
 {
-    return "REG COPY KeyName1 KeyName2 [/s] [/f]\n"
+    return "vantrel-cli COPY KeyName1 KeyName2 [/s] [/f]\n"
            "\n"
            "  KeyName1  the source key, ROOTKEY\\SubKey\n"
            "  KeyName2  the target key; created when missing\n"
            "  /s        copy all subkeys and their values as well\n"
            "  /f        overwrite existing values without asking\n"
-           "  /reg:32   the 32-bit view of the registry (the default)\n"
-           "  /reg:64   the 64-bit view of the registry\n";
+           "  /reg:32   the 32-bit view of the registry\n"
+           "  /reg:64   the 64-bit view of the registry (the default)\n";
 }
 
 int CopyCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
@@ -83,22 +84,11 @@ int CopyCommand::execute(const std::vector<std::string> &args, std::ostream &out
         bool &overwriteAll;
         bool recurse;
         LONG failed = ERROR_SUCCESS;
+        TKeyWalkReport skipped;
 
-        void copy(HKEY srcRoot, const std::string &srcPath, HKEY dstRoot, const std::string &dstPath)
+        // src and dst are open; subkeys are reached by handle, relative to them.
+        void copy(TMyRegistry &src, TMyRegistry &dst, const std::string &srcName)
         {
-            TMyRegistry src, dst;
-            self.applyView(src);
-            self.applyView(dst);
-            src.SetRootKey(srcRoot);
-            dst.SetRootKey(dstRoot);
-            if (!src.OpenKeyReadOnly("\\" + srcPath)) {
-                failed = ERROR_ACCESS_DENIED;
-                return;
-            }
-            if (!dst.OpenKey("\\" + dstPath, true)) {
-                failed = ERROR_ACCESS_DENIED;
-                return;
-            }
             std::vector<std::string> names;
             src.GetValueNames(names);
             for (const std::string &name : names) {
@@ -123,20 +113,43 @@ int CopyCommand::execute(const std::vector<std::string> &args, std::ostream &out
                 return;
             std::vector<std::string> subkeys;
             src.GetKeyNames(subkeys);
-            for (const std::string &sub : subkeys)
-                copy(srcRoot, srcPath.empty() ? sub : srcPath + "\\" + sub, dstRoot,
-                     dstPath.empty() ? sub : dstPath + "\\" + sub);
+            for (const std::string &sub : subkeys) {
+                const std::string childName = srcName + "\\" + sub;
+                TMyRegistry srcChild, dstChild;
+                if (!OpenSubkeyForReading(src, sub, srcChild)) {
+                    skipped.skip(childName, !IsAddressableKeyName(sub));
+                    continue;
+                }
+                self.applyView(dstChild);
+                dstChild.SetRootKey(dst.CurrentKey());
+                if (!dstChild.OpenKey(sub, true)) {
+                    failed = ERROR_ACCESS_DENIED;
+                    continue;
+                }
+                copy(srcChild, dstChild, childName);
+            }
         }
-    } copier{*this, out, err, overwriteAll, recurse};
+    } copier{*this, out, err, overwriteAll, recurse, ERROR_SUCCESS, {}};
+    TMyRegistry src, dst;
+    applyView(src);
+    applyView(dst);
+    src.SetRootKey(from.root);
+    dst.SetRootKey(to.root);
     {
         // The copy is one transaction: a crash leaves all of it or none.
         vt::platform::Transaction tx;
-        copier.copy(from.root, from.path, to.root, to.path);
+        if (!src.OpenKeyReadOnly("\\" + from.path) || !dst.OpenKey("\\" + to.path, true))
+            return failure(err, ERROR_ACCESS_DENIED);
+        copier.copy(src, dst, from.fullName);
         if (const LONG rc = tx.commit(); rc != ERROR_SUCCESS && copier.failed == ERROR_SUCCESS)
             copier.failed = rc;
     }
-    if (copier.failed != ERROR_SUCCESS)
+    if (copier.failed != ERROR_SUCCESS) {
+        reportSkipped(err, copier.skipped);
         return failure(err, copier.failed);
+    }
+    if (reportSkipped(err, copier.skipped))
+        return 1;
     return success(out);
 }
 

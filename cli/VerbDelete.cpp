@@ -11,15 +11,15 @@ namespace vt::cli
 
 std::string DeleteCommand::usage() const
 {
-    return "REG DELETE KeyName [/v ValueName | /ve | /va] [/f]\n"
+    return "vantrel-cli DELETE KeyName [/v ValueName | /ve | /va] [/f]\n"
            "\n"
            "  KeyName  ROOTKEY\\SubKey, ROOTKEY one of HKLM, HKCU, HKCR, HKU, HKCC\n"
            "  /v       the value to delete\n"
            "  /ve      the default value (the value without a name)\n"
            "  /va      every value of the key; its subkeys stay\n"
            "  /f       delete without asking\n"
-           "  /reg:32  the 32-bit view of the registry (the default)\n"
-           "  /reg:64  the 64-bit view of the registry\n"
+           "  /reg:32  the 32-bit view of the registry\n"
+           "  /reg:64  the 64-bit view of the registry (the default)\n"
            "Without /v, /ve or /va the key is deleted with all its subkeys.\n";
 }
 

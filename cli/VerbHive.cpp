@@ -23,22 +23,24 @@ bool hiveKey(const KeyArg &key)
 
 std::string LoadCommand::usage() const
 {
-    return "REG LOAD KeyName FileName\n"
+    return "vantrel-cli LOAD KeyName FileName [/reg:32 | /reg:64]\n"
            "\n"
            "  KeyName   HKLM\\Name or HKU\\Name: where the hive is mounted\n"
-           "  FileName  the hive file to load\n";
+           "  FileName  the hive file to load\n"
+           "  /reg:32, /reg:64  accepted as reg accepts them; a hive's mount point is the same in both views\n";
 }
 
 int LoadCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
     if (usageAsked(args, out))
         return 0;
-    if (args.size() != 2)
+    std::vector<std::string> words;
+    if (!takeWords(args, words) || words.size() != 2)
         return invalidSyntax(err);
     KeyArg key;
-    if (!parseKeyArg(args[0], key) || !hiveKey(key))
+    if (!parseKeyArg(words[0], key) || !hiveKey(key))
         return invalidKeyName(err);
-    const LONG rc = RegLoadKeyA(key.root, key.path.c_str(), args[1].c_str());
+    const LONG rc = RegLoadKeyA(key.root, key.path.c_str(), words[1].c_str());
     if (rc != ERROR_SUCCESS)
         return failure(err, rc);
     return success(out);
@@ -46,19 +48,21 @@ int LoadCommand::execute(const std::vector<std::string> &args, std::ostream &out
 
 std::string UnloadCommand::usage() const
 {
-    return "REG UNLOAD KeyName\n"
+    return "vantrel-cli UNLOAD KeyName [/reg:32 | /reg:64]\n"
            "\n"
-           "  KeyName  HKLM\\Name or HKU\\Name: a hive mounted by REG LOAD\n";
+           "  KeyName  HKLM\\Name or HKU\\Name: a hive mounted by vantrel-cli LOAD\n"
+           "  /reg:32, /reg:64  accepted as reg accepts them; a hive's mount point is the same in both views\n";
 }
 
 int UnloadCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
     if (usageAsked(args, out))
         return 0;
-    if (args.size() != 1)
+    std::vector<std::string> words;
+    if (!takeWords(args, words) || words.size() != 1)
         return invalidSyntax(err);
     KeyArg key;
-    if (!parseKeyArg(args[0], key) || !hiveKey(key))
+    if (!parseKeyArg(words[0], key) || !hiveKey(key))
         return invalidKeyName(err);
     const LONG rc = RegUnLoadKeyA(key.root, key.path.c_str());
     if (rc != ERROR_SUCCESS)
@@ -68,7 +72,7 @@ int UnloadCommand::execute(const std::vector<std::string> &args, std::ostream &o
 
 std::string SummaryCommand::usage() const
 {
-    return "REG SUMMARY\n"
+    return "vantrel-cli SUMMARY\n"
            "\n"
            "  The system root, the root keys with their subkey and value counts, and the\n"
            "  hives mounted below HKEY_LOCAL_MACHINE and HKEY_USERS.\n";

@@ -11,6 +11,7 @@
 #include "cli/Verbs.h"
 
 #include "core/kltRegistry.h"
+#include "regfile/RegKeyWalk.h"
 
 #include <ostream>
 
@@ -22,15 +23,16 @@ namespace
 
 struct Walk {
     std::ostream &out;
-    uint8_t bitness = 0;
     unsigned matches = 0;
+    TKeyWalkReport skipped;
 
-    bool open(TMyRegistry &child, HKEY root, const std::string &path) const
+    // Subkeys are opened by handle, relative to their parent.
+    bool openChild(TMyRegistry &parent, const std::string &name, const std::string &fullName, TMyRegistry &child)
     {
-        if (bitness)
-            child.SetBitness(bitness);
-        child.SetRootKey(root);
-        return child.OpenKeyReadOnly("\\" + path);
+        if (OpenSubkeyForReading(parent, name, child))
+            return true;
+        skipped.skip(fullName, !IsAddressableKeyName(name));
+        return false;
     }
 };
 
@@ -61,14 +63,13 @@ void queryAll(TMyRegistry &reg, const std::string &fullName, bool recurse, bool 
         walk.out << "\n";
     std::vector<std::string> subkeys;
     reg.GetKeyNames(subkeys);
-    const std::string path = reg.CurrentPath();
     for (const std::string &sub : subkeys) {
         if (!recurse) {
             walk.out << fullName << "\\" << sub << "\n";
             continue;
         }
         TMyRegistry child;
-        if (walk.open(child, reg.RootKey(), path.empty() ? sub : path + "\\" + sub))
+        if (walk.openChild(reg, sub, fullName + "\\" + sub, child))
             queryAll(child, fullName + "\\" + sub, true, true, walk);
     }
 }
@@ -93,10 +94,9 @@ bool queryValue(TMyRegistry &reg, const std::string &valueName, const std::strin
     }
     std::vector<std::string> subkeys;
     reg.GetKeyNames(subkeys);
-    const std::string path = reg.CurrentPath();
     for (const std::string &sub : subkeys) {
         TMyRegistry child;
-        if (walk.open(child, reg.RootKey(), path.empty() ? sub : path + "\\" + sub))
+        if (walk.openChild(reg, sub, fullName + "\\" + sub, child))
             queryValue(child, valueName, fullName + "\\" + sub, true, walk);
     }
     return true;
@@ -106,14 +106,14 @@ bool queryValue(TMyRegistry &reg, const std::string &valueName, const std::strin
 
 std::string QueryCommand::usage() const
 {
-    return "REG QUERY KeyName [/v ValueName | /ve] [/s]\n"
+    return "vantrel-cli QUERY KeyName [/v ValueName | /ve] [/s]\n"
            "\n"
            "  KeyName  ROOTKEY\\SubKey, ROOTKEY one of HKLM, HKCU, HKCR, HKU, HKCC\n"
            "  /v       the value ValueName only\n"
            "  /ve      the default value (the value without a name) only\n"
            "  /s       all subkeys and values, recursively\n"
-           "  /reg:32  the 32-bit view of the registry (the default)\n"
-           "  /reg:64  the 64-bit view of the registry\n";
+           "  /reg:32  the 32-bit view of the registry\n"
+           "  /reg:64  the 64-bit view of the registry (the default)\n";
 }
 
 int QueryCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
@@ -149,19 +149,21 @@ int QueryCommand::execute(const std::vector<std::string> &args, std::ostream &ou
         return invalidSyntax(err);
 
     TMyRegistry reg;
-    Walk walk{out, m_bitness};
-    if (!walk.open(reg, key.root, key.path))
+    applyView(reg);
+    reg.SetRootKey(key.root);
+    if (!reg.OpenKeyReadOnly("\\" + key.path))
         return openError(err, key.root, key.path);
+    Walk walk{out, 0, {}};
     out << "\n";
     if (haveValue || valueEmpty) {
         if (!queryValue(reg, haveValue ? valueName : std::string(), key.fullName, recurse, walk))
             return notFound(err);
         if (recurse)
             out << "End of search: " << walk.matches << " match(es) found.\n";
-        return 0;
+        return reportSkipped(err, walk.skipped);
     }
     queryAll(reg, key.fullName, recurse, false, walk);
-    return 0;
+    return reportSkipped(err, walk.skipped);
 }
 
 } // namespace vt::cli

@@ -3,6 +3,7 @@
 #include "core/kltRegistry.h"
 #include "regfile/RegFileReader.h"
 #include "regfile/RegFileWriter.h"
+#include "regfile/RegKeyWalk.h"
 
 #include <filesystem>
 #include <ostream>
@@ -24,14 +25,14 @@ bool isPathWord(const std::string &word)
 
 std::string ExportCommand::usage() const
 {
-    return "REG EXPORT KeyName FileName [/y] [/reg:4] [/reg:32 | /reg:64]\n"
+    return "vantrel-cli EXPORT KeyName FileName [/y] [/reg:4] [/reg:32 | /reg:64]\n"
            "\n"
            "  KeyName   ROOTKEY[\\SubKey], ROOTKEY one of HKLM, HKCU, HKCR, HKU, HKCC\n"
            "  FileName  the registry file to write\n"
            "  /y        overwrite an existing file without asking\n"
            "  /reg:4    write a version 4 file (8-bit text, REGEDIT4) instead of version 5 (UTF-16)\n"
-           "  /reg:32   read the 32-bit view of the registry (the default)\n"
-           "  /reg:64   read the 64-bit view of the registry\n"
+           "  /reg:32   read the 32-bit view of the registry\n"
+           "  /reg:64   read the 64-bit view of the registry (the default)\n"
            "The key is written with all its values and subkeys.\n";
 }
 
@@ -74,23 +75,30 @@ int ExportCommand::execute(const std::vector<std::string> &args, std::ostream &o
     if (!overwrite && std::filesystem::exists(fileName, ec) &&
         !confirm("File " + fileName + " already exists. Overwrite (Yes/No)?", out))
         return cancelled(out);
+    TKeyWalkReport skipped;
+    TRegExportOptions options;
+    options.rawTypes = true;
+    options.skipped = &skipped;
     try {
-        ExportKeyToFile(key.root, "\\" + key.path, fileName, true, use64, version5);
+        ExportKeyToFile(key.root, "\\" + key.path, fileName, true, use64, version5, options);
     } catch (const std::exception &e) {
         err << "ERROR: " << e.what() << "\n";
         return 1;
     }
+    // The file is written, but without what could not be read: not a success.
+    if (reportSkipped(err, skipped))
+        return 1;
     return success(out);
 }
 
 std::string ImportCommand::usage() const
 {
-    return "REG IMPORT FileName [/reg:32 | /reg:64]\n"
+    return "vantrel-cli IMPORT FileName [/reg:32 | /reg:64]\n"
            "\n"
            "  FileName  a registry file of version 5 (UTF-16 with byte order mark) or 4 (REGEDIT4)\n"
-           "  /reg:32   accepted for compatibility; keys are written in the 32-bit view\n"
-           "  /reg:64   accepted for compatibility\n"
-           "Reports the number of keys and values applied.\n";
+           "  /reg:32   write the keys in the 32-bit view of the registry\n"
+           "  /reg:64   write the keys in the 64-bit view of the registry (the default)\n"
+           "Reports the number of keys and values applied, and on stderr the lines it ignored.\n";
 }
 
 int ImportCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
@@ -114,17 +122,38 @@ int ImportCommand::execute(const std::vector<std::string> &args, std::ostream &o
         return invalidSyntax(err);
     TMyRegistryReader reader;
     reader.WriteToRegistry = true;
+    reader.RawTypes = true;
+    reader.SetBitness(m_bitness);
     try {
         if (!reader.LoadFromFile(words[0])) {
             err << "ERROR: " << reader.LastError() << "\n";
             return 1;
         }
     } catch (const std::exception &e) {
-        err << "ERROR: " << e.what() << "\nThe import stopped there after " << reader.KeysApplied() << " keys and "
-            << reader.ValuesApplied() << " values.\n";
+        err << "ERROR: " << e.what() << "\nThe import stopped there after "
+            << counted(reader.KeysApplied(), "key", "keys") << " and "
+            << counted(reader.ValuesApplied(), "value", "values") << ".\n";
         return 1;
     }
-    out << "Imported " << reader.KeysApplied() << " keys and " << reader.ValuesApplied() << " values.\n";
+    out << "Imported " << counted(reader.KeysApplied(), "key", "keys") << " and "
+        << counted(reader.ValuesApplied(), "value", "values") << ".\n";
+    if (reader.IgnoredLines()) {
+        err << counted(reader.IgnoredLines(), "line was", "lines were") << " ignored, "
+            << (reader.IgnoredLines() > reader.FirstIgnoredLines().size() ? "the first: line" : "line")
+            << (reader.FirstIgnoredLines().size() == 1 ? "" : "s");
+        const char *sep = " ";
+        for (size_t line : reader.FirstIgnoredLines()) {
+            err << sep << line;
+            sep = ", ";
+        }
+        err << ".\n";
+    }
+    // A key that could not be created is a failure, not a line the file
+    // should not have held.
+    if (reader.KeysFailed()) {
+        err << "ERROR: " << counted(reader.KeysFailed(), "key", "keys") << " could not be created or opened.\n";
+        return 1;
+    }
     return success(out);
 }
 

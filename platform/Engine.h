@@ -39,6 +39,7 @@ struct Mount {
     std::string file;      // native path; empty for a hive that lives in memory only
     bool loaded = false;   // mounted by RegLoadKeyA (and may be unloaded)
     bool dirty = false;    // changed since the file was last written
+    bool readOnly = false; // its file cannot be written: changes inside are refused
 };
 
 // Which part of the registry a location is in, for the views and the merge.
@@ -79,6 +80,10 @@ struct Event {
 std::shared_ptr<Event> eventFromHandle(HANDLE h);
 void signalEvent(const std::shared_ptr<Event> &e);
 HANDLE createEvent(bool manualReset, bool initialState);
+
+// The largest value data a change may store: what a hive's big-data cell
+// holds (65,535 segments), as on Windows. Larger is ERROR_NOT_ENOUGH_MEMORY.
+inline constexpr size_t kMaxValueData = size_t{0xFFFF} * 16344;
 
 struct System;
 // Persistence hooks (System.cpp). They run under the exclusive lock, after the
@@ -212,7 +217,8 @@ struct System {
     int lockFd = -1;
     std::atomic<uint64_t> journalSize{0}; // how far this process has applied the journal
     std::atomic<uint64_t> generation{0};
-    uint64_t unsynced = 0; // journal bytes written but not yet flushed (DeferredSync)
+    uint64_t unsynced = 0;          // journal bytes written but not yet flushed (DeferredSync)
+    uint64_t retryCheckpointAt = 0; // after a failed checkpoint: the journal size to try again at
     std::atomic<uint64_t> seenMounts{0};
     SharedState *shared = nullptr;
     std::unique_ptr<std::thread> poller; // applies other processes' changes while idle
@@ -229,6 +235,8 @@ struct System {
     bool txLocked = false;
     bool txCheckpointPending = false;
     std::vector<uint8_t> txRecords;
+    uint64_t lastCheckpointBytes = 0; // hive bytes the last checkpoint wrote
+    std::mutex lazyMutex; // one thread reads a lazily mounted hive, the others wait for it
     uint64_t epoch = nextEpoch(); // tells systems apart in per-thread caches
 
     System() = default;
@@ -272,8 +280,12 @@ Key *findChild(const Key &key, std::string_view name);
 std::string keyPath(const Key &key); // "MACHINE\SOFTWARE\..." as stored (case kept)
 Key *keyFromPath(System &s, std::string_view path);
 void markDirty(System &s, const Key &key);
+bool inReadOnlyHive(System &s, const Key &key);
 void fireNotifications(System &s, Key *key, DWORD kind);
 void attachMount(System &s, std::unique_ptr<Mount> m, std::unique_ptr<Key> root);
+// Reads the hive file of a lazily mounted root the first time anything looks
+// below it (from findChild); does nothing for other keys.
+void loadLazyMount(Key &root);
 uint64_t nowFileTime();
 bool isUnderVolatile(const Key &key);
 

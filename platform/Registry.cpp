@@ -160,7 +160,11 @@ bool sameName(std::string_view a, std::string_view b)
 Key *findChild(const Key &key, std::string_view name)
 {
     thread_local std::string buf;
-    return key.findSubkey(upperInto(buf, name));
+    Key *child = key.findSubkey(upperInto(buf, name));
+    // Below a virtual root are the mounted hives; a lazy one is read now.
+    if (child && !key.parent && child->unloaded.load(std::memory_order_acquire))
+        loadLazyMount(*child);
+    return child;
 }
 
 Value *findValue(Key &key, std::string_view name)
@@ -222,6 +226,12 @@ void markDirty(System &s, const Key &key)
 {
     if (Mount *m = mountOf(s, &key))
         m->dirty = true;
+}
+
+bool inReadOnlyHive(System &s, const Key &key)
+{
+    const Mount *m = mountOf(s, &key);
+    return m && m->readOnly;
 }
 
 bool isUnderVolatile(const Key &key)
@@ -1105,8 +1115,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
     const std::vector<std::string> &names = w.createNames;
     if (!parent)
         return ERROR_FILE_NOT_FOUND;
-    if (isVirtualRoot(s, parent))
-        return ERROR_ACCESS_DENIED; // only whole hives live there
+    if (isVirtualRoot(s, parent) || inReadOnlyHive(s, *parent))
+        return ERROR_ACCESS_DENIED; // only whole hives live there; a read-only hive takes no keys
     if (depthOf(parent) + names.size() > kMaxDepth)
         return ERROR_INVALID_PARAMETER;
     ACCESS_MASK parentGranted;
@@ -1248,7 +1258,7 @@ LONG writableKey(System &s, HKEY hKey, ACCESS_MASK needed, Target &t)
     LONG rc = resolveHandle(s, hKey, t, needed);
     if (rc != ERROR_SUCCESS)
         return rc;
-    if (t.loc.space == Space::PerfData || isVirtualRoot(s, t.loc.key))
+    if (t.loc.space == Space::PerfData || isVirtualRoot(s, t.loc.key) || inReadOnlyHive(s, *t.loc.key))
         return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;
 }
@@ -1264,11 +1274,16 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
     const std::string_view name = lpValueName ? lpValueName : "";
     if (utf16Length(name) > kMaxValueNameChars)
         return ERROR_INVALID_PARAMETER;
+    // Larger data cannot be kept in a hive: refuse it before anything changes.
+    if (cbData > (isStringType(dwType) ? kMaxValueData / 2 * 3 : kMaxValueData)) // UTF-16 takes >= 2/3 of UTF-8
+        return ERROR_NOT_ENOUGH_MEMORY;
     std::vector<uint8_t> data;
     if (isStringType(dwType))
         data = utf8ToUtf16le(std::string_view(reinterpret_cast<const char *>(lpData), cbData));
     else if (cbData)
         data.assign(lpData, lpData + cbData);
+    if (data.size() > kMaxValueData)
+        return ERROR_NOT_ENOUGH_MEMORY;
     System &s = current();
     Exclusive g(s);
     Target t;
@@ -1342,7 +1357,7 @@ LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD
     // Windows refuses to delete a key with subkeys, a hive's root and the
     // roots themselves with "access denied".
     if (!victim->parent || isVirtualRoot(s, victim) || isVirtualRoot(s, victim->parent) || !victim->subkeys.empty() ||
-        (victim->flags & kKeyNoDelete))
+        (victim->flags & kKeyNoDelete) || inReadOnlyHive(s, *victim))
         return ERROR_ACCESS_DENIED;
     Key *parent = victim->parent;
     const std::string name = victim->name;
@@ -1399,7 +1414,8 @@ LONG WINAPI RegRenameKey(HKEY hKey, LPCSTR lpSubKeyName, LPCSTR lpNewKeyName)
         if (checkAccess(s, key, KEY_WRITE, granted) != ERROR_SUCCESS)
             return ERROR_ACCESS_DENIED;
     }
-    if (!key->parent || isVirtualRoot(s, key) || isVirtualRoot(s, key->parent) || (key->flags & kKeyNoDelete))
+    if (!key->parent || isVirtualRoot(s, key) || isVirtualRoot(s, key->parent) || (key->flags & kKeyNoDelete) ||
+        inReadOnlyHive(s, *key))
         return ERROR_ACCESS_DENIED;
     Key *parent = key->parent;
     if (Key *clash = findChild(*parent, lpNewKeyName); clash && clash != key)
@@ -1538,6 +1554,8 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
     const Key *k = subkeyAt(t, dwIndex);
     if (!k)
         return ERROR_NO_MORE_ITEMS;
+    if (k->unloaded.load(std::memory_order_acquire) && (lpClass || lpcchClass || lpftLastWriteTime))
+        loadLazyMount(const_cast<Key &>(*k)); // a mounted hive not read yet: its root's class and time are in the file
     if (k->name.size() + 1 > *lpcchName)
         return ERROR_MORE_DATA;
     if (lpClass) {
@@ -1622,7 +1640,10 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
         auto scan = [&](const Key &side) {
             for (const auto &c : side.subkeys) {
                 maxSub = std::max<DWORD>(maxSub, static_cast<DWORD>(c->name.size()));
-                maxClass = std::max<DWORD>(maxClass, static_cast<DWORD>(c->className.size()));
+                // A hive root not read yet counts without its class name
+                // (hive roots have none in practice) rather than be read.
+                if (!c->unloaded.load(std::memory_order_acquire))
+                    maxClass = std::max<DWORD>(maxClass, static_cast<DWORD>(c->className.size()));
             }
         };
         if (t.loc.space == Space::Classes || t.loc.space == Space::Wow64Software) {

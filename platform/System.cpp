@@ -33,11 +33,15 @@ namespace
 std::mutex gOpenMutex;
 std::unique_ptr<System> gSystem;
 std::atomic<System *> gCurrent{nullptr};
+std::atomic<System *> gOpening{nullptr}; // the system openLocked is building (not current yet)
 
 constexpr char kJournalMagic[8] = {'V', 'T', 'J', 'R', 'N', 'L', '0', '1'};
 constexpr size_t kJournalHeader = 16;               // magic + generation
-constexpr uint64_t kCheckpointAt = 8 * 1024 * 1024; // journal size that triggers a checkpoint
-constexpr uint32_t kMaxRecord = 256u * 1024 * 1024;
+constexpr uint64_t kCheckpointAt = 8 * 1024 * 1024; // least journal size that triggers a checkpoint
+// Replay takes any record up to this size; the largest a change can make is a
+// value of kMaxValueData plus its key path and name, well below it.
+constexpr uint32_t kMaxRecord = 1536u * 1024 * 1024;
+static_assert(kMaxValueData + 8u * 1024 * 1024 < kMaxRecord);
 constexpr uint64_t kDeferredFlushAt = 4 * 1024 * 1024; // unflushed journal bytes a DeferredSync scope allows
 
 std::atomic<int> gDeferDepth{0}; // open DeferredSync scopes of this process
@@ -166,6 +170,16 @@ bool pwriteAll(int fd, const uint8_t *p, size_t n, uint64_t offset)
     return true;
 }
 
+// The journal size that triggers the next checkpoint. A checkpoint rewrites
+// whole hive files, so it waits until the journal has grown by as much as
+// the last one wrote: the bytes written for hives stay proportional to the
+// changes journaled, however large the hives grow (an import of N keys
+// writes O(N) bytes, not O(N^2)).
+uint64_t checkpointThreshold(const System &s)
+{
+    return std::max({kCheckpointAt, s.lastCheckpointBytes, s.retryCheckpointAt});
+}
+
 // A record as the journal holds it: length, CRC-32, payload.
 void frame(std::vector<uint8_t> &out, const std::vector<uint8_t> &payload)
 {
@@ -183,31 +197,46 @@ bool append(System &s, const Writer &payload)
 {
     if (!s.persistent || s.replaying)
         return true;
+    // Replay would take a longer record for a torn one and cut it off with
+    // everything after it: never acknowledge what cannot come back.
+    if (payload.b.size() > kMaxRecord)
+        return false;
     if (s.txDepth > 0) {
         frame(s.txRecords, payload.b);
         return true;
     }
-    std::vector<uint8_t> rec;
-    rec.reserve(payload.b.size() + 8);
-    frame(rec, payload.b);
+    uint8_t header[8];
+    const auto len = static_cast<uint32_t>(payload.b.size());
+    const uint32_t crc = crc32(payload.b.data(), payload.b.size());
+    for (int i = 0; i < 4; ++i) {
+        header[i] = static_cast<uint8_t>(len >> (8 * i));
+        header[4 + i] = static_cast<uint8_t>(crc >> (8 * i));
+    }
+    const uint64_t recSize = sizeof header + payload.b.size();
     // Inside a DeferredSync scope the flush waits for the scope's end (or for
     // enough bytes): records reach the file in order, so a crash loses a
     // tail, never a record in the middle.
     const bool deferred = gDeferDepth.load(std::memory_order_acquire) > 0;
-    const bool flush = !deferred || s.unsynced + rec.size() >= kDeferredFlushAt;
-    if (!pwriteAll(s.journalFd, rec.data(), rec.size(), s.journalSize) ||
+    const bool flush = !deferred || s.unsynced + recSize >= kDeferredFlushAt;
+    if (!pwriteAll(s.journalFd, header, sizeof header, s.journalSize) ||
+        !pwriteAll(s.journalFd, payload.b.data(), payload.b.size(), s.journalSize + sizeof header) ||
         (flush && ::fdatasync(s.journalFd) != 0)) {
         // Cut a partial record off so the next one is not appended after garbage.
         if (::ftruncate(s.journalFd, static_cast<off_t>(s.journalSize.load())) == 0)
             ::fdatasync(s.journalFd);
         return false;
     }
-    s.journalSize += rec.size();
-    s.unsynced = flush ? 0 : s.unsynced + rec.size();
+    s.journalSize += recSize;
+    s.unsynced = flush ? 0 : s.unsynced + recSize;
     if (s.shared)
         s.shared->size.store(s.journalSize);
-    if (s.journalSize > kCheckpointAt)
-        checkpoint(s);
+    // The change is durable in the journal whatever the checkpoint does. One
+    // that fails is remembered for the next flush, unload or close, and not
+    // retried at every change (each try rewrites every changed hive).
+    if (s.journalSize > checkpointThreshold(s)) {
+        if (checkpoint(s) != ERROR_SUCCESS)
+            s.retryCheckpointAt = s.journalSize + kCheckpointAt;
+    }
     return true;
 }
 
@@ -694,8 +723,8 @@ bool resyncFromFiles(System &s)
 {
     std::vector<std::pair<Mount *, vt::hive::Hive>> fresh;
     for (auto &m : s.mounts) {
-        if (m->file.empty())
-            continue;
+        if (m->file.empty() || m->root->unloaded.load(std::memory_order_acquire))
+            continue; // a hive not read yet will be read as the file is now
         vt::hive::Hive h;
         if (vt::hive::loadHiveFile(m->file, h) != ERROR_SUCCESS || !h.root)
             return false;
@@ -725,6 +754,7 @@ void catchUpLocked(System &s)
         s.unsynced = 0;
         ::close(s.journalFd);
         s.journalFd = -1;
+        s.retryCheckpointAt = 0;
         if (lagged && resyncFromFiles(s)) {
             s.journalFd = ::open(journalPath(s, gen).c_str(), O_RDWR | O_CLOEXEC);
             s.generation = gen;
@@ -767,8 +797,92 @@ std::unique_ptr<Key> virtualRoot(const char *name)
     return k;
 }
 
+// Whether a hive file can be written back the way a checkpoint writes it (a
+// new file renamed over it). A file without write bits is kept read-only even
+// for root, who could replace it: analysts mount evidence that way.
+bool hiveWritable(const std::string &file)
+{
+    struct stat st {
+    };
+    if (::stat(file.c_str(), &st) != 0 || !(st.st_mode & 0222) || ::access(file.c_str(), W_OK) != 0)
+        return false;
+    const size_t slash = file.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : file.substr(0, slash));
+    return ::access(dir.c_str(), W_OK) == 0;
+}
+
+} // namespace
+
+void loadLazyMount(Key &root)
+{
+    System *s = gCurrent.load(std::memory_order_acquire);
+    if (!s || (root.parent != s->machine.get() && root.parent != s->users.get()))
+        s = gOpening.load(std::memory_order_acquire);
+    if (!s || (root.parent != s->machine.get() && root.parent != s->users.get()))
+        return;
+    std::lock_guard g(s->lazyMutex);
+    if (!root.unloaded.load(std::memory_order_acquire))
+        return;
+    Mount *m = nullptr;
+    for (auto &mm : s->mounts)
+        if (mm->root == &root)
+            m = mm.get();
+    vt::hive::Hive hive;
+    if (m && vt::hive::loadHiveFile(m->file, hive) == ERROR_SUCCESS && hive.root) {
+        Key &src = *hive.root;
+        m->rootName = src.name;
+        m->header.minorVersion = hive.minorVersion;
+        m->header.headerTimestamp = hive.headerTimestamp;
+        m->header.fileName = hive.fileName;
+        root.className = std::move(src.className);
+        root.lastWriteTime = src.lastWriteTime;
+        root.security = std::move(src.security);
+        root.flags = src.flags;
+        root.userFlags = src.userFlags;
+        root.virtControlFlags = src.virtControlFlags;
+        root.accessBits = src.accessBits;
+        root.values = std::move(src.values);
+        root.valuesChanged();
+        root.subkeys = std::move(src.subkeys);
+        for (auto &c : root.subkeys)
+            c->parent = &root;
+    } else {
+        // The file went bad after it was mounted: an empty key stands for it,
+        // and nothing is ever written back over the file.
+        if (m) {
+            m->readOnly = true;
+            m->rootName = m->name;
+        }
+        root.security = root.parent->security;
+    }
+    root.unloaded.store(false, std::memory_order_release);
+}
+
+namespace
+{
+
+// Mounts a hive file without reading it: its root stands in, marked
+// unloaded, until something looks below it. A process that never touches
+// the hive never parses it and never writes it.
+void mountLazily(System &s, Key *vroot, const std::string &name, const std::string &file)
+{
+    vt::hive::removeSaveLeftovers(file);
+    auto m = std::make_unique<Mount>();
+    m->name = name;
+    m->virtualRoot = vroot;
+    m->file = file;
+    m->loaded = true;
+    m->readOnly = !hiveWritable(file);
+    auto root = newKey(name, 0);
+    root->unloaded.store(true, std::memory_order_release);
+    attachMount(s, std::move(m), std::move(root));
+    s.mounts.back()->rootName.clear();
+}
+
 LONG mountFile(System &s, Key *vroot, const std::string &name, const std::string &file, bool loaded)
 {
+    // Checkpoints run under the system's file lock, which the caller holds.
+    vt::hive::removeSaveLeftovers(file);
     vt::hive::Hive hive;
     LONG rc = vt::hive::loadHiveFile(file, hive);
     if (rc != ERROR_SUCCESS)
@@ -780,6 +894,7 @@ LONG mountFile(System &s, Key *vroot, const std::string &name, const std::string
     m->virtualRoot = vroot;
     m->file = file;
     m->loaded = loaded;
+    m->readOnly = !hiveWritable(file);
     m->header.minorVersion = hive.minorVersion;
     m->header.headerTimestamp = hive.headerTimestamp;
     m->header.fileName = hive.fileName;
@@ -852,6 +967,10 @@ LONG openLocked(const SystemOptions &options)
 {
     auto sys = std::make_unique<System>();
     System &s = *sys;
+    gOpening.store(&s, std::memory_order_release);
+    struct Opened {
+        ~Opened() { gOpening.store(nullptr, std::memory_order_release); }
+    } opened;
     s.options = options;
     s.root = !options.root.empty() ? options.root : defaultSystemRoot();
     while (s.root.size() > 1 && s.root.back() == '/')
@@ -1038,8 +1157,10 @@ void syncMounts(System &s)
     }
     for (const auto &e : list) {
         Key *vroot = e.machine ? s.machine.get() : s.users.get();
-        if (!findChild(*vroot, e.name) && mountFile(s, vroot, e.name, e.file, true) == ERROR_SUCCESS)
+        if (!vroot->findSubkey(vt::hive::upperName(e.name))) {
+            mountLazily(s, vroot, e.name, e.file);
             fireNotifications(s, vroot, REG_NOTIFY_CHANGE_NAME);
+        }
     }
     if (s.shared)
         s.seenMounts = s.shared->mountsVersion.load();
@@ -1080,17 +1201,18 @@ void releaseResources(System &s)
     s.shared = nullptr;
 }
 
-void closeLocked()
+LONG closeLocked()
 {
     System *s = gSystem.get();
     if (!s)
-        return;
+        return ERROR_SUCCESS;
     stopPoller(*s);
+    LONG rc;
     {
         std::unique_lock l(s->lock);
         {
             JournalLock j(*s);
-            checkpoint(*s);
+            rc = checkpoint(*s);
         }
         // Wake everybody still waiting for a change of this system.
         std::lock_guard n(s->notifyMutex);
@@ -1101,6 +1223,7 @@ void closeLocked()
     releaseResources(*s);
     gCurrent.store(nullptr, std::memory_order_release);
     gSystem.reset();
+    return rc;
 }
 
 } // namespace
@@ -1225,13 +1348,23 @@ LONG checkpoint(System &s)
     }
     s.txCheckpointPending = false;
     LONG result = ERROR_SUCCESS;
+    uint64_t written = 0;
     for (auto &m : s.mounts) {
-        if (!m->dirty)
+        // A read-only hive takes no changes here; what another process
+        // journaled into it while it was writable cannot be written either,
+        // and must not hold back the other hives.
+        if (!m->dirty || m->readOnly)
             continue;
         LONG rc = saveMount(s, *m);
         if (rc != ERROR_SUCCESS)
             result = rc;
+        struct stat st {
+        };
+        if (rc == ERROR_SUCCESS && ::stat(m->file.c_str(), &st) == 0)
+            written += static_cast<uint64_t>(st.st_size);
     }
+    if (written)
+        s.lastCheckpointBytes = written;
     if (result != ERROR_SUCCESS || s.journalSize <= kJournalHeader || s.journalFd < 0)
         return result;
     // Every hive now holds what the journal recorded: start the next
@@ -1250,6 +1383,7 @@ LONG checkpoint(System &s)
         ::unlink(journalPath(s, s.generation - 1).c_str());
     ::close(s.journalFd);
     s.unsynced = 0; // the hives just written hold every record of the old file
+    s.retryCheckpointAt = 0;
     s.journalFd = fd;
     s.generation = next;
     s.journalSize = kJournalHeader;
@@ -1310,10 +1444,10 @@ LONG openSystem(const SystemOptions &options)
     return rc;
 }
 
-void closeSystem()
+LONG closeSystem()
 {
     std::lock_guard g(gOpenMutex);
-    closeLocked();
+    return closeLocked();
 }
 
 DeferredSync::DeferredSync()
@@ -1389,8 +1523,10 @@ LONG Transaction::commit()
         }
     }
     std::vector<uint8_t>().swap(s.txRecords);
-    if (rc == ERROR_SUCCESS && (s.txCheckpointPending || s.journalSize > kCheckpointAt))
-        checkpoint(s);
+    if (rc == ERROR_SUCCESS && (s.txCheckpointPending || s.journalSize > checkpointThreshold(s))) {
+        if (checkpoint(s) != ERROR_SUCCESS)
+            s.retryCheckpointAt = s.journalSize + kCheckpointAt;
+    }
     if (s.txLocked) {
         s.txLocked = false;
         ::flock(s.lockFd, LOCK_UN);
@@ -1514,10 +1650,18 @@ LONG WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile)
     const std::string file = vt::platform::toNativePath(lpFile);
     char resolved[PATH_MAX];
     const std::string canonical = ::realpath(file.c_str(), resolved) ? std::string(resolved) : file;
-    for (auto &m : s.mounts) {
-        char other[PATH_MAX];
-        if (!m->file.empty() && ::realpath(m->file.c_str(), other) && canonical == other)
-            return ERROR_SHARING_VIOLATION; // the file is in use as another hive
+    // The same file under another name (a hard link, a bind mount) is the
+    // same hive: compare the files, not their paths.
+    struct stat wanted {
+    };
+    if (::stat(canonical.c_str(), &wanted) == 0) {
+        for (auto &m : s.mounts) {
+            struct stat other {
+            };
+            if (!m->file.empty() && ::stat(m->file.c_str(), &other) == 0 && other.st_dev == wanted.st_dev &&
+                other.st_ino == wanted.st_ino)
+                return ERROR_SHARING_VIOLATION; // the file is in use as another hive
+        }
     }
     if ((rc = mountFile(s, vroot, lpSubKey, canonical, true)) != ERROR_SUCCESS)
         return rc;
@@ -1566,7 +1710,7 @@ LONG WINAPI RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey)
     if ((rc = checkpoint(s)) != ERROR_SUCCESS)
         return rc;
     Mount *m = it->get();
-    if (m->dirty && (rc = saveMount(s, *m)) != ERROR_SUCCESS)
+    if (m->dirty && !m->readOnly && (rc = saveMount(s, *m)) != ERROR_SUCCESS)
         return rc;
     removeSubkey(s, *vroot, root);
     s.mounts.erase(it);

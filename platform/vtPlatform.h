@@ -27,9 +27,11 @@ struct SystemOptions {
 // call, the first registry function opens the default system.
 LONG openSystem(const SystemOptions &options);
 
-// Flushes every change and releases the system; later registry calls reopen
-// the default one.
-void closeSystem();
+// Writes every change to the hive files and releases the system; later
+// registry calls reopen the default one. A result other than ERROR_SUCCESS
+// means a hive file could not be written: the changes are kept in the
+// journal and reach the hives at a later start.
+LONG closeSystem();
 
 // Group commit. While at least one scope is alive in the process, changes
 // are written to the journal but flushed to the disk only every few MiB; the

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace
@@ -134,6 +135,10 @@ public:
                 return true;
             }
             if (!m_eof) {
+                if (m_buf.size() - m_pos > MaxLineBytes) {
+                    m_tooLong = true;
+                    return false;
+                }
                 fill();
                 continue;
             }
@@ -146,9 +151,14 @@ public:
         }
     }
 
+    // A line longer than any value a hive can hold, written out: the file is
+    // not a registry file, and reading on would take memory without bound.
+    bool tooLong() const { return m_tooLong; }
+
 private:
     static constexpr size_t npos = std::string::npos;
     static constexpr size_t BlockSize = 1 << 16;
+    static constexpr size_t MaxLineBytes = size_t{2} << 30;
 
     unsigned unitAt(size_t i) const
     {
@@ -201,12 +211,44 @@ private:
     size_t m_pos = 0, m_scan = 0;
     size_t m_unit = 1;
     bool m_eof = false;
+    bool m_tooLong = false;
 };
 
-enum class FileKind { Missing, Unknown, Version4, Version5 };
+// N of "hex(N):" with one to eight hexadecimal digits.
+bool rawTypeCode(std::string_view data, uint32_t &code)
+{
+    if (!startsWithNoCase(data, "hex("))
+        return false;
+    const size_t close = data.find(')');
+    if (close == std::string_view::npos || close == 4 || close > 12 || close + 1 >= data.size() ||
+        data[close + 1] != ':')
+        return false;
+    code = 0;
+    for (size_t i = 4; i < close; ++i) {
+        const char c = data[i];
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0)
+            return false;
+        code = code * 16 + uint32_t(digit);
+    }
+    return true;
+}
+
+enum class FileKind { Missing, NotAFile, Unknown, Version4, Version5 };
 
 FileKind detectFile(const std::string &fileName)
 {
+    std::error_code ec;
+    const auto status = std::filesystem::status(fileName, ec);
+    if (ec || !std::filesystem::exists(status))
+        return FileKind::Missing;
+    // A FIFO would block the open and a device never ends; the file is read
+    // twice besides (counting, then applying).
+    if (!std::filesystem::is_regular_file(status))
+        return FileKind::NotAFile;
     std::ifstream f(fileName, std::ios::binary);
     if (!f)
         return FileKind::Missing;
@@ -250,6 +292,10 @@ bool TMyRegistryReader::LoadFromFile(const std::string &fileName)
         m_lastError = "The file \"" + fileName + "\" cannot be opened.";
         return false;
     }
+    if (kind == FileKind::NotAFile) {
+        m_lastError = "The file \"" + fileName + "\" is not a regular file.";
+        return false;
+    }
     if (kind == FileKind::Unknown) {
         m_lastError = "The file \"" + fileName + "\" is not a registry file: it must begin with \"" + RegFileHeader4 +
                       "\" or, in UTF-16 with byte order mark, \"" + RegFileHeader5 + "\".";
@@ -265,6 +311,10 @@ bool TMyRegistryReader::LoadFromFile(const std::string &fileName)
         counter.open(fileName, utf16);
         while (counter.next(nullptr))
             ++count;
+        if (counter.tooLong()) {
+            m_lastError = "The file \"" + fileName + "\" has a line longer than any value can be.";
+            return false;
+        }
     }
     if (count <= 2)
         return true;
@@ -285,6 +335,7 @@ bool TMyRegistryReader::LoadFromFile(const std::string &fileName)
     for (size_t index = 2; index < count && !m_stop && src.next(&line); ++index) {
         if (OnProgress)
             OnProgress(index, count - 1);
+        m_lineNumber = index + 1;
         handleLine(line);
     }
     m_reg.CloseKey();
@@ -300,9 +351,24 @@ void TMyRegistryReader::ParseLines(const std::vector<std::string> &lines)
     for (size_t index = 2; index < lines.size() && !m_stop; ++index) {
         if (OnProgress)
             OnProgress(index, lines.size() - 1);
+        m_lineNumber = index + 1;
         handleLine(lines[index]);
     }
     m_reg.CloseKey();
+}
+
+void TMyRegistryReader::SetBitness(uint8_t bits)
+{
+    m_reg.SetBitness(bits);
+    if (bits == 32)
+        m_reg.SetAccess(m_reg.Access() | KEY_WOW64_32KEY);
+}
+
+void TMyRegistryReader::ignoreLine(size_t lineNumber)
+{
+    ++m_ignoredLines;
+    if (m_firstIgnored.size() < MaxIgnoredLineNumbers)
+        m_firstIgnored.push_back(lineNumber);
 }
 
 void TMyRegistryReader::beginParse(std::string_view header)
@@ -326,17 +392,24 @@ void TMyRegistryReader::handleLine(std::string_view line)
         handleKeyLine(body);
         return;
     }
-    if (!m_keyOpen && WriteToRegistry)
-        return;
     // Comments; ";" ones too, so that a comment ending in a backslash cannot
     // swallow the value line after it.
     if (startsWith(line, "//") || startsWith(body, ";"))
         return;
+    if (body.empty() && m_pending.empty())
+        return;
+    if (m_pending.empty())
+        m_pendingLine = m_lineNumber;
     if (!body.empty() && body.back() == '\\') {
         m_pending.append(body.substr(0, body.size() - 1));
         return;
     }
     m_pending.append(body);
+    if (!m_keyOpen && WriteToRegistry) {
+        ignoreLine(m_pendingLine);
+        m_pending.clear();
+        return;
+    }
     ParseValueLine(m_pending);
     m_pending.clear();
 }
@@ -361,8 +434,11 @@ void TMyRegistryReader::handleKeyLine(std::string_view line)
     m_path = path;
     if (OnKey)
         OnKey(root, path, deletion);
-    if (!root)
+    if (!root) {
+        if (WriteToRegistry)
+            ignoreLine(m_lineNumber);
         return;
+    }
     m_reg.SetRootKey(root);
     if (deletion) {
         // "[-HKEY_LOCAL_MACHINE\]" names the root itself: never empty a root.
@@ -373,8 +449,12 @@ void TMyRegistryReader::handleKeyLine(std::string_view line)
     }
     if (WriteToRegistry) {
         m_keyOpen = m_reg.OpenKey(path, true);
-        if (m_keyOpen)
+        if (m_keyOpen) {
             ++m_keysApplied;
+        } else {
+            ++m_keysFailed;
+            ignoreLine(m_lineNumber);
+        }
     }
 }
 
@@ -425,8 +505,18 @@ void TMyRegistryReader::ParseValueLine(const std::string &line)
         return;
     }
     const TRegDataType type = ParseDataType(data);
-    if (!WriteToRegistry || type == rdUnknown)
+    if (!WriteToRegistry)
         return;
+    if (type == rdUnknown) {
+        uint32_t code = 0;
+        if (RawTypes && rawTypeCode(data, code)) {
+            m_reg.writeValue(name, code, HexListToBytes(data));
+            ++m_valuesApplied;
+        } else {
+            ignoreLine(m_pendingLine ? m_pendingLine : m_lineNumber);
+        }
+        return;
+    }
     switch (type) {
     case rdInteger:
         m_reg.WriteCardinal(name, HexTextToInt32(afterColon(data)));

@@ -24,6 +24,10 @@ public:
     TMyRegistryReader &operator=(const TMyRegistryReader &) = delete;
 
     bool WriteToRegistry = false;
+    // Reads "hex(N):" for any hexadecimal N back to that type code and its
+    // bytes, as the command line's export writes them; the window keeps the
+    // table of known types and ignores the rest.
+    bool RawTypes = false;
     TKeyEvent OnKey;
     TProgressEvent OnProgress;
 
@@ -41,9 +45,23 @@ public:
     void ParseLines(const std::vector<std::string> &lines);
     void ParseValueLine(const std::string &line);
 
+    // The registry view keys are written in (32 or 64); the accessor's
+    // default otherwise.
+    void SetBitness(uint8_t bits);
+
     // Keys created or opened and keys deleted; values written and deleted.
     size_t KeysApplied() const { return m_keysApplied; }
     size_t ValuesApplied() const { return m_valuesApplied; }
+    // Lines that were not applied when writing to the registry: key lines
+    // under an unknown root or keys that could not be created or opened, the
+    // lines below them, value lines of a type not understood and lines
+    // without "=". FirstIgnoredLines holds the first few line numbers
+    // (counted from 1, the first line of a continued value line).
+    size_t IgnoredLines() const { return m_ignoredLines; }
+    const std::vector<size_t> &FirstIgnoredLines() const { return m_firstIgnored; }
+    // Key lines whose key could not be created or opened.
+    size_t KeysFailed() const { return m_keysFailed; }
+    static constexpr size_t MaxIgnoredLineNumbers = 5;
 
     // Ends a running parse after the current line; safe from an event handler.
     void Stop() { m_stop = true; }
@@ -60,6 +78,7 @@ protected:
     void beginParse(std::string_view header);
     void handleLine(std::string_view line);
     void handleKeyLine(std::string_view line);
+    void ignoreLine(size_t lineNumber);
 
     TMyRegistry m_reg;
     HKEY m_root = nullptr;
@@ -69,6 +88,11 @@ protected:
     THexTextEncoding m_encoding = THexTextEncoding::Guess;
     size_t m_keysApplied = 0;
     size_t m_valuesApplied = 0;
+    size_t m_ignoredLines = 0;
+    size_t m_keysFailed = 0;
+    std::vector<size_t> m_firstIgnored;
+    size_t m_lineNumber = 0;  // of the line being handled, from 1
+    size_t m_pendingLine = 0; // where the continued line in m_pending began
     std::atomic<bool> m_stop{false};
     std::string m_lastError;
 };

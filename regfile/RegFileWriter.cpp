@@ -2,6 +2,8 @@
 
 #include "regfile/RegFileText.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QString>
 
@@ -84,19 +86,32 @@ void writeErrorBlock(const char *title, HKEY root, const std::string &path, cons
 // ---- File output --------------------------------------------------------------
 
 struct TRegFileOutput::Impl {
-    QSaveFile file;
+    // A regular file is replaced atomically. A device or a FIFO is written
+    // into, as a shell's redirection does: renaming over it would put a
+    // regular file in its place.
+    std::unique_ptr<QFileDevice> file;
+    bool atomic = true;
     std::string buffer;
     std::string name;
-    explicit Impl(const std::string &fileName) : file(QString::fromUtf8(fileName)), name(fileName) {}
+    explicit Impl(const std::string &fileName) : name(fileName)
+    {
+        const QString path = QString::fromUtf8(fileName);
+        const QFileInfo info(path);
+        atomic = !info.exists() || info.isFile() || info.isDir();
+        if (atomic)
+            file = std::make_unique<QSaveFile>(path);
+        else
+            file = std::make_unique<QFile>(path);
+    }
     [[noreturn]] void fail() const
     {
-        throw std::runtime_error("Cannot write the file \"" + name + "\": " + file.errorString().toStdString());
+        throw std::runtime_error("Cannot write the file \"" + name + "\": " + file->errorString().toStdString());
     }
     void flush()
     {
         if (buffer.empty())
             return;
-        if (file.write(buffer.data(), static_cast<qint64>(buffer.size())) != static_cast<qint64>(buffer.size()))
+        if (file->write(buffer.data(), static_cast<qint64>(buffer.size())) != static_cast<qint64>(buffer.size()))
             fail();
         buffer.clear();
     }
@@ -104,7 +119,7 @@ struct TRegFileOutput::Impl {
 
 TRegFileOutput::TRegFileOutput(const std::string &fileName) : m_impl(std::make_unique<Impl>(fileName))
 {
-    if (!m_impl->file.open(QIODevice::WriteOnly))
+    if (!m_impl->file->open(QIODevice::WriteOnly))
         m_impl->fail();
     m_impl->buffer.reserve(1 << 20);
 }
@@ -121,8 +136,16 @@ void TRegFileOutput::append(std::string_view data)
 void TRegFileOutput::commit()
 {
     m_impl->flush();
-    if (!m_impl->file.commit())
+    if (m_impl->atomic) {
+        if (!static_cast<QSaveFile &>(*m_impl->file).commit())
+            m_impl->fail();
+    } else if (!m_impl->file->flush() || m_impl->file->error() != QFileDevice::NoError) {
         m_impl->fail();
+    } else {
+        m_impl->file->close();
+        if (m_impl->file->error() != QFileDevice::NoError)
+            m_impl->fail();
+    }
 }
 
 // ---- Text pieces --------------------------------------------------------------
@@ -256,7 +279,21 @@ std::string FormatValueLineFromData(const std::string &name, uint32_t typeCode, 
 
 // ---- Registry walks -------------------------------------------------------------
 
-void WriteValueLine(TMyRegistry &reg, const std::string &name, TRegOutput &output, bool /*use64*/, bool version5)
+namespace
+{
+
+// "hex(ffff0012):" with the type code in lower-case digits.
+std::string rawHexPrefix(uint32_t code)
+{
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%x", code);
+    return std::string("hex(") + digits + "):";
+}
+
+} // namespace
+
+void WriteValueLine(TMyRegistry &reg, const std::string &name, TRegOutput &output, bool /*use64*/, bool version5,
+                    bool rawTypes)
 {
     const std::string namePart = RegValueNamePart(name);
     std::string line;
@@ -276,7 +313,12 @@ void WriteValueLine(TMyRegistry &reg, const std::string &name, TRegOutput &outpu
             if (!read)
                 code = info.DataType;
             std::string dataPart;
-            if (code == REG_NONE) {
+            if (read && rawTypes &&
+                !FormatRegDataPart(code, data.data(), data.size(), version5, namePart.size() + 1, dataPart)) {
+                const std::string prefix = rawHexPrefix(code);
+                dataPart = prefix + FormatHexList(data.data(), data.size(), namePart.size() + 1 + prefix.size());
+                line = namePart + "=" + dataPart;
+            } else if (code == REG_NONE) {
                 line = "// the type of value \"" + namePart + "\" is not set";
             } else if (code > REG_QWORD) {
                 line = "// the type of value \"" + namePart + "\" is unknown";
@@ -309,7 +351,66 @@ void WriteValueLine(TMyRegistry &reg, const std::string &name, TRegOutput &outpu
     WriteTextToStream(line, output, version5);
 }
 
-void WriteKeyBlock(HKEY root, const std::string &path, TRegOutput &output, bool recursive, bool use64, bool version5)
+namespace
+{
+
+std::string fullKeyName(HKEY root, const std::string &keyPath)
+{
+    return RootKeyToName(root) + keyPath;
+}
+
+// The values of the open key and, when recursive, its subtree; reg stays
+// open while the children are walked, as they are opened relative to it.
+void writeOpenKey(TMyRegistry &reg, HKEY root, const std::string &keyPath, TRegOutput &output, bool recursive,
+                  bool use64, bool version5, const TRegExportOptions &options)
+{
+    try {
+        std::vector<std::string> names;
+        reg.GetValueNames(names);
+        for (const std::string &name : names)
+            WriteValueLine(reg, name, output, use64, version5, options.rawTypes);
+    } catch (const std::exception &) {
+        writeErrorBlock("// an error occured while writing values of", root, keyPath, nullptr, output, version5);
+    }
+    if (!recursive)
+        return;
+    std::vector<std::string> subkeys;
+    try {
+        reg.GetKeyNames(subkeys);
+    } catch (const std::exception &) {
+        writeErrorBlock("// an error occured while writing subkeys of", root, keyPath, nullptr, output, version5);
+        return;
+    }
+    for (const std::string &sub : subkeys) {
+        const std::string childPath = keyPath + "\\" + sub;
+        if (!IsAddressableKeyName(sub) || hasLineBreak(sub)) {
+            WriteTextToStream(std::string(CRLF) + "// the key " + oneLine(fullKeyName(root, childPath)) +
+                                  " cannot be written: its name is empty or holds a backslash or a line break" + CRLF,
+                              output, version5);
+            if (options.skipped)
+                options.skipped->skip(oneLine(fullKeyName(root, childPath)), true);
+            continue;
+        }
+        try {
+            std::unique_ptr<TMyRegistry> child =
+                use64 ? std::make_unique<TMyRegistry64>() : std::make_unique<TMyRegistry>();
+            WriteTextToStream(CRLF + RegKeyLine(root, childPath) + CRLF, output, version5);
+            if (!OpenSubkeyForReading(reg, sub, *child)) {
+                if (options.skipped)
+                    options.skipped->skip(fullKeyName(root, childPath), false);
+                continue;
+            }
+            writeOpenKey(*child, root, childPath, output, true, use64, version5, options);
+        } catch (const std::exception &) {
+            writeErrorBlock("// an error occured while writing subkeys of", root, keyPath, nullptr, output, version5);
+        }
+    }
+}
+
+} // namespace
+
+void WriteKeyBlock(HKEY root, const std::string &path, TRegOutput &output, bool recursive, bool use64, bool version5,
+                   const TRegExportOptions &options)
 {
     std::string keyPath = path;
     removeTrailingBackslash(keyPath);
@@ -317,34 +418,19 @@ void WriteKeyBlock(HKEY root, const std::string &path, TRegOutput &output, bool 
         WriteTextToStream(std::string(CRLF) + "// the key " + RootKeyToName(root) + oneLine(keyPath) +
                               " cannot be written: its name holds a line break" + CRLF,
                           output, version5);
+        if (options.skipped)
+            options.skipped->skip(oneLine(fullKeyName(root, keyPath)), true);
         return;
     }
     auto reg = makeAccessor(root, use64);
     WriteTextToStream(CRLF + RegKeyLine(root, keyPath) + CRLF, output, version5);
     // The bare root ("" or "\") is the root itself, not the current user's key.
-    if (!reg->OpenKeyReadOnly(keyPath.empty() ? std::string("\\") : keyPath))
+    if (!reg->OpenKeyReadOnly(keyPath.empty() ? std::string("\\") : keyPath)) {
+        if (options.skipped)
+            options.skipped->skip(fullKeyName(root, keyPath), false);
         return;
-
-    try {
-        std::vector<std::string> names;
-        reg->GetValueNames(names);
-        for (const std::string &name : names)
-            WriteValueLine(*reg, name, output, use64, version5);
-    } catch (const std::exception &) {
-        writeErrorBlock("// an error occured while writing values of", root, keyPath, nullptr, output, version5);
     }
-
-    if (!recursive)
-        return;
-    std::vector<std::string> subkeys;
-    try {
-        reg->GetKeyNames(subkeys);
-        reg.reset(); // one open handle per level is enough while we descend
-        for (const std::string &sub : subkeys)
-            WriteKeyBlock(root, keyPath + "\\" + sub, output, true, use64, version5);
-    } catch (const std::exception &) {
-        writeErrorBlock("// an error occured while writing subkeys of", root, keyPath, nullptr, output, version5);
-    }
+    writeOpenKey(*reg, root, keyPath, output, recursive, use64, version5, options);
 }
 
 void WriteKeyTree(HKEY root, const std::string &path, TRegOutput &output, bool use64, bool version5)
@@ -381,7 +467,7 @@ void WriteKeyValues(HKEY root, const std::string &path, const std::string &name,
 }
 
 void ExportKeysToFile(const std::vector<HKEY> &roots, const std::vector<std::string> &paths, bool recursive, bool use64,
-                      bool version5, const std::string &fileName)
+                      bool version5, const std::string &fileName, const TRegExportOptions &options)
 {
     if (roots.size() != paths.size())
         return;
@@ -401,7 +487,7 @@ void ExportKeysToFile(const std::vector<HKEY> &roots, const std::vector<std::str
         if (path.empty() || path.front() != '\\')
             path.insert(path.begin(), '\\');
         try {
-            WriteKeyBlock(roots[i], path, output, recursive, use64, version5);
+            WriteKeyBlock(roots[i], path, output, recursive, use64, version5, options);
         } catch (const std::exception &) {
             // One key's failure must not cost the others.
         }
@@ -411,7 +497,7 @@ void ExportKeysToFile(const std::vector<HKEY> &roots, const std::vector<std::str
 }
 
 void ExportKeyToFile(HKEY root, const std::string &path, const std::string &fileName, bool recursive, bool use64,
-                     bool version5)
+                     bool version5, const TRegExportOptions &options)
 {
-    ExportKeysToFile({root}, {path}, recursive, use64, version5, fileName);
+    ExportKeysToFile({root}, {path}, recursive, use64, version5, fileName, options);
 }

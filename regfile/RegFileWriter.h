@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/kltRegistry.h"
+#include "regfile/RegKeyWalk.h"
 
 #include <memory>
 #include <string>
@@ -63,10 +64,25 @@ bool FormatRegDataPart(uint32_t typeCode, const uint8_t *data, size_t size, bool
 // bytes. Empty for REG_NONE and unknown codes.
 std::string FormatValueLineFromData(const std::string &name, uint32_t typeCode, const TRegByteArray &data);
 
-// One value line, or the comment line that stands for it, with CR LF.
-void WriteValueLine(TMyRegistry &reg, const std::string &name, TRegOutput &output, bool use64, bool version5);
+// What a caller other than the window asks of an export.
+struct TRegExportOptions {
+    // REG_NONE, unknown type codes and a REG_DWORD of another size than 4 as
+    // "hex(N):" lists (N in lower-case hexadecimal, as the system's own tool
+    // writes it) instead of comments, so that nothing is lost on the way back.
+    bool rawTypes = false;
+    // Receives the keys the walk left out; may be null.
+    TKeyWalkReport *skipped = nullptr;
+};
 
-void WriteKeyBlock(HKEY root, const std::string &path, TRegOutput &output, bool recursive, bool use64, bool version5);
+// One value line, or the comment line that stands for it, with CR LF.
+void WriteValueLine(TMyRegistry &reg, const std::string &name, TRegOutput &output, bool use64, bool version5,
+                    bool rawTypes = false);
+
+// A key that does not open is written as its key line only. Subkeys are
+// reached by handle (RegKeyWalk.h); those with names no key line can carry
+// are left out with a comment and reported.
+void WriteKeyBlock(HKEY root, const std::string &path, TRegOutput &output, bool recursive, bool use64, bool version5,
+                   const TRegExportOptions &options = {});
 void WriteKeyTree(HKEY root, const std::string &path, TRegOutput &output, bool use64, bool version5);
 void WriteKeyValues(HKEY root, const std::string &path, const std::vector<std::string> &names, bool use64,
                     bool version5, TRegOutput &output);
@@ -77,6 +93,6 @@ void WriteKeyValues(HKEY root, const std::string &path, const std::string &name,
 // Failures of single keys become comments in the file; a file that cannot
 // be written raises std::runtime_error.
 void ExportKeysToFile(const std::vector<HKEY> &roots, const std::vector<std::string> &paths, bool recursive, bool use64,
-                      bool version5, const std::string &fileName);
+                      bool version5, const std::string &fileName, const TRegExportOptions &options = {});
 void ExportKeyToFile(HKEY root, const std::string &path, const std::string &fileName, bool recursive, bool use64,
-                     bool version5);
+                     bool version5, const TRegExportOptions &options = {});

@@ -34,7 +34,15 @@ std::vector<uint8_t> writeHive(const Hive &hive);
 
 // Writes a hive durably: to a temporary file beside `path`, flushed, renamed
 // into place, directory flushed. A crash at any moment leaves either the old
-// or the new file whole.
+// or the new file whole, and perhaps the temporary file
+// (`<path>.vtsave-XXXXXX`).
 LONG saveHiveFile(const std::string &path, const Hive &hive);
+
+// Marks the temporary files of saveHiveFile, distinct from a user's own.
+inline constexpr const char *kSaveTempMarker = ".vtsave-";
+
+// Removes what saves of `path` killed midway left beside it. Only for a
+// caller that knows no save of that file is running.
+void removeSaveLeftovers(const std::string &path);
 
 } // namespace vt::hive

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <map>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,7 +46,9 @@ LONG errnoToWin32(int err)
 
 LONG readFile(const std::string &path, std::vector<uint8_t> &out)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK opening a FIFO waits for a writer, forever, and the
+    // caller may hold the system's lock; the type is checked right after.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return errnoToWin32(errno);
     struct stat st {
@@ -254,12 +257,39 @@ LONG loadHiveFile(const std::string &path, Hive &out, bool *recovered)
     return rc;
 }
 
-LONG saveHiveFile(const std::string &path, const Hive &hive)
+void removeSaveLeftovers(const std::string &path)
 {
-    const std::vector<uint8_t> image = writeHive(hive);
     const size_t slash = path.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    std::string tmp = path + ".XXXXXX";
+    const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + kSaveTempMarker;
+    DIR *d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    while (const dirent *e = ::readdir(d)) {
+        const std::string_view name = e->d_name;
+        // mkostemp's six characters after the marker, nothing else.
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+            struct stat st {
+            };
+            const std::string full = dir + "/" + std::string(name);
+            if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                ::unlink(full.c_str());
+        }
+    }
+    ::closedir(d);
+}
+
+LONG saveHiveFile(const std::string &path, const Hive &hive)
+{
+    // Renaming over a device or a FIFO would replace it with a regular file.
+    if (struct stat target{}; ::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode))
+        return ERROR_ACCESS_DENIED;
+    const std::vector<uint8_t> image = writeHive(hive);
+    if (image.size() > kMaxFileSize)
+        return ERROR_NOT_ENOUGH_MEMORY; // the loader would refuse the file
+    const size_t slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    std::string tmp = path + kSaveTempMarker + "XXXXXX";
     const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT ? ERROR_PATH_NOT_FOUND : errnoToWin32(errno);

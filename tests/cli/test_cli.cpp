@@ -4,6 +4,7 @@
 #include "core/kltRegTools.h"
 #include "core/kltRegistry.h"
 #include "core/zoStrings.h"
+#include "platform/hive/Regf.h"
 #include "platform/security/SecurityDescriptor.h"
 #include "platform/vtPlatform.h"
 #include "tests/support/TempSystem.h"
@@ -30,8 +31,8 @@ const std::string kKey = "HKCU\\Software\\VtCli";
 const std::string kFull = "HKEY_CURRENT_USER\\Software\\VtCli";
 const std::string kPath = "\\Software\\VtCli";
 
-const std::string kSyntax = "ERROR: Invalid syntax.\nType \"REG %s /?\" for usage.\n";
-const std::string kBadKey = "ERROR: Invalid key name.\nType \"REG %s /?\" for usage.\n";
+const std::string kSyntax = "ERROR: Invalid syntax.\nType \"vantrel-cli %s /?\" for usage.\n";
+const std::string kBadKey = "ERROR: Invalid key name.\nType \"vantrel-cli %s /?\" for usage.\n";
 const std::string kNotFound = "ERROR: The system was unable to find the specified registry key or value.\n";
 const std::string kDone = "The operation completed successfully.\n";
 const std::string kCancelled = "The operation was canceled by the user.\n";
@@ -210,27 +211,153 @@ TEST_F(Cli, QueryOfALockedKeySaysAccessDenied)
     EXPECT_NE(std::find(names.begin(), names.end(), "Locked"), names.end());
 }
 
+// The tool is a 64-bit program, as reg is: HKLM\SOFTWARE without a switch is
+// the 64-bit key, /reg:32 reaches Wow6432Node, on every verb.
 TEST_F(Cli, RegistryViews)
 {
     const std::string key = "HKLM\\SOFTWARE\\VtView", full = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VtView";
+    const std::string wow = "HKLM\\SOFTWARE\\Wow6432Node\\VtView";
+    const std::string shows64 = "\n" + full + "\n    bits    REG_SZ    64\n\n";
     runCases(
         {
-            {{"add", key, "/v", "bits", "/d", "64", "/reg:64"}, "", 0, kDone, ""},
-            {{"query", key}, "", 1, "", kNotFound},
+            {{"add", key, "/v", "bits", "/d", "64"}, "", 0, kDone, ""},
+            {{"query", key}, "", 0, shows64, ""},
+            {{"query", key, "-REG:64"}, "", 0, shows64, ""},
             {{"query", key, "/reg:32"}, "", 1, "", kNotFound},
-            {{"query", key, "-REG:64"}, "", 0, "\n" + full + "\n    bits    REG_SZ    64\n\n", ""},
+            {{"query", wow}, "", 1, "", kNotFound},
             {{"query", key, "/reg:64", "/reg:32"}, "", 1, "", verbText(kSyntax, "QUERY")},
-            {{"copy", key, key + "Copy", "/reg:64"}, "", 0, kDone, ""},
-            {{"query", key + "Copy", "/reg:64", "/v", "bits"},
+            {{"add", key, "/v", "bits", "/d", "32", "/reg:32"}, "", 0, kDone, ""},
+            {{"query", wow, "/v", "bits"},
              "",
              0,
-             "\n" + full + "Copy\n    bits    REG_SZ    64\n\n",
+             "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\VtView\n    bits    REG_SZ    32\n\n",
              ""},
-            {{"delete", key, "/f", "/reg:32"}, "", 1, "", kNotFound},
-            {{"delete", key, "/f", "/reg:64"}, "", 0, kDone, ""},
-            {{"query", key, "/reg:64"}, "", 1, "", kNotFound},
+            {{"copy", key, key + "Copy"}, "", 0, kDone, ""},
+            {{"query", key + "Copy", "/v", "bits"}, "", 0, "\n" + full + "Copy\n    bits    REG_SZ    64\n\n", ""},
+            {{"delete", key + "Copy", "/f", "/reg:32"}, "", 1, "", kNotFound},
+            {{"delete", key + "Copy", "/f"}, "", 0, kDone, ""},
+            {{"load", "HKLM\\VtNone", "/reg:32", "/reg:64", "x"}, "", 1, "", verbText(kSyntax, "LOAD")},
+            {{"unload", "HKLM\\VtNone", "/reg:64"}, "", 1, "", "ERROR: The system cannot find the file specified.\n"},
         },
         run);
+
+    // export reads, import writes the view chosen, 64-bit by default.
+    const std::string file = (m_dir / "view.reg").string();
+    for (const char *view : {"", "/reg:32"}) {
+        SCOPED_TRACE(view);
+        std::vector<std::string> words = {"export", key, file, "/y", "/reg:4"};
+        if (*view)
+            words.push_back(view);
+        ASSERT_EQ(run(words).code, 0);
+        std::ifstream in(file, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_NE(text.find(*view ? "\"bits\"=\"32\"" : "\"bits\"=\"64\""), std::string::npos) << text;
+    }
+    ASSERT_EQ(run({"delete", key, "/f"}).code, 0);
+    ASSERT_EQ(run({"delete", key, "/f", "/reg:32"}).code, 0);
+    ASSERT_EQ(run({"import", file}).code, 0); // the file holds the 32-bit data now
+    EXPECT_EQ(run({"query", key, "/v", "bits"}).out, "\n" + full + "\n    bits    REG_SZ    32\n\n");
+    EXPECT_EQ(run({"query", key, "/reg:32"}).code, 1);
+    ASSERT_EQ(run({"import", file, "/reg:32"}).code, 0);
+    EXPECT_EQ(run({"query", wow, "/reg:64"}).code, 0);
+}
+
+// A hive as a crafted file may hold it: keys named "" and "a\\b" beside an
+// ordinary one, and a subtree only SYSTEM may read. Made with the platform's
+// own hive writer.
+std::string writeCraftedHive(const fs::path &file)
+{
+    using vt::hive::Key;
+    auto key = [](Key &parent, const std::string &name) -> Key & {
+        auto k = std::make_unique<Key>();
+        k->name = name;
+        k->upperName = vt::hive::upperName(name);
+        k->parent = &parent;
+        parent.subkeys.push_back(std::move(k));
+        return *parent.subkeys.back();
+    };
+    auto value = [](Key &k, const std::string &name, const std::string &text) {
+        vt::hive::Value v;
+        v.name = name;
+        v.type = REG_BINARY;
+        v.data.assign(text.begin(), text.end());
+        k.values.push_back(v);
+    };
+    vt::hive::Hive hive;
+    hive.root = std::make_unique<Key>();
+    hive.root->name = hive.root->upperName = "ROOT";
+    Key &unnamed = key(*hive.root, "");
+    value(unnamed, "u", "1");
+    key(unnamed, "Inner");
+    value(key(*hive.root, "a\\b"), "s", "2");
+    Key &locked = key(*hive.root, "Locked");
+    locked.security = std::make_shared<vt::hive::SecurityDescriptor>(
+        vt::security::descriptorFromSddl("O:SYG:SYD:P(A;;KA;;;SY)").value());
+    key(locked, "Deep");
+    value(key(*hive.root, "Plain"), "p", "3");
+    std::sort(hive.root->subkeys.begin(), hive.root->subkeys.end(),
+              [](const auto &a, const auto &b) { return a->upperName < b->upperName; });
+    EXPECT_EQ(vt::hive::saveHiveFile(file.string(), hive), ERROR_SUCCESS);
+    return file.string();
+}
+
+// Walks go by handle: a key named "" or "a\\b" is never re-resolved into its
+// parent (which recursed until the stack overflowed), and what a walk leaves
+// out is said on stderr with exit code 1, never "completed successfully".
+TEST_F(Cli, WalksSkipWhatTheyCannotReadAndSaySo)
+{
+    ASSERT_EQ(run({"load", "HKLM\\VtCrafted", writeCraftedHive(m_dir / "crafted.hiv")}).code, 0);
+    const std::string full = "HKEY_LOCAL_MACHINE\\VtCrafted";
+    const std::string skipped = "ERROR: Access is denied.\n"
+                                "ERROR: 1 key could not be read and was skipped.\n"
+                                "ERROR: 2 keys with an empty name or a backslash in the name were skipped.\n"
+                                "Skipped:\n"
+                                "    " +
+                                full +
+                                "\\\n"
+                                "    " +
+                                full +
+                                "\\a\\b\n"
+                                "    " +
+                                full + "\\Locked\n";
+
+    Result r = run({"query", "HKLM\\VtCrafted", "/s"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "\n" + full + "\\Plain\n    p    REG_BINARY    33\n\n");
+    EXPECT_EQ(r.err, skipped);
+    r = run({"query", "HKLM\\VtCrafted", "/v", "p", "/s"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, skipped);
+
+    const fs::path file = m_dir / "crafted.reg";
+    r = run({"export", "HKLM\\VtCrafted", file.string(), "/reg:4"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, skipped);
+    std::ifstream in(file, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string expected = "REGEDIT4\r\n\r\n[" + full +
+                                 "]\r\n\r\n"
+                                 "// the key " +
+                                 full +
+                                 "\\ cannot be written: its name is empty or holds a "
+                                 "backslash or a line break\r\n\r\n"
+                                 "// the key " +
+                                 full +
+                                 "\\a\\b cannot be written: its name is empty or holds a "
+                                 "backslash or a line break\r\n\r\n"
+                                 "[" +
+                                 full +
+                                 "\\Locked]\r\n\r\n"
+                                 "[" +
+                                 full + "\\Plain]\r\n\"p\"=hex:33\r\n\r\n";
+    EXPECT_EQ(text, expected);
+
+    r = run({"copy", "HKLM\\VtCrafted", "HKCU\\Software\\VtCraftedCopy", "/s", "/f"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, skipped);
+    EXPECT_EQ(raw("\\Software\\VtCraftedCopy\\Plain", "p"), std::make_pair(uint32_t(REG_BINARY), bytes("3")));
+    EXPECT_EQ(run({"unload", "HKLM\\VtCrafted"}).code, 0);
 }
 
 TEST_F(Cli, AddWritesEachType)
@@ -475,9 +602,9 @@ TEST(CliApp, GlobalOptionsAndVerbLookup)
         {{"--bogus", "query"}, 1, "", "ERROR: Invalid option --bogus."},
         {{"--system"}, 1, "", "ERROR: Invalid option --system."},
         {{"--system", "/nonexistent"}, 1, "", "Usage: vantrel-cli"},
-        {{"frobnicate"}, 1, "", "ERROR: Invalid syntax.\nType \"REG /?\" for usage.\n"},
-        {{"QuErY", "-?"}, 0, "REG QUERY KeyName", ""},
-        {{"add", "/h"}, 0, "REG ADD KeyName", ""},
+        {{"frobnicate"}, 1, "", "ERROR: Invalid syntax.\nType \"vantrel-cli /?\" for usage.\n"},
+        {{"QuErY", "-?"}, 0, "vantrel-cli QUERY KeyName", ""},
+        {{"add", "/h"}, 0, "vantrel-cli ADD KeyName", ""},
     };
     for (const Row &row : rows) {
         std::istringstream in;
@@ -548,7 +675,7 @@ TEST_F(CliProcess, AddThenQueryInANewProcess)
 
     p = runProcess(m_dir, {"--system", m_system, "frobnicate"});
     EXPECT_EQ(p.code, 1);
-    EXPECT_EQ(p.err, "ERROR: Invalid syntax.\nType \"REG /?\" for usage.\n");
+    EXPECT_EQ(p.err, "ERROR: Invalid syntax.\nType \"vantrel-cli /?\" for usage.\n");
     p = runProcess(m_dir, {"--system", m_system, "delete", "HKCU\\Software\\VtProc"}); // stdin empty: No
     EXPECT_EQ(p.code, 1);
     p = runProcess(m_dir, {"--system", m_system, "query", "HKCU\\Software\\VtProc", "/v", "greeting"});
@@ -559,7 +686,7 @@ TEST_F(CliProcess, AddThenQueryInANewProcess)
     EXPECT_EQ(p.out, "\nHKEY_CURRENT_USER\\Software\\VtProc\n    greeting    REG_SZ    hello world\n\n");
     p = runProcess(m_dir, {"query", "/?"});
     EXPECT_EQ(p.code, 0);
-    EXPECT_EQ(p.out.rfind("REG QUERY KeyName", 0), 0u);
+    EXPECT_EQ(p.out.rfind("vantrel-cli QUERY KeyName", 0), 0u);
 }
 
 // reglookup quotes bytes outside printable ASCII (and its separators) as %XX.

@@ -8,6 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
+#include <future>
+#include <iterator>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 using namespace regfiletest;
 
 namespace
@@ -250,6 +260,40 @@ TEST_F(Writer, LineBreaksCannotInjectLines)
     }
 }
 
+// Output onto a device or a FIFO goes into it; the atomic replacement of a
+// regular file must not put a regular file in its place.
+TEST_F(Writer, OutputOntoADeviceWritesIntoIt)
+{
+    const fs::path full = file("full"), fifo = file("fifo");
+    const bool haveDevice = ::mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0; // as /dev/full
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    if (haveDevice) {
+        EXPECT_THROW(
+            {
+                TRegFileOutput out(full.string());
+                out.append(std::string(4 << 20, 'x'));
+                out.commit();
+            },
+            std::runtime_error)
+            << "a full device must fail the export";
+        EXPECT_TRUE(fs::is_character_file(full));
+    } else {
+        std::fprintf(stderr, "note: cannot make a device node (needs root): that case is skipped\n");
+    }
+    auto reader = std::async(std::launch::async, [&] {
+        std::ifstream in(fifo, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    });
+    {
+        TRegFileOutput out(fifo.string());
+        out.append("REGEDIT4\r\n");
+        out.commit();
+    }
+    ASSERT_EQ(reader.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(reader.get(), "REGEDIT4\r\n");
+    EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
 using Reader = TempSystemTest;
 
 TEST_F(Reader, FileAcceptance)
@@ -283,6 +327,27 @@ TEST_F(Reader, FileAcceptance)
     TMyRegistryReader reader;
     EXPECT_FALSE(applyFile(file("missing.reg"), &reader));
     EXPECT_NE(reader.LastError().find("missing.reg"), std::string::npos);
+}
+
+// A device never ends and a FIFO blocks the open: an import refuses both
+// before reading, instead of growing without bound or hanging.
+TEST_F(Reader, InputThatIsNotARegularFileIsRefused)
+{
+    const fs::path fifo = file("pipe.reg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string name : {std::string("/dev/zero"), fifo.string()}) {
+        TMyRegistryReader reader;
+        auto result = std::async(std::launch::async, [&] { return applyFile(name, &reader); });
+        if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK); // let a blocked open go
+            if (fd >= 0)
+                ::close(fd);
+            result.wait();
+            FAIL() << name << " was read instead of refused";
+        }
+        EXPECT_FALSE(result.get()) << name;
+        EXPECT_NE(reader.LastError().find("not a regular file"), std::string::npos) << reader.LastError();
+    }
 }
 
 TEST_F(Reader, LineRules)

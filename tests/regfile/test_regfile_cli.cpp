@@ -2,7 +2,9 @@
 #include "RegfileFixture.h"
 
 #include "cli/CliApp.h"
+#include "regfile/RegFileReader.h"
 #include "regfile/RegFileText.h"
+#include "regfile/RegFileWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +51,7 @@ TEST_F(Cli, ExportAndImport)
     for (const std::string &f : {v5, v4}) {
         ASSERT_TRUE(DeleteKeyAt(HKEY_CURRENT_USER, "\\Software\\VtCli"));
         EXPECT_EQ(run({"import", f}), 0) << err.str();
-        EXPECT_NE(out.str().find("Imported 2 keys and 1 values."), std::string::npos) << out.str();
+        EXPECT_NE(out.str().find("Imported 2 keys and 1 value."), std::string::npos) << out.str();
         std::string text;
         ASSERT_TRUE(ReadTypedStringAt(HKEY_CURRENT_USER, "\\Software\\VtCli\\Sub", "n\xC3\xA4me", 32, text));
         EXPECT_EQ(text, "\xE2\x82\xAC");
@@ -60,6 +62,84 @@ TEST_F(Cli, ExportAndImport)
     EXPECT_NE(err.str().find("is not a registry file"), std::string::npos) << err.str();
     EXPECT_EQ(run({"import", file("absent.reg").string()}), 1);
     EXPECT_NE(err.str().find("cannot be opened"), std::string::npos) << err.str();
+}
+
+// The command line's export writes every type code as reg does (REG_NONE as
+// hex(0), unknown codes as hex(N) in lower-case digits) and its import reads
+// them back, so nothing is lost; the window's writer and reader keep their
+// comments and their table of known types.
+TEST_F(Cli, RawTypesSurviveARoundTripThroughTheCommandLine)
+{
+    const ValueMap samples = {
+        {"none", {REG_NONE, "\x01\x02"}},   {"empty", {REG_NONE, ""}},
+        {"odd", {0xFFFF0012u, "\xAB"}},     {"ten", {0x10, std::string("\x00\xFF", 2)}},
+        {"short", {REG_DWORD, "\x01\x02"}}, {"text", {REG_SZ, std::string("x\0", 2)}},
+    };
+    TMyRegistry reg;
+    ASSERT_TRUE(reg.OpenKey("\\Software\\VtRaw", true));
+    for (const auto &[name, value] : samples)
+        reg.writeValue(name, value.first, bytes(value.second));
+    reg.CloseKey();
+
+    for (const char *version : {"", "/reg:4"}) {
+        SCOPED_TRACE(version);
+        const std::string f = file("raw.reg").string();
+        std::vector<std::string> words = {"export", "HKCU\\Software\\VtRaw", f, "/y"};
+        if (*version)
+            words.push_back(version);
+        ASSERT_EQ(run(words), 0) << err.str();
+        if (*version) {
+            const std::string text = readAll(f);
+            for (const char *line :
+                 {"\"none\"=hex(0):01,02\r\n", "\"empty\"=hex(0):\r\n", "\"odd\"=hex(ffff0012):AB\r\n",
+                  "\"ten\"=hex(10):00,FF\r\n", "\"short\"=hex(4):01,02\r\n"})
+                EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+        }
+        ASSERT_TRUE(DeleteKeyAt(HKEY_CURRENT_USER, "\\Software\\VtRaw"));
+        ASSERT_EQ(run({"import", f}), 0) << err.str();
+        EXPECT_EQ(err.str(), "");
+        EXPECT_EQ(valuesOf(HKEY_CURRENT_USER, "\\Software\\VtRaw"), samples);
+    }
+
+    // The window's export keeps its comments; its import ignores hex(10).
+    ExportKeyToFile(HKEY_CURRENT_USER, "\\Software\\VtRaw", file("window.reg").string(), true, false, false);
+    const std::string text = readAll(file("window.reg"));
+    EXPECT_NE(text.find("// the type of value \"\"none\"\" is not set"), std::string::npos) << text;
+    EXPECT_NE(text.find("// the type of value \"\"odd\"\" is unknown"), std::string::npos) << text;
+    TMyRegistryReader reader;
+    reader.WriteToRegistry = true;
+    writeAll(file("ten.reg"), "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\VtTen]\r\n\"ten\"=hex(10):00\r\n");
+    ASSERT_TRUE(reader.LoadFromFile(file("ten.reg").string()));
+    EXPECT_TRUE(valuesOf(HKEY_CURRENT_USER, "\\Software\\VtTen").empty());
+}
+
+// Lines an import cannot apply are counted and named on stderr; what was
+// applied stays, and so does exit code 0 as with reg. Counts use singulars.
+TEST_F(Cli, ImportSaysWhichLinesItIgnored)
+{
+    struct Case {
+        const char *name;
+        std::string body;
+        std::string out, err;
+    } cases[] = {
+        {"clean", "[HKEY_CURRENT_USER\\Software\\VtIgn]\r\n\"a\"=\"1\"\r\n", "Imported 1 key and 1 value.\n", ""},
+        {"three kinds",
+         "[HKEY_NOWHERE\\X]\r\n\"lost\"=\"1\"\r\n\r\n"             // lines 3 and 4
+         "[HKEY_CURRENT_USER\\Software\\VtIgn]\r\n\"a\"=\"1\"\r\n" // applied
+         "\"t\"=str(2):\"x\"\r\n"                                  // line 8, unknown type
+         "no equals sign\r\n"                                      // line 9
+         "\"b\"=hex:01,\\\r\n  02\r\n",                            // applied
+         "Imported 1 key and 2 values.\n", "4 lines were ignored, lines 3, 4, 8, 9.\n"},
+        {"many", "[HKEY_CURRENT_USER\\Software\\VtIgn]\r\nx1\r\nx2\r\nx3\r\nx4\r\nx5\r\nx6\r\n",
+         "Imported 1 key and 0 values.\n", "6 lines were ignored, the first: lines 4, 5, 6, 7, 8.\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        writeAll(file("ign.reg"), "REGEDIT4\r\n\r\n" + c.body);
+        EXPECT_EQ(run({"import", file("ign.reg").string()}), 0);
+        EXPECT_EQ(out.str(), c.out + "The operation completed successfully.\n");
+        EXPECT_EQ(err.str(), c.err);
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // by name, enumerate), N subkeys created in random order. Each is run at 1k,
 // 10k and 100k items; the per-item time (and, for subkeys, the cost of the
 // last thousand) should stay flat across the three.
+#include "core/kltRegTools.h"
 #include "platform/vtPlatform.h"
 #include "platform/win32.h"
 
@@ -150,6 +151,49 @@ BENCHMARK(BM_SubkeysInRandomOrder)
     ->Arg(1000)
     ->Arg(10000)
     ->Arg(100000)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// A key with N subkeys of two values each, deleted, copied and renamed
+// through the accessor (arg 1: 0 delete, 1 copy, 2 rename); each is one
+// transaction with one flush.
+void BM_TreeOperation(benchmark::State &state)
+{
+    const auto n = static_cast<size_t>(state.range(0));
+    const auto op = state.range(1);
+    const auto keyNames = names(n, "Sub ");
+    for (auto _ : state) {
+        BenchSystem sys;
+        HKEY tree = sys.create("Software\\Tree");
+        {
+            vt::platform::DeferredSync batch;
+            const DWORD data = 7;
+            for (const auto &name : keyNames) {
+                HKEY k;
+                RegCreateKeyExA(tree, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
+                RegSetValueExA(k, "one", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&data), 4);
+                RegSetValueExA(k, "two", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&data), 4);
+                RegCloseKey(k);
+            }
+        }
+        RegCloseKey(tree);
+        const auto t0 = Clock::now();
+        bool ok = false;
+        if (op == 0)
+            ok = DeleteKeyAt(HKEY_CURRENT_USER, "\\Software\\Tree");
+        else if (op == 1)
+            ok = CopyKeyAt(HKEY_CURRENT_USER, "\\Software\\Tree", false, "\\Software\\TreeCopy");
+        else
+            ok = MoveKeyAt(HKEY_CURRENT_USER, "\\Software\\Tree", "\\Software\\TreeRenamed", false);
+        state.SetIterationTime(secondsSince(t0));
+        if (!ok)
+            state.SkipWithError("operation failed");
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(n) * state.iterations());
+}
+BENCHMARK(BM_TreeOperation)
+    ->ArgsProduct({{1000, 10000, 100000}, {0, 1, 2}})
     ->UseManualTime()
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);

@@ -686,6 +686,7 @@ TEST_P(RealHive, MountsAsThePeersReadIt)
     vt::hive::test::TempDir dir;
     const fs::path file = dir.path / GetParam().filename();
     fs::copy_file(GetParam(), file);
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::add); // the test data is read-only
     const std::string original = fileBytes(file);
 
     vt::hive::Hive ref;

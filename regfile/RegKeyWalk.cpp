@@ -1,0 +1,25 @@
+#include "regfile/RegKeyWalk.h"
+
+void TKeyWalkReport::skip(const std::string &fullName, bool badName)
+{
+    ++(badName ? badNames : denied);
+    if (firstNames.size() < MaxNames)
+        firstNames.push_back(fullName);
+}
+
+bool IsAddressableKeyName(const std::string &name)
+{
+    return !name.empty() && name.find('\\') == std::string::npos;
+}
+
+bool OpenSubkeyForReading(TMyRegistry &parent, const std::string &name, TMyRegistry &child)
+{
+    if (!IsAddressableKeyName(name) || !parent.CurrentKey())
+        return false;
+    child.SetBitness(parent.Bitness());
+    // The full read right: a key that opens only for its values would have
+    // its subkeys left out without anyone noticing.
+    child.SetAccess(KEY_READ | (parent.Access() & KEY_WOW64_RES));
+    child.SetRootKey(parent.CurrentKey());
+    return child.OpenKey(name, false);
+}

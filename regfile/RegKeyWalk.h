@@ -1,0 +1,32 @@
+// Walking a key's subtree by handle: each child is opened relative to its
+// parent's open handle with its one name, never re-resolved from a path. A
+// crafted hive's key named "" or "a\b" therefore cannot lead the walk back
+// into its parent (endless recursion) or into some other key.
+#pragma once
+
+#include "core/kltRegistry.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Keys a walk left out, so that a caller can say so rather than pass a
+// partial result for a whole one.
+struct TKeyWalkReport {
+    static constexpr std::size_t MaxNames = 5;
+
+    std::size_t denied = 0;              // exist but do not open for reading (access, deleted meanwhile)
+    std::size_t badNames = 0;            // names no path can address: empty or holding a backslash
+    std::vector<std::string> firstNames; // full names of the first few keys left out
+
+    void skip(const std::string &fullName, bool badName);
+    std::size_t skipped() const { return denied + badNames; }
+};
+
+// False for a name that cannot be used as one path component.
+bool IsAddressableKeyName(const std::string &name);
+
+// Opens the subkey `name` of parent's open key for reading (KEY_READ), in the
+// parent's view. False when the name is not addressable or the key does not
+// open for reading.
+bool OpenSubkeyForReading(TMyRegistry &parent, const std::string &name, TMyRegistry &child);
