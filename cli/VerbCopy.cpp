@@ -2,8 +2,8 @@
 #include "cli/Verbs.h"
 
 #include "core/kltRegistry.h"
-#include "regfile/RegKeyWalk.h"
 #include "platform/vtPlatform.h"
+#include "regfile/RegKeyWalk.h"
 
 #include <cctype>
 #include <ostream>

@@ -243,6 +243,8 @@ struct System {
     bool txLocked = false;
     bool txCheckpointPending = false;
     std::vector<uint8_t> txRecords;
+    uint64_t lastCheckpointBytes = 0; // hive bytes the last checkpoint wrote
+    std::mutex lazyMutex; // one thread reads a lazily mounted hive, the others wait for it
     uint64_t epoch = nextEpoch(); // tells systems apart in per-thread caches
 
     System() = default;
@@ -301,6 +303,9 @@ void markDirty(System &s, const Key &key);
 bool inReadOnlyHive(System &s, const Key &key);
 void fireNotifications(System &s, Key *key, DWORD kind);
 void attachMount(System &s, std::unique_ptr<Mount> m, std::unique_ptr<Key> root);
+// Reads the hive file of a lazily mounted root the first time anything looks
+// below it (from findChild); does nothing for other keys.
+void loadLazyMount(Key &root);
 uint64_t nowFileTime();
 bool isUnderVolatile(const Key &key);
 

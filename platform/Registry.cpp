@@ -163,7 +163,11 @@ bool sameName(std::string_view a, std::string_view b)
 Key *findChild(const Key &key, std::string_view name)
 {
     thread_local std::string buf;
-    return key.findSubkey(upperInto(buf, name));
+    Key *child = key.findSubkey(upperInto(buf, name));
+    // Below a virtual root are the mounted hives; a lazy one is read now.
+    if (child && !key.parent && child->unloaded.load(std::memory_order_acquire))
+        loadLazyMount(*child);
+    return child;
 }
 
 Value *findValue(Key &key, std::string_view name)
@@ -1418,7 +1422,8 @@ LONG WINAPI RegRenameKey(HKEY hKey, LPCSTR lpSubKeyName, LPCSTR lpNewKeyName)
         if (checkAccess(s, key, KEY_WRITE, granted) != ERROR_SUCCESS)
             return ERROR_ACCESS_DENIED;
     }
-    if (!key->parent || isVirtualRoot(s, key) || isVirtualRoot(s, key->parent) || (key->flags & kKeyNoDelete))
+    if (!key->parent || isVirtualRoot(s, key) || isVirtualRoot(s, key->parent) || (key->flags & kKeyNoDelete) ||
+        inReadOnlyHive(s, *key))
         return ERROR_ACCESS_DENIED;
     Key *parent = key->parent;
     if (Key *clash = findChild(*parent, lpNewKeyName); clash && clash != key)
@@ -1557,6 +1562,8 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
     const Key *k = subkeyAt(t, dwIndex);
     if (!k)
         return ERROR_NO_MORE_ITEMS;
+    if (k->unloaded.load(std::memory_order_acquire) && (lpClass || lpcchClass || lpftLastWriteTime))
+        loadLazyMount(const_cast<Key &>(*k)); // a mounted hive not read yet: its root's class and time are in the file
     if (k->name.size() + 1 > *lpcchName)
         return ERROR_MORE_DATA;
     if (lpClass) {
@@ -1641,7 +1648,10 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
         auto scan = [&](const Key &side) {
             for (const auto &c : side.subkeys) {
                 maxSub = std::max<DWORD>(maxSub, static_cast<DWORD>(c->name.size()));
-                maxClass = std::max<DWORD>(maxClass, static_cast<DWORD>(c->className.size()));
+                // A hive root not read yet counts without its class name
+                // (hive roots have none in practice) rather than be read.
+                if (!c->unloaded.load(std::memory_order_acquire))
+                    maxClass = std::max<DWORD>(maxClass, static_cast<DWORD>(c->className.size()));
             }
         };
         if (t.loc.space == Space::Classes || t.loc.space == Space::Wow64Software) {

@@ -34,10 +34,11 @@ namespace
 std::mutex gOpenMutex;
 std::unique_ptr<System> gSystem;
 std::atomic<System *> gCurrent{nullptr};
+std::atomic<System *> gOpening{nullptr}; // the system openLocked is building (not current yet)
 
 constexpr char kJournalMagic[8] = {'V', 'T', 'J', 'R', 'N', 'L', '0', '1'};
 constexpr size_t kJournalHeader = 16;               // magic + generation
-constexpr uint64_t kCheckpointAt = 8 * 1024 * 1024; // journal size that triggers a checkpoint
+constexpr uint64_t kCheckpointAt = 8 * 1024 * 1024; // least journal size that triggers a checkpoint
 // Replay takes any record up to this size; the largest a change can make is a
 // value of kMaxValueData plus its key path and name, well below it.
 constexpr uint32_t kMaxRecord = 1536u * 1024 * 1024;
@@ -170,6 +171,16 @@ bool pwriteAll(int fd, const uint8_t *p, size_t n, uint64_t offset)
     return true;
 }
 
+// The journal size that triggers the next checkpoint. A checkpoint rewrites
+// whole hive files, so it waits until the journal has grown by as much as
+// the last one wrote: the bytes written for hives stay proportional to the
+// changes journaled, however large the hives grow (an import of N keys
+// writes O(N) bytes, not O(N^2)).
+uint64_t checkpointThreshold(const System &s)
+{
+    return std::max({kCheckpointAt, s.lastCheckpointBytes, s.retryCheckpointAt});
+}
+
 // A record as the journal holds it: length, CRC-32, payload.
 void frame(std::vector<uint8_t> &out, const std::vector<uint8_t> &payload)
 {
@@ -226,7 +237,7 @@ bool append(System &s, const Writer &payload)
     // The change is durable in the journal whatever the checkpoint does. One
     // that fails is remembered for the next flush, unload or close, and not
     // retried at every change (each try rewrites every changed hive).
-    if (s.journalSize > std::max(kCheckpointAt, s.retryCheckpointAt)) {
+    if (s.journalSize > checkpointThreshold(s)) {
         if (checkpoint(s) != ERROR_SUCCESS)
             s.retryCheckpointAt = s.journalSize + kCheckpointAt;
     }
@@ -732,8 +743,8 @@ bool resyncFromFiles(System &s)
 {
     std::vector<std::pair<Mount *, vt::hive::Hive>> fresh;
     for (auto &m : s.mounts) {
-        if (m->file.empty())
-            continue;
+        if (m->file.empty() || m->root->unloaded.load(std::memory_order_acquire))
+            continue; // a hive not read yet will be read as the file is now
         vt::hive::Hive h;
         if (vt::hive::loadHiveFile(m->file, h) != ERROR_SUCCESS || !h.root)
             return false;
@@ -823,6 +834,74 @@ bool hiveWritable(const std::string &file)
     const size_t slash = file.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : file.substr(0, slash));
     return ::access(dir.c_str(), W_OK) == 0;
+}
+
+} // namespace
+
+void loadLazyMount(Key &root)
+{
+    System *s = gCurrent.load(std::memory_order_acquire);
+    if (!s || (root.parent != s->machine.get() && root.parent != s->users.get()))
+        s = gOpening.load(std::memory_order_acquire);
+    if (!s || (root.parent != s->machine.get() && root.parent != s->users.get()))
+        return;
+    std::lock_guard g(s->lazyMutex);
+    if (!root.unloaded.load(std::memory_order_acquire))
+        return;
+    Mount *m = nullptr;
+    for (auto &mm : s->mounts)
+        if (mm->root == &root)
+            m = mm.get();
+    vt::hive::Hive hive;
+    if (m && vt::hive::loadHiveFile(m->file, hive) == ERROR_SUCCESS && hive.root) {
+        Key &src = *hive.root;
+        m->rootName = src.name;
+        m->header.minorVersion = hive.minorVersion;
+        m->header.headerTimestamp = hive.headerTimestamp;
+        m->header.fileName = hive.fileName;
+        root.className = std::move(src.className);
+        root.lastWriteTime = src.lastWriteTime;
+        root.security = std::move(src.security);
+        root.flags = src.flags;
+        root.userFlags = src.userFlags;
+        root.virtControlFlags = src.virtControlFlags;
+        root.accessBits = src.accessBits;
+        root.values = std::move(src.values);
+        root.valuesChanged();
+        root.subkeys = std::move(src.subkeys);
+        for (auto &c : root.subkeys)
+            c->parent = &root;
+    } else {
+        // The file went bad after it was mounted: an empty key stands for it,
+        // and nothing is ever written back over the file.
+        if (m) {
+            m->readOnly = true;
+            m->rootName = m->name;
+        }
+        root.security = root.parent->security;
+    }
+    root.unloaded.store(false, std::memory_order_release);
+}
+
+namespace
+{
+
+// Mounts a hive file without reading it: its root stands in, marked
+// unloaded, until something looks below it. A process that never touches
+// the hive never parses it and never writes it.
+void mountLazily(System &s, Key *vroot, const std::string &name, const std::string &file)
+{
+    vt::hive::removeSaveLeftovers(file);
+    auto m = std::make_unique<Mount>();
+    m->name = name;
+    m->virtualRoot = vroot;
+    m->file = file;
+    m->loaded = true;
+    m->readOnly = !hiveWritable(file);
+    auto root = newKey(name, 0);
+    root->unloaded.store(true, std::memory_order_release);
+    attachMount(s, std::move(m), std::move(root));
+    s.mounts.back()->rootName.clear();
 }
 
 LONG mountFile(System &s, Key *vroot, const std::string &name, const std::string &file, bool loaded,
@@ -939,6 +1018,10 @@ LONG openLocked(const SystemOptions &options, SystemReport *report)
 {
     auto sys = std::make_unique<System>();
     System &s = *sys;
+    gOpening.store(&s, std::memory_order_release);
+    struct Opened {
+        ~Opened() { gOpening.store(nullptr, std::memory_order_release); }
+    } opened;
     s.options = options;
     s.report = report;
     s.root = !options.root.empty() ? options.root : defaultSystemRoot();
@@ -1228,11 +1311,17 @@ void syncMounts(System &s)
         Key *vroot = e.machine ? s.machine.get() : s.users.get();
         if (findChild(*vroot, e.name))
             continue;
-        if (const LONG rc = mountFile(s, vroot, e.name, e.file, true); rc == ERROR_SUCCESS)
-            fireNotifications(s, vroot, REG_NOTIFY_CHANGE_NAME);
-        else
+        // The file is read when something first looks below the key; one that
+        // is gone or no longer a file is told now, not then.
+        struct stat st {
+        };
+        if (::stat(e.file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
             addProblem(s.report, "The hive '" + e.file + "' loaded as " + (e.machine ? "HKLM\\" : "HKU\\") + e.name +
-                                     " could not be mounted: " + messageText(rc));
+                                     " could not be mounted: " + messageText(ERROR_FILE_NOT_FOUND));
+            continue;
+        }
+        mountLazily(s, vroot, e.name, e.file);
+        fireNotifications(s, vroot, REG_NOTIFY_CHANGE_NAME);
     }
     if (s.shared)
         s.seenMounts = s.shared->mountsVersion.load();
@@ -1420,6 +1509,7 @@ LONG checkpoint(System &s)
     }
     s.txCheckpointPending = false;
     LONG result = ERROR_SUCCESS;
+    uint64_t written = 0;
     for (auto &m : s.mounts) {
         // A read-only hive takes no changes here; what another process
         // journaled into it while it was writable cannot be written either,
@@ -1429,7 +1519,13 @@ LONG checkpoint(System &s)
         LONG rc = saveMount(s, *m);
         if (rc != ERROR_SUCCESS)
             result = rc;
+        struct stat st {
+        };
+        if (rc == ERROR_SUCCESS && ::stat(m->file.c_str(), &st) == 0)
+            written += static_cast<uint64_t>(st.st_size);
     }
+    if (written)
+        s.lastCheckpointBytes = written;
     if (result != ERROR_SUCCESS || s.journalSize <= kJournalHeader || s.journalFd < 0)
         return result;
     // Every hive now holds what the journal recorded: start the next
@@ -1595,8 +1691,10 @@ LONG Transaction::commit()
         }
     }
     std::vector<uint8_t>().swap(s.txRecords);
-    if (rc == ERROR_SUCCESS && (s.txCheckpointPending || s.journalSize > kCheckpointAt))
-        checkpoint(s);
+    if (rc == ERROR_SUCCESS && (s.txCheckpointPending || s.journalSize > checkpointThreshold(s))) {
+        if (checkpoint(s) != ERROR_SUCCESS)
+            s.retryCheckpointAt = s.journalSize + kCheckpointAt;
+    }
     if (s.txLocked) {
         s.txLocked = false;
         ::flock(s.lockFd, LOCK_UN);

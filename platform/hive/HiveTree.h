@@ -148,6 +148,9 @@ struct Key {
     SubkeyList subkeys;        // sorted by upperName, as Windows enumerates
     std::vector<Value> values; // in the order they were created
     uint32_t accessBits = 0;   // nk access bits; layered-key semantics in differencing hives
+    // A hive root whose file has not been read yet (the engine mounts hives
+    // lazily): nothing but its name is valid until this turns false.
+    std::atomic<bool> unloaded{false};
 
     Key() = default;
     Key(const Key &) = delete;

@@ -1,3 +1,4 @@
+#include "platform/hive/Regf.h"
 #include "platform/security/SecurityDescriptor.h"
 #include "platform/vtPlatform.h"
 #include "platform/win32.h"
@@ -1749,6 +1750,43 @@ TEST(Registry, ConcurrentReadersAndWriter)
         t.join();
     EXPECT_EQ(errors.load(), 0);
     EXPECT_EQ(subkeys(k).size(), 40u);
+}
+
+// A process reads a hive loaded earlier (by it or another process) only when
+// something first looks below it: until then the file may even be replaced,
+// and what is found is what the file holds at that moment.
+TEST(Registry, LoadedHivesAreReadAtFirstUse)
+{
+    TempSystem sys;
+    const std::string dir = vt::test::makeTempDir("vt-lazy");
+    const std::string first = dir + "/first.dat", second = dir + "/second.dat";
+    for (auto [file, key] : {std::pair{first, "Marker"}, std::pair{second, "Other"}}) {
+        vt::hive::Hive h;
+        h.root = std::make_unique<vt::hive::Key>();
+        h.root->name = "ROOT";
+        auto k = std::make_unique<vt::hive::Key>();
+        k->name = key;
+        k->upperName = vt::hive::upperName(key);
+        k->parent = h.root.get();
+        h.root->subkeys.push_back(std::move(k));
+        ASSERT_EQ(vt::hive::saveHiveFile(file, h), ERROR_SUCCESS);
+    }
+    ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtLazy", first.c_str()), ERROR_SUCCESS);
+    EXPECT_TRUE(exists(HKEY_LOCAL_MACHINE, "VtLazy\\Marker"));
+    Key other;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Elsewhere", other), ERROR_SUCCESS);
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    other.h = nullptr;
+    // Listing HKLM names the hive without reading it.
+    EXPECT_NE(std::find(subkeys(HKEY_LOCAL_MACHINE).begin(), subkeys(HKEY_LOCAL_MACHINE).end(), "VtLazy"),
+              subkeys(HKEY_LOCAL_MACHINE).end());
+    ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Elsewhere\\Changed", other), ERROR_SUCCESS);
+    ASSERT_EQ(RegFlushKey(other), ERROR_SUCCESS);
+    fs::copy_file(second, first, fs::copy_options::overwrite_existing);
+    EXPECT_TRUE(exists(HKEY_LOCAL_MACHINE, "VtLazy\\Other")) << "the hive was read before it was used";
+    EXPECT_FALSE(exists(HKEY_LOCAL_MACHINE, "VtLazy\\Marker"));
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "VtLazy"), ERROR_SUCCESS);
+    vt::test::removeTree(dir);
 }
 
 // A renamed key is the same key under a new name: its subtree, class name,
