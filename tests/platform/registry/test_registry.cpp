@@ -1771,11 +1771,13 @@ TEST(Registry, LoadedHivesAreReadAtFirstUse)
         h.root->subkeys.push_back(std::move(k));
         ASSERT_EQ(vt::hive::saveHiveFile(file, h), ERROR_SUCCESS);
     }
+    ASSERT_TRUE(enablePrivilege(SE_RESTORE_NAME));
     ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtLazy", first.c_str()), ERROR_SUCCESS);
     EXPECT_TRUE(exists(HKEY_LOCAL_MACHINE, "VtLazy\\Marker"));
     Key other;
     ASSERT_EQ(create(HKEY_CURRENT_USER, "Software\\Elsewhere", other), ERROR_SUCCESS);
     ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    ASSERT_TRUE(enablePrivilege(SE_RESTORE_NAME));
     other.h = nullptr;
     // Listing HKLM names the hive without reading it.
     EXPECT_NE(std::find(subkeys(HKEY_LOCAL_MACHINE).begin(), subkeys(HKEY_LOCAL_MACHINE).end(), "VtLazy"),
