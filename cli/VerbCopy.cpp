@@ -6,6 +6,7 @@
 #include "regfile/RegKeyWalk.h"
 
 #include <cctype>
+#include <optional>
 #include <ostream>
 
 namespace vt::cli
@@ -136,13 +137,19 @@ int CopyCommand::execute(const std::vector<std::string> &args, std::ostream &out
     src.SetRootKey(from.root);
     dst.SetRootKey(to.root);
     {
-        // The copy is one transaction: a crash leaves all of it or none.
-        vt::platform::Transaction tx;
+        // With /f the copy is one transaction: a crash leaves all of it or
+        // none. A copy that may stop to ask a question runs without one, since
+        // a transaction holds every other process's changes until it ends.
+        std::optional<vt::platform::Transaction> tx;
+        if (force)
+            tx.emplace();
         if (!src.OpenKeyReadOnly("\\" + from.path) || !dst.OpenKey("\\" + to.path, true))
             return failure(err, ERROR_ACCESS_DENIED);
         copier.copy(src, dst, from.fullName);
-        if (const LONG rc = tx.commit(); rc != ERROR_SUCCESS && copier.failed == ERROR_SUCCESS)
-            copier.failed = rc;
+        if (tx) {
+            if (const LONG rc = tx->commit(); rc != ERROR_SUCCESS && copier.failed == ERROR_SUCCESS)
+                copier.failed = rc;
+        }
     }
     if (copier.failed != ERROR_SUCCESS) {
         reportSkipped(err, copier.skipped);
