@@ -72,6 +72,10 @@ void walk(HKEY key, int depth, size_t &keys)
         if (rc != ERROR_SUCCESS)
             std::abort(); // the sizes RegQueryInfoKeyA gave must hold every value
         ++seen;
+        // A crafted name may hold a NUL: no C string names that value, so
+        // only names without one are looked up again.
+        if (std::strlen(name.data()) != nameLen)
+            continue;
         DWORD queried = 0;
         if (RegQueryValueExA(key, name.data(), nullptr, nullptr, nullptr, &queried) != ERROR_SUCCESS ||
             queried > maxValueLen)
