@@ -137,26 +137,7 @@ std::string_view upperInto(std::string &buf, std::string_view name)
     return buf;
 }
 
-bool sameName(std::string_view a, std::string_view b)
-{
-    if (a.size() == b.size()) {
-        bool ascii = true;
-        for (size_t i = 0; i < a.size(); ++i) {
-            auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-            if (x >= 0x80 || y >= 0x80) {
-                ascii = false;
-                break;
-            }
-            if (x != y && ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z'))
-                return false;
-        }
-        if (ascii)
-            return true;
-    } else if (isAscii(a) && isAscii(b)) {
-        return false;
-    }
-    return vt::hive::upperName(a) == vt::hive::upperName(b);
-}
+using vt::hive::sameName;
 
 } // namespace
 

@@ -99,6 +99,13 @@ bool sameName(std::string_view a, std::string_view b)
         }
         if (ascii)
             return true;
+    } else {
+        // Only non-ASCII letters can change length when upper-cased.
+        auto ascii = [](std::string_view n) {
+            return std::all_of(n.begin(), n.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        };
+        if (ascii(a) && ascii(b))
+            return false;
     }
     // Upper-casing can change a UTF-8 length, so differing sizes may still match.
     return upperName(a) == upperName(b);
