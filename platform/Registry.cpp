@@ -1314,6 +1314,28 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
     return ERROR_SUCCESS;
 }
 
+namespace
+{
+
+// The existing key that a delete or rename by handle and path acts on: the
+// handle's target, the path's components and where the walk ended.
+LONG findKeyToChange(System &s, HKEY hKey, REGSAM sam, LPCSTR path, Target &t, std::vector<std::string_view> &comps,
+                     Walk &w)
+{
+    bool view32;
+    if (LONG rc = resolvePath(s, hKey, sam, path, t, view32, comps); rc != ERROR_SUCCESS)
+        return rc;
+    const Location &base = fullLocation(t);
+    if (base.space == Space::PerfData)
+        return ERROR_ACCESS_DENIED;
+    walk(s, base, view32, comps, true, false, w);
+    if (!w.complete || !w.loc.key)
+        return ERROR_FILE_NOT_FOUND;
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
 LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD Reserved)
 {
     VT_FOREIGN(hKey, deleteKeyEx, hKey, lpSubKey, samDesired, Reserved)
@@ -1322,18 +1344,10 @@ LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD
     System &s = current();
     Exclusive g(s);
     Target t;
-    bool view32;
     std::vector<std::string_view> comps;
-    LONG rc = resolvePath(s, hKey, samDesired, lpSubKey, t, view32, comps);
-    if (rc != ERROR_SUCCESS)
-        return rc;
-    const Location &base = fullLocation(t);
-    if (base.space == Space::PerfData)
-        return ERROR_ACCESS_DENIED;
     Walk w;
-    walk(s, base, view32, comps, true, false, w);
-    if (!w.complete || !w.loc.key)
-        return ERROR_FILE_NOT_FOUND;
+    if (LONG rc = findKeyToChange(s, hKey, samDesired, lpSubKey, t, comps, w); rc != ERROR_SUCCESS)
+        return rc;
     Key *victim = w.loc.key;
     if (comps.empty()) {
         if (!t.slot || !(t.granted & DELETE))
@@ -1379,18 +1393,10 @@ LONG WINAPI RegRenameKey(HKEY hKey, LPCSTR lpSubKeyName, LPCSTR lpNewKeyName)
     System &s = current();
     Exclusive g(s);
     Target t;
-    bool view32;
     std::vector<std::string_view> comps;
-    LONG rc = resolvePath(s, hKey, 0, lpSubKeyName ? lpSubKeyName : "", t, view32, comps);
-    if (rc != ERROR_SUCCESS)
-        return rc;
-    const Location &base = fullLocation(t);
-    if (base.space == Space::PerfData)
-        return ERROR_ACCESS_DENIED;
     Walk w;
-    walk(s, base, view32, comps, true, false, w);
-    if (!w.complete || !w.loc.key)
-        return ERROR_FILE_NOT_FOUND;
+    if (LONG rc = findKeyToChange(s, hKey, 0, lpSubKeyName ? lpSubKeyName : "", t, comps, w); rc != ERROR_SUCCESS)
+        return rc;
     Key *key = w.loc.key;
     // The 32-bit view's SOFTWARE is a merged picture, not one key.
     if (w.loc.space == Space::Wow64Software)

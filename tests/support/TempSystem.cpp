@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace vt::test
@@ -65,6 +67,12 @@ LONG TempSystem::reopen(const vt::platform::SystemOptions &options)
 void TempSystem::close()
 {
     vt::platform::closeSystem();
+}
+
+std::string fileBytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 } // namespace vt::test

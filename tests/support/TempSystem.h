@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/vtPlatform.h"
+#include "platform/win32.h"
 
 #include <string>
 
@@ -37,5 +38,24 @@ bool enablePrivilege(const char *name, bool on = true);
 // A new empty temporary folder (removed by removeTree).
 std::string makeTempDir(const char *prefix = "vt-test");
 void removeTree(const std::string &path);
+
+// A key handle closed when it goes out of scope; `&k` hands its slot to the
+// functions that open one.
+struct OpenKey {
+    HKEY h = nullptr;
+    OpenKey() = default;
+    OpenKey(const OpenKey &) = delete;
+    OpenKey &operator=(const OpenKey &) = delete;
+    ~OpenKey()
+    {
+        if (h)
+            RegCloseKey(h);
+    }
+    operator HKEY() const { return h; }
+    HKEY *operator&() { return &h; }
+};
+
+// The whole content of a file (empty when it cannot be read).
+std::string fileBytes(const std::string &path);
 
 } // namespace vt::test

@@ -39,22 +39,8 @@ namespace fs = std::filesystem;
 namespace
 {
 
-struct OpenKey {
-    HKEY h = nullptr;
-    ~OpenKey()
-    {
-        if (h)
-            RegCloseKey(h);
-    }
-    operator HKEY() const { return h; }
-    HKEY *operator&() { return &h; }
-};
-
-std::string fileBytes(const fs::path &p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using vt::test::fileBytes;
+using vt::test::OpenKey;
 
 std::string readSz(HKEY root, const char *path, const char *name)
 {

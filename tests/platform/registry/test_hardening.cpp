@@ -32,22 +32,8 @@ namespace fs = std::filesystem;
 namespace
 {
 
-struct OpenKey {
-    HKEY h = nullptr;
-    ~OpenKey()
-    {
-        if (h)
-            RegCloseKey(h);
-    }
-    operator HKEY() const { return h; }
-    HKEY *operator&() { return &h; }
-};
-
-std::string fileBytes(const fs::path &p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using vt::test::fileBytes;
+using vt::test::OpenKey;
 
 LONG setSz(HKEY root, const char *path, const char *name, const std::string &text)
 {
@@ -419,8 +405,9 @@ TEST(Hardening, SystemRootIsPrivate)
             continue;
         }
         fs::permissions(o.root, c.mode);
-        if (c.foreignOwner)
+        if (c.foreignOwner) {
             ASSERT_EQ(::chown(o.root.c_str(), 65534, 65534), 0);
+        }
         EXPECT_EQ(vt::platform::openSystem(o, &report), c.result);
         if (c.result == ERROR_SUCCESS) {
             EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Private", "v"), "mine");
@@ -431,8 +418,9 @@ TEST(Hardening, SystemRootIsPrivate)
             EXPECT_NE(report.problems[0].find(o.root), std::string::npos) << report.problems[0];
         }
         vt::platform::closeSystem();
-        if (c.foreignOwner)
+        if (c.foreignOwner) {
             ASSERT_EQ(::chown(o.root.c_str(), ::geteuid(), ::getegid()), 0);
+        }
         fs::permissions(o.root, fs::perms::owner_all);
     }
     vt::test::removeTree(base);
@@ -560,10 +548,12 @@ TEST(Hardening, FirstStartOnAFullDiskLeavesNothingHalfMade)
         vt::platform::SystemReport report;
         EXPECT_EQ(vt::platform::openSystem(o, &report), ERROR_DISK_FULL);
         // The lock and the shared counters are made afresh by any start.
-        for (const auto &e : fs::recursive_directory_iterator(disk.dir))
-            if (e.is_regular_file())
+        for (const auto &e : fs::recursive_directory_iterator(disk.dir)) {
+            if (e.is_regular_file()) {
                 EXPECT_TRUE(e.path().filename() == "system.lock" || e.path().filename() == "registry.shm")
                     << e.path() << " left behind";
+            }
+        }
         ASSERT_EQ(::mount(nullptr, disk.dir.c_str(), nullptr, MS_REMOUNT, "size=8m"), 0);
         ASSERT_EQ(vt::platform::openSystem(o, &report), ERROR_SUCCESS);
         EXPECT_TRUE(report.created);
