@@ -80,6 +80,15 @@ public:
     QTreeWidgetItem *FindChildNode(QTreeWidgetItem *parent, const QString &name) const;
     void GoToKey(const QString &text);
 
+    // Whether a child node already in the tree, or a row of the value list,
+    // has the name, letters A to Z compared without case; the MakeUnique
+    // variants append the smallest number from 1 up that no such node or row
+    // has yet.
+    bool ChildKeyExists(QTreeWidgetItem *node, const QString &name) const;
+    void MakeUniqueKeyName(QTreeWidgetItem *node, QString &base) const;
+    bool ValueNameExists(const QString &name) const;
+    void MakeUniqueValueName(QString &base) const;
+
     void FillValueList(HKEY root, const std::string &keyPath, int viewMode);
     void RefreshValueList();
 

@@ -81,6 +81,24 @@ inline const TKeyNameOrder &keyNameOrder()
 
 inline void sortKeyNames(std::vector<std::string> &names) { keyNameOrder().sort(names); }
 
+// Names equal when they differ only in the case of the letters A to Z, as
+// Windows' registry keeps names apart.
+inline bool sameNameAsciiCase(const QString &a, const QString &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        char16_t x = a[i].unicode(), y = b[i].unicode();
+        if (x >= u'a' && x <= u'z')
+            x = char16_t(x - 32);
+        if (y >= u'a' && y <= u'z')
+            y = char16_t(y - 32);
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
 inline bool hasChildrenFlag(const QTreeWidgetItem *node)
 {
     return node->childIndicatorPolicy() == QTreeWidgetItem::ShowIndicator;

@@ -219,6 +219,25 @@ void TformMain::expandLocal(QTreeWidgetItem *node, HKEY root, int viewMode, cons
     tvKeys->setUpdatesEnabled(wasEnabled);
 }
 
+bool TformMain::ChildKeyExists(QTreeWidgetItem *node, const QString &name) const
+{
+    if (!node)
+        return false;
+    for (int i = 0; i < node->childCount(); ++i)
+        if (sameNameAsciiCase(node->child(i)->text(0), name))
+            return true;
+    return false;
+}
+
+void TformMain::MakeUniqueKeyName(QTreeWidgetItem *node, QString &base) const
+{
+    for (int n = 1;; ++n)
+        if (!ChildKeyExists(node, base + QString::number(n))) {
+            base += QString::number(n);
+            return;
+        }
+}
+
 // ---------------------------------------------------------------------------
 // Progress
 

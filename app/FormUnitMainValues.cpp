@@ -212,6 +212,23 @@ void TformMain::FillValueList(HKEY root, const std::string &keyPath, int viewMod
     m_FillingList = false;
 }
 
+bool TformMain::ValueNameExists(const QString &name) const
+{
+    for (int i = 0; i < lvData->topLevelItemCount(); ++i)
+        if (sameNameAsciiCase(lvData->topLevelItem(i)->text(colName), name))
+            return true;
+    return false;
+}
+
+void TformMain::MakeUniqueValueName(QString &base) const
+{
+    for (int n = 1;; ++n)
+        if (!ValueNameExists(base + QString::number(n))) {
+            base += QString::number(n);
+            return;
+        }
+}
+
 void TformMain::RefreshValueList()
 {
     HKEY root;

@@ -11,6 +11,7 @@
 #include <QStyle>
 
 #include <deque>
+#include <limits>
 
 namespace vt::i18n
 {
@@ -282,16 +283,16 @@ int ShowMessageDialog(const QString &text, TMsgDlgType kind, TMsgDlgButtons butt
     return result;
 }
 
-bool PromptForText(const QString &title, const QString &caption, QString &value)
+bool PromptForText(const QString &title, const QString &caption, QString &value, int maxLength)
 {
     Seam &s = seam();
     if (!s.prompts.empty()) {
         const std::optional<QString> answer = s.prompts.front();
         s.prompts.pop_front();
-        s.lastPrompt = {title, caption, value};
+        s.lastPrompt = {title, caption, value, maxLength};
         if (!answer)
             return false;
-        value = answer->left(255);
+        value = maxLength > 0 ? answer->left(maxLength) : *answer;
         return true;
     }
 
@@ -314,7 +315,8 @@ bool PromptForText(const QString &title, const QString &caption, QString &value)
 
     auto *edit = new QLineEdit(&form);
     edit->setObjectName(QStringLiteral("Edit"));
-    edit->setMaxLength(255);
+    // QLineEdit takes no more than its own maximum whatever is asked.
+    edit->setMaxLength(maxLength > 0 ? maxLength : std::numeric_limits<int>::max());
     edit->setText(value);
     edit->selectAll();
     edit->setGeometry(label->x(), label->geometry().bottom() + 1 + 5, du.h(164), edit->sizeHint().height());

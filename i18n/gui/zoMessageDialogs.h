@@ -67,9 +67,17 @@ TMessageForm *BuildMessageDialog(const QString &text, TMsgDlgType kind, TMsgDlgB
 // or 2 (mrCancel) when the window was closed.
 int ShowMessageDialog(const QString &text, TMsgDlgType kind, TMsgDlgButtons buttons, int helpContext = 0);
 
+// The longest text each kind of prompt takes: a key name as Windows limits it,
+// a value name, and no limit (a whole key path).
+inline constexpr int PromptKeyNameLength = 255;
+inline constexpr int PromptValueNameLength = 16383;
+inline constexpr int PromptNoLimit = 0;
+
 // One-line prompt: true and `value` replaced on OK; false and `value`
-// untouched on Cancel, Escape or the close box. Input is capped at 255 characters.
-bool PromptForText(const QString &title, const QString &caption, QString &value);
+// untouched on Cancel, Escape or the close box. Input is capped at maxLength
+// characters (PromptNoLimit: not capped).
+bool PromptForText(const QString &title, const QString &caption, QString &value,
+                   int maxLength = PromptKeyNameLength);
 
 // Opens help for a context; installed by the main window. Without one the
 // Help button does nothing.
@@ -86,6 +94,7 @@ struct TPromptCall {
     QString title;
     QString caption;
     QString proposed;
+    int maxLength = 0;
 };
 
 void setNextAnswer(int resultCode);

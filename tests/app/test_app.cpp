@@ -893,6 +893,34 @@ TEST_F(MainWindow, ValueListOrderAndTheDefaultValue)
     EXPECT_EQ(row("(Default)")->text(2), "(Data not defined)");
 }
 
+// Proposals for new names skip what the tree or list shows already, letters
+// A to Z without case but other letters exactly, as the registry compares.
+TEST_F(MainWindow, UniqueNamesSkipTakenOnesWithoutRegardToAsciiCase)
+{
+    createKey(HKEY_CURRENT_USER, "\\Software\\VtNames\\NEW KEY #1");
+    createKey(HKEY_CURRENT_USER, "\\Software\\VtNames\\New key #2");
+    createKey(HKEY_CURRENT_USER, "\\Software\\VtNames\\\u00C4");
+    writeRaw("\\Software\\VtNames", "NEW VALUE #1", REG_SZ, {0, 0});
+    writeRaw("\\Software\\VtNames", "new value #3", REG_SZ, {0, 0});
+    makeWindow();
+    w->GoToKey("HKEY_CURRENT_USER\\Software\\VtNames");
+    QTreeWidgetItem *node = w->tvKeys->currentItem();
+    w->tvKeysExpanding(node);
+
+    QString key = QStringLiteral("New key #");
+    w->MakeUniqueKeyName(node, key);
+    EXPECT_EQ(key, "New key #3");
+    EXPECT_TRUE(w->ChildKeyExists(node, "new KEY #2"));
+    EXPECT_FALSE(w->ChildKeyExists(node, "\u00E4")) << "only A to Z fold";
+    EXPECT_FALSE(w->ChildKeyExists(node, "New key #"));
+
+    QString value = QStringLiteral("New Value #");
+    w->MakeUniqueValueName(value);
+    EXPECT_EQ(value, "New Value #2");
+    EXPECT_TRUE(w->ValueNameExists("(default)"));
+    EXPECT_FALSE(w->ValueNameExists("New value"));
+}
+
 TEST_F(MainWindow, HintListsTheVisibleColumnTexts)
 {
     writeRaw("\\Software\\VtHint", "greeting", REG_SZ, {'h', 'i', 0});

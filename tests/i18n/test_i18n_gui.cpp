@@ -340,8 +340,28 @@ TEST_F(Dialogs, PromptLayoutAndSelection)
     EXPECT_EQ(value, QStringLiteral("Run"));
 }
 
-TEST_F(Dialogs, PromptCutsAt255AndCancelLeavesTheValue)
+TEST_F(Dialogs, PromptCutsAtItsCallersLengthAndCancelLeavesTheValue)
 {
+    // A value name may be far longer than a key name; a path is not cut at all.
+    const struct {
+        int maxLength;
+        int typed;
+        int kept;
+    } lengths[] = {{PromptKeyNameLength, 300, 255},
+                   {PromptValueNameLength, 16400, 16383},
+                   {PromptNoLimit, 40000, 40000}};
+    for (const auto &l : lengths) {
+        SCOPED_TRACE(l.maxLength);
+        QString value;
+        whenShown([&](QWidget *w) {
+            auto *e = w->findChild<QLineEdit *>(QStringLiteral("Edit"));
+            e->insert(QString(l.typed, QLatin1Char('v')));
+            QTest::keyClick(e, Qt::Key_Return);
+        });
+        EXPECT_TRUE(PromptForText(QStringLiteral("T"), QStringLiteral("C"), value, l.maxLength));
+        EXPECT_EQ(value.size(), l.kept);
+    }
+
     const QString longInput(300, QLatin1Char('x'));
     const struct {
         const char *what;
