@@ -244,6 +244,12 @@ struct System {
     bool txCheckpointPending = false;
     std::vector<uint8_t> txRecords;
     uint64_t lastCheckpointBytes = 0; // hive bytes the last checkpoint wrote
+    // The key path of the journal's last record that names one, as this
+    // process last wrote or applied it: a record for the same key says so
+    // instead of repeating the path. Unknown after anything that may have put
+    // this process's view and the file apart.
+    std::string lastRecordPath;
+    bool lastRecordPathKnown = false;
     std::mutex lazyMutex; // one thread reads a lazily mounted hive, the others wait for it
     uint64_t epoch = nextEpoch(); // tells systems apart in per-thread caches
 

@@ -47,6 +47,15 @@ constexpr uint64_t kDeferredFlushAt = 4 * 1024 * 1024; // unflushed journal byte
 
 std::atomic<int> gDeferDepth{0}; // open DeferredSync scopes of this process
 
+// In place of a length: the key path is the previous record's, or a new
+// key's security descriptor is its parent's. Most changes come in runs on
+// one key, and most keys inherit their parent's descriptor unchanged, so
+// the journal holds far fewer bytes than the paths and descriptors would.
+constexpr uint32_t kSameAsBefore = 0xFFFFFFFFu;
+// In place of a key path's length: a sibling of the previous record's key,
+// whose name follows (keys are mostly created in runs under one parent).
+constexpr uint32_t kSiblingOfBefore = 0xFFFFFFFEu;
+
 enum Op : uint8_t {
     OpCreateKey = 1,
     OpDeleteKey = 2,
@@ -104,6 +113,18 @@ struct Reader {
     const uint8_t *p;
     size_t n, i = 0;
     bool ok = true;
+    // Whether the next length is kSameAsBefore; consumes it when it is.
+    bool sameAsBefore() { return marker(kSameAsBefore); }
+    bool siblingOfBefore() { return marker(kSiblingOfBefore); }
+    bool marker(uint32_t m)
+    {
+        if (ok && n - i >= 4 &&
+            (uint32_t(p[i]) | uint32_t(p[i + 1]) << 8 | uint32_t(p[i + 2]) << 16 | uint32_t(p[i + 3]) << 24) == m) {
+            i += 4;
+            return true;
+        }
+        return false;
+    }
     bool need(size_t k)
     {
         if (!ok || n - i < k)
@@ -140,6 +161,61 @@ struct Reader {
     }
 };
 
+// The key path of a record, as the stream's previous record left it.
+void writeKeyPath(System &s, Writer &w, std::string path)
+{
+    if (s.lastRecordPathKnown && path == s.lastRecordPath) {
+        w.u32(kSameAsBefore);
+        return;
+    }
+    const size_t cut = path.rfind('\\');
+    if (s.lastRecordPathKnown && cut != std::string::npos && cut + 1 < path.size() &&
+        s.lastRecordPath.size() > cut && s.lastRecordPath[cut] == '\\' &&
+        s.lastRecordPath.find('\\', cut + 1) == std::string::npos && s.lastRecordPath.compare(0, cut, path, 0, cut) == 0) {
+        w.u32(kSiblingOfBefore);
+        w.str(std::string_view(path).substr(cut + 1));
+    } else {
+        w.str(path);
+    }
+    s.lastRecordPath = std::move(path);
+    s.lastRecordPathKnown = true;
+}
+
+std::string readKeyPath(System &s, Reader &r)
+{
+    if (r.sameAsBefore()) {
+        if (!s.lastRecordPathKnown)
+            r.ok = false;
+        return s.lastRecordPath;
+    }
+    std::string path;
+    if (r.siblingOfBefore()) {
+        const size_t cut = s.lastRecordPath.rfind('\\');
+        if (!s.lastRecordPathKnown || cut == std::string::npos) {
+            r.ok = false;
+            return {};
+        }
+        path = s.lastRecordPath.substr(0, cut + 1) + r.str();
+    } else {
+        path = r.str();
+    }
+    if (r.ok) {
+        s.lastRecordPath = path;
+        s.lastRecordPathKnown = true;
+    }
+    return path;
+}
+
+// Records composed after this name every path in full: the file may not hold
+// what this process last wrote (a failed append, a dropped transaction, a
+// new journal).
+void forgetLastRecordPath(System &s)
+{
+    s.lastRecordPathKnown = false;
+    s.lastRecordPath.clear();
+}
+
+
 bool writeAll(int fd, const uint8_t *p, size_t n)
 {
     while (n) {
@@ -172,13 +248,14 @@ bool pwriteAll(int fd, const uint8_t *p, size_t n, uint64_t offset)
 }
 
 // The journal size that triggers the next checkpoint. A checkpoint rewrites
-// whole hive files, so it waits until the journal has grown by as much as
-// the last one wrote: the bytes written for hives stay proportional to the
-// changes journaled, however large the hives grow (an import of N keys
-// writes O(N) bytes, not O(N^2)).
+// whole hive files, so it waits until the journal has grown by one and a
+// half times what the last one wrote: the bytes written for hives stay
+// proportional to the changes journaled, however large the hives grow (an
+// import of N keys writes O(N) bytes, not O(N^2)). A longer wait would write
+// less still but leave more journal to replay at every start.
 uint64_t checkpointThreshold(const System &s)
 {
-    return std::max({kCheckpointAt, s.lastCheckpointBytes, s.retryCheckpointAt});
+    return std::max({kCheckpointAt, s.lastCheckpointBytes + s.lastCheckpointBytes / 2, s.retryCheckpointAt});
 }
 
 // A record as the journal holds it: length, CRC-32, payload.
@@ -202,6 +279,7 @@ bool append(System &s, const Writer &payload)
     // everything after it: never acknowledge what cannot come back.
     if (payload.b.size() > kMaxRecord) {
         s.appendError = ERROR_NOT_ENOUGH_MEMORY;
+        forgetLastRecordPath(s);
         return false;
     }
     if (s.txDepth > 0) {
@@ -228,6 +306,7 @@ bool append(System &s, const Writer &payload)
         // Cut a partial record off so the next one is not appended after garbage.
         if (::ftruncate(s.journalFd, static_cast<off_t>(s.journalSize.load())) == 0)
             ::fdatasync(s.journalFd);
+        forgetLastRecordPath(s);
         return false;
     }
     s.journalSize += recSize;
@@ -469,11 +548,12 @@ void applyRecord(System &s, Reader &r)
     const auto op = static_cast<uint8_t>(r.num(1));
     switch (op) {
     case OpCreateKey: {
-        std::string path = r.str();
+        std::string path = readKeyPath(s, r);
         std::string cls = r.str();
         uint64_t time = r.num(8);
         auto flags = static_cast<uint16_t>(r.num(2));
-        auto sd = r.bytes();
+        const bool parentsSecurity = r.sameAsBefore();
+        auto sd = parentsSecurity ? std::vector<uint8_t>() : r.bytes();
         if (!r.ok)
             return;
         Key *parent = keyFromPath(s, parentPath(path));
@@ -485,7 +565,8 @@ void applyRecord(System &s, Reader &r)
             auto nk = newKey(name, time);
             nk->className = cls;
             nk->flags = flags;
-            nk->security = std::make_shared<const vt::hive::SecurityDescriptor>(std::move(sd));
+            nk->security = parentsSecurity ? parent->security
+                                           : std::make_shared<const vt::hive::SecurityDescriptor>(std::move(sd));
             k = insertSubkey(*parent, std::move(nk));
         }
         parent->lastWriteTime = std::max(parent->lastWriteTime, time);
@@ -494,7 +575,7 @@ void applyRecord(System &s, Reader &r)
         break;
     }
     case OpDeleteKey: {
-        std::string path = r.str();
+        std::string path = readKeyPath(s, r);
         std::string name = r.str();
         uint64_t time = r.num(8);
         if (!r.ok)
@@ -510,7 +591,7 @@ void applyRecord(System &s, Reader &r)
         break;
     }
     case OpSetValue: {
-        std::string path = r.str();
+        std::string path = readKeyPath(s, r);
         std::string name = r.str();
         auto type = static_cast<uint32_t>(r.num(4));
         auto data = r.bytes();
@@ -526,7 +607,7 @@ void applyRecord(System &s, Reader &r)
         break;
     }
     case OpDeleteValue: {
-        std::string path = r.str();
+        std::string path = readKeyPath(s, r);
         std::string name = r.str();
         uint64_t time = r.num(8);
         if (!r.ok)
@@ -540,7 +621,7 @@ void applyRecord(System &s, Reader &r)
         break;
     }
     case OpSetSecurity: {
-        std::string path = r.str();
+        std::string path = readKeyPath(s, r);
         auto sd = r.bytes();
         if (!r.ok)
             return;
@@ -552,7 +633,7 @@ void applyRecord(System &s, Reader &r)
         break;
     }
     case OpRenameKey: {
-        std::string path = r.str();
+        std::string path = readKeyPath(s, r);
         std::string oldName = r.str();
         std::string newName = r.str();
         uint64_t time = r.num(8);
@@ -586,6 +667,8 @@ void applyRecord(System &s, Reader &r)
 // when nobody is appending) a torn or damaged tail is cut off.
 uint64_t applyFrom(System &s, int fd, uint64_t from, bool cutTorn)
 {
+    if (from == kJournalHeader)
+        forgetLastRecordPath(s); // a journal file starts with full paths
     struct stat st {
     };
     if (fd < 0 || ::fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) <= from)
@@ -646,8 +729,10 @@ uint64_t applyFrom(System &s, int fd, uint64_t from, bool cutTorn)
         }
         Reader r{payload, len};
         applyRecord(s, r);
-        if (!r.ok)
+        if (!r.ok) {
+            forgetLastRecordPath(s);
             break;
+        }
         pos += 8 + len;
     }
     s.replaying = false;
@@ -1432,11 +1517,14 @@ bool journalCreateKey(System &s, const Key &key)
 {
     Writer w;
     w.u8(OpCreateKey);
-    w.str(keyPath(key));
+    writeKeyPath(s, w, keyPath(key));
     w.str(key.className);
     w.u64(key.lastWriteTime);
     w.u16(key.flags);
-    if (key.security)
+    if (key.security && key.parent && key.parent->security &&
+        (key.security == key.parent->security || *key.security == *key.parent->security))
+        w.u32(kSameAsBefore);
+    else if (key.security)
         w.bytes(key.security->data(), key.security->size());
     else
         w.bytes(nullptr, 0);
@@ -1447,7 +1535,7 @@ bool journalDeleteKey(System &s, const Key &parent, std::string_view name)
 {
     Writer w;
     w.u8(OpDeleteKey);
-    w.str(keyPath(parent));
+    writeKeyPath(s, w, keyPath(parent));
     w.str(name);
     w.u64(parent.lastWriteTime);
     return append(s, w);
@@ -1457,7 +1545,7 @@ bool journalSetValue(System &s, const Key &key, const Value &value)
 {
     Writer w;
     w.u8(OpSetValue);
-    w.str(keyPath(key));
+    writeKeyPath(s, w, keyPath(key));
     w.str(value.name);
     w.u32(value.type);
     w.bytes(value.data.data(), value.data.size());
@@ -1469,7 +1557,7 @@ bool journalDeleteValue(System &s, const Key &key, std::string_view name)
 {
     Writer w;
     w.u8(OpDeleteValue);
-    w.str(keyPath(key));
+    writeKeyPath(s, w, keyPath(key));
     w.str(name);
     w.u64(key.lastWriteTime);
     return append(s, w);
@@ -1479,7 +1567,7 @@ bool journalSetSecurity(System &s, const Key &key)
 {
     Writer w;
     w.u8(OpSetSecurity);
-    w.str(keyPath(key));
+    writeKeyPath(s, w, keyPath(key));
     if (key.security)
         w.bytes(key.security->data(), key.security->size());
     else
@@ -1491,7 +1579,7 @@ bool journalRenameKey(System &s, const Key &parent, std::string_view oldName, st
 {
     Writer w;
     w.u8(OpRenameKey);
-    w.str(keyPath(parent));
+    writeKeyPath(s, w, keyPath(parent));
     w.str(oldName);
     w.str(newName);
     w.u64(parent.lastWriteTime);
@@ -1548,6 +1636,7 @@ LONG checkpoint(System &s)
     s.journalFd = fd;
     s.generation = next;
     s.journalSize = kJournalHeader;
+    forgetLastRecordPath(s);
     if (s.shared) {
         s.shared->size.store(kJournalHeader);
         s.shared->generation.store(next);
@@ -1682,6 +1771,7 @@ LONG Transaction::commit()
             (!deferred && ::fdatasync(s.journalFd) != 0)) {
             if (::ftruncate(s.journalFd, static_cast<off_t>(s.journalSize.load())) == 0)
                 ::fdatasync(s.journalFd);
+            forgetLastRecordPath(s);
             rc = ERROR_REGISTRY_IO_FAILED;
         } else {
             s.journalSize += batch.size();
@@ -1689,6 +1779,8 @@ LONG Transaction::commit()
             if (s.shared)
                 s.shared->size.store(s.journalSize);
         }
+    } else if (!s.txRecords.empty()) {
+        forgetLastRecordPath(s);
     }
     std::vector<uint8_t>().swap(s.txRecords);
     if (rc == ERROR_SUCCESS && (s.txCheckpointPending || s.journalSize > checkpointThreshold(s))) {

@@ -4,6 +4,7 @@
 // sharing a system with this process.
 #include "platform/Unicode.h"
 #include "platform/hive/Regf.h"
+#include "platform/security/SecurityDescriptor.h"
 #include "platform/vtPlatform.h"
 #include "platform/win32.h"
 #include "tests/platform/hive/HiveTestSupport.h"
@@ -223,6 +224,131 @@ TEST(Durability, RandomKillsLoseNothingAcknowledged)
     for (int64_t a : acked)
         counts += std::to_string(a + 1) + " ";
     RecordProperty("acknowledged", counts);
+}
+
+// Key security as the caller reads it back, owner, group and DACL.
+std::vector<uint8_t> keySecurity(HKEY k)
+{
+    DWORD n = 0;
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (RegGetKeySecurity(k, what, nullptr, &n) != ERROR_INSUFFICIENT_BUFFER)
+        return {};
+    std::vector<uint8_t> sd(n);
+    if (RegGetKeySecurity(k, what, sd.data(), &n) != ERROR_SUCCESS)
+        return {};
+    sd.resize(n);
+    return sd;
+}
+
+// Two processes take turns changing keys under different parents, each
+// waiting for the other's change: the journal names keys by their relation
+// to the record before, which only holds when each writer has taken in the
+// other's records first. A third process replays the whole journal (nobody
+// checkpointed) and finds every key under its own parent with its values and
+// its security, also a key with a descriptor of its own and a child that
+// inherits it.
+TEST(Durability, WritersTakingTurnsReplayWhole)
+{
+    TempSystem sys;
+    sys.close();
+    constexpr int kTurns = 12;
+    int toA[2], toB[2];
+    ASSERT_EQ(::pipe(toA), 0);
+    ASSERT_EQ(::pipe(toB), 0);
+    auto writer = [&](char who, int in, int out) {
+        vt::platform::SystemOptions o;
+        o.root = sys.root();
+        if (vt::platform::openSystem(o) != ERROR_SUCCESS)
+            ::_exit(2);
+        const std::string parent = std::string("Software\\Turns\\") + who;
+        char token = 0;
+        for (int t = 0; t < kTurns; ++t) {
+            if (who == 'B' && ::read(in, &token, 1) != 1)
+                ::_exit(3);
+            // A key, a value on it, a value on the key before (the record
+            // before is the other writer's), and the descriptor as read here.
+            const std::string name = parent + "\\k" + std::to_string(t);
+            HKEY k;
+            if (RegCreateKeyExA(HKEY_CURRENT_USER, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                                nullptr) != ERROR_SUCCESS)
+                ::_exit(4);
+            if (t == 3) {
+                auto own = vt::security::descriptorFromSddl("D:P(A;OICI;KA;;;WD)");
+                if (!own || RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, own->data()) != ERROR_SUCCESS)
+                    ::_exit(5);
+                HKEY child;
+                if (RegCreateKeyExA(k, "inherits", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr) !=
+                    ERROR_SUCCESS)
+                    ::_exit(6);
+                const auto sd = keySecurity(child);
+                RegSetValueExA(child, "sd", 0, REG_BINARY, sd.data(), DWORD(sd.size()));
+                RegCloseKey(child);
+            }
+            const std::string text = name + "=1";
+            RegSetValueExA(k, "v", 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()), DWORD(text.size() + 1));
+            const auto sd = keySecurity(k);
+            RegSetValueExA(k, "sd", 0, REG_BINARY, sd.data(), DWORD(sd.size()));
+            RegCloseKey(k);
+            if (::write(out, "x", 1) != 1)
+                ::_exit(7);
+            if (who == 'A' && ::read(in, &token, 1) != 1)
+                ::_exit(8);
+            if (t > 0) {
+                const std::string before = parent + "\\k" + std::to_string(t - 1);
+                const std::string again = before + "=2";
+                HKEY b;
+                if (RegOpenKeyExA(HKEY_CURRENT_USER, before.c_str(), 0, KEY_SET_VALUE, &b) != ERROR_SUCCESS ||
+                    RegSetValueExA(b, "v", 0, REG_SZ, reinterpret_cast<const BYTE *>(again.c_str()),
+                                   DWORD(again.size() + 1)) != ERROR_SUCCESS)
+                    ::_exit(9);
+                RegCloseKey(b);
+            }
+        }
+        ::_exit(0); // no checkpoint: everything stays in the journal
+    };
+    const pid_t a = ::fork();
+    ASSERT_GE(a, 0);
+    if (a == 0)
+        writer('A', toA[0], toB[1]);
+    const pid_t b = ::fork();
+    ASSERT_GE(b, 0);
+    if (b == 0)
+        writer('B', toB[0], toA[1]);
+    for (int fd : {toA[0], toA[1], toB[0], toB[1]})
+        ::close(fd);
+    for (pid_t p : {a, b}) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(p, &status, 0), p);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer exit " << WEXITSTATUS(status);
+    }
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    for (const char *who : {"A", "B"}) {
+        for (int t = 0; t < kTurns; ++t) {
+            const std::string name = std::string("Software\\Turns\\") + who + "\\k" + std::to_string(t);
+            SCOPED_TRACE(name);
+            EXPECT_EQ(readSz(HKEY_CURRENT_USER, name.c_str(), "v"), name + (t < kTurns - 1 ? "=2" : "=1"));
+            for (const std::string path : {name, name + "\\inherits"}) {
+                if (path != name && t != 3)
+                    continue;
+                OpenKey k;
+                ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &k), ERROR_SUCCESS) << path;
+                std::vector<uint8_t> recorded(4096);
+                DWORD n = DWORD(recorded.size());
+                ASSERT_EQ(RegQueryValueExA(k, "sd", nullptr, nullptr, recorded.data(), &n), ERROR_SUCCESS) << path;
+                recorded.resize(n);
+                EXPECT_EQ(keySecurity(k), recorded) << path;
+            }
+        }
+        OpenKey parent;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (std::string("Software\\Turns\\") + who).c_str(), 0, KEY_READ,
+                                &parent),
+                  ERROR_SUCCESS);
+        DWORD subkeys = 0;
+        ASSERT_EQ(RegQueryInfoKeyA(parent, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(subkeys, DWORD(kTurns)) << "no key landed under the other writer's parent";
+    }
 }
 
 std::string journalOf(const std::string &root)
