@@ -250,6 +250,11 @@ struct System {
     // this process's view and the file apart.
     std::string lastRecordPath;
     bool lastRecordPathKnown = false;
+    // The descriptor new keys inherit from the last source descriptor asked
+    // about: keys are mostly created in runs under one parent, and sharing
+    // the result also keeps one copy in memory instead of one per key.
+    vt::hive::SecurityDescriptorPtr inheritSource;
+    vt::hive::SecurityDescriptorPtr inherited;
     std::mutex lazyMutex; // one thread reads a lazily mounted hive, the others wait for it
     uint64_t epoch = nextEpoch(); // tells systems apart in per-thread caches
 

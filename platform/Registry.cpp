@@ -798,6 +798,23 @@ std::span<const uint8_t> descriptorOf(const Key *k)
     return fallbackDescriptor();
 }
 
+// What a new key below `parent` inherits when created by this process.
+vt::hive::SecurityDescriptorPtr inheritedSecurity(System &s, const Key *parent)
+{
+    const Key *from = parent;
+    while (from && !(from->security && !from->security->empty()))
+        from = from->parent;
+    if (!from)
+        return std::make_shared<const vt::hive::SecurityDescriptor>(
+            sec::inheritForNewKey(fallbackDescriptor(), s.token));
+    if (s.inheritSource != from->security) {
+        s.inheritSource = from->security;
+        s.inherited =
+            std::make_shared<const vt::hive::SecurityDescriptor>(sec::inheritForNewKey(*from->security, s.token));
+    }
+    return s.inherited;
+}
+
 LONG checkAccess(System &s, const Key *k, ACCESS_MASK desired, ACCESS_MASK &granted)
 {
     granted = 0;
@@ -1131,8 +1148,9 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
         }
         const bool last = i + 1 == names.size();
         auto child = newKey(names[i], now);
-        sec::Bytes sd = last && !explicitSd.empty() ? explicitSd : sec::inheritForNewKey(descriptorOf(k), s.token);
-        child->security = std::make_shared<const vt::hive::SecurityDescriptor>(std::move(sd));
+        child->security = last && !explicitSd.empty()
+                              ? std::make_shared<const vt::hive::SecurityDescriptor>(explicitSd)
+                              : inheritedSecurity(s, k);
         child->isVolatile = makeVolatile;
         if (last && lpClass)
             child->className = lpClass;
@@ -1914,9 +1932,7 @@ bool restoreInto(System &s, Key &parent, const Key &from, bool makeVolatile)
     auto k = newKey(from.name, from.lastWriteTime);
     k->className = from.className;
     k->flags = from.flags & kKeySymLink;
-    k->security = from.security ? from.security
-                                : std::make_shared<const vt::hive::SecurityDescriptor>(
-                                      sec::inheritForNewKey(descriptorOf(&parent), s.token));
+    k->security = from.security ? from.security : inheritedSecurity(s, &parent);
     k->isVolatile = makeVolatile;
     k->nameCompressed = from.nameCompressed;
     k->values = from.values;
