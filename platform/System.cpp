@@ -1421,7 +1421,7 @@ void stopPoller(System &s)
         // and the object may not be destroyed; it stays reachable here
         // (volatile: an optimiser drops a store nobody reads, and the leak
         // checker then reports the object).
-        static std::thread *volatile orphan = nullptr;
+        [[maybe_unused]] static std::thread *volatile orphan = nullptr;
         orphan = s.poller.release();
         return;
     }
