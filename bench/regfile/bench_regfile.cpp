@@ -2,6 +2,7 @@
 // that file into an empty key, against hivexregedit --export and reglookup of
 // the same hive in the same run. The last benchmark reports the ratios; every
 // benchmark reports its peak resident memory (peak_MB).
+#include "bench/support/BenchMemory.h"
 #include "core/kltRegTools.h"
 #include "core/kltRegistry.h"
 #include "platform/vtPlatform.h"
@@ -70,34 +71,9 @@ bool ensureSystem()
     return RegLoadKeyA(HKEY_LOCAL_MACHINE, kHiveName, gHive.c_str()) == ERROR_SUCCESS;
 }
 
-double statusMB(const char *field)
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(field, 0) == 0)
-            return std::stod(line.substr(std::string(field).size())) / 1024.0;
-    return 0;
-}
-
-double gRssBefore = 0;
-
-// Peak resident memory since the last reset, in MB (Linux /proc), and how
-// far it rose above what the process held when the measurement began.
-void resetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-    gRssBefore = statusMB("VmRSS:");
-}
-
-double peakMB()
-{
-    return statusMB("VmHWM:");
-}
-
-double growthMB()
-{
-    return peakMB() - gRssBefore;
-}
+using vt::bench::growthMB;
+using vt::bench::peakMB;
+using vt::bench::resetPeak;
 
 std::string exportFile()
 {
