@@ -208,11 +208,11 @@ void TformMain::ShowFileKeyValues(QTreeWidgetItem *node)
             row->setText(colType, fromStd(typeName));
             row->setText(colValue, cellText(record.DisplayText));
             row->setText(colSize, QString::number(record.Size));
-            row->setText(colRegistryValue, cellText(record.RegistryText));
+            row->setText(colRegistryValue, cellText(record.RegistryValueText()));
             row->setIcon(colName, ImageListIcon(record.Icon));
             row->RowColor = FileMarkerColor(record.Marker);
             row->Marker = record.Marker;
-            row->RegistryText = record.RegistryText;
+            row->RegistryText = record.RegistryValueText();
             row->FileType = record.Type;
             row->Compared = compared;
             row->RootKey = root;

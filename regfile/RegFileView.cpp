@@ -42,6 +42,41 @@ bool shownAsHex(TRegDataType type)
     }
 }
 
+bool isAscii(std::string_view s)
+{
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+char lowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+// Whether two names are one key's, without folding copies for the common
+// ASCII names.
+bool sameKeyName(std::string_view a, std::string_view b)
+{
+    if (a.size() == b.size()) {
+        bool ascii = true;
+        for (size_t i = 0; i < a.size(); ++i) {
+            if (static_cast<unsigned char>(a[i] | b[i]) >= 0x80) {
+                ascii = false;
+                break;
+            }
+            if (lowerAscii(a[i]) != lowerAscii(b[i]))
+                return false;
+        }
+        if (ascii)
+            return true;
+    } else if (isAscii(a) && isAscii(b)) {
+        return false;
+    }
+    return FoldedKeyName(a) == FoldedKeyName(b);
+}
+
 } // namespace
 
 std::string TFileValueRecord::TypeName() const
@@ -54,16 +89,26 @@ std::string TFileValueRecord::TypeName() const
 
 TFileKeyNode *TFileKeyNode::FindChild(std::string_view name) const
 {
+    if (Children.size() <= IndexFrom) {
+        for (const auto &child : Children)
+            if (sameKeyName(child->Text, name))
+                return child.get();
+        return nullptr;
+    }
     const auto it = m_index.find(FoldedKeyName(name));
     return it == m_index.end() ? nullptr : it->second;
 }
 
 TFileKeyNode *TFileKeyNode::AddChild(std::string name)
 {
-    std::string key = FoldedKeyName(name);
     Children.push_back(std::make_unique<TFileKeyNode>(std::move(name)));
     TFileKeyNode *child = Children.back().get();
-    m_index.emplace(std::move(key), child);
+    if (Children.size() == IndexFrom + 1) {
+        for (const auto &c : Children)
+            m_index.emplace(FoldedKeyName(c->Text), c.get());
+    } else if (Children.size() > IndexFrom + 1) {
+        m_index.emplace(FoldedKeyName(child->Text), child);
+    }
     return child;
 }
 
@@ -212,6 +257,7 @@ void TRegFileView::compareRecord(TFileValueRecord &record, const TValueLineParts
         record.Marker = 'N';
         return;
     }
+    std::string text;
     try {
         uint32_t code = 0;
         TRegByteArray data;
@@ -225,36 +271,39 @@ void TRegFileView::compareRecord(TFileValueRecord &record, const TValueLineParts
         switch (regType) {
         case rdString:
         case rdExpandString: {
-            const char *text = reinterpret_cast<const char *>(data.data());
-            record.RegistryText.assign(text, strnlen(text, data.size()));
+            const char *chars = reinterpret_cast<const char *>(data.data());
+            text.assign(chars, strnlen(chars, data.size()));
             break;
         }
         case rdInteger:
             if (data.size() != 4)
                 return; // not readable as a number: nothing to compare
-            record.RegistryText = FormatDWordText(uint32_t(data[0]) | uint32_t(data[1]) << 8 |
-                                                  uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24);
+            text = FormatDWordText(uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 |
+                                   uint32_t(data[3]) << 24);
             break;
         case rdMultiString:
-            record.RegistryText = MultiStringBytesToText(data.data(), data.size());
+            text = MultiStringBytesToText(data.data(), data.size());
             break;
         default:
             if (!comparedAsBytes(regType))
                 return; // other types are not compared
-            record.RegistryText = FormatHexBytes(data);
+            text = FormatHexBytes(data);
             break;
         }
-        if (regType != record.Type)
-            return;
         // Binary data is compared as the bytes it lists: its text would hide
         // a difference (a number's text) or say nothing of the bytes.
-        const bool differs = comparedAsBytes(regType) ? HexListToBytes(parts.Data) != data
-                                                      : record.DisplayText != record.RegistryText;
-        if (differs)
+        if (regType == record.Type &&
+            (comparedAsBytes(regType) ? HexListToBytes(parts.Data) != data : record.DisplayText != text))
             record.Marker = 'C';
     } catch (...) {
         // The marker stays as far as it was set.
+        return;
     }
+    // Most values are alike: their text is then held once.
+    if (text == record.DisplayText)
+        record.RegistrySame = true;
+    else
+        record.RegistryText = std::move(text);
 }
 
 // ---------------------------------------------------------------------------

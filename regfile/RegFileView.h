@@ -23,10 +23,13 @@ struct TFileValueRecord {
     int32_t Size = 0;          // DataSizeFromText
     int Icon = -1;             // DataTypeImageIndex
     char Marker = 'U';         // N not in registry, T other type, C other data, U nothing found different
-    std::string RegistryText;  // the registry's data as compared; empty when none was read
+    std::string RegistryText;  // the registry's data as compared; empty when none was read or RegistrySame
+    bool RegistrySame = false; // the registry's text is the display text (held once)
 
     // DataTypeToName of the type; "REG_NONE" for data not understood.
     std::string TypeName() const;
+    // The text of the Registry Value column.
+    const std::string &RegistryValueText() const { return RegistrySame ? DisplayText : RegistryText; }
 };
 
 // A key of the file; the file's own node is the top one.
@@ -44,7 +47,10 @@ public:
     TFileKeyNode *AddChild(std::string name);
 
 private:
-    std::unordered_map<std::string, TFileKeyNode *> m_index; // by case-folded text
+    // By case-folded text, once a node has more children than a scan should
+    // pass; most keys have a few.
+    std::unordered_map<std::string, TFileKeyNode *> m_index;
+    static constexpr size_t IndexFrom = 16;
 };
 
 // Reads a file into a tree below its file node (named after the file).

@@ -19,7 +19,7 @@ std::vector<std::string> describe(const TFileKeyNode &node, const std::string &p
     std::vector<std::string> out;
     for (const TFileValueRecord &r : node.Records)
         out.push_back(path + ": " + r.Name + "|" + r.TypeName() + "|" + r.DisplayText + "|" + std::to_string(r.Size) +
-                      "|" + std::to_string(r.Icon) + "|" + r.Marker + "|" + r.RegistryText);
+                      "|" + std::to_string(r.Icon) + "|" + r.Marker + "|" + r.RegistryValueText());
     for (const auto &child : node.Children) {
         const std::string childPath = path.empty() ? child->Text : path + "\\" + child->Text;
         if (child->Records.empty() && child->Children.empty())
@@ -90,6 +90,27 @@ TEST(FileView, TreeFromLines)
     };
     for (const Case &c : cases)
         EXPECT_EQ(viewOf(c.lines), c.tree) << c.what;
+
+    // Names in other case, non-ASCII ones too, find their node among few
+    // children and among many.
+    for (int siblings : {2, 40}) {
+        Lines lines = {"REGEDIT4", ""};
+        for (int i = 0; i < siblings; ++i)
+            lines.push_back("[HKEY_CURRENT_USER\\K" + std::to_string(i) + "]");
+        lines.insert(lines.end(), {"[HKEY_CURRENT_USER\\\xC3\x84rger]", "\"a\"=\"1\"", "[hkey_current_user\\k1]",
+                                   "[HKEY_CURRENT_USER\\\xC3\xA4RGER]", "\"b\"=\"2\""});
+        TRegFileView view(false);
+        view.ParseFileIntoTree(lines);
+        ASSERT_EQ(view.FileNode().Children.size(), 1u);
+        const TFileKeyNode &root = *view.FileNode().Children[0];
+        EXPECT_EQ(root.Children.size(), size_t(siblings) + 1) << siblings;
+        const TFileKeyNode *node = root.FindChild("\xC3\xA4rger");
+        ASSERT_NE(node, nullptr) << siblings;
+        EXPECT_EQ(node->Text, "\xC3\x84rger");
+        EXPECT_EQ(node->Records.size(), 2u) << siblings;
+        EXPECT_EQ(root.FindChild("K1"), root.FindChild("k1"));
+        EXPECT_EQ(root.FindChild("K"), nullptr);
+    }
 }
 
 TEST(FileView, DisplayTextSizeAndBytesPerDataForm)
