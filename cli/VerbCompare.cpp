@@ -188,8 +188,10 @@ int CompareCommand::execute(const std::vector<std::string> &args, std::ostream &
             valueName = args[++i];
         } else if ((sw == "oa" || sw == "od" || sw == "os" || sw == "on") && !outputChosen) {
             outputChosen = true;
-            output = sw == "oa" ? Output::All : sw == "os" ? Output::Matches : sw == "on" ? Output::Nothing
-                                                                                           : Output::Differences;
+            output = sw == "oa"   ? Output::All
+                     : sw == "os" ? Output::Matches
+                     : sw == "on" ? Output::Nothing
+                                  : Output::Differences;
         } else {
             return invalidSyntax(err);
         }

@@ -17,7 +17,7 @@
 
 // One value line of the file.
 struct TFileValueRecord {
-    std::string Name;          // as in the file: quotes and escapes removed, "@" for the default value
+    std::string Name;              // as in the file: quotes and escapes removed, "@" for the default value
     TRegDataType Type = rdUnknown; // rdUnknown: data the file view does not understand
     std::string DisplayText;
     int32_t Size = 0;          // DataSizeFromText

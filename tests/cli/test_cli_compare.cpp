@@ -77,8 +77,8 @@ TEST_F(Compare, OutputSwitchesOnTwoKeys)
     const std::string diff = "< Value: " + a + "  n  REG_DWORD  0x1\n" + "> Value: " + b + "  n  REG_SZ  1\n" +
                              "< Value: " + a + "  onlyA  REG_BINARY  01AB\n" + "> Value: " + b +
                              "  onlyB  REG_QWORD  0x2\n";
-    const std::string subDiff = "< Value: " + a + "\\Both  v  REG_SZ  1\n" + "> Value: " + b + "\\both  v  REG_SZ  2\n" +
-                                "< Key: " + a + "\\OnlyA\n" + "> Key: " + b + "\\OnlyB\n";
+    const std::string subDiff = "< Value: " + a + "\\Both  v  REG_SZ  1\n" + "> Value: " + b +
+                                "\\both  v  REG_SZ  2\n" + "< Key: " + a + "\\OnlyA\n" + "> Key: " + b + "\\OnlyB\n";
     struct Case {
         std::vector<std::string> args;
         int code;
@@ -86,18 +86,26 @@ TEST_F(Compare, OutputSwitchesOnTwoKeys)
     } cases[] = {
         {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB"}, 2, diff + result(true), ""},
         {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/od"}, 2, diff + result(true), ""},
-        {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/OA"}, 2,
-         "= Value: " + a + "  (Default)  REG_SZ  d\n= Value: " + a + "  s  REG_SZ  x\n" + diff + result(true), ""},
+        {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/OA"},
+         2,
+         "= Value: " + a + "  (Default)  REG_SZ  d\n= Value: " + a + "  s  REG_SZ  x\n" + diff + result(true),
+         ""},
         {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/os"}, 2, same + result(true), ""},
         {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/on"}, 2, result(true), ""},
         {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/s"}, 2, diff + subDiff + result(true), ""},
-        {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/s", "/os"}, 2,
-         same + "= Key: " + a + "\\Both\n" + result(true), ""},
-        {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/v", "s", "/oa"}, 0,
-         "= Value: " + a + "  s  REG_SZ  x\n" + result(false), ""},
+        {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/s", "/os"},
+         2,
+         same + "= Key: " + a + "\\Both\n" + result(true),
+         ""},
+        {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/v", "s", "/oa"},
+         0,
+         "= Value: " + a + "  s  REG_SZ  x\n" + result(false),
+         ""},
         {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/ve"}, 0, result(false), ""},
-        {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/v", "onlyA"}, 2,
-         "< Value: " + a + "  onlyA  REG_BINARY  01AB\n" + result(true), ""},
+        {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/v", "onlyA"},
+         2,
+         "< Value: " + a + "  onlyA  REG_BINARY  01AB\n" + result(true),
+         ""},
         {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtA", "/s"}, 0, result(false), ""},
         {{"hkey_current_user\\software\\vta\\OnlyA", "HKCU\\Software\\VtB\\OnlyB", "/s", "/oa"}, 0, result(false), ""},
         // Failures
@@ -108,7 +116,9 @@ TEST_F(Compare, OutputSwitchesOnTwoKeys)
         {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/v", "s", "/ve"}, 1, "", kSyntax},
         {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/oa", "/od"}, 1, "", kSyntax},
         {{"HKCU\\Software\\VtA", "HKCU\\Software\\VtB", "/v"}, 1, "", kSyntax},
-        {{"HKCU\\Software\\VtA", "HKXX\\Software"}, 1, "",
+        {{"HKCU\\Software\\VtA", "HKXX\\Software"},
+         1,
+         "",
          "ERROR: Invalid key name.\nType \"vantrel-cli COMPARE /?\" for usage.\n"},
     };
     for (const Case &c : cases) {

@@ -56,7 +56,8 @@ TEST(FileView, TreeFromLines)
         {"a key twice in other case is one node, named as first met, with the values of both blocks",
          {"REGEDIT4", "", "[HKEY_CURRENT_USER\\Software\\App]", "\"a\"=\"1\"", "", "[HKEY_CURRENT_USER\\SOFTWARE\\app]",
           "\"b\"=\"2\""},
-         {"HKEY_CURRENT_USER\\Software\\App: a|REG_SZ|1|1|3|U|", "HKEY_CURRENT_USER\\Software\\App: b|REG_SZ|2|1|3|U|"}},
+         {"HKEY_CURRENT_USER\\Software\\App: a|REG_SZ|1|1|3|U|",
+          "HKEY_CURRENT_USER\\Software\\App: b|REG_SZ|2|1|3|U|"}},
         {"deletion lines: a key deletion keeps its mark, a value deletion with \"=\" is a record of data not "
          "understood, one without is none",
          {"REGEDIT4", "", "[-HKEY_CURRENT_USER\\Software\\Gone]", "[HKEY_CURRENT_USER\\Software\\App]", "\"x\"=-",
@@ -80,9 +81,10 @@ TEST(FileView, TreeFromLines)
          {"HKEY_CURRENT_USER\\A: @|REG_SZ|d|1|3|U|", "HKEY_CURRENT_USER\\A: @|REG_SZ|e|1|3|U|",
           "HKEY_CURRENT_USER\\A: a=b\\c\"|REG_SZ|f|1|3|U|"}},
         {"version 5 lists of UTF-16 units show the text that version 4 lists of bytes show",
-         {"Windows Registry Editor Version 5.00", "", "[HKEY_CURRENT_USER\\A]",
-          "\"e\"=hex(2):25,00,58,00,25,00,00,00", "\"m\"=hex(7):61,00,00,00,62,00,00,00,00,00"},
-         {"HKEY_CURRENT_USER\\A: e|REG_EXPAND_SZ|%X%|3|3|U|", "HKEY_CURRENT_USER\\A: m|REG_MULTI_SZ|a\r\nb\r\n|6|3|U|"}},
+         {"Windows Registry Editor Version 5.00", "", "[HKEY_CURRENT_USER\\A]", "\"e\"=hex(2):25,00,58,00,25,00,00,00",
+          "\"m\"=hex(7):61,00,00,00,62,00,00,00,00,00"},
+         {"HKEY_CURRENT_USER\\A: e|REG_EXPAND_SZ|%X%|3|3|U|",
+          "HKEY_CURRENT_USER\\A: m|REG_MULTI_SZ|a\r\nb\r\n|6|3|U|"}},
         {"version 4 lists of bytes",
          {"REGEDIT4", "", "[HKEY_CURRENT_USER\\B]", "\"e\"=hex(2):25,58,25,00", "\"m\"=hex(7):61,00,62,00,00"},
          {"HKEY_CURRENT_USER\\B: e|REG_EXPAND_SZ|%X%|3|3|U|",
@@ -143,8 +145,8 @@ TEST(FileView, DisplayTextSizeAndBytesPerDataForm)
         const std::vector<std::string> tree =
             viewOf({"REGEDIT4", "", "[HKEY_CURRENT_USER\\A]", std::string("\"v\"=") + c.data});
         ASSERT_EQ(tree.size(), 1u) << c.data;
-        const std::string expected = std::string("HKEY_CURRENT_USER\\A: v|") + c.type + "|" + c.display + "|" +
-                                     std::to_string(c.size) + "|";
+        const std::string expected =
+            std::string("HKEY_CURRENT_USER\\A: v|") + c.type + "|" + c.display + "|" + std::to_string(c.size) + "|";
         EXPECT_EQ(tree[0].substr(0, expected.size()), expected) << c.data;
 
         TRegFileView view(false);
@@ -257,7 +259,8 @@ TEST_F(FileViewLoad, FilesOfBothVersionsAndFilesThatAreNone)
 {
     const std::string body = "\r\n[HKEY_CURRENT_USER\\Software\\A]\r\n\"v\"=hex(2):41,00,42,00,00,00\r\n";
     writeAll(file("v5.reg"), utf16File(std::string(RegFileHeader5) + body));
-    writeAll(file("v4.reg"), std::string(RegFileHeader4) + "\n\n[HKEY_CURRENT_USER\\Software\\A]\n\"v\"=hex(2):41,42,00");
+    writeAll(file("v4.reg"),
+             std::string(RegFileHeader4) + "\n\n[HKEY_CURRENT_USER\\Software\\A]\n\"v\"=hex(2):41,42,00");
     writeAll(file("plain.reg"), std::string(RegFileHeader5) + body);
     writeAll(file("empty.reg"), "");
     struct Case {
