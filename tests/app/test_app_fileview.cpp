@@ -292,8 +292,14 @@ TEST_F(FileView, ABranchClosesFromItsPopupMenu)
     EXPECT_EQ(fileBranches().size(), 1);
     EXPECT_EQ(w->tvKeys->currentItem(), w->MyComputerNode());
     EXPECT_EQ(w->lvData->topLevelItemCount(), 0);
-    select(child(fileBranches()[0], "HKEY_CURRENT_USER\\Software\\VtFile"));
-    EXPECT_EQ(w->lvData->topLevelItemCount(), 4) << "the other branch keeps its values";
+    // A click on a key of the other branch lists its values: that branch
+    // and its file's tree are untouched.
+    QTreeWidgetItem *other = child(fileBranches()[0], "HKEY_CURRENT_USER\\Software\\VtFile");
+    for (QTreeWidgetItem *n = other; n; n = n->parent())
+        n->setExpanded(true);
+    QTest::mouseClick(w->tvKeys->viewport(), Qt::LeftButton, {}, w->tvKeys->visualItemRect(other).center());
+    EXPECT_EQ(w->tvKeys->currentItem(), other);
+    EXPECT_EQ(rowTexts(0), QStringList({"Text", "Bin", "@", "(Default)"}));
 }
 
 // A big file is read with the progress bar moving and the window serving
