@@ -8,6 +8,7 @@
 //
 //   build/bench/app/bench_fileview --benchmark_counters_tabular=true
 #include "app/FormUnitMain.h"
+#include "bench/support/BenchHive.h"
 #include "bench/support/BenchMemory.h"
 #include "cli/VerbRegFile.h"
 #include "core/kltRegistry.h"
@@ -26,7 +27,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <sstream>
 #include <string>
 
@@ -37,31 +37,12 @@ namespace {
 const char *const kHiveName = "VtBenchHive";
 fs::path gDir;
 
-fs::path sourceHive()
-{
-    const char *env = std::getenv("VT_TESTDATA");
-    const fs::path data = env ? fs::path(env) : fs::path(VT_TESTDATA_DIR);
-    return data / "hives" / "real" / "regipy" / "SYSTEM_WIN_10_1709";
-}
-
 bool ensureSystem()
 {
     if (!gDir.empty())
         return true;
-    std::random_device rd;
-    gDir = fs::temp_directory_path() / ("vt-bench-fileview-" + std::to_string(rd()));
-    fs::create_directories(gDir);
-    vt::platform::SystemOptions o;
-    o.root = (gDir / "system").string();
-    // The hive keeps administrators out of some keys; the comparison should
-    // meet all of them.
-    o.identity = vt::platform::Identity::LocalSystem;
-    if (vt::platform::openSystem(o) != ERROR_SUCCESS)
-        return false;
-    const fs::path hive = gDir / "mounted.hive";
-    fs::copy_file(sourceHive(), hive);
-    fs::permissions(hive, fs::perms::owner_write, fs::perm_options::add);
-    return RegLoadKeyA(HKEY_LOCAL_MACHINE, kHiveName, hive.c_str()) == ERROR_SUCCESS;
+    gDir = vt::bench::makeBenchDir("vt-bench-fileview");
+    return vt::bench::openSystemWithReferenceHive(gDir, kHiveName);
 }
 
 void cleanup()

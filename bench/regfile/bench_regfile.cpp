@@ -2,6 +2,7 @@
 // that file into an empty key, against hivexregedit --export and reglookup of
 // the same hive in the same run. The last benchmark reports the ratios; every
 // benchmark reports its peak resident memory (peak_MB).
+#include "bench/support/BenchHive.h"
 #include "bench/support/BenchMemory.h"
 #include "core/kltRegTools.h"
 #include "core/kltRegistry.h"
@@ -34,13 +35,6 @@ std::string gHive;                      // the copy that is mounted
 std::string gPeerHive;                  // an untouched copy for the peers
 std::map<std::string, double> gSeconds; // mean seconds per benchmark, for the ratios
 
-fs::path sourceHive()
-{
-    const char *env = std::getenv("VT_TESTDATA");
-    fs::path data = env ? fs::path(env) : fs::path(VT_TESTDATA_DIR);
-    return data / "hives" / "real" / "regipy" / "SYSTEM_WIN_10_1709";
-}
-
 void cleanup()
 {
     RegUnLoadKeyA(HKEY_LOCAL_MACHINE, kHiveName);
@@ -53,22 +47,10 @@ bool ensureSystem()
 {
     if (!gDir.empty())
         return true;
-    std::random_device rd;
-    gDir = fs::temp_directory_path() / ("vt-bench-regfile-" + std::to_string(rd()));
-    fs::create_directories(gDir);
-    vt::platform::SystemOptions o;
-    o.root = (gDir / "system").string();
-    // The hive's own descriptors keep administrators out of some keys; the
-    // benchmark wants all of them, as the peers read them all.
-    o.identity = vt::platform::Identity::LocalSystem;
-    if (vt::platform::openSystem(o) != ERROR_SUCCESS)
-        return false;
-    gHive = (gDir / "mounted.hive").string();
+    gDir = vt::bench::makeBenchDir("vt-bench-regfile");
     gPeerHive = (gDir / "peer.hive").string();
-    fs::copy_file(sourceHive(), gHive);
-    fs::copy_file(sourceHive(), gPeerHive);
-    fs::permissions(gHive, fs::perms::owner_write, fs::perm_options::add);
-    return RegLoadKeyA(HKEY_LOCAL_MACHINE, kHiveName, gHive.c_str()) == ERROR_SUCCESS;
+    fs::copy_file(vt::bench::referenceHive(), gPeerHive);
+    return vt::bench::openSystemWithReferenceHive(gDir, kHiveName, &gHive);
 }
 
 using vt::bench::growthMB;
