@@ -3,6 +3,7 @@
 #include "cli/CliApp.h"
 #include "core/kltRegTools.h"
 #include "core/kltRegistry.h"
+#include "platform/security/SecurityDescriptor.h"
 #include "platform/vtPlatform.h"
 #include "tests/support/TempSystem.h"
 #include "tests/support/TestData.h"
@@ -132,6 +133,27 @@ TEST_F(Compare, OutputSwitchesOnTwoKeys)
         EXPECT_EQ(r.err, c.err);
     }
     EXPECT_EQ(compare({"/?"}).out.rfind("vantrel-cli COMPARE KeyName1 KeyName2", 0), 0u);
+}
+
+// A subkey that cannot be read leaves the comparison incomplete: it says so
+// and claims no result, whatever it found so far.
+TEST_F(Compare, AnUnreadableSubkeyFailsTheComparison)
+{
+    ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, "\\Software\\VtB\\Both\\Locked"));
+    ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, "\\Software\\VtA\\Both\\Locked"));
+    auto sd = vt::security::descriptorFromSddl("D:P(A;;KA;;;SY)");
+    ASSERT_TRUE(sd.has_value());
+    TMyRegistry reg;
+    ASSERT_TRUE(reg.OpenKey("\\Software\\VtB\\Both\\Locked", false));
+    ASSERT_EQ(RegSetKeySecurity(reg.CurrentKey(), DACL_SECURITY_INFORMATION, sd->data()), ERROR_SUCCESS);
+    reg.CloseKey();
+    const Result r = compare({"HKCU\\Software\\VtA\\Both", "HKCU\\Software\\VtB\\Both", "/s", "/on"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "ERROR: Access is denied.\n"
+                     "ERROR: 1 key could not be read and was skipped.\n"
+                     "Skipped:\n"
+                     "    HKEY_CURRENT_USER\\Software\\VtB\\Both\\Locked\n");
 }
 
 // Two snapshots of one user hive, loaded side by side: the comparison finds
