@@ -3,6 +3,7 @@
 #include "core/zoStrings.h"
 #include "regfile/RegKeyWalk.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -199,6 +200,13 @@ void TRegFileView::handleLine(std::string_view line, size_t lineNumber)
 TFileKeyNode *TRegFileView::FindOrAddFileKeyNode(const std::string &keyText)
 {
     ++m_keyLines;
+    // No registry nests keys deeper; a deeper line, only a crafted file has,
+    // would nest nodes as deep, whose freeing recurses once per level.
+    if (size_t(std::count(keyText.begin(), keyText.end(), '\\')) >= MaxKeyDepth) {
+        m_current = nullptr;
+        m_keyOpen = false;
+        return nullptr;
+    }
     TFileKeyNode *node = &m_file;
     std::string_view rest(keyText);
     for (;;) {

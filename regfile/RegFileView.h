@@ -79,8 +79,11 @@ public:
     // (and so how hex(2) and hex(7) lists are read) and is not a key line.
     void ParseFileIntoTree(const std::vector<std::string> &lines);
     // Walks to the node of a key line's text (between the brackets), adding
-    // nodes as needed, and makes it the current node.
+    // nodes as needed, and makes it the current node. A line of more levels
+    // than a registry nests (root, then MaxKeyDepth keys) gives none: it and
+    // its values are not shown.
     TFileKeyNode *FindOrAddFileKeyNode(const std::string &keyText);
+    static constexpr size_t MaxKeyDepth = 512;
     // A value line, for the node; lines without "=" add nothing.
     void AddFileValueRecord(const std::string &line, TFileKeyNode *node);
 

@@ -73,6 +73,18 @@ TEST(FileView, TreeFromLines)
          "backslashes name no key",
          {"REGEDIT4", "[HKEY_CURRENT_USER\\A\\\\B\\]", "\"v\"=dword:1"},
          {"HKEY_CURRENT_USER\\A\\B: v|REG_DWORD|0x00000001 (1)|4|4|U|"}},
+        {"a key line deeper than any registry nests is left out with its values",
+         {"REGEDIT4", "",
+          "[HKEY_CURRENT_USER" +
+              [] {
+                  std::string deep;
+                  for (int i = 0; i < 5000; ++i)
+                      deep += "\\k";
+                  return deep;
+              }() +
+              "]",
+          "\"a\"=\"1\"", "[HKEY_CURRENT_USER\\B]", "\"b\"=\"2\""},
+         {"HKEY_CURRENT_USER\\B: b|REG_SZ|2|1|3|U|"}},
         {"a lone value before any key and a line without \"=\"",
          {"REGEDIT4", "\"early\"=\"1\"", "[HKEY_CURRENT_USER\\A]", "noequals"},
          {"HKEY_CURRENT_USER\\A"}},
