@@ -108,6 +108,7 @@ void TformMain::createActions()
     aValueCreateRule = newAction("aValueCreateRule", tr("Copy OpenZTI rule to clipboard"));
     aKeyCreateRule = newAction("aKeyCreateRule", tr("Copy OpenZTI rule to clipboard"));
     aShowHistory = newAction("aShowHistory", tr("Show history..."), QKeySequence(Qt::CTRL | Qt::Key_H));
+    aFileCloseReg = newAction("aFileCloseReg", tr("&Close registry file"));
 }
 
 void TformMain::createControls()
@@ -377,6 +378,8 @@ void TformMain::createMenus()
     pmKeys->addSeparator();
     pmKeys->addActions({aKeyRefresh, aKeyCopyPath, aSecurityInformationExportToClipboard, aKeyCreateRule,
                         aKeyJumpToHKCRCLSID, aSecurityInformationGrantAll, aKeyAddBookmark});
+    m_FileCloseSeparator = pmKeys->addSeparator();
+    pmKeys->addAction(aFileCloseReg);
 
     pmValues = new QMenu(this);
     pmValues->setObjectName(QStringLiteral("pmValues"));
@@ -414,6 +417,9 @@ void TformMain::connectActions()
     connectHandler(aKeyExport, &TformMain::aKeyExportExecute);
     connectHandler(aKeyImport, &TformMain::aKeyImportExecute);
     connectHandler(aShowHistory, &TformMain::aShowHistoryExecute);
+    connectHandler(aFileOpenReg, &TformMain::aFileOpenRegExecute);
+    connectHandler(aFileDiffOpenReg, &TformMain::aFileDiffOpenRegExecute);
+    connectHandler(aFileCloseReg, &TformMain::aFileCloseRegExecute);
     m_Built.insert(aMenuHelp); // opens its menu
 
     connect(mFile, &QMenu::aboutToShow, this, &TformMain::UpdateActionStates);
@@ -461,6 +467,7 @@ void TformMain::UpdateActionStates()
     for (QAction *action : findChildren<QAction *>(Qt::FindDirectChildrenOnly))
         if (!m_Built.contains(action))
             action->setEnabled(false);
+    updateFileViewActions();
     if (!m_Shown)
         return;
     QTreeWidgetItem *node = tvKeys->currentItem();

@@ -92,6 +92,14 @@ public:
     void FillValueList(HKEY root, const std::string &keyPath, int viewMode);
     void RefreshValueList();
 
+    // ---- Registry file view (FormUnitMainFileView.cpp) ----
+    // Adds the file as a new branch of the tree, its values compared with the
+    // registry when compare holds. False, after saying why, when the file is
+    // not a readable registry file.
+    bool OpenRegistryFileView(const QString &fileName, bool compare);
+    // Lists the values the file gave a node of a file branch.
+    void ShowFileKeyValues(QTreeWidgetItem *node);
+
     // Loads a node's children once (the tree's expanding event).
     void tvKeysExpanding(QTreeWidgetItem *node);
     // Key and value selection handling.
@@ -162,6 +170,12 @@ private:
     void historyFormShow();
     void aChangeLogSave(QsciScintilla *pane);
     void aChangeLogApply(QsciScintilla *pane);
+    void aFileOpenRegExecute();
+    void aFileDiffOpenRegExecute();
+    void aFileCloseRegExecute();
+    void openRegistryFile(bool compare);
+    void updateFileViewActions();
+    bool fileRowHexBytes(const TRegistryValueListItem *row);
 
     void mirrorPopupInEdit(QMenu *popup);
     void dropEditMirror();
@@ -232,6 +246,8 @@ public:
             *aChangeLogUndoSave = nullptr, *aChangeLogUndoApply = nullptr, *aFileLogonUser = nullptr,
             *aFileOpenHive = nullptr, *aValueCreateRule = nullptr, *aKeyCreateRule = nullptr,
             *aShowHistory = nullptr;
+    // Closes the registry file branch of the selected node (its pop-up only).
+    QAction *aFileCloseReg = nullptr;
 
     // Windows this one shows; set by the start-up code, may stay empty.
     QPointer<QWidget> formHistory;
@@ -251,6 +267,8 @@ private:
     bool m_Shown = false;
     bool m_IsWow64 = false;
     bool m_FillingList = false;
+    bool m_OpeningFile = false;
+    QAction *m_FileCloseSeparator = nullptr;
     std::unique_ptr<vt::history::TRegistryChangeHistory> m_History;
     QString m_HistoryError;
 };

@@ -289,6 +289,9 @@ void TformMain::tvKeysChange()
     }
 
     const int kind = GetTreeKind(node);
+    // Only registry file rows have a registry value to show beside theirs.
+    if (kind != 2)
+        lvData->setColumnHidden(colRegistryValue, true);
     if (kind == 1) {
         if (node == m_MyComputer) {
             lvData->clear();
@@ -310,6 +313,9 @@ void TformMain::tvKeysChange()
             // Browsing never reports registry errors.
         }
         // The security tab is filled here once security information exists.
+    } else if (kind == 2) {
+        tvInfo->clear();
+        ShowFileKeyValues(node);
     } else {
         tvInfo->clear();
         m_FillingList = true;

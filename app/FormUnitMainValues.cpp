@@ -298,10 +298,11 @@ void TformMain::lvDataSelect()
                     // A value that changed meanwhile shows what could be read.
                     show = true;
                 }
+            } else if (kind == 2) {
+                show = fileRowHexBytes(row);
             } else if (kind == 3) {
                 show = true;
             }
-            // Rows of registry file trees bring their bytes with that feature.
             break;
         }
         default:

@@ -26,6 +26,7 @@ const std::vector<VerbEntry> &verbTable()
         {"summary", [] { return std::make_unique<SummaryCommand>(); }},
         {"export", [] { return std::make_unique<ExportCommand>(); }},
         {"import", [] { return std::make_unique<ImportCommand>(); }},
+        {"compare", [] { return std::make_unique<CompareCommand>(); }},
     };
     return table;
 }

@@ -71,6 +71,14 @@ public:
     std::string usage() const override;
 };
 
+class CompareCommand : public Command
+{
+public:
+    int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
+    std::string name() const override { return "COMPARE"; }
+    std::string usage() const override;
+};
+
 class SummaryCommand : public Command
 {
 public:

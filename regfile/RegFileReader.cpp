@@ -111,8 +111,10 @@ public:
         m_file.open(fileName, std::ios::binary);
         if (!m_file)
             return false;
-        if (utf16)
+        if (utf16) {
             m_file.seekg(2);
+            m_dropped = 2;
+        }
         return true;
     }
 
@@ -155,6 +157,9 @@ public:
     // not a registry file, and reading on would take memory without bound.
     bool tooLong() const { return m_tooLong; }
 
+    // Bytes of the file taken by the lines returned so far.
+    uint64_t consumed() const { return m_dropped + m_pos; }
+
 private:
     static constexpr size_t npos = std::string::npos;
     static constexpr size_t BlockSize = 1 << 16;
@@ -194,6 +199,7 @@ private:
 
     void fill()
     {
+        m_dropped += m_pos;
         m_buf.erase(0, m_pos);
         m_scan -= m_pos;
         m_pos = 0;
@@ -209,6 +215,7 @@ private:
     std::ifstream m_file;
     std::string m_buf;
     size_t m_pos = 0, m_scan = 0;
+    uint64_t m_dropped = 0;
     size_t m_unit = 1;
     bool m_eof = false;
     bool m_tooLong = false;
@@ -267,7 +274,106 @@ FileKind detectFile(const std::string &fileName)
     return FileKind::Unknown;
 }
 
+std::string fileKindError(FileKind kind, const std::string &fileName)
+{
+    switch (kind) {
+    case FileKind::Missing:
+        return "The file \"" + fileName + "\" cannot be opened.";
+    case FileKind::NotAFile:
+        return "The file \"" + fileName + "\" is not a regular file.";
+    case FileKind::Unknown:
+        return "The file \"" + fileName + "\" is not a registry file: it must begin with \"" + RegFileHeader4 +
+               "\" or, in UTF-16 with byte order mark, \"" + RegFileHeader5 + "\".";
+    default:
+        return {};
+    }
+}
+
 } // namespace
+
+// ---------------------------------------------------------------------------
+// TRegFileLineSource
+
+struct TRegFileLineSource::Impl {
+    LineSource source;
+};
+
+TRegFileLineSource::TRegFileLineSource() = default;
+TRegFileLineSource::~TRegFileLineSource() = default;
+
+bool TRegFileLineSource::Open(const std::string &fileName)
+{
+    m_impl.reset();
+    m_error.clear();
+    const FileKind kind = detectFile(fileName);
+    if (kind != FileKind::Version4 && kind != FileKind::Version5) {
+        m_error = fileKindError(kind, fileName);
+        return false;
+    }
+    m_utf16 = kind == FileKind::Version5;
+    std::error_code ec;
+    m_size = std::filesystem::file_size(fileName, ec);
+    if (ec)
+        m_size = 0;
+    m_impl = std::make_unique<Impl>();
+    if (!m_impl->source.open(fileName, m_utf16)) {
+        m_impl.reset();
+        m_error = fileKindError(FileKind::Missing, fileName);
+        return false;
+    }
+    return true;
+}
+
+bool TRegFileLineSource::Next(std::string &line)
+{
+    return m_impl && m_impl->source.next(&line);
+}
+
+bool TRegFileLineSource::TooLong() const
+{
+    return m_impl && m_impl->source.tooLong();
+}
+
+uint64_t TRegFileLineSource::BytesRead() const
+{
+    return m_impl ? m_impl->source.consumed() : 0;
+}
+
+// ---------------------------------------------------------------------------
+// TRegFileLineJoiner
+
+TRegFileLineJoiner::TKind TRegFileLineJoiner::Feed(std::string_view line, size_t lineNumber, std::string &text)
+{
+    if (line.empty())
+        return lkNothing;
+    std::string_view body = trimmed(line);
+    if (line.front() == '[' && !body.empty() && body.back() == ']') {
+        // A dangling continuation must not leak into the next key.
+        m_pending.clear();
+        text.assign(body);
+        return lkKey;
+    }
+    // Comments; ";" ones too, so that a comment ending in a backslash cannot
+    // swallow the value line after it.
+    if (startsWith(line, "//") || startsWith(body, ";"))
+        return lkNothing;
+    if (body.empty() && m_pending.empty())
+        return lkNothing;
+    if (m_pending.empty())
+        m_pendingLine = lineNumber;
+    if (!body.empty() && body.back() == '\\') {
+        m_pending.append(body.substr(0, body.size() - 1));
+        return lkNothing;
+    }
+    m_pending.append(body);
+    text.swap(m_pending);
+    m_pending.clear();
+    m_valueLine = m_pendingLine;
+    return lkValue;
+}
+
+// ---------------------------------------------------------------------------
+// TMyRegistryReader
 
 TMyRegistryReader::TMyRegistryReader() = default;
 TMyRegistryReader::~TMyRegistryReader() = default;
@@ -288,17 +394,8 @@ bool TMyRegistryReader::LoadFromFile(const std::string &fileName)
 {
     m_lastError.clear();
     const FileKind kind = detectFile(fileName);
-    if (kind == FileKind::Missing) {
-        m_lastError = "The file \"" + fileName + "\" cannot be opened.";
-        return false;
-    }
-    if (kind == FileKind::NotAFile) {
-        m_lastError = "The file \"" + fileName + "\" is not a regular file.";
-        return false;
-    }
-    if (kind == FileKind::Unknown) {
-        m_lastError = "The file \"" + fileName + "\" is not a registry file: it must begin with \"" + RegFileHeader4 +
-                      "\" or, in UTF-16 with byte order mark, \"" + RegFileHeader5 + "\".";
+    if (kind != FileKind::Version4 && kind != FileKind::Version5) {
+        m_lastError = fileKindError(kind, fileName);
         return false;
     }
     const bool utf16 = kind == FileKind::Version5;
@@ -321,7 +418,7 @@ bool TMyRegistryReader::LoadFromFile(const std::string &fileName)
 
     LineSource src;
     if (!src.open(fileName, utf16)) {
-        m_lastError = "The file \"" + fileName + "\" cannot be opened.";
+        m_lastError = fileKindError(FileKind::Missing, fileName);
         return false;
     }
     m_stop = false;
@@ -374,7 +471,7 @@ void TMyRegistryReader::ignoreLine(size_t lineNumber)
 void TMyRegistryReader::beginParse(std::string_view header)
 {
     m_keyOpen = false;
-    m_pending.clear();
+    m_joiner.Reset();
     if (startsWith(header, RegFileHeader5))
         m_encoding = THexTextEncoding::Utf16;
     else if (startsWith(header, RegFileHeader4))
@@ -385,40 +482,27 @@ void TMyRegistryReader::beginParse(std::string_view header)
 
 void TMyRegistryReader::handleLine(std::string_view line)
 {
-    if (line.empty())
-        return;
-    std::string_view body = trimmed(line);
-    if (line.front() == '[' && !body.empty() && body.back() == ']') {
-        handleKeyLine(body);
-        return;
+    std::string text;
+    switch (m_joiner.Feed(line, m_lineNumber, text)) {
+    case TRegFileLineJoiner::lkKey:
+        handleKeyLine(text);
+        break;
+    case TRegFileLineJoiner::lkValue:
+        m_pendingLine = m_joiner.ValueStartLine();
+        if (!m_keyOpen && WriteToRegistry)
+            ignoreLine(m_pendingLine);
+        else
+            ParseValueLine(text);
+        break;
+    default:
+        break;
     }
-    // Comments; ";" ones too, so that a comment ending in a backslash cannot
-    // swallow the value line after it.
-    if (startsWith(line, "//") || startsWith(body, ";"))
-        return;
-    if (body.empty() && m_pending.empty())
-        return;
-    if (m_pending.empty())
-        m_pendingLine = m_lineNumber;
-    if (!body.empty() && body.back() == '\\') {
-        m_pending.append(body.substr(0, body.size() - 1));
-        return;
-    }
-    m_pending.append(body);
-    if (!m_keyOpen && WriteToRegistry) {
-        ignoreLine(m_pendingLine);
-        m_pending.clear();
-        return;
-    }
-    ParseValueLine(m_pending);
-    m_pending.clear();
 }
 
 void TMyRegistryReader::handleKeyLine(std::string_view line)
 {
     m_reg.CloseKey();
     m_keyOpen = false;
-    m_pending.clear(); // a dangling continuation must not leak into the next key
     std::string_view inner = line.substr(1, line.size() - 2);
     const bool deletion = !inner.empty() && inner.front() == '-';
     if (deletion)
@@ -458,17 +542,19 @@ void TMyRegistryReader::handleKeyLine(std::string_view line)
     }
 }
 
-void TMyRegistryReader::ParseValueLine(const std::string &line)
+TValueLineParts TMyRegistryReader::SplitValueLine(std::string_view text)
 {
-    std::string_view text(line);
-    std::string_view rawName, data;
-    bool deletion = false;
+    TValueLineParts parts;
+    std::string_view rawName;
     if (startsWith(text, "-")) {
-        deletion = true;
+        parts.Deletion = true;
         rawName = text.substr(1);
         size_t eq = rawName.find('=');
-        if (eq != std::string_view::npos)
+        if (eq != std::string_view::npos) {
+            parts.HasEquals = true;
+            parts.Data = rawName.substr(eq + 1);
             rawName = rawName.substr(0, eq);
+        }
     } else {
         size_t eq = std::string_view::npos;
         if (startsWith(text, "\"")) {
@@ -485,21 +571,29 @@ void TMyRegistryReader::ParseValueLine(const std::string &line)
         if (eq == std::string_view::npos)
             eq = text.find('=');
         if (eq != std::string_view::npos) {
+            parts.HasEquals = true;
             rawName = text.substr(0, eq);
-            data = text.substr(eq + 1);
+            parts.Data = text.substr(eq + 1);
         }
+        if (parts.Data == "-")
+            parts.Deletion = true;
     }
-    if (data == "-")
-        deletion = true;
-
-    std::string name;
-    if (rawName != "@") {
+    if (rawName == "@") {
+        parts.Default = true;
+    } else {
         if (rawName.size() >= 2 && rawName.front() == '"' && rawName.back() == '"')
             rawName = rawName.substr(1, rawName.size() - 2);
-        name = unescapeLeftToRight(rawName);
+        parts.Name = unescapeLeftToRight(rawName);
     }
+    return parts;
+}
 
-    if (deletion) {
+void TMyRegistryReader::ParseValueLine(const std::string &line)
+{
+    const TValueLineParts parts = SplitValueLine(line);
+    const std::string &name = parts.Name;
+    const std::string_view data = parts.Data;
+    if (parts.Deletion) {
         if (WriteToRegistry && m_reg.ValueExists(name) && m_reg.DeleteValue(name))
             ++m_valuesApplied;
         return;
@@ -568,17 +662,8 @@ TRegDataType TMyRegistryReader::ParseDataType(std::string_view data, std::string
         return rdString;
     }
     if (startsWithNoCase(data, "hex(2):")) {
-        if (display) {
-            TRegByteArray bytes = HexListToBytes(data);
-            bool utf16 =
-                encoding == THexTextEncoding::Utf16 || (encoding == THexTextEncoding::Guess && looksUtf16(bytes));
-            TRegByteArray text = utf16 ? HexListToStringData(data, true) : bytes;
-            std::string shown;
-            for (uint8_t b : text)
-                if (b != 0)
-                    shown.push_back(static_cast<char>(b));
-            set(shown);
-        }
+        if (display)
+            set(stringListDisplay(data, encoding));
         return rdExpandString;
     }
     if (startsWithNoCase(data, "hex:")) {

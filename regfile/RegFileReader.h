@@ -8,9 +8,75 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// A registry file read line by line (split at CR LF, CR or LF) with a bounded
+// buffer; the UTF-16LE text of a version 5 file comes as UTF-8.
+class TRegFileLineSource
+{
+public:
+    TRegFileLineSource();
+    ~TRegFileLineSource();
+    TRegFileLineSource(const TRegFileLineSource &) = delete;
+    TRegFileLineSource &operator=(const TRegFileLineSource &) = delete;
+
+    // Checks the header. False, with Error() saying why, for a file that is
+    // missing, unreadable, not a regular file or not a registry file.
+    bool Open(const std::string &fileName);
+    // The next line, the header first; false at the end or for a line longer
+    // than any value can be (TooLong()).
+    bool Next(std::string &line);
+    bool TooLong() const;
+    bool Utf16() const { return m_utf16; }
+    // Bytes of the file consumed so far, and its size, for progress.
+    uint64_t BytesRead() const;
+    uint64_t FileSize() const { return m_size; }
+    const std::string &Error() const { return m_error; }
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+    bool m_utf16 = false;
+    uint64_t m_size = 0;
+    std::string m_error;
+};
+
+// Turns the lines of a registry file into key lines and whole value lines:
+// comments ("//" and ";") and empty lines are dropped, a line ending in a
+// backslash is joined with the next one.
+class TRegFileLineJoiner
+{
+public:
+    enum TKind { lkNothing, lkKey, lkValue };
+    // One line; for lkKey, text is the trimmed key line with its brackets, for
+    // lkValue the joined value line. lineNumber counts from 1.
+    TKind Feed(std::string_view line, size_t lineNumber, std::string &text);
+    // Where the value line last returned began.
+    size_t ValueStartLine() const { return m_valueLine; }
+    void Reset()
+    {
+        m_pending.clear();
+        m_pendingLine = m_valueLine = 0;
+    }
+
+private:
+    std::string m_pending;
+    size_t m_pendingLine = 0;
+    size_t m_valueLine = 0;
+};
+
+// A value line's name and data part. "@" is the default value (Name empty,
+// Default set); a quoted name loses its quotes and escapes.
+struct TValueLineParts {
+    std::string Name;
+    std::string_view Data; // after the "=" that ends the name
+    bool Default = false;
+    bool Deletion = false; // "-name" or data "-"
+    bool HasEquals = false;
+};
 
 class TMyRegistryReader
 {
@@ -71,6 +137,8 @@ public:
     static TRegDataType ParseDataType(std::string_view dataPart, std::string *displayText = nullptr,
                                       THexTextEncoding encoding = THexTextEncoding::Guess);
 
+    static TValueLineParts SplitValueLine(std::string_view line);
+
     // The lines of a UTF-16LE file with byte order mark, as 8-bit text.
     static bool ReadUtf16File(const std::string &fileName, std::vector<std::string> &list);
 
@@ -84,7 +152,7 @@ protected:
     HKEY m_root = nullptr;
     std::string m_path;
     bool m_keyOpen = false;
-    std::string m_pending;
+    TRegFileLineJoiner m_joiner;
     THexTextEncoding m_encoding = THexTextEncoding::Guess;
     size_t m_keysApplied = 0;
     size_t m_valuesApplied = 0;

@@ -1,5 +1,7 @@
 #include "regfile/RegKeyWalk.h"
 
+#include <QString>
+
 void TKeyWalkReport::skip(const std::string &fullName, bool badName)
 {
     ++(badName ? badNames : denied);
@@ -22,4 +24,21 @@ bool OpenSubkeyForReading(TMyRegistry &parent, const std::string &name, TMyRegis
     child.SetAccess(KEY_READ | (parent.Access() & KEY_WOW64_RES));
     child.SetRootKey(parent.CurrentKey());
     return child.OpenKey(name, false);
+}
+
+std::string FoldedKeyName(std::string_view name)
+{
+    std::string out(name);
+    bool ascii = true;
+    for (char &c : out) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80)
+            ascii = false;
+        else if (u >= 'A' && u <= 'Z')
+            c = char(u - 'A' + 'a');
+    }
+    if (ascii)
+        return out;
+    const QByteArray folded = QString::fromUtf8(name.data(), qsizetype(name.size())).toCaseFolded().toUtf8();
+    return std::string(folded.constData(), size_t(folded.size()));
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Keys a walk left out, so that a caller can say so rather than pass a
@@ -30,3 +31,7 @@ bool IsAddressableKeyName(const std::string &name);
 // parent's view. False when the name is not addressable or the key does not
 // open for reading.
 bool OpenSubkeyForReading(TMyRegistry &parent, const std::string &name, TMyRegistry &child);
+
+// A name as a lookup key that ignores letter case: two names the registry
+// takes for the same key or value give the same text.
+std::string FoldedKeyName(std::string_view name);

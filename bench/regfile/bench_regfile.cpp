@@ -2,6 +2,8 @@
 // that file into an empty key, against hivexregedit --export and reglookup of
 // the same hive in the same run. The last benchmark reports the ratios; every
 // benchmark reports its peak resident memory (peak_MB).
+#include "bench/support/BenchHive.h"
+#include "bench/support/BenchMemory.h"
 #include "core/kltRegTools.h"
 #include "core/kltRegistry.h"
 #include "platform/vtPlatform.h"
@@ -33,13 +35,6 @@ std::string gHive;                      // the copy that is mounted
 std::string gPeerHive;                  // an untouched copy for the peers
 std::map<std::string, double> gSeconds; // mean seconds per benchmark, for the ratios
 
-fs::path sourceHive()
-{
-    const char *env = std::getenv("VT_TESTDATA");
-    fs::path data = env ? fs::path(env) : fs::path(VT_TESTDATA_DIR);
-    return data / "hives" / "real" / "regipy" / "SYSTEM_WIN_10_1709";
-}
-
 void cleanup()
 {
     RegUnLoadKeyA(HKEY_LOCAL_MACHINE, kHiveName);
@@ -52,52 +47,15 @@ bool ensureSystem()
 {
     if (!gDir.empty())
         return true;
-    std::random_device rd;
-    gDir = fs::temp_directory_path() / ("vt-bench-regfile-" + std::to_string(rd()));
-    fs::create_directories(gDir);
-    vt::platform::SystemOptions o;
-    o.root = (gDir / "system").string();
-    // The hive's own descriptors keep administrators out of some keys; the
-    // benchmark wants all of them, as the peers read them all.
-    o.identity = vt::platform::Identity::LocalSystem;
-    if (vt::platform::openSystem(o) != ERROR_SUCCESS)
-        return false;
-    gHive = (gDir / "mounted.hive").string();
+    gDir = vt::bench::makeBenchDir("vt-bench-regfile");
     gPeerHive = (gDir / "peer.hive").string();
-    fs::copy_file(sourceHive(), gHive);
-    fs::copy_file(sourceHive(), gPeerHive);
-    fs::permissions(gHive, fs::perms::owner_write, fs::perm_options::add);
-    return RegLoadKeyA(HKEY_LOCAL_MACHINE, kHiveName, gHive.c_str()) == ERROR_SUCCESS;
+    fs::copy_file(vt::bench::referenceHive(), gPeerHive);
+    return vt::bench::openSystemWithReferenceHive(gDir, kHiveName, &gHive);
 }
 
-double statusMB(const char *field)
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(field, 0) == 0)
-            return std::stod(line.substr(std::string(field).size())) / 1024.0;
-    return 0;
-}
-
-double gRssBefore = 0;
-
-// Peak resident memory since the last reset, in MB (Linux /proc), and how
-// far it rose above what the process held when the measurement began.
-void resetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-    gRssBefore = statusMB("VmRSS:");
-}
-
-double peakMB()
-{
-    return statusMB("VmHWM:");
-}
-
-double growthMB()
-{
-    return peakMB() - gRssBefore;
-}
+using vt::bench::growthMB;
+using vt::bench::peakMB;
+using vt::bench::resetPeak;
 
 std::string exportFile()
 {

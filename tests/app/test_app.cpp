@@ -202,9 +202,9 @@ TEST_F(MainWindow, ActionsHaveCaptionShortcutAndStartingState)
         {"aSecurityInformationExportToClipboard", "Copy security information to clipboard", "", false},
         {"aFileExit", "E&xit", "", true},
         {"aBookmarksManage", "&Manage bookmarks", "Ctrl+M", false},
-        {"aFileOpenReg", "&Open registry file...", "Ctrl+O", false},
+        {"aFileOpenReg", "&Open registry file...", "Ctrl+O", true},
         {"aKeyExport", "&Export...", "", false},
-        {"aFileDiffOpenReg", "Open registry file (&difference only)...", "", false},
+        {"aFileDiffOpenReg", "Open registry file (&difference only)...", "", true},
         {"aFileConnectReg", "Connect to &remote registry...", "", false},
         {"aKeyImport", "&Import...", "", true},
         {"aKeyAddBookmark", "Add to bookmarks...", "Ctrl+B", false},
@@ -258,7 +258,8 @@ TEST_F(MainWindow, MenusAndPopupsListTheirActionsInOrder)
     EXPECT_EQ(menuNames(w->pmKeys),
               QStringList({"aKeyAdd", "-", "aKeyDelete", "aKeyRename", "-", "aKeyImport", "aKeyExport", "-",
                            "aKeyRefresh", "aKeyCopyPath", "aSecurityInformationExportToClipboard", "aKeyCreateRule",
-                           "aKeyJumpToHKCRCLSID", "aSecurityInformationGrantAll", "aKeyAddBookmark"}));
+                           "aKeyJumpToHKCRCLSID", "aSecurityInformationGrantAll", "aKeyAddBookmark", "-",
+                           "aFileCloseReg"}));
     EXPECT_EQ(menuNames(w->pmValues),
               QStringList({"aValueAdd", "-", "aValueChange", "aValueChangeType", "aValueJumpToHKCRCLSID", "-",
                            "aValueDelete", "aValueRename", "-", "aValueSelectAll", "-", "aValueCreateRule"}));
@@ -355,7 +356,7 @@ TEST_F(MainWindow, NoEnabledActionIsSilent)
     w->UpdateActionStates();
     check("value selected, Edit mirrors the value list");
     for (QAction *action :
-         {w->aSearch, w->aKeyJump, w->aFileOpenReg, w->aFileOpenHive, w->aFileLogonUser, w->aFileConnectReg,
+         {w->aSearch, w->aKeyJump, w->aFileOpenHive, w->aFileLogonUser, w->aFileConnectReg,
           w->aBookmarksManage, w->aKeyAddBookmark, w->aKeyCopyPath, w->aValueSelectAll, w->aValueAdd,
           w->aValueAddString})
         EXPECT_FALSE(action->isEnabled()) << action->objectName().toStdString();
