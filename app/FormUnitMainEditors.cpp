@@ -71,6 +71,39 @@ std::string previousDataText(const std::string &name, uint32_t code, const TRegB
     return prefix + FormatHexList(bytes, column + std::strlen(prefix));
 }
 
+// The selected key of the tree; every operation makes its own accessor on it.
+struct TKeyAt {
+    HKEY root = nullptr;
+    std::string path;
+    int view = 0;
+    void prepare(TMyRegistry &reg) const
+    {
+        reg.SetViewMode(std::uint8_t(view));
+        reg.SetRootKey(root);
+    }
+};
+
+TKeyAt selectedKeyAt(const TformMain &w)
+{
+    TKeyAt key;
+    QString treePath;
+    w.GetSelectedKey(key.root, key.path, key.view, treePath);
+    return key;
+}
+
+// A confirmed data change: its undo and redo lines, then its history record
+// with the old bytes.
+void recordDataChange(TformMain &w, const TKeyAt &key, const std::string &previous, const std::string &name,
+                      const TRegByteArray &oldBytes, TRegDataType type)
+{
+    w.LogValueChange(key.root, key.path, previous, name);
+    if (vt::history::TRegistryChangeHistory *history = w.History()) {
+        TMemoryStream old;
+        old.write(oldBytes.data(), oldBytes.size());
+        history->RecordValueChange(key.root, key.path, old, type, name);
+    }
+}
+
 void showError(const std::exception &e)
 {
     vt::i18n::ShowMessageDialog(QString::fromUtf8(e.what()), vt::i18n::TMsgDlgType::Error, vt::i18n::mbOK);
@@ -269,11 +302,7 @@ bool TformMain::ChangeValueData(TRegistryValueListItem *row)
 {
     if (!row || GetTreeKind(tvKeys->currentItem()) != 1)
         return false;
-    HKEY root = nullptr;
-    std::string keyPath;
-    int viewMode = 0;
-    QString treePath;
-    GetSelectedKey(root, keyPath, viewMode, treePath);
+    const TKeyAt key = selectedKeyAt(*this);
     const std::string name = row->ValueName;
     const TRegDataType type = row->DataInfo.RegData;
 
@@ -283,21 +312,19 @@ bool TformMain::ChangeValueData(TRegistryValueListItem *row)
     bool existed = false;
     {
         TMyRegistry64 reader;
-        reader.SetViewMode(std::uint8_t(viewMode));
-        reader.SetRootKey(root);
-        if (reader.OpenKeyReadOnly(keyPath))
+        key.prepare(reader);
+        if (reader.OpenKeyReadOnly(key.path))
             existed = reader.readValue(name, oldCode, oldBytes);
     }
     const std::string previous = existed ? previousDataText(name, oldCode, oldBytes) : std::string();
 
     TMyRegistry64 reg;
-    reg.SetViewMode(std::uint8_t(viewMode));
-    reg.SetRootKey(root);
+    key.prepare(reg);
     switch (type) {
     case rdString:
     case rdExpandString: {
         QString text = isDefaultPlaceholder(row) ? QString() : fromStd(row->FullDataText());
-        if (editorForm(formEditString)->EditString(fromStd(name), text) != mrOK || !reg.OpenKey(keyPath, false))
+        if (editorForm(formEditString)->EditString(fromStd(name), text) != mrOK || !reg.OpenKey(key.path, false))
             return false;
         reg.WriteDataFromText(name, toStd(text), type, type);
         refreshRow(row, reg, toStd(text));
@@ -306,7 +333,7 @@ bool TformMain::ChangeValueData(TRegistryValueListItem *row)
     case rdInteger:
     case rdLittleEndianInteger:
     case rdBigEndianInteger: {
-        if (!reg.OpenKey(keyPath, false))
+        if (!reg.OpenKey(key.path, false))
             return false;
         uint32_t number = type == rdBigEndianInteger ? reg.ReadBigEndianInteger(name) : uint32_t(reg.ReadInteger(name));
         if (editorForm(formEditInteger)->EditInt32(fromStd(name), number) != mrOK)
@@ -321,7 +348,7 @@ bool TformMain::ChangeValueData(TRegistryValueListItem *row)
     case rdMultiString: {
         QString text = fromStd(row->FullDataText());
         if (editorForm(formEditMultiString)->EditMultiString(row->text(colName), text) != mrOK ||
-            !reg.OpenKey(keyPath, false))
+            !reg.OpenKey(key.path, false))
             return false;
         reg.WriteMultiString(name, toStd(text));
         refreshRow(row, reg, toStd(text));
@@ -329,7 +356,7 @@ bool TformMain::ChangeValueData(TRegistryValueListItem *row)
     }
     case rdInt64:
     case rdLittleEndianInt64: {
-        if (!reg.OpenKey(keyPath, false))
+        if (!reg.OpenKey(key.path, false))
             return false;
         int64_t number = reg.ReadInt64(name);
         if (editorForm(formEditInteger)->EditInt64(row->text(colName), number) != mrOK)
@@ -347,12 +374,7 @@ bool TformMain::ChangeValueData(TRegistryValueListItem *row)
     default:
         return false;
     }
-    LogValueChange(root, keyPath, previous, name);
-    if (m_History) {
-        TMemoryStream old;
-        old.write(oldBytes.data(), oldBytes.size());
-        m_History->RecordValueChange(root, keyPath, old, type, name);
-    }
+    recordDataChange(*this, key, previous, name, oldBytes, type);
     return true;
 }
 
@@ -360,24 +382,19 @@ bool TformMain::ChangeValueBinary(TRegistryValueListItem *row)
 {
     if (!row || isDefaultPlaceholder(row) || GetTreeKind(tvKeys->currentItem()) != 1)
         return false;
-    HKEY root = nullptr;
-    std::string keyPath;
-    int viewMode = 0;
-    QString treePath;
-    GetSelectedKey(root, keyPath, viewMode, treePath);
+    const TKeyAt key = selectedKeyAt(*this);
     const std::string name = row->ValueName;
     TMyRegistry64 reg;
-    reg.SetViewMode(std::uint8_t(viewMode));
-    reg.SetRootKey(root);
+    key.prepare(reg);
     uint32_t code = 0;
     TRegByteArray oldBytes;
-    if (!reg.OpenKeyReadOnly(keyPath) || !reg.readValue(name, code, oldBytes))
+    if (!reg.OpenKeyReadOnly(key.path) || !reg.readValue(name, code, oldBytes))
         return false;
     reg.CloseKey();
     TRegByteArray bytes = oldBytes;
     if (editorForm(formEditBinary)->EditBinary(row->text(colName), fromStd(DataTypeToName(row->DataInfo.RegData)),
                                                 bytes) != mrOK ||
-        bytes == oldBytes || !reg.OpenKey(keyPath, false))
+        bytes == oldBytes || !reg.OpenKey(key.path, false))
         return false;
     const std::string previous = previousDataText(name, code, oldBytes);
     // The stored type code stays, whatever the type's name.
@@ -392,12 +409,7 @@ bool TformMain::ChangeValueBinary(TRegistryValueListItem *row)
         row->setText(colType, fromStd(DisplayTypeName(type)));
     }
     refreshRow(row, reg, text);
-    LogValueChange(root, keyPath, previous, name);
-    if (m_History) {
-        TMemoryStream old;
-        old.write(oldBytes.data(), oldBytes.size());
-        m_History->RecordValueChange(root, keyPath, old, type, name);
-    }
+    recordDataChange(*this, key, previous, name, oldBytes, type);
     return true;
 }
 
@@ -408,11 +420,7 @@ void TformMain::ChangeValueType(TRegistryValueListItem *row)
 {
     if (!row || isDefaultPlaceholder(row) || GetTreeKind(tvKeys->currentItem()) != 1)
         return;
-    HKEY root = nullptr;
-    std::string keyPath;
-    int viewMode = 0;
-    QString treePath;
-    GetSelectedKey(root, keyPath, viewMode, treePath);
+    const TKeyAt key = selectedKeyAt(*this);
     const std::string name = row->ValueName;
     const TRegDataType oldType = row->DataInfo.RegData;
     // The whole text: the cell holds only the start of a long value.
@@ -422,9 +430,8 @@ void TformMain::ChangeValueType(TRegistryValueListItem *row)
         newType == rdUnknown)
         return;
     TMyRegistry64 reg;
-    reg.SetViewMode(std::uint8_t(viewMode));
-    reg.SetRootKey(root);
-    if (!reg.OpenKey(keyPath, false))
+    key.prepare(reg);
+    if (!reg.OpenKey(key.path, false))
         return;
 
     QRandomGenerator random(QRandomGenerator::system()->generate());
@@ -456,6 +463,16 @@ void TformMain::ChangeValueType(TRegistryValueListItem *row)
     row->DataInfo.DataSize = reg.GetDataSize(name);
     if (reg.ValueExists(name))
         reg.DeleteValue(temp);
+    // The row shows the value as it is now stored rather than waiting for
+    // the next refill, so that it agrees with the hex view.
+    uint32_t code = 0;
+    TRegByteArray bytes;
+    if (reg.readValue(name, code, bytes)) {
+        bool ok = true;
+        const std::string text = ValueDisplayText(CodeToDataType(code), bytes.data(), bytes.size(), ok);
+        row->setText(colType, fromStd(DisplayTypeName(CodeToDataType(code))));
+        refreshRow(row, reg, ok ? text : toStd(msg("DialogDataError")));
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -464,11 +481,7 @@ void TformMain::ChangeValueType(TRegistryValueListItem *row)
 bool TformMain::AskNewValueName(TRegDataType type, QString &name)
 {
     const TNewValueTexts texts = newValueTexts(type);
-    HKEY root = nullptr;
-    std::string keyPath;
-    int viewMode = 0;
-    QString treePath;
-    GetSelectedKey(root, keyPath, viewMode, treePath);
+    const TKeyAt key = selectedKeyAt(*this);
     for (;;) {
         if (!vt::i18n::PromptForText(msg(texts.title), msg(texts.caption), name, vt::i18n::PromptValueNameLength))
             return false;
@@ -478,9 +491,8 @@ bool TformMain::AskNewValueName(TRegDataType type, QString &name)
         // name: ask again rather than empty a default value the key has.
         if (name.isEmpty()) {
             TMyRegistry64 reg;
-            reg.SetViewMode(std::uint8_t(viewMode));
-            reg.SetRootKey(root);
-            if (reg.OpenKeyReadOnly(keyPath) && reg.ValueExists(std::string()))
+            key.prepare(reg);
+            if (reg.OpenKeyReadOnly(key.path) && reg.ValueExists(std::string()))
                 continue;
         }
         return true;
@@ -500,17 +512,12 @@ void TformMain::AddValue(TRegDataType type)
     MakeUniqueValueName(name);
     if (!AskNewValueName(type, name))
         return;
-    HKEY root = nullptr;
-    std::string keyPath;
-    int viewMode = 0;
-    QString treePath;
-    GetSelectedKey(root, keyPath, viewMode, treePath);
+    const TKeyAt key = selectedKeyAt(*this);
     const std::string valueName = toStd(name);
     try {
         TMyRegistry64 reg;
-        reg.SetViewMode(std::uint8_t(viewMode));
-        reg.SetRootKey(root);
-        if (!reg.OpenKey(keyPath, false))
+        key.prepare(reg);
+        if (!reg.OpenKey(key.path, false))
             return;
         switch (type) {
         case rdString:
@@ -538,7 +545,7 @@ void TformMain::AddValue(TRegDataType type)
             reg.writeValue(valueName, DataTypeToCode(type), {});
             break;
         }
-        FillValueList(root, keyPath, viewMode);
+        FillValueList(key.root, key.path, key.view);
         const QString caption = valueName.empty() ? msg("DialogValueDefault") : name;
         TRegistryValueListItem *row = nullptr;
         for (int i = 0; i < lvData->topLevelItemCount() && !row; ++i) {
@@ -550,7 +557,7 @@ void TformMain::AddValue(TRegDataType type)
             reg.GetDataInfo(valueName, row->DataInfo);
         reg.CloseKey();
         if (m_History)
-            m_History->RecordValueNew(root, keyPath, type, valueName);
+            m_History->RecordValueNew(key.root, key.path, type, valueName);
         if (row) {
             lvData->setFocus();
             lvData->clearSelection();

@@ -5,6 +5,7 @@
 
 #include "app/FormUnitMain.h"
 #include "app/FormUnitMainEditors.h"
+#include "core/zoStrings.h"
 #include "editors/gui/EditorModal.h"
 #include "editors/gui/FormUnitEditBinary.h"
 #include "editors/gui/FormUnitEditInteger.h"
@@ -270,6 +271,19 @@ TEST_F(Editors, CancelAndTypesWithoutEditorWriteAndRecordNothing)
     EXPECT_EQ(historyCount(), records);
 }
 
+TEST_F(Editors, NumberWhoseDataDoesNotFitItsTypeShowsTheError)
+{
+    writeRaw("odd", REG_DWORD, {1, 2, 3, 4, 5});
+    open();
+    vt::i18n::setNextAnswer(vt::i18n::mrOk);
+    setNextEditorDriver([](QDialog &dialog) { FAIL() << dialog.objectName().toStdString(); });
+    doubleClick("odd");
+    EXPECT_EQ(vt::editors::pendingEditorDrivers(), 1);
+    EXPECT_EQ(vt::i18n::lastMessage().kind, vt::i18n::TMsgDlgType::Error);
+    EXPECT_TRUE(vt::i18n::lastMessage().text.contains("odd")) << vt::i18n::lastMessage().text.toStdString();
+    EXPECT_EQ(undoCount(), 0u);
+}
+
 TEST_F(Editors, NumberNotMatchingTheHexFieldIsRefusedNotWritten)
 {
     writeRaw("dword", REG_DWORD, {7, 0, 0, 0});
@@ -404,14 +418,19 @@ TEST_F(Editors, EveryAllowedTypeChangeStoresItsBytes)
         select(QString::fromStdString(name));
         runFromValueMenu(w->aValueChangeType);
         EXPECT_FALSE(okBefore) << "OK waits for a type";
-        if (c.code == REG_DWORD)
+        if (c.code == REG_DWORD) {
             EXPECT_EQ(offered, QStringList({"REG_DWORD_LITTLE_ENDIAN", "REG_DWORD_BIG_ENDIAN", "REG_QWORD",
                                             "REG_QWORD_LITTLE_ENDIAN", "REG_DWORD"}));
+        }
         uint32_t code = 0;
         Bytes bytes;
         ASSERT_TRUE(readRaw(name, code, bytes));
         EXPECT_EQ(code, c.codeAfter);
         EXPECT_EQ(bytes, c.after);
+        // The row follows at once: its type and size as stored.
+        EXPECT_EQ(row(QString::fromStdString(name))->text(3), QString::number(c.after.size()));
+        EXPECT_EQ(row(QString::fromStdString(name))->text(1),
+                  QString::fromStdString(DisplayTypeName(CodeToDataType(c.codeAfter))));
     }
     // No temporary value is left behind, and nothing was recorded.
     EXPECT_EQ(valueNames().size(), std::size(cases));
