@@ -162,6 +162,44 @@ void clickOK(QDialog &dialog) { QTest::mouseClick(dialog.findChild<QPushButton *
 } // namespace
 
 // ---------------------------------------------------------------------------
+// Enabling
+
+TEST_F(Editors, ValueMenuEnablesWhatTheRowsTypeAllows)
+{
+    writeRaw("sz", REG_SZ, {0});
+    writeRaw("dword", REG_DWORD, {0, 0, 0, 0});
+    writeRaw("bin", REG_BINARY, {1});
+    writeRaw("req", REG_RESOURCE_REQUIREMENTS_LIST, {});
+    open();
+    struct Case {
+        QString row;
+        bool change, changeType, modifyBinary;
+    };
+    const Case cases[] = {
+        {"sz", true, true, true},
+        {"dword", true, true, true},
+        {"bin", false, false, true},
+        {"req", false, false, true},
+        // The key has no default value: nothing to modify as bytes yet.
+        {"(Default)", true, true, false},
+    };
+    for (const Case &c : cases) {
+        select(c.row);
+        w->UpdateActionStates();
+        EXPECT_EQ(w->aValueChange->isEnabled(), c.change) << c.row.toStdString();
+        EXPECT_EQ(w->aValueChangeType->isEnabled(), c.changeType) << c.row.toStdString();
+        EXPECT_EQ(w->aValueModifyBinary->isEnabled(), c.modifyBinary) << c.row.toStdString();
+        EXPECT_TRUE(w->aValueAddNone->isEnabled());
+    }
+    // "My Computer" is no key: nothing can be added there.
+    w->tvKeys->setCurrentItem(w->MyComputerNode());
+    w->tvKeysChange();
+    w->UpdateActionStates();
+    EXPECT_FALSE(w->aValueAddString->isEnabled());
+    EXPECT_FALSE(w->aValueChange->isEnabled());
+}
+
+// ---------------------------------------------------------------------------
 // Changing data
 
 TEST_F(Editors, DoubleClickEditsEachTypeWritesAndRecords)
