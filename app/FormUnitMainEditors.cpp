@@ -391,6 +391,14 @@ bool TformMain::ChangeValueBinary(TRegistryValueListItem *row)
     if (!reg.OpenKeyReadOnly(key.path) || !reg.readValue(name, code, oldBytes))
         return false;
     reg.CloseKey();
+    if (oldBytes.size() > TformEditBinary::MaxBytes) {
+        vt::i18n::ShowMessageDialog(tr("The value %1 holds %2 bytes; the binary editor takes at most %3.")
+                                        .arg(row->text(colName))
+                                        .arg(qulonglong(oldBytes.size()))
+                                        .arg(qulonglong(TformEditBinary::MaxBytes)),
+                                    vt::i18n::TMsgDlgType::Information, vt::i18n::mbOK);
+        return false;
+    }
     TRegByteArray bytes = oldBytes;
     if (editorForm(formEditBinary)->EditBinary(row->text(colName), fromStd(DataTypeToName(row->DataInfo.RegData)),
                                                 bytes) != mrOK ||

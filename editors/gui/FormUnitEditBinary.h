@@ -21,6 +21,10 @@ class TformEditBinary : public QDialog
 public:
     explicit TformEditBinary(QWidget *parent = nullptr);
 
+    // The most bytes the dialog edits: as text, three characters a byte, a
+    // bigger value would hold the window up for seconds.
+    static constexpr size_t MaxBytes = size_t(4) << 20;
+
     // Shows the bytes; on OK `bytes` receives the edited ones. Returns mrOK
     // or mrCancel.
     int EditBinary(const QString &name, const QString &typeName, std::vector<uint8_t> &bytes);

@@ -681,6 +681,19 @@ TEST_F(Editors, ModifyBinaryDataWritesTheBytesAndRecords)
     EXPECT_EQ(lastUndoLine(), "\"link\"=hex(6):03");
 }
 
+TEST_F(Editors, BinaryEditorDeclinesValuesTooBigForIt)
+{
+    writeRaw("huge", REG_BINARY, Bytes(vt::editors::TformEditBinary::MaxBytes + 1, 7));
+    open();
+    setNextEditorDriver([](QDialog &dialog) { FAIL() << dialog.objectName().toStdString(); });
+    vt::i18n::setNextAnswer(vt::i18n::mrOk);
+    select("huge");
+    runFromValueMenu(w->aValueModifyBinary);
+    EXPECT_EQ(vt::editors::pendingEditorDrivers(), 1);
+    EXPECT_TRUE(vt::i18n::lastMessage().text.contains("at most")) << vt::i18n::lastMessage().text.toStdString();
+    EXPECT_EQ(undoCount(), 0u);
+}
+
 TEST_F(Editors, HexViewShowsTheSelectedValuesBytes)
 {
     writeRaw("bin", REG_BINARY, {'A', 'B', 0, 0x7F, 1, 2, 3, 4, 5});
