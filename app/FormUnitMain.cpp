@@ -5,6 +5,7 @@
 
 #include "app/vtAnimate.h"
 #include "core/zoStrings.h"
+#include "editors/gui/vzoHexView.h"
 #include "history/gui/ChangeLogPane.h"
 #include "i18n/gui/zoMessageDialogs.h"
 #include "regfile/gui/FormUnitImportProgress.h"
@@ -109,6 +110,7 @@ void TformMain::createActions()
     aKeyCreateRule = newAction("aKeyCreateRule", tr("Copy OpenZTI rule to clipboard"));
     aShowHistory = newAction("aShowHistory", tr("Show history..."), QKeySequence(Qt::CTRL | Qt::Key_H));
     aFileCloseReg = newAction("aFileCloseReg", tr("&Close registry file"));
+    aValueModifyBinary = newAction("aValueModifyBinary", tr("Modify binary data..."));
 }
 
 void TformMain::createControls()
@@ -204,11 +206,12 @@ void TformMain::createControls()
     lvData->setColumnHidden(colSize, true);
     lvData->setColumnHidden(colRegistryValue, true);
     lvData->installEventFilter(this);
-    // The hex view arrives with its own feature; until then a plain panel
-    // stands in its place so that showing and hiding already follow the rows.
-    lvHexDump = new QWidget(splitterData);
+    lvHexDump = new vt::editors::THexView(splitterData);
     lvHexDump->setObjectName(QStringLiteral("lvHexDump"));
     lvHexDump->setMinimumHeight(40);
+    lvHexDump->OnGetBinaryData = [this](std::int64_t first, std::int64_t count, std::uint8_t *data) {
+        HexViewGetBytes(first, count, data);
+    };
     splitterData->addWidget(lvData);
     splitterData->addWidget(lvHexDump);
     splitterData->setStretchFactor(0, 1);
@@ -385,7 +388,7 @@ void TformMain::createMenus()
     pmValues->setObjectName(QStringLiteral("pmValues"));
     pmValues->addAction(aValueAdd);
     pmValues->addSeparator();
-    pmValues->addActions({aValueChange, aValueChangeType, aValueJumpToHKCRCLSID});
+    pmValues->addActions({aValueChange, aValueChangeType, aValueModifyBinary, aValueJumpToHKCRCLSID});
     pmValues->addSeparator();
     pmValues->addActions({aValueDelete, aValueRename});
     pmValues->addSeparator();
@@ -421,6 +424,7 @@ void TformMain::connectActions()
     connectHandler(aFileDiffOpenReg, &TformMain::aFileDiffOpenRegExecute);
     connectHandler(aFileCloseReg, &TformMain::aFileCloseRegExecute);
     m_Built.insert(aMenuHelp); // opens its menu
+    connectEditors();
 
     connect(mFile, &QMenu::aboutToShow, this, &TformMain::UpdateActionStates);
 
@@ -479,6 +483,7 @@ void TformMain::UpdateActionStates()
     for (QAction *action : {aChangeLogRedoSave, aChangeLogRedoApply, aChangeLogUndoSave, aChangeLogUndoApply,
                             aShowHistory})
         action->setEnabled(true);
+    UpdateEditorActionStates();
 }
 
 // ---------------------------------------------------------------------------

@@ -29,6 +29,16 @@ class QTabWidget;
 class QToolBar;
 class QTreeWidget;
 
+namespace vt::editors {
+class THexView;
+class TformEditString;
+class TformEditMultiString;
+class TformEditInteger;
+class TformValueType;
+class TformEditResourceRequirementsList;
+class TformEditBinary;
+} // namespace vt::editors
+
 namespace vt::app {
 
 class TAnimate;
@@ -142,6 +152,31 @@ public:
     vt::history::TRegistryChangeHistory *History() const { return m_History.get(); }
     const QString &HistoryError() const { return m_HistoryError; }
 
+    // ---- Value editors (FormUnitMainEditors.cpp) ----
+    // The row's editor by its type; writes and records only on OK. Returns
+    // whether the data was changed.
+    bool ChangeValueData(TRegistryValueListItem *row);
+    // The type-change dialog, then the value rewritten in its new type.
+    void ChangeValueType(TRegistryValueListItem *row);
+    // A new empty value of the type under a name the user gives, then its editor.
+    void AddValue(TRegDataType type);
+    bool AskNewValueName(TRegDataType type, QString &name);
+    // The hex editor on a value's raw bytes; any type.
+    bool ChangeValueBinary(TRegistryValueListItem *row);
+    // Double click (and Enter) in the value list.
+    void lvDataDblClick();
+    // True while a value editor works on the list (the list's tag is 1): the
+    // change monitor must not refill the list then.
+    bool ValueListBusy() const { return m_ValueListTag > 0; }
+    // The editor dialogs; the start-up code sets them, a window made alone
+    // makes its own on first use.
+    QPointer<vt::editors::TformEditString> formEditString;
+    QPointer<vt::editors::TformEditMultiString> formEditMultiString;
+    QPointer<vt::editors::TformEditInteger> formEditInteger;
+    QPointer<vt::editors::TformValueType> formValueType;
+    QPointer<vt::editors::TformEditResourceRequirementsList> formEditResourceRequirementsList;
+    QPointer<vt::editors::TformEditBinary> formEditBinary;
+
     // Whether the process sees two registry views (32-bit on 64-bit Windows);
     // asked once when the window is created.
     bool IsWow64() const { return m_IsWow64; }
@@ -187,6 +222,13 @@ private:
     void expandLocal(QTreeWidgetItem *node, HKEY root, int viewMode, const std::string &keyPath);
     void listDefaultPlaceholder(HKEY root, const std::string &keyPath, QList<QTreeWidgetItem *> &rows) const;
     void hideHexView();
+    void connectEditors();
+    void UpdateEditorActionStates();
+    void aValueChangeExecute();
+    void aValueChangeTypeExecute();
+    void aValueModifyBinaryExecute();
+    QList<TRegistryValueListItem *> selectedValueRows() const;
+    template <class T> T *editorForm(QPointer<T> &form);
 
     QAction *newAction(const char *name, const QString &caption, const QKeySequence &shortcut = {});
 
@@ -201,7 +243,7 @@ public:
     QWidget *tsData = nullptr;
     QSplitter *splitterData = nullptr;
     QTreeWidget *lvData = nullptr;
-    QWidget *lvHexDump = nullptr;
+    vt::editors::THexView *lvHexDump = nullptr;
     QWidget *tsInfo = nullptr;
     QTreeWidget *tvInfo = nullptr;
     QWidget *tsDatabaseInfo = nullptr;
@@ -245,7 +287,7 @@ public:
             *aValueJumpToHKCRCLSID = nullptr, *aChangeLogRedoSave = nullptr, *aChangeLogRedoApply = nullptr,
             *aChangeLogUndoSave = nullptr, *aChangeLogUndoApply = nullptr, *aFileLogonUser = nullptr,
             *aFileOpenHive = nullptr, *aValueCreateRule = nullptr, *aKeyCreateRule = nullptr,
-            *aShowHistory = nullptr;
+            *aShowHistory = nullptr, *aValueModifyBinary = nullptr;
     // Closes the registry file branch of the selected node (its pop-up only).
     QAction *aFileCloseReg = nullptr;
 
@@ -269,6 +311,7 @@ private:
     bool m_FillingList = false;
     bool m_OpeningFile = false;
     QAction *m_FileCloseSeparator = nullptr;
+    int m_ValueListTag = 0;
     std::unique_ptr<vt::history::TRegistryChangeHistory> m_History;
     QString m_HistoryError;
 };

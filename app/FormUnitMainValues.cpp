@@ -4,6 +4,7 @@
 
 #include "app/vtImageList.h"
 #include "core/zoStrings.h"
+#include "editors/gui/vzoHexView.h"
 
 #include <QProgressBar>
 
@@ -248,6 +249,7 @@ void TformMain::lvDataSelect()
 {
     m_HexViewSize = 0;
     m_HexBytes.clear();
+    lvHexDump->SetDataSize(0);
 
     QTreeWidgetItem *current = lvData->currentItem();
     if (!current || !current->isSelected()) {
@@ -309,8 +311,10 @@ void TformMain::lvDataSelect()
             break;
         }
     }
-    if (show)
+    if (show) {
+        lvHexDump->SetDataSize(m_HexViewSize);
         lvHexDump->show();
+    }
     else
         hideHexView();
     UpdateActionStates();

@@ -29,15 +29,15 @@ template <class T> T *TApplicationForms::create()
 TApplicationForms::TApplicationForms()
 {
     m_formMain = create<TformMain>();
-    create<vt::editors::TformEditString>();
-    create<vt::editors::TformEditInteger>();
-    create<vt::editors::TformEditMultiString>();
+    m_formMain->formEditString = create<vt::editors::TformEditString>();
+    m_formMain->formEditInteger = create<vt::editors::TformEditInteger>();
+    m_formMain->formEditMultiString = create<vt::editors::TformEditMultiString>();
     create<vt::search::TformSearch>();
     m_formMain->formBookmarks = create<TformBookmarks>();
-    create<vt::editors::TformEditResourceRequirementsList>();
+    m_formMain->formEditResourceRequirementsList = create<vt::editors::TformEditResourceRequirementsList>();
     create<vt::hives::TformRemoteConnect>();
     m_formMain->formImportProgress = create<TformImportProgress>();
-    create<vt::editors::TformValueType>();
+    m_formMain->formValueType = create<vt::editors::TformValueType>();
     create<vt::hives::TformUserLogon>();
     create<vt::hives::TformOpenCustomHive>();
     create<vt::knowledge::TformOpenZTIValue>();

@@ -1,15 +1,27 @@
 #pragma once
-// Created once at start-up and kept for the whole run; its contents arrive
-// with the feature that owns it.
+// "Change multi-string value": one entry of a REG_MULTI_SZ per line.
 
 #include <QDialog>
 
-namespace vt::editors {
+class QLineEdit;
+class QPlainTextEdit;
 
-class TformEditMultiString : public QDialog {
+namespace vt::editors
+{
+
+class TformEditMultiString : public QDialog
+{
     Q_OBJECT
 public:
     explicit TformEditMultiString(QWidget *parent = nullptr);
+
+    // The memo shows the text's lines (split at CR LF; a final CR LF opens no
+    // further line); `text` receives every line of the memo followed by
+    // CR LF, also on Cancel. Returns mrOK or mrCancel.
+    int EditMultiString(const QString &name, QString &text);
+
+    QLineEdit *editValue = nullptr;
+    QPlainTextEdit *memoData = nullptr;
 };
 
 } // namespace vt::editors

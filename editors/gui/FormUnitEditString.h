@@ -1,15 +1,25 @@
 #pragma once
-// Created once at start-up and kept for the whole run; its contents arrive
-// with the feature that owns it.
+// "Change string data": one line of REG_SZ or REG_EXPAND_SZ text.
 
 #include <QDialog>
 
-namespace vt::editors {
+class QLineEdit;
 
-class TformEditString : public QDialog {
+namespace vt::editors
+{
+
+class TformEditString : public QDialog
+{
     Q_OBJECT
 public:
     explicit TformEditString(QWidget *parent = nullptr);
+
+    // Shows the name and the text; `text` receives the edited text, also on
+    // Cancel. Returns mrOK or mrCancel.
+    int EditString(const QString &name, QString &text);
+
+    QLineEdit *editValue = nullptr;
+    QLineEdit *editData = nullptr;
 };
 
 } // namespace vt::editors

@@ -1,15 +1,33 @@
 #pragma once
-// Created once at start-up and kept for the whole run; its contents arrive
-// with the feature that owns it.
+// "Display Resource Requirements List": a REG_RESOURCE_REQUIREMENTS_LIST
+// value's resource descriptors, read-only.
 
 #include <QDialog>
 
-namespace vt::editors {
+#include <cstddef>
+#include <cstdint>
 
-class TformEditResourceRequirementsList : public QDialog {
+class QLabel;
+class QTreeWidget;
+
+namespace vt::editors
+{
+
+class TformEditResourceRequirementsList : public QDialog
+{
     Q_OBJECT
 public:
     explicit TformEditResourceRequirementsList(QWidget *parent = nullptr);
+
+    // Clears and fills the list; data that does not decode leaves it empty
+    // and says so in lblMalformed. The caller shows the window.
+    void ShowRequirements(const uint8_t *data, size_t size);
+
+    QLabel *lblInterfaceType = nullptr;
+    QLabel *lblBusNumber = nullptr;
+    QLabel *lblSlotNumber = nullptr;
+    QTreeWidget *lvList = nullptr;
+    QLabel *lblMalformed = nullptr;
 };
 
 } // namespace vt::editors

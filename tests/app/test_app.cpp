@@ -1,6 +1,7 @@
 // The main window driven as a user drives it, on a temporary system each.
 
 #include "app/FormUnitMain.h"
+#include "editors/gui/vzoHexView.h"
 #include "app/vtImageList.h"
 #include "app/vtStartup.h"
 #include "core/kltRegTools.h"
@@ -261,8 +262,8 @@ TEST_F(MainWindow, MenusAndPopupsListTheirActionsInOrder)
                            "aKeyJumpToHKCRCLSID", "aSecurityInformationGrantAll", "aKeyAddBookmark", "-",
                            "aFileCloseReg"}));
     EXPECT_EQ(menuNames(w->pmValues),
-              QStringList({"aValueAdd", "-", "aValueChange", "aValueChangeType", "aValueJumpToHKCRCLSID", "-",
-                           "aValueDelete", "aValueRename", "-", "aValueSelectAll", "-", "aValueCreateRule"}));
+              QStringList({"aValueAdd", "-", "aValueChange", "aValueChangeType", "aValueModifyBinary",
+                           "aValueJumpToHKCRCLSID", "-", "aValueDelete", "aValueRename", "-", "aValueSelectAll", "-", "aValueCreateRule"}));
     ASSERT_NE(w->aValueAdd->menu(), nullptr);
     EXPECT_EQ(menuNames(w->aValueAdd->menu()),
               QStringList({"aValueAddString", "aValueAddExpandString", "aValueAddMultiString", "aValueAddInteger",
@@ -357,8 +358,7 @@ TEST_F(MainWindow, NoEnabledActionIsSilent)
     check("value selected, Edit mirrors the value list");
     for (QAction *action :
          {w->aSearch, w->aKeyJump, w->aFileOpenHive, w->aFileLogonUser, w->aFileConnectReg,
-          w->aBookmarksManage, w->aKeyAddBookmark, w->aKeyCopyPath, w->aValueSelectAll, w->aValueAdd,
-          w->aValueAddString})
+          w->aBookmarksManage, w->aKeyAddBookmark, w->aKeyCopyPath, w->aValueSelectAll})
         EXPECT_FALSE(action->isEnabled()) << action->objectName().toStdString();
     // Disconnecting reports whether anything listened; the window is done with.
     for (const auto &[action, state] : enabled)

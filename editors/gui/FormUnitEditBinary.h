@@ -1,0 +1,48 @@
+#pragma once
+// "Modify binary data": a value's raw bytes as hex pairs, sixteen to a line,
+// for REG_BINARY and every type the program edits only as bytes.
+
+#include <QDialog>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+
+namespace vt::editors
+{
+
+class TformEditBinary : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TformEditBinary(QWidget *parent = nullptr);
+
+    // The most bytes the dialog edits: as text, three characters a byte, a
+    // bigger value would hold the window up for seconds.
+    static constexpr size_t MaxBytes = size_t(4) << 20;
+
+    // Shows the bytes; on OK `bytes` receives the edited ones. Returns mrOK
+    // or mrCancel.
+    int EditBinary(const QString &name, const QString &typeName, std::vector<uint8_t> &bytes);
+
+    // Hex pairs separated or not by blanks and line breaks; none when the
+    // text holds anything else or an odd number of digits.
+    static std::optional<std::vector<uint8_t>> ParseHexText(const QString &text);
+    static QString FormatHexText(const std::vector<uint8_t> &bytes);
+
+    void accept() override;
+
+    QLineEdit *editValue = nullptr;
+    QLineEdit *editType = nullptr;
+    QPlainTextEdit *memoData = nullptr;
+    QLabel *lblSize = nullptr;
+
+private:
+    void updateSize();
+};
+
+} // namespace vt::editors
