@@ -4,6 +4,7 @@
 #include "app/FormUnitMain.h"
 #include "app/vtImageList.h"
 #include "core/kltRegistry.h"
+#include "editors/gui/vzoHexView.h"
 #include "i18n/gui/zoMessageDialogs.h"
 #include "platform/vtPlatform.h"
 #include "regfile/RegFileText.h"
