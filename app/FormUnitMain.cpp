@@ -414,6 +414,7 @@ void TformMain::connectActions()
     connectHandler(aKeyExport, &TformMain::aKeyExportExecute);
     connectHandler(aKeyImport, &TformMain::aKeyImportExecute);
     connectHandler(aShowHistory, &TformMain::aShowHistoryExecute);
+    connectHandler(aSearch, &TformMain::aSearchExecute);
     m_Built.insert(aMenuHelp); // opens its menu
 
     connect(mFile, &QMenu::aboutToShow, this, &TformMain::UpdateActionStates);
@@ -495,6 +496,7 @@ void TformMain::FormShow()
     BuildKeyTree();
     tsData->show();
     historyFormShow();
+    searchFormShow();
 }
 
 // ---------------------------------------------------------------------------

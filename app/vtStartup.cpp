@@ -32,7 +32,7 @@ TApplicationForms::TApplicationForms()
     create<vt::editors::TformEditString>();
     create<vt::editors::TformEditInteger>();
     create<vt::editors::TformEditMultiString>();
-    create<vt::search::TformSearch>();
+    m_formMain->formSearch = create<vt::search::TformSearch>();
     m_formMain->formBookmarks = create<TformBookmarks>();
     create<vt::editors::TformEditResourceRequirementsList>();
     create<vt::hives::TformRemoteConnect>();
