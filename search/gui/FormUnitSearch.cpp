@@ -590,7 +590,7 @@ void TformSearch::lvResultsDblClick(const QModelIndex &index)
 std::vector<std::string> TformSearch::exportHeader() const
 {
     const QLocale locale;
-    auto moment = [&](const QDate &d, const QTime &t) {
+    auto moment = [&](const QDate &d, const QTime &t) -> QString {
         return locale.toString(d, QLocale::ShortFormat) + QLatin1Char(' ') + locale.toString(t, QLocale::LongFormat);
     };
     std::vector<QString> lines;
