@@ -82,6 +82,53 @@ const std::array<unsigned char, 256> &foldFor(bool ignoreCase)
     return ignoreCase ? folds().upper : folds().same;
 }
 
+} // namespace
+
+// containsFolded with its shift table built once: a search tests hundreds of
+// thousands of short names, and filling the table is most of a short test.
+struct THorspool {
+    std::string needle; // folded
+    const std::array<unsigned char, 256> *fold = nullptr;
+    std::array<uint32_t, 256> shift{};
+
+    void prepare(std::string_view folded, bool ignoreCase)
+    {
+        needle.assign(folded);
+        fold = &foldFor(ignoreCase);
+        const size_t m = needle.size();
+        shift.fill(uint32_t(m));
+        for (size_t i = 0; i + 1 < m; ++i)
+            shift[static_cast<unsigned char>(needle[i])] = uint32_t(m - 1 - i);
+        if (ignoreCase)
+            for (int c = 'a'; c <= 'z'; ++c)
+                shift[c] = shift[c - 32];
+    }
+
+    bool find(std::string_view hay) const
+    {
+        const size_t m = needle.size(), n = hay.size();
+        if (m == 0 || m > n)
+            return false;
+        const auto &f = *fold;
+        const auto *p = reinterpret_cast<const unsigned char *>(needle.data());
+        const auto *t = reinterpret_cast<const unsigned char *>(hay.data());
+        const unsigned char last = p[m - 1];
+        for (size_t k = m - 1; k < n; k += shift[t[k]]) {
+            if (f[t[k]] != last)
+                continue;
+            size_t j = 0;
+            while (j + 1 < m && f[t[k - 1 - j]] == p[m - 2 - j])
+                ++j;
+            if (j + 1 == m)
+                return true;
+        }
+        return false;
+    }
+};
+
+namespace
+{
+
 bool wildcardFolded(std::string_view text, std::string_view pattern, const std::array<unsigned char, 256> &fold)
 {
     text = untilNul(text);
@@ -284,13 +331,21 @@ TPattern::TPattern(std::string pattern, TCompareStyle style, bool ignoreCase)
         m_pattern = AsciiUpperCase(m_pattern);
     if (m_style == csBoolean)
         m_rule.Parse(m_pattern);
+    m_searcher = std::make_unique<THorspool>();
+    if (m_style == csSubstring)
+        m_searcher->prepare(untilNul(m_pattern), m_ignoreCase);
+    else if (m_style == csBoyerMoore)
+        m_searcher->prepare(m_pattern, m_ignoreCase);
+    else if (m_style == csWildcard && m_pattern.size() > 1 && m_pattern.front() == '*' && m_pattern.back() == '*' &&
+             m_pattern.find_first_of("*?", 1) == m_pattern.size() - 1)
+        m_searcher->prepare(untilNul(std::string_view(m_pattern).substr(1, m_pattern.size() - 2)), m_ignoreCase);
 }
 
 TPattern::~TPattern() = default;
 
 bool TPattern::substring(std::string_view text) const
 {
-    return containsFolded(untilNul(text), untilNul(m_pattern), foldFor(m_ignoreCase));
+    return m_searcher->find(untilNul(text));
 }
 
 bool TPattern::wildcard(std::string_view text) const
@@ -300,7 +355,7 @@ bool TPattern::wildcard(std::string_view text) const
     if (p.size() > 1 && p.front() == '*' && p.back() == '*') {
         const std::string_view inner = std::string_view(p).substr(1, p.size() - 2);
         if (inner.find_first_of("*?") == std::string_view::npos)
-            return containsFolded(untilNul(text), untilNul(inner), fold);
+            return m_searcher->find(untilNul(text));
     }
     if (p.empty())
         return untilNul(text).empty();
@@ -328,7 +383,7 @@ bool TPattern::Match(std::string_view text) const
         // pattern is found everywhere.
         if (m_pattern.empty())
             return true;
-        return containsFolded(text, m_pattern, foldFor(m_ignoreCase));
+        return m_searcher->find(text);
     }
     case csExact: {
         if (text.size() != m_pattern.size())

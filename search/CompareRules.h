@@ -74,6 +74,8 @@ bool ParseStyleTag(std::string &pattern, TCompareStyle &style);
 // once, a regular expression compiled (and JIT-compiled where PCRE2 can) once.
 // Match gives the same answer as MatchText for every text. Not safe for use
 // by two threads at once (the regular expression's match data is shared).
+struct THorspool;
+
 class TPattern
 {
 public:
@@ -98,6 +100,7 @@ private:
     std::string m_pattern; // folded when ignoring case (not for regular expressions)
     TCompareRule m_rule;
     std::unique_ptr<RegExpr> m_regExpr;
+    std::unique_ptr<THorspool> m_searcher;
 };
 
 // One style applied to one text.

@@ -156,64 +156,169 @@ bool TSearchWalk::keyDatePasses(HKEY root, const std::string &path, uint8_t view
                          m_options.Date2);
 }
 
+namespace
+{
+
+// An open key shared by the subkeys waiting below it: each is opened
+// relative to its parent's handle by its one name, rather than resolved from
+// the root again, and the handle closes once the last of them is searched.
+struct TOpenKey {
+    HKEY Key = nullptr;
+    explicit TOpenKey(HKEY key) : Key(key) {}
+    ~TOpenKey()
+    {
+        if (Key)
+            RegCloseKey(Key);
+    }
+    TOpenKey(const TOpenKey &) = delete;
+    TOpenKey &operator=(const TOpenKey &) = delete;
+};
+
+struct TPendingKey {
+    TSearchLocation Location;
+    std::shared_ptr<TOpenKey> Parent; // null: open Location.KeyPath from the root
+    std::string Name;
+};
+
+REGSAM viewFlags(uint8_t viewMode)
+{
+    return viewMode == 2 ? KEY_WOW64_64KEY : 0;
+}
+
+// As OpenKeyReadOnly does: the full read right, else what can be had.
+HKEY openForSearch(HKEY base, const char *subKey, uint8_t viewMode)
+{
+    for (REGSAM mask : {REGSAM(KEY_READ), REGSAM(0x20009), REGSAM(KEY_QUERY_VALUE)}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(base, subKey, 0, mask | viewFlags(viewMode), &key) == ERROR_SUCCESS)
+            return key;
+    }
+    return nullptr;
+}
+
+void subkeyNames(HKEY key, std::vector<std::string> &names, std::vector<char> &buffer)
+{
+    names.clear();
+    for (DWORD i = 0;; ++i) {
+        DWORD length = DWORD(buffer.size());
+        const LONG rc = RegEnumKeyExA(key, i, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_MORE_DATA) {
+            buffer.resize(buffer.size() * 2);
+            --i;
+            continue;
+        }
+        if (rc != ERROR_SUCCESS)
+            break;
+        names.emplace_back(buffer.data(), length);
+    }
+}
+
+struct TValueRead {
+    std::string Name;
+    uint32_t Type = 0;
+    TRegByteArray Data;
+    bool HaveData = false;
+};
+
+// Names, types and data in one pass: one call per value instead of a lookup
+// by name for each. Data larger than the buffer is read on its own.
+void readValues(HKEY key, std::vector<TValueRead> &values, std::vector<char> &nameBuffer, TRegByteArray &dataBuffer,
+                bool wantData)
+{
+    values.clear();
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = DWORD(nameBuffer.size());
+        DWORD type = 0;
+        DWORD dataLength = wantData ? DWORD(dataBuffer.size()) : 0;
+        LONG rc = RegEnumValueA(key, i, nameBuffer.data(), &nameLength, nullptr, &type,
+                                wantData ? dataBuffer.data() : nullptr, wantData ? &dataLength : nullptr);
+        if (rc == ERROR_MORE_DATA) {
+            if (nameLength >= nameBuffer.size() || nameLength == DWORD(nameBuffer.size()))
+                nameBuffer.resize(nameBuffer.size() * 2);
+            if (wantData && dataLength > dataBuffer.size())
+                dataBuffer.resize(dataLength);
+            else if (wantData)
+                dataBuffer.resize(dataBuffer.size() * 2);
+            if (nameBuffer.size() > (1u << 20) || dataBuffer.size() > (1u << 30))
+                break;
+            --i;
+            continue;
+        }
+        if (rc != ERROR_SUCCESS)
+            break;
+        TValueRead v;
+        v.Name.assign(nameBuffer.data(), nameLength);
+        v.Type = type;
+        if (wantData) {
+            v.Data.assign(dataBuffer.begin(), dataBuffer.begin() + long(dataLength));
+            v.HaveData = true;
+        }
+        values.push_back(std::move(v));
+    }
+}
+
+} // namespace
+
 void TSearchWalk::SearchBranch(HKEY root, const std::string &startPath, uint8_t viewMode)
 {
     const std::string rootName = RootKeyToName(root);
-    std::vector<TSearchLocation> stack;
-    stack.push_back({root, startPath, viewMode});
-    TMyRegistry64 reg;
-    reg.SetRootKey(root);
-    std::vector<std::string> subkeys, values;
+    std::vector<TPendingKey> stack;
+    stack.push_back({{root, startPath, viewMode}, nullptr, {}});
+    std::vector<std::string> subkeys;
+    std::vector<TValueRead> values;
+    std::vector<char> nameBuffer(1024);
+    TRegByteArray dataBuffer(64 * 1024);
     while (!stack.empty()) {
-        TSearchLocation location = std::move(stack.back());
+        TPendingKey pending = std::move(stack.back());
         stack.pop_back();
         if (StopRequested())
             return;
+        TSearchLocation &location = pending.Location;
         std::string &path = location.KeyPath;
-        reg.SetViewMode(location.ViewMode);
         if (path.empty() || path.back() != '\\')
             path += '\\';
         if (!m_options.HighSpeed && OnStatus)
             OnStatus(root, path);
-        if (!reg.OpenKeyReadOnly(path))
+        HKEY opened = pending.Parent
+                          ? openForSearch(pending.Parent->Key, pending.Name.c_str(), location.ViewMode)
+                          : openForSearch(root, path.c_str() + 1, location.ViewMode);
+        pending.Parent.reset();
+        if (!opened)
             continue;
+        const auto key = std::make_shared<TOpenKey>(opened);
         ++m_keys;
-        reg.GetKeyNames(subkeys);
-        reg.GetValueNames(values);
+        subkeyNames(opened, subkeys, nameBuffer);
+        readValues(opened, values, nameBuffer, dataBuffer, m_options.Data);
         const std::string caption = rootName + path;
 
         if (m_options.Values) {
-            for (const std::string &name : values) {
-                if (!m_pattern->Match(name))
+            for (const TValueRead &value : values) {
+                if (!m_pattern->Match(value.Name))
                     continue;
                 TSearchListItem row;
                 row.Caption = caption;
                 row.RootKey = root;
                 row.KeyPath = path;
-                row.ValueName = name;
+                row.ValueName = value.Name;
                 row.ViewMode = location.ViewMode;
                 row.ImageIndex = rkValueName;
                 OnResult(std::move(row));
             }
         }
         if (m_options.Data) {
-            for (const std::string &name : values) {
+            for (const TValueRead &value : values) {
                 try {
-                    uint32_t code = 0;
-                    TRegByteArray data; // fresh: readValue's first try is as large as the buffer's capacity
-                    if (!reg.readValue(name, code, data))
+                    const TRegDataType type = CodeToDataType(value.Type);
+                    if (!value.HaveData || !dataTypeWanted(type))
                         continue;
-                    const TRegDataType type = CodeToDataType(code);
-                    if (!dataTypeWanted(type))
-                        continue;
-                    std::string text = SearchableDataText(type, data.data(), data.size());
+                    std::string text = SearchableDataText(type, value.Data.data(), value.Data.size());
                     if (!m_pattern->Match(text))
                         continue;
                     TSearchListItem row;
                     row.Caption = caption;
                     row.RootKey = root;
                     row.KeyPath = path;
-                    row.ValueName = name;
+                    row.ValueName = value.Name;
                     row.DataType = type;
                     row.DataText = std::move(text);
                     row.ViewMode = location.ViewMode;
@@ -244,23 +349,26 @@ void TSearchWalk::SearchBranch(HKEY root, const std::string &startPath, uint8_t 
                 }
             }
         }
-        reg.CloseKey();
 
         // Last pushed is searched next. A subkey keeps the view of the
         // location it was listed in: a 64-bit SOFTWARE's subkeys opened in
         // the default (32-bit) view would be other keys, or none.
         const bool software = path == "\\SOFTWARE\\" || path == "\\SOFTWARE\\Classes\\";
-        for (const std::string &name : subkeys) {
+        for (std::string &name : subkeys) {
             if (name.empty())
                 continue;
             if (software && name == "Wow6432Node")
                 continue;
             if (IsWow64 && root == HKEY_LOCAL_MACHINE && path == "\\" && name == "SOFTWARE") {
-                stack.push_back({root, path + name + "\\", 1});
-                stack.push_back({root, path + name + "\\", 2});
+                // Each view opened from the root in its own right.
+                stack.push_back({{root, path + name + "\\", 1}, nullptr, {}});
+                stack.push_back({{root, path + name + "\\", 2}, nullptr, {}});
                 continue;
             }
-            stack.push_back({root, path + name + "\\", location.ViewMode});
+            // A name with a backslash would address some other key.
+            if (name.find('\\') != std::string::npos)
+                continue;
+            stack.push_back({{root, path + name + "\\", location.ViewMode}, key, std::move(name)});
         }
     }
 }
