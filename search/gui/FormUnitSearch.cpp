@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -519,6 +520,7 @@ void TformSearch::aSearchStartExecute()
         }
     });
     connect(m_worker, &QThread::finished, this, &TformSearch::searchFinished, Qt::QueuedConnection);
+    m_sinceMerge.start();
     m_pump->start();
     m_worker->start();
 }
@@ -534,7 +536,15 @@ void TformSearch::pumpResults()
     QString status;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        batch.swap(m_pending);
+        // Each merge moves the rows listed so far, so a long list takes new
+        // rows in batches of at least a quarter of its size (or after a
+        // quarter of a second): the work per row stays flat however many
+        // arrive, and the list never waits long for them.
+        const size_t listed = size_t(m_model->rowCount());
+        if (!m_searching || m_pending.size() >= listed / 4 || m_sinceMerge.elapsed() >= 250) {
+            batch.swap(m_pending);
+            m_sinceMerge.restart();
+        }
         if (m_walkStatusChanged)
             status = QString::fromStdString(m_walkStatus);
         m_walkStatusChanged = false;
@@ -556,6 +566,7 @@ void TformSearch::searchFinished()
         std::lock_guard<std::mutex> lock(m_mutex);
         m_walkStatusChanged = false;
     }
+    m_searching = false; // the last rows go in whatever their number
     pumpResults();
     const qint64 elapsed = (QDateTime::currentMSecsSinceEpoch() - m_startTime) / 1000;
     const QString time = QStringLiteral("%1:%2:%3")

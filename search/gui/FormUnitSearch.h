@@ -6,6 +6,7 @@
 #include "platform/win32.h"
 #include "search/SearchEngine.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <atomic>
@@ -19,7 +20,6 @@ class QAction;
 class QCheckBox;
 class QComboBox;
 class QDateEdit;
-class QElapsedTimer;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -137,6 +137,7 @@ private:
     std::string m_walkStatus; // full name of the key being searched
     bool m_walkStatusChanged = false;
     qint64 m_startTime = 0;
+    QElapsedTimer m_sinceMerge;
     bool m_highSpeed = false;
 };
 
