@@ -2,6 +2,7 @@
 
 #include "core/zoStrings.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vt::search
@@ -203,8 +204,10 @@ void subkeyNames(HKEY key, std::vector<std::string> &names, std::vector<char> &b
         DWORD length = DWORD(buffer.size());
         const LONG rc = RegEnumKeyExA(key, i, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
         if (rc == ERROR_MORE_DATA) {
-            buffer.resize(buffer.size() * 2);
-            --i;
+            if (buffer.size() < 65536) {
+                buffer.resize(buffer.size() * 2);
+                --i;
+            }
             continue;
         }
         if (rc != ERROR_SUCCESS)
@@ -233,16 +236,22 @@ void readValues(HKEY key, std::vector<TValueRead> &values, std::vector<char> &na
         LONG rc = RegEnumValueA(key, i, nameBuffer.data(), &nameLength, nullptr, &type,
                                 wantData ? dataBuffer.data() : nullptr, wantData ? &dataLength : nullptr);
         if (rc == ERROR_MORE_DATA) {
-            if (nameLength >= nameBuffer.size() || nameLength == DWORD(nameBuffer.size()))
-                nameBuffer.resize(nameBuffer.size() * 2);
-            if (wantData && dataLength > dataBuffer.size())
-                dataBuffer.resize(dataLength);
-            else if (wantData)
-                dataBuffer.resize(dataBuffer.size() * 2);
-            if (nameBuffer.size() > (1u << 20) || dataBuffer.size() > (1u << 30))
-                break;
-            --i;
-            continue;
+            // Size both buffers from the key's own maxima once, then try
+            // this value again; a value that still does not fit is skipped.
+            DWORD maxName = 0, maxData = 0;
+            if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxName,
+                                 &maxData, nullptr, nullptr) == ERROR_SUCCESS) {
+                // Name lengths may be counted in characters: room for UTF-8.
+                nameBuffer.resize(std::max<size_t>(nameBuffer.size(), size_t(maxName) * 3 + 1));
+                if (wantData)
+                    dataBuffer.resize(std::max<size_t>(dataBuffer.size(), size_t(maxData)));
+                nameLength = DWORD(nameBuffer.size());
+                dataLength = wantData ? DWORD(dataBuffer.size()) : 0;
+                rc = RegEnumValueA(key, i, nameBuffer.data(), &nameLength, nullptr, &type,
+                                   wantData ? dataBuffer.data() : nullptr, wantData ? &dataLength : nullptr);
+            }
+            if (rc == ERROR_MORE_DATA)
+                continue;
         }
         if (rc != ERROR_SUCCESS)
             break;

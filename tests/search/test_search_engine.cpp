@@ -113,6 +113,33 @@ TEST_F(SearchEngine, WalkOrderKindsAndColumns)
     EXPECT_EQ(search(o).size(), 1u);
 }
 
+TEST_F(SearchEngine, LongNamesAndLargeData)
+{
+    // Beyond the walk's first buffers: a 3,000-byte value name, 200 KB of data.
+    const std::string longName = std::string(3000, 'n') + "Needle";
+    TRegByteArray big(200000, 0x11);
+    big[199998] = 0xAB;
+    big[199999] = 0xCD;
+    TMyRegistry reg;
+    ASSERT_TRUE(reg.OpenKey(kPath + "\\Big", true));
+    reg.WriteString(longName, "x");
+    reg.writeValue("Large", REG_BINARY, big);
+    reg.WriteString("After", "needle too");
+    reg.CloseKey();
+    TSearchOptions o = options("needle");
+    o.Keys = false;
+    auto rows = search(o, kPath + "\\Big");
+    ASSERT_EQ(rows.size(), 2u) << ::testing::PrintToString(describe(rows));
+    EXPECT_EQ(rows[0].ValueName, longName);
+    EXPECT_EQ(rows[1].ValueName, "After");
+    o = options("11 AB CD");
+    o.TypeBinary = true;
+    rows = search(o, kPath + "\\Big");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].ValueName, "Large");
+    EXPECT_EQ(rows[0].DataText.size(), 200000u * 3 - 1);
+}
+
 TEST_F(SearchEngine, HexTermsDatesStopAndBadExpressions)
 {
     EXPECT_TRUE(ValidHexTerm("41 42"));
