@@ -41,42 +41,6 @@ std::string_view untilNul(std::string_view text)
     return nul == std::string_view::npos ? text : text.substr(0, nul);
 }
 
-// Where `needle` occurs in `hay` with hay's bytes mapped through `fold`
-// (needle already folded): Horspool's method, byte-wise.
-bool containsFolded(std::string_view hay, std::string_view needle, const std::array<unsigned char, 256> &fold)
-{
-    const size_t m = needle.size(), n = hay.size();
-    if (m == 0 || m > n)
-        return false;
-    const auto *p = reinterpret_cast<const unsigned char *>(needle.data());
-    const auto *t = reinterpret_cast<const unsigned char *>(hay.data());
-    if (m == 1) {
-        for (size_t i = 0; i < n; ++i)
-            if (fold[t[i]] == p[0])
-                return true;
-        return false;
-    }
-    std::array<size_t, 256> shift;
-    shift.fill(m);
-    for (size_t i = 0; i + 1 < m; ++i)
-        shift[p[i]] = m - 1 - i;
-    // A folded pattern byte stands for its lower-case form in the text too.
-    if (&fold != &folds().same)
-        for (int c = 'a'; c <= 'z'; ++c)
-            shift[c] = shift[c - 32];
-    const unsigned char last = p[m - 1];
-    for (size_t k = m - 1; k < n; k += shift[t[k]]) {
-        if (fold[t[k]] != last)
-            continue;
-        size_t j = 0;
-        while (j + 1 < m && fold[t[k - 1 - j]] == p[m - 2 - j])
-            ++j;
-        if (j + 1 == m)
-            return true;
-    }
-    return false;
-}
-
 const std::array<unsigned char, 256> &foldFor(bool ignoreCase)
 {
     return ignoreCase ? folds().upper : folds().same;
@@ -84,8 +48,10 @@ const std::array<unsigned char, 256> &foldFor(bool ignoreCase)
 
 } // namespace
 
-// containsFolded with its shift table built once: a search tests hundreds of
-// thousands of short names, and filling the table is most of a short test.
+// Where a folded needle occurs in a text read through the same folding:
+// Horspool's method, byte-wise, with the shift table built once per needle,
+// as a search tests hundreds of thousands of short names and filling the
+// table is most of a short test.
 struct THorspool {
     std::string needle; // folded
     const std::array<unsigned char, 256> *fold = nullptr;
@@ -129,6 +95,14 @@ struct THorspool {
 namespace
 {
 
+// The boolean rule's terms, each tested once per text.
+bool containsFolded(std::string_view hay, std::string_view needle, bool ignoreCase)
+{
+    THorspool searcher;
+    searcher.prepare(needle, ignoreCase);
+    return searcher.find(hay);
+}
+
 bool wildcardFolded(std::string_view text, std::string_view pattern, const std::array<unsigned char, 256> &fold)
 {
     text = untilNul(text);
@@ -163,12 +137,11 @@ bool isKeyword(const std::string &token, const char *keyword)
     return AsciiUpperCase(token) == keyword;
 }
 
-bool ruleMatch(const std::vector<TCompareRuleItem> &items, std::string_view text,
-               const std::array<unsigned char, 256> &fold)
+bool ruleMatch(const std::vector<TCompareRuleItem> &items, std::string_view text, bool ignoreCase)
 {
     bool result = false;
     for (const TCompareRuleItem &item : items) {
-        bool v = containsFolded(text, item.Term, fold);
+        bool v = containsFolded(text, item.Term, ignoreCase);
         if (item.Negated)
             v = !v;
         result = item.Operator == 0 ? (result && v) : (result || v);
@@ -248,12 +221,12 @@ void TCompareRule::Parse(const std::string &pattern)
 
 bool TCompareRule::Match(std::string_view text) const
 {
-    return ruleMatch(Items, text, folds().same);
+    return ruleMatch(Items, text, false);
 }
 
 bool TCompareRule::MatchFolded(std::string_view text) const
 {
-    return ruleMatch(Items, text, folds().upper);
+    return ruleMatch(Items, text, true);
 }
 
 // ---------------------------------------------------------------------------

@@ -299,21 +299,21 @@ void TSearchWalk::SearchBranch(HKEY root, const std::string &startPath, uint8_t 
         subkeyNames(opened, subkeys, nameBuffer);
         readValues(opened, values, nameBuffer, dataBuffer, m_options.Data);
         const std::string caption = rootName + path;
+        auto valueRow = [&](const TValueRead &value, uint8_t kind) {
+            TSearchListItem row;
+            row.Caption = caption;
+            row.RootKey = root;
+            row.KeyPath = path;
+            row.ValueName = value.Name;
+            row.ViewMode = location.ViewMode;
+            row.ImageIndex = kind;
+            return row;
+        };
 
-        if (m_options.Values) {
-            for (const TValueRead &value : values) {
-                if (!m_pattern->Match(value.Name))
-                    continue;
-                TSearchListItem row;
-                row.Caption = caption;
-                row.RootKey = root;
-                row.KeyPath = path;
-                row.ValueName = value.Name;
-                row.ViewMode = location.ViewMode;
-                row.ImageIndex = rkValueName;
-                OnResult(std::move(row));
-            }
-        }
+        if (m_options.Values)
+            for (const TValueRead &value : values)
+                if (m_pattern->Match(value.Name))
+                    OnResult(valueRow(value, rkValueName));
         if (m_options.Data) {
             for (const TValueRead &value : values) {
                 try {
@@ -323,15 +323,9 @@ void TSearchWalk::SearchBranch(HKEY root, const std::string &startPath, uint8_t 
                     std::string text = SearchableDataText(type, value.Data.data(), value.Data.size());
                     if (!m_pattern->Match(text))
                         continue;
-                    TSearchListItem row;
-                    row.Caption = caption;
-                    row.RootKey = root;
-                    row.KeyPath = path;
-                    row.ValueName = value.Name;
+                    TSearchListItem row = valueRow(value, isStringType(type) ? rkStringData : rkData);
                     row.DataType = type;
                     row.DataText = std::move(text);
-                    row.ViewMode = location.ViewMode;
-                    row.ImageIndex = isStringType(type) ? rkStringData : rkData;
                     OnResult(std::move(row));
                 } catch (...) {
                     // One unreadable value yields no row; the walk goes on.
