@@ -331,6 +331,30 @@ TEST_F(SearchWindow, ReplaceRenamesAndMarksFailures)
     EXPECT_EQ(data, "run.exe");
 }
 
+// The whole registry with both views of HKLM\SOFTWARE: a key in each view is
+// found once, with its view's image, and deleting a row acts in its view.
+TEST_F(SearchWindow, WholeRegistryBothViews)
+{
+    ASSERT_TRUE(CreateKeyAt(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\VtViewProbe", 1)); // 64-bit view
+    ASSERT_TRUE(CreateKeyAt(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\VtViewProbe", 0)); // 32-bit view
+    w->IsWow64 = true;
+    QTest::mouseClick(w->rbRangeComplete, Qt::LeftButton);
+    w->cbFocusValues->setChecked(false);
+    w->cbFocusData->setChecked(false);
+    runSearch("VtViewProbe");
+    EXPECT_EQ(captions(), (std::vector<std::string>{"5 HKEY_LOCAL_MACHINE\\SOFTWARE\\VtViewProbe | ",
+                                                    "4 HKEY_LOCAL_MACHINE\\SOFTWARE\\VtViewProbe | "}));
+    // Delete only the 64-bit row.
+    w->aSearchResultsDeSelectAll->trigger();
+    w->Results()->setData(w->Results()->index(0, 0), int(Qt::Checked), Qt::CheckStateRole);
+    vt::i18n::setNextAnswer(vt::i18n::mrYes);
+    emit w->pmResults->aboutToShow();
+    w->aSearchResultsDeleteSelected->trigger();
+    EXPECT_EQ(captions(), (std::vector<std::string>{"4 HKEY_LOCAL_MACHINE\\SOFTWARE\\VtViewProbe | "}));
+    EXPECT_FALSE(KeyExistsAt(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\VtViewProbe", 1));
+    EXPECT_TRUE(KeyExistsAt(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\VtViewProbe", 0));
+}
+
 // The main window's search action opens the window for the selected key; a
 // double click on a result shows it there.
 TEST_F(SearchWindow, MainWindowOpensItAndShowsAResult)
