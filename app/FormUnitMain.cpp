@@ -423,6 +423,7 @@ void TformMain::connectActions()
     connectHandler(aFileOpenReg, &TformMain::aFileOpenRegExecute);
     connectHandler(aFileDiffOpenReg, &TformMain::aFileDiffOpenRegExecute);
     connectHandler(aFileCloseReg, &TformMain::aFileCloseRegExecute);
+    connectHandler(aSearch, &TformMain::aSearchExecute);
     m_Built.insert(aMenuHelp); // opens its menu
     connectEditors();
 
@@ -507,6 +508,7 @@ void TformMain::FormShow()
     BuildKeyTree();
     tsData->show();
     historyFormShow();
+    searchFormShow();
 }
 
 // ---------------------------------------------------------------------------

@@ -201,6 +201,8 @@ private:
     void aAboutExecute();
     void aKeyExportExecute();
     void aKeyImportExecute();
+    void aSearchExecute();    // search file: the search window for the selected key
+    void searchFormShow();    // search file: the search window's hooks into this one
     void createHistoryStore(); // recorder file: store, pane actions
     void historyFormShow();
     void aChangeLogSave(QsciScintilla *pane);
@@ -293,6 +295,7 @@ public:
 
     // Windows this one shows; set by the start-up code, may stay empty.
     QPointer<QWidget> formHistory;
+    QPointer<QWidget> formSearch;
     QPointer<QWidget> formBookmarks;
     QPointer<TformImportProgress> formImportProgress;
 

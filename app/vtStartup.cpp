@@ -32,7 +32,7 @@ TApplicationForms::TApplicationForms()
     m_formMain->formEditString = create<vt::editors::TformEditString>();
     m_formMain->formEditInteger = create<vt::editors::TformEditInteger>();
     m_formMain->formEditMultiString = create<vt::editors::TformEditMultiString>();
-    create<vt::search::TformSearch>();
+    m_formMain->formSearch = create<vt::search::TformSearch>();
     m_formMain->formBookmarks = create<TformBookmarks>();
     m_formMain->formEditResourceRequirementsList = create<vt::editors::TformEditResourceRequirementsList>();
     create<vt::hives::TformRemoteConnect>();

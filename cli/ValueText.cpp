@@ -69,10 +69,13 @@ std::string dataText(uint32_t code, const TRegByteArray &data)
     default:
         break;
     }
-    std::string hex;
-    hex.reserve(data.size() * 2);
-    for (uint8_t b : data)
-        hex += ByteToHexText(b);
+    // Binary data runs to hundreds of kilobytes and a search tests all of it.
+    static const char digits[] = "0123456789ABCDEF";
+    std::string hex(data.size() * 2, '0');
+    for (size_t i = 0; i < data.size(); ++i) {
+        hex[2 * i] = digits[data[i] >> 4];
+        hex[2 * i + 1] = digits[data[i] & 15];
+    }
     return hex;
 }
 

@@ -7,11 +7,13 @@
 // one value name with /s only; a plain /s walk has no summary line.
 // REG_DWORD_BIG_ENDIAN shows the number it holds, not its bytes read the
 // other way round.
+#include "cli/QueryFind.h"
 #include "cli/ValueText.h"
 #include "cli/Verbs.h"
 
 #include "core/kltRegistry.h"
 #include "regfile/RegKeyWalk.h"
+#include "search/CompareRules.h"
 
 #include <ostream>
 
@@ -107,11 +109,23 @@ bool queryValue(TMyRegistry &reg, const std::string &valueName, const std::strin
 std::string QueryCommand::usage() const
 {
     return "vantrel-cli QUERY KeyName [/v ValueName | /ve] [/s]\n"
+           "vantrel-cli QUERY KeyName /f Pattern [/k] [/v] [/d] [/c] [/e] [/t Types] [/s]\n"
            "\n"
            "  KeyName  ROOTKEY\\SubKey, ROOTKEY one of HKLM, HKCU, HKCR, HKU, HKCC\n"
-           "  /v       the value ValueName only\n"
+           "  /v       the value ValueName only; with /f, search value names only\n"
            "  /ve      the default value (the value without a name) only\n"
            "  /s       all subkeys and values, recursively\n"
+           "  /f       search for Pattern (\"*\" alone: everything) in key names,\n"
+           "           value names and data; a leading <wc>, <regexpr>, <bool>,\n"
+           "           <substr> or <bm> chooses a wildcard, regular-expression,\n"
+           "           boolean, substring or Boyer-Moore search\n"
+           "  /k       with /f, search key names only\n"
+           "  /d       with /f, search data only\n"
+           "  /c       with /f, case-sensitive (the default ignores case)\n"
+           "  /e       with /f, the whole name or data must equal Pattern\n"
+           "  /t       with /f, values of these types only, e.g. REG_SZ,REG_DWORD\n"
+           "           (REG_SZ, REG_MULTI_SZ, REG_EXPAND_SZ, REG_DWORD, REG_QWORD,\n"
+           "           REG_BINARY, REG_NONE)\n"
            "  /reg:32  the 32-bit view of the registry\n"
            "  /reg:64  the 64-bit view of the registry (the default)\n";
 }
@@ -125,7 +139,16 @@ int QueryCommand::execute(const std::vector<std::string> &args, std::ostream &ou
     KeyArg key;
     if (!parseKeyArg(args[0], key))
         return invalidKeyName(err);
+    // Any of the search switches makes this a search; /v then takes no name.
+    bool find = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string sw = switchName(args[i]);
+        if (sw == "f" || sw == "k" || sw == "d" || sw == "c" || sw == "e" || sw == "t")
+            find = true;
+    }
     bool recurse = false, valueEmpty = false, haveValue = false;
+    bool havePattern = false, haveTypes = false;
+    FindOptions findOptions;
     std::string valueName;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string sw = switchName(args[i]);
@@ -135,13 +158,30 @@ int QueryCommand::execute(const std::vector<std::string> &args, std::ostream &ou
                 return invalidSyntax(err);
             continue;
         }
-        if (sw == "ve" && !valueEmpty)
+        if (sw == "ve" && !valueEmpty && !find)
             valueEmpty = true;
         else if (sw == "s" && !recurse)
             recurse = true;
-        else if (sw == "v" && !haveValue && i + 1 < args.size()) {
+        else if (sw == "v" && find && !findOptions.values)
+            findOptions.values = true;
+        else if (sw == "v" && !find && !haveValue && i + 1 < args.size()) {
             haveValue = true;
             valueName = args[++i];
+        } else if (sw == "f" && !havePattern && i + 1 < args.size()) {
+            havePattern = true;
+            findOptions.pattern = args[++i];
+        } else if (sw == "k" && !findOptions.keys)
+            findOptions.keys = true;
+        else if (sw == "d" && !findOptions.data)
+            findOptions.data = true;
+        else if (sw == "c" && !findOptions.caseSensitive)
+            findOptions.caseSensitive = true;
+        else if (sw == "e" && !findOptions.exact)
+            findOptions.exact = true;
+        else if (sw == "t" && !haveTypes && i + 1 < args.size()) {
+            haveTypes = true;
+            if (!parseFindTypes(args[++i], findOptions.types))
+                return invalidSyntax(err);
         } else
             return invalidSyntax(err);
     }
@@ -154,6 +194,16 @@ int QueryCommand::execute(const std::vector<std::string> &args, std::ostream &ou
     if (!reg.OpenKeyReadOnly("\\" + key.path))
         return openError(err, key.root, key.path);
     Walk walk{out, 0, {}};
+    if (find) {
+        findOptions.recurse = recurse;
+        try {
+            queryFind(reg, key.fullName, findOptions, out, walk.skipped, walk.matches);
+        } catch (const search::ERegExpr &e) {
+            err << "ERROR: Invalid regular expression: " << e.what() << ".\n";
+            return 1;
+        }
+        return reportSkipped(err, walk.skipped);
+    }
     out << "\n";
     if (haveValue || valueEmpty) {
         if (!queryValue(reg, haveValue ? valueName : std::string(), key.fullName, recurse, walk))

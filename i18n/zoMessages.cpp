@@ -84,6 +84,7 @@ const std::array<TMessageEntry, MessageCount> MessageTable = {{
     {"RemoteErrorNoNetOrBadPath",
      "The network has not been not started or the specified address cannot be used."}, // 69
     {"RemoteErrorNoNetwork", "The network is unavailable."},                           // 70
+    {"DialogSearchFailedStatus", "%d entries could not be changed."},                  // 71
 }};
 
 const std::array<TButtonInfo, DialogButtonCount> ButtonInfo = {{

@@ -181,7 +181,7 @@ TEST_F(MainWindow, ActionsHaveCaptionShortcutAndStartingState)
         {"aValueChange", "&Change data...", "", false},
         {"aValueChangeType", "Change type", "", false},
         {"aKeyCopyPath", "Copy key name to clipboard", "", false},
-        {"aSearch", "&Search...", "Ctrl+F", false},
+        {"aSearch", "&Search...", "Ctrl+F", true},
         {"aKeyRefresh", "&Refresh", "F5", false},
         {"aKeyJump", "Jump to key...", "Ctrl+J", false},
         {"aValueAdd", "New", "", false},
@@ -357,7 +357,7 @@ TEST_F(MainWindow, NoEnabledActionIsSilent)
     w->UpdateActionStates();
     check("value selected, Edit mirrors the value list");
     for (QAction *action :
-         {w->aSearch, w->aKeyJump, w->aFileOpenHive, w->aFileLogonUser, w->aFileConnectReg,
+         {w->aKeyJump, w->aFileOpenHive, w->aFileLogonUser, w->aFileConnectReg,
           w->aBookmarksManage, w->aKeyAddBookmark, w->aKeyCopyPath, w->aValueSelectAll})
         EXPECT_FALSE(action->isEnabled()) << action->objectName().toStdString();
     // Disconnecting reports whether anything listened; the window is done with.

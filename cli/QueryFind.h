@@ -1,0 +1,38 @@
+// query KEY /f PATTERN: searching key names, value names and data the way
+// reg does, with this program's compare rules (so "<regexpr>", "<wc>" and
+// "<bool>" patterns work too).
+#pragma once
+
+#include "core/kltRegistry.h"
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+struct TKeyWalkReport;
+
+namespace vt::cli
+{
+
+struct FindOptions {
+    std::string pattern = "*"; // reg's default: everything
+    bool keys = false;         // /k
+    bool values = false;       // /v without a name
+    bool data = false;         // /d
+    bool caseSensitive = false; // /c
+    bool exact = false;         // /e
+    std::vector<uint32_t> types; // /t; empty: every type
+    bool recurse = false;        // /s
+};
+
+// "REG_SZ,REG_DWORD" into type codes; false for a name reg's /t does not take.
+bool parseFindTypes(const std::string &text, std::vector<uint32_t> &codes);
+
+// Walks the open key (and with recurse its subkeys), printing matches as reg
+// does and counting them. Raises vt::search::ERegExpr before printing
+// anything when the pattern is a regular expression that does not compile.
+void queryFind(TMyRegistry &reg, const std::string &fullName, const FindOptions &options, std::ostream &out,
+               TKeyWalkReport &skipped, unsigned &matches);
+
+} // namespace vt::cli
