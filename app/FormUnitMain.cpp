@@ -414,6 +414,8 @@ void TformMain::connectActions()
     connectHandler(aKeyExport, &TformMain::aKeyExportExecute);
     connectHandler(aKeyImport, &TformMain::aKeyImportExecute);
     connectHandler(aShowHistory, &TformMain::aShowHistoryExecute);
+    connectHandler(aKeyAddBookmark, &TformMain::aKeyAddBookmarkExecute);
+    connectHandler(aBookmarksManage, &TformMain::aBookmarksManageExecute);
     m_Built.insert(aMenuHelp); // opens its menu
 
     connect(mFile, &QMenu::aboutToShow, this, &TformMain::UpdateActionStates);
@@ -466,6 +468,7 @@ void TformMain::UpdateActionStates()
     QTreeWidgetItem *node = tvKeys->currentItem();
     const bool localKey = node && node->parent() && GetTreeKind(node) == 1;
     aKeyExport->setEnabled(localKey);
+    aKeyAddBookmark->setEnabled(node && GetTreeKind(node) == 1);
     aSecurityInformationExportToFile->setEnabled(false);
     aSecurityInformationExportToClipboard->setEnabled(false);
     // The change logs and the history window are always at hand.
@@ -487,12 +490,15 @@ void TformMain::showEvent(QShowEvent *event)
 void TformMain::FormShow()
 {
     m_Shown = true;
-    // Restoring settings and placements, the language, the bookmarks and the
-    // command line join here as those features arrive.
+    // The language joins here as that feature arrives.
+    settingsFormShow();
     pcMain->setTabVisible(pcMain->indexOf(tsInfo), true);
     pcMain->setCurrentWidget(tsData);
     UpdateActionStates();
+    RestoreSettings();
     BuildKeyTree();
+    bookmarksFormShow();
+    commandLineFormShow();
     tsData->show();
     historyFormShow();
 }

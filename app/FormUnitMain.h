@@ -12,8 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "app/UnitRegMonitorThread.h"
+#include "app/vtCommandLine.h"
+#include "app/vtSearchSettings.h"
 #include "core/kltRegistry.h"
 #include "history/RegistryChangeHistory.h"
+
+#include <functional>
+#include <optional>
 
 #include <memory>
 
@@ -129,9 +135,43 @@ public:
     // asked once when the window is created.
     bool IsWow64() const { return m_IsWow64; }
 
+    // ---- Settings and command line (FormUnitMainSettings.cpp) ----
+    // The search window's settings, read at show and written at close. The
+    // search window hooks in here: ApplySearchSettings after the read,
+    // CollectSearchSettings before the write, StartSearch for a search asked
+    // for on the command line (which stays in PendingSearch when unhooked).
+    TSearchSettings SearchSettings;
+    std::function<void(const TSearchSettings &)> ApplySearchSettings;
+    std::function<void(TSearchSettings &)> CollectSearchSettings;
+    std::function<void(const TSearchStart &)> StartSearch;
+    std::optional<TSearchStart> PendingSearch;
+    int HexDumpSize = 40;
+    std::string RemoteListHistory; // comma text of computer names
+    std::string LastKey;           // as read at show
+    bool BartPEMode() const { return m_BartPE; }
+    void RestoreSettings();
+    void SaveSettings();
+    // The command line's import, jump and LastKey jump; false when the
+    // program is to end (an import without /gui).
+    bool ProcessCommandLine(const TCommandLine &commandLine);
+
+    // ---- Bookmarks (FormUnitMainBookmarks.cpp) ----
+    void OnBookmarkClick(const QString &location);
+    void ExportBookmarkedKeys(const QStringList &locations);
+    QString BookmarksFile() const;
+
+    // ---- Change monitor (FormUnitMainMonitor.cpp) ----
+    // 1 while a value editor works on the list: the monitor then leaves the
+    // list alone (value editors set and clear it).
+    int lvDataTag = 0;
+    void OnRegistryChanged(HKEY root, const std::string &path);
+    TRegMonitorThread *Monitor() const { return m_Monitor.get(); }
+    void StopMonitor();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void createActions();
@@ -149,6 +189,13 @@ private:
     void aAboutExecute();
     void aKeyExportExecute();
     void aKeyImportExecute();
+    void createSettings();      // settings file: start-up mode from the ini file
+    void settingsFormShow();    // placements
+    void bookmarksFormShow();   // bookmarks file into the menu
+    void commandLineFormShow(); // command line, then a search it asks for
+    void aKeyAddBookmarkExecute();
+    void aBookmarksManageExecute();
+    void followWithMonitor(HKEY root, const std::string &keyPath, int viewMode);
     void createHistoryStore(); // recorder file: store, pane actions
     void historyFormShow();
     void aChangeLogSave(QsciScintilla *pane);
@@ -244,6 +291,9 @@ private:
     bool m_FillingList = false;
     std::unique_ptr<vt::history::TRegistryChangeHistory> m_History;
     QString m_HistoryError;
+    bool m_BartPE = false;
+    bool m_BookmarksWritable = true;
+    std::unique_ptr<TRegMonitorThread> m_Monitor;
 };
 
 } // namespace vt::app

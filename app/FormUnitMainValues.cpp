@@ -64,6 +64,7 @@ TformMain::TformMain(QWidget *parent) : QMainWindow(parent)
     createControls();
     createMenus();
     connectActions();
+    createSettings();
     createHistoryStore();
     UpdateActionStates();
 }
@@ -91,8 +92,7 @@ void TformMain::listDefaultPlaceholder(HKEY root, const std::string &keyPath, QL
 
 void TformMain::FillValueList(HKEY root, const std::string &keyPath, int viewMode)
 {
-    // The change monitor for the listed key is started and stopped here once
-    // it exists.
+    followWithMonitor(root, keyPath, viewMode);
     m_FillingList = true;
     const bool wasEnabled = lvData->updatesEnabled();
     lvData->setUpdatesEnabled(false);

@@ -201,7 +201,7 @@ TEST_F(MainWindow, ActionsHaveCaptionShortcutAndStartingState)
         {"aSecurityInformationExportToFile", "Export security information to file...", "", false},
         {"aSecurityInformationExportToClipboard", "Copy security information to clipboard", "", false},
         {"aFileExit", "E&xit", "", true},
-        {"aBookmarksManage", "&Manage bookmarks", "Ctrl+M", false},
+        {"aBookmarksManage", "&Manage bookmarks", "Ctrl+M", true},
         {"aFileOpenReg", "&Open registry file...", "Ctrl+O", false},
         {"aKeyExport", "&Export...", "", false},
         {"aFileDiffOpenReg", "Open registry file (&difference only)...", "", false},
@@ -356,7 +356,7 @@ TEST_F(MainWindow, NoEnabledActionIsSilent)
     check("value selected, Edit mirrors the value list");
     for (QAction *action :
          {w->aSearch, w->aKeyJump, w->aFileOpenReg, w->aFileOpenHive, w->aFileLogonUser, w->aFileConnectReg,
-          w->aBookmarksManage, w->aKeyAddBookmark, w->aKeyCopyPath, w->aValueSelectAll, w->aValueAdd,
+          w->aKeyCopyPath, w->aValueSelectAll, w->aValueAdd,
           w->aValueAddString})
         EXPECT_FALSE(action->isEnabled()) << action->objectName().toStdString();
     // Disconnecting reports whether anything listened; the window is done with.
