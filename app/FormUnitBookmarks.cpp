@@ -347,7 +347,11 @@ static void sortChildren(QTreeWidgetItem *node, bool recursive)
 {
     QList<QTreeWidgetItem *> children = node->takeChildren();
     std::stable_sort(children.begin(), children.end(), [](QTreeWidgetItem *a, QTreeWidgetItem *b) {
-        return QString::localeAwareCompare(a->text(0), b->text(0)) < 0;
+        // As the system's locale comparison: letters first, regardless of
+        // case; of two names that differ in case only, the lower-case one first.
+        const QString x = a->text(0), y = b->text(0);
+        const int folded = QString::localeAwareCompare(x.toCaseFolded(), y.toCaseFolded());
+        return folded != 0 ? folded < 0 : QString::compare(x, y) > 0;
     });
     node->addChildren(children);
     if (recursive)
