@@ -13,6 +13,7 @@
 #include "tests/support/TempSystem.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QScreen>
@@ -301,6 +302,75 @@ TEST_F(Settings, PlacementAndLastKeySurviveARestart)
     }
     ASSERT_TRUE(ConfigManager().ReadString("LastKey", lastKey));
     EXPECT_EQ(lastKey, "HKEY_LOCAL_MACHINE");
+}
+
+// The machine's search term wins at every start; what the field shows at the
+// end goes to the user's branch. A search on the command line reaches the
+// search window's hook, or waits for it.
+TEST_F(Settings, SearchSettingsAndSearchStartReachTheSearchWindow)
+{
+    writeRaw(HKEY_LOCAL_MACHINE, kSettings, "SearchTerm", REG_SZ, text("machine"));
+    SetProgramCommandLine(ParseCommandLine({"*", "needle", "/search", "/type=binary"}));
+    std::optional<TSearchStart> started;
+    std::string shown;
+    {
+        TApplicationForms forms;
+        TformMain *w = forms.formMain();
+        w->ApplySearchSettings = [&](const TSearchSettings &s) { shown = s.SearchTerm; };
+        w->StartSearch = [&](const TSearchStart &s) { started = s; };
+        w->CollectSearchSettings = [](TSearchSettings &s) { s.SearchTerm = "typed"; };
+        w->show();
+        EXPECT_EQ(shown, "machine");
+        ASSERT_TRUE(started);
+        EXPECT_EQ(started->term, "needle");
+        EXPECT_TRUE(started->wholeRegistry);
+        EXPECT_EQ(started->typeBinary, true);
+        w->close();
+    }
+    std::string user;
+    ASSERT_TRUE(ReadTypedStringAt(HKEY_CURRENT_USER, kSettings, "SearchTerm", 32, user));
+    EXPECT_EQ(user, "typed");
+    {
+        TApplicationForms forms;
+        forms.formMain()->show();
+        EXPECT_EQ(forms.formMain()->SearchSettings.SearchTerm, "machine");
+        ASSERT_TRUE(forms.formMain()->PendingSearch) << "kept until a search window takes it";
+        EXPECT_EQ(forms.formMain()->PendingSearch->term, "needle");
+    }
+}
+
+// "BartPE" in Quillon.ini decides the start-up mode; without a usable value
+// the detected answer stands.
+TEST_F(Settings, SharedIniFileDecidesTheStartUpMode)
+{
+    QDir().mkpath(QString::fromStdString(ProgramFolder()));
+    const QString ini = QString::fromStdString(ProgramFile("Quillon.ini"));
+    struct Case {
+        const char *content; // nullptr: no file
+        bool detected, want;
+    };
+    const std::vector<Case> cases = {
+        {nullptr, false, false},
+        {nullptr, true, true},
+        {"[Orvask]\r\nBartPE=1\r\n", false, true},
+        {"[Orvask]\r\nBartPE=0\r\n", true, false},
+        {"[orvask]\r\nbartpe=2\r\n", true, false},
+        {"[Other]\r\nBartPE=1\r\n", true, true},
+        {"[Orvask]\r\nBartPE=yes\r\n", false, false},
+    };
+    for (const Case &c : cases) {
+        QFile::remove(ini);
+        if (c.content) {
+            QFile f(ini);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.content);
+        }
+        EXPECT_EQ(ReadBartPESetting(c.detected), c.want) << (c.content ? c.content : "no file") << c.detected;
+    }
+    QFile::remove(ini);
+    SetProgramCommandLine(ParseCommandLine({"-allhives"}));
+    TformMain w;
+    EXPECT_TRUE(w.BartPEMode());
 }
 
 // Argument lists and what they ask for.
