@@ -206,7 +206,6 @@ TformBookmarks::TformBookmarks(QWidget *parent) : QDialog(parent)
         popup->popup(tvBookmarks->viewport()->mapToGlobal(pos));
     });
     connect(tvBookmarks, &QTreeWidget::currentItemChanged, this, [this] { UpdateActionStates(); });
-    connect(tvBookmarks, &QTreeWidget::itemExpanded, this, [](QTreeWidgetItem *n) { n->setIcon(0, folderIcon()); });
 
     connect(aBookmarkAdd, &QAction::triggered, this, &TformBookmarks::aBookmarkAddExecute);
     connect(aBookmarkRename, &QAction::triggered, this, &TformBookmarks::aBookmarkRenameExecute);

@@ -10,7 +10,9 @@
 #include "regfile/RegFileWriter.h"
 #include "regfile/gui/RegFileActions.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMenu>
 
 namespace vt::app
@@ -50,6 +52,8 @@ static void saveBookmarks(TformBookmarks *form, const QString &file, QMenu *menu
             QStringLiteral("The bookmarks are not saved: %1 could not be read and is left as it is.")
                 .arg(file)
                 .toStdString());
+    // A system made before the program's folder existed lacks it.
+    QDir().mkpath(QFileInfo(file).absolutePath());
     form->SaveBookmarks(file, menu);
 }
 
