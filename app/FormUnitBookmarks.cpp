@@ -28,6 +28,14 @@ constexpr int LocationRole = Qt::UserRole;
 constexpr int FolderRole = Qt::UserRole + 1;
 constexpr int ImageRole = Qt::UserRole + 2;
 const char *const kGroupIndex = "GroupIndex";
+const char *const kName = "BookmarkName";
+
+// The Bookmarks menu has no access keys: an ampersand in a name is shown.
+QString menuCaption(const QString &name)
+{
+    QString caption = name;
+    return caption.replace(QLatin1Char('&'), QLatin1String("&&"));
+}
 
 std::deque<std::optional<QString>> &inputAnswers()
 {
@@ -421,7 +429,8 @@ bool TformBookmarks::MoveBookmarkNode(QTreeWidgetItem *dragged, QTreeWidgetItem 
 
 QAction *TformBookmarks::bookmarkEntry(const QString &name, const QString &location, QMenu *menu)
 {
-    auto *entry = new TBookmarkMenuItem(bookmarkIcon(), name, menu);
+    auto *entry = new TBookmarkMenuItem(bookmarkIcon(), menuCaption(name), menu);
+    entry->setProperty(kName, name);
     entry->Location = location;
     entry->setProperty(kGroupIndex, 1);
     connect(entry, &QAction::triggered, this, [this, entry] {
@@ -433,7 +442,8 @@ QAction *TformBookmarks::bookmarkEntry(const QString &name, const QString &locat
 
 QMenu *TformBookmarks::folderEntry(const QString &name, QMenu *menu)
 {
-    auto *folder = new QMenu(name, menu);
+    auto *folder = new QMenu(menuCaption(name), menu);
+    folder->menuAction()->setProperty(kName, name);
     folder->setIcon(folderIcon());
     folder->menuAction()->setProperty(kGroupIndex, 1);
     return folder;
@@ -451,7 +461,7 @@ static void fillNode(QMenu *menu, TBookmarkNode &out)
         if (MenuGroupIndex(a) != 1)
             continue;
         TBookmarkNode node;
-        node.name = a->text();
+        node.name = a->property(kName).toString();
         if (QMenu *sub = a->menu()) {
             node.folder = true;
             fillNode(sub, node);

@@ -238,17 +238,17 @@ TEST_F(Bookmarks, MenuFromFileAddAndJump)
     w->GoToKey("HKEY_CURRENT_USER\\Software");
     w->UpdateActionStates();
     ASSERT_TRUE(w->aKeyAddBookmark->isEnabled());
-    setNextInputAnswer(QStringLiteral("Soft [ware] = ü"));
+    setNextInputAnswer(QStringLiteral("Soft [ware] = ü & co"));
     w->aKeyAddBookmark->trigger();
-    EXPECT_EQ(describe(w->mBookmarks), "Soft [ware] = ü,Work[B,A]");
+    EXPECT_EQ(describe(w->mBookmarks), "Soft [ware] = ü && co,Work[B,A]") << "an ampersand is shown, not an access key";
     EXPECT_EQ(dlg->LastLocation, "HKEY_CURRENT_USER\\Software");
     EXPECT_EQ(readAll(file()), QStringLiteral("FOLDER_OPEN,Work\r\nITEM,A,HKEY_CURRENT_USER\\Software\\A\r\n"
                                               "ITEM,B,HKEY_CURRENT_USER\\Software\\B\r\nFOLDER_CLOSE\r\n"
-                                              "ITEM,\"Soft [ware] = ü\",HKEY_CURRENT_USER\\Software\r\n")
+                                              "ITEM,\"Soft [ware] = ü & co\",HKEY_CURRENT_USER\\Software\r\n")
                                    .toUtf8());
     setNextInputAnswer(std::nullopt);
     w->aKeyAddBookmark->trigger();
-    EXPECT_EQ(describe(w->mBookmarks), "Soft [ware] = ü,Work[B,A]") << "Cancel adds nothing";
+    EXPECT_EQ(describe(w->mBookmarks), "Soft [ware] = ü && co,Work[B,A]") << "Cancel adds nothing";
 
     QMenu *work = w->mBookmarks->actions()[1]->menu();
     ASSERT_NE(work, nullptr);
