@@ -495,6 +495,15 @@ TEST_F(Settings, CommandLineImportsJumpsAndEnds)
     EXPECT_TRUE(w.ProcessCommandLine(ParseCommandLine(split + QStringList{"/gui"})));
     EXPECT_TRUE(KeyExistsAt(HKEY_CURRENT_USER, "\\Software\\VtCmd"));
 
+    // A Windows path names a file of the replacement system's drive.
+    QTemporaryDir driveDir(QString::fromStdString(vt::platform::toNativePath("C:\\")) + QStringLiteral("vt XXXXXX"));
+    ASSERT_TRUE(driveDir.isValid());
+    writeRegFile(driveDir, QStringLiteral("drive c.reg"), "VtDrive");
+    const QString windowsPath =
+        QStringLiteral("C:\\") + QDir(driveDir.path()).dirName() + QStringLiteral("\\drive c.reg");
+    EXPECT_FALSE(w.ProcessCommandLine(ParseCommandLine(windowsPath.split(QLatin1Char(' ')) + QStringList{"/s"})));
+    EXPECT_TRUE(KeyExistsAt(HKEY_CURRENT_USER, "\\Software\\VtDrive"));
+
     // Not a file: a jump, also with blanks around the separators.
     EXPECT_TRUE(w.ProcessCommandLine(ParseCommandLine({"HKEY_CURRENT_USER\\Software", "\\", "VtCmd"})));
     ASSERT_TRUE(w.tvKeys->currentItem());
