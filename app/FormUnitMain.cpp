@@ -424,6 +424,8 @@ void TformMain::connectActions()
     connectHandler(aFileDiffOpenReg, &TformMain::aFileDiffOpenRegExecute);
     connectHandler(aFileCloseReg, &TformMain::aFileCloseRegExecute);
     connectHandler(aSearch, &TformMain::aSearchExecute);
+    connectHandler(aKeyAddBookmark, &TformMain::aKeyAddBookmarkExecute);
+    connectHandler(aBookmarksManage, &TformMain::aBookmarksManageExecute);
     m_Built.insert(aMenuHelp); // opens its menu
     connectEditors();
 
@@ -478,6 +480,7 @@ void TformMain::UpdateActionStates()
     QTreeWidgetItem *node = tvKeys->currentItem();
     const bool localKey = node && node->parent() && GetTreeKind(node) == 1;
     aKeyExport->setEnabled(localKey);
+    aKeyAddBookmark->setEnabled(node && GetTreeKind(node) == 1);
     aSecurityInformationExportToFile->setEnabled(false);
     aSecurityInformationExportToClipboard->setEnabled(false);
     // The change logs and the history window are always at hand.
@@ -500,12 +503,15 @@ void TformMain::showEvent(QShowEvent *event)
 void TformMain::FormShow()
 {
     m_Shown = true;
-    // Restoring settings and placements, the language, the bookmarks and the
-    // command line join here as those features arrive.
+    // The language joins here as that feature arrives.
+    settingsFormShow();
     pcMain->setTabVisible(pcMain->indexOf(tsInfo), true);
     pcMain->setCurrentWidget(tsData);
     UpdateActionStates();
+    RestoreSettings();
     BuildKeyTree();
+    bookmarksFormShow();
+    commandLineFormShow();
     tsData->show();
     historyFormShow();
     searchFormShow();

@@ -12,8 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "app/UnitRegMonitorThread.h"
+#include "app/vtCommandLine.h"
+#include "app/vtSearchSettings.h"
 #include "core/kltRegistry.h"
 #include "history/RegistryChangeHistory.h"
+
+#include <functional>
+#include <optional>
 
 #include <memory>
 
@@ -167,7 +173,7 @@ public:
     void lvDataDblClick();
     // True while a value editor works on the list (the list's tag is 1): the
     // change monitor must not refill the list then.
-    bool ValueListBusy() const { return m_ValueListTag > 0; }
+    bool ValueListBusy() const { return lvDataTag > 0; }
     // The editor dialogs; the start-up code sets them, a window made alone
     // makes its own on first use.
     QPointer<vt::editors::TformEditString> formEditString;
@@ -181,9 +187,43 @@ public:
     // asked once when the window is created.
     bool IsWow64() const { return m_IsWow64; }
 
+    // ---- Settings and command line (FormUnitMainSettings.cpp) ----
+    // The search window's settings, read at show and written at close. The
+    // search window hooks in here: ApplySearchSettings after the read,
+    // CollectSearchSettings before the write, StartSearch for a search asked
+    // for on the command line (which stays in PendingSearch when unhooked).
+    TSearchSettings SearchSettings;
+    std::function<void(const TSearchSettings &)> ApplySearchSettings;
+    std::function<void(TSearchSettings &)> CollectSearchSettings;
+    std::function<void(const TSearchStart &)> StartSearch;
+    std::optional<TSearchStart> PendingSearch;
+    int HexDumpSize = 40;
+    std::string RemoteListHistory; // comma text of computer names
+    std::string LastKey;           // as read at show
+    bool BartPEMode() const { return m_BartPE; }
+    void RestoreSettings();
+    void SaveSettings();
+    // The command line's import, jump and LastKey jump; false when the
+    // program is to end (an import without /gui).
+    bool ProcessCommandLine(const TCommandLine &commandLine);
+
+    // ---- Bookmarks (FormUnitMainBookmarks.cpp) ----
+    void OnBookmarkClick(const QString &location);
+    void ExportBookmarkedKeys(const QStringList &locations);
+    QString BookmarksFile() const;
+
+    // ---- Change monitor (FormUnitMainMonitor.cpp) ----
+    // Above 0 while a value editor works on the list: the monitor then
+    // leaves the list alone (the editors count it up and down).
+    int lvDataTag = 0;
+    void OnRegistryChanged(HKEY root, const std::string &path);
+    TRegMonitorThread *Monitor() const { return m_Monitor.get(); }
+    void StopMonitor();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void createActions();
@@ -203,6 +243,13 @@ private:
     void aKeyImportExecute();
     void aSearchExecute();    // search file: the search window for the selected key
     void searchFormShow();    // search file: the search window's hooks into this one
+    void createSettings();      // settings file: start-up mode from the ini file
+    void settingsFormShow();    // placements
+    void bookmarksFormShow();   // bookmarks file into the menu
+    void commandLineFormShow(); // command line, then a search it asks for
+    void aKeyAddBookmarkExecute();
+    void aBookmarksManageExecute();
+    void followWithMonitor(HKEY root, const std::string &keyPath, int viewMode);
     void createHistoryStore(); // recorder file: store, pane actions
     void historyFormShow();
     void aChangeLogSave(QsciScintilla *pane);
@@ -314,9 +361,11 @@ private:
     bool m_FillingList = false;
     bool m_OpeningFile = false;
     QAction *m_FileCloseSeparator = nullptr;
-    int m_ValueListTag = 0;
     std::unique_ptr<vt::history::TRegistryChangeHistory> m_History;
     QString m_HistoryError;
+    bool m_BartPE = false;
+    bool m_BookmarksWritable = true;
+    std::unique_ptr<TRegMonitorThread> m_Monitor;
 };
 
 } // namespace vt::app

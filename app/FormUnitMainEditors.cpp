@@ -225,7 +225,7 @@ void TformMain::lvDataDblClick()
 
 void TformMain::aValueChangeExecute()
 {
-    TListBusy busy(m_ValueListTag);
+    TListBusy busy(lvDataTag);
     bool changed = false;
     for (TRegistryValueListItem *row : selectedValueRows()) {
         try {
@@ -241,7 +241,7 @@ void TformMain::aValueChangeExecute()
 
 void TformMain::aValueChangeTypeExecute()
 {
-    TListBusy busy(m_ValueListTag);
+    TListBusy busy(lvDataTag);
     for (TRegistryValueListItem *row : selectedValueRows()) {
         try {
             ChangeValueType(row);
@@ -255,7 +255,7 @@ void TformMain::aValueChangeTypeExecute()
 
 void TformMain::aValueModifyBinaryExecute()
 {
-    TListBusy busy(m_ValueListTag);
+    TListBusy busy(lvDataTag);
     bool changed = false;
     for (TRegistryValueListItem *row : selectedValueRows()) {
         try {
@@ -571,7 +571,7 @@ void TformMain::AddValue(TRegDataType type)
             lvData->clearSelection();
             lvData->setCurrentItem(row);
             row->setSelected(true);
-            TListBusy busy(m_ValueListTag);
+            TListBusy busy(lvDataTag);
             if (ChangeValueData(row))
                 lvDataSelect();
         }

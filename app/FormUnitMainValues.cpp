@@ -65,6 +65,7 @@ TformMain::TformMain(QWidget *parent) : QMainWindow(parent)
     createControls();
     createMenus();
     connectActions();
+    createSettings();
     createHistoryStore();
     UpdateActionStates();
 }
@@ -92,8 +93,7 @@ void TformMain::listDefaultPlaceholder(HKEY root, const std::string &keyPath, QL
 
 void TformMain::FillValueList(HKEY root, const std::string &keyPath, int viewMode)
 {
-    // The change monitor for the listed key is started and stopped here once
-    // it exists.
+    followWithMonitor(root, keyPath, viewMode);
     m_FillingList = true;
     const bool wasEnabled = lvData->updatesEnabled();
     lvData->setUpdatesEnabled(false);

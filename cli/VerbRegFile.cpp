@@ -14,11 +14,12 @@ namespace vt::cli
 namespace
 {
 
-// Native absolute paths begin with the switch character; an unknown switch
-// that looks like a path is a file name.
+// Native absolute paths begin with the switch character: a word beginning
+// with "/" that is none of the verb's switches is a file name, also one at
+// the top of the tree (/fix.reg), as the window program takes it.
 bool isPathWord(const std::string &word)
 {
-    return word.size() > 1 && word[0] == '/' && word.find('/', 1) != std::string::npos;
+    return word.size() > 1 && word[0] == '/';
 }
 
 } // namespace

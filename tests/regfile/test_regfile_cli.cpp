@@ -63,6 +63,9 @@ TEST_F(Cli, ExportAndImport)
     EXPECT_NE(err.str().find("is not a registry file"), std::string::npos) << err.str();
     EXPECT_EQ(run({"import", file("absent.reg").string()}), 1);
     EXPECT_NE(err.str().find("cannot be opened"), std::string::npos) << err.str();
+    // A native path at the top of the tree is a file, not an unknown switch.
+    EXPECT_EQ(run({"import", "/vt-absent-file.reg"}), 1);
+    EXPECT_NE(err.str().find("cannot be opened"), std::string::npos) << err.str();
 }
 
 // The command line's export writes every type code as reg does (REG_NONE as

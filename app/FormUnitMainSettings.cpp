@@ -1,0 +1,125 @@
+// The main window's settings: what it restores when shown and saves when it
+// closes, the start-up mode from the shared ini file, and the command line.
+
+#include "FormUnitMainShared.h"
+
+#include "app/UnitRegMonitorThread.h"
+#include "app/kltConfig.h"
+#include "i18n/gui/zoMessageDialogs.h"
+#include "platform/vtPlatform.h"
+#include "regfile/gui/RegFileActions.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+
+namespace vt::app
+{
+
+using namespace mainform;
+
+namespace
+{
+
+// Taller than any screen is a damaged value, as is a negative one.
+constexpr int kHexDumpSizeDefault = 40;
+constexpr int kHexDumpSizeLimit = 4000;
+
+} // namespace
+
+void TformMain::createSettings()
+{
+    // The environment's own marker is only the default of the shared ini
+    // file's setting; the command line can still turn the mode on.
+    static const bool detected = KeyExistsAt(HKEY_LOCAL_MACHINE, "\\system\\currentcontrolset\\control\\minint");
+    m_BartPE = ReadBartPESetting(detected) || ProgramCommandLine().allHives;
+}
+
+void TformMain::settingsFormShow()
+{
+    ConfigManager().RestoreAllForms();
+}
+
+void TformMain::RestoreSettings()
+{
+    const TKLTConfigManager &config = ConfigManager();
+    SearchSettings.Read(config);
+    if (ApplySearchSettings)
+        ApplySearchSettings(SearchSettings);
+    int size = 0;
+    HexDumpSize =
+        config.ReadInteger("HexDumpSize", size) && size >= 0 && size <= kHexDumpSizeLimit ? size : kHexDumpSizeDefault;
+    std::string text;
+    RemoteListHistory = config.ReadString("RemoteListHistory", text) ? text : std::string();
+    LastKey = config.ReadString("LastKey", text) ? text : std::string();
+}
+
+void TformMain::SaveSettings()
+{
+    const TKLTConfigManager &config = ConfigManager();
+    HKEY root = HKEY_LOCAL_MACHINE;
+    std::string keyPath;
+    QTreeWidgetItem *node = tvKeys->currentItem();
+    if (node && node != m_MyComputer) {
+        int viewMode;
+        QString treePath;
+        GetSelectedKey(root, keyPath, viewMode, treePath);
+    }
+    config.WriteString("LastKey", RootKeyToName(root) + keyPath);
+    if (CollectSearchSettings)
+        CollectSearchSettings(SearchSettings);
+    SearchSettings.Write(config);
+    if (lvHexDump->isVisible())
+        HexDumpSize = lvHexDump->height();
+    config.WriteInteger("HexDumpSize", HexDumpSize);
+    config.WriteString("RemoteListHistory", RemoteListHistory);
+}
+
+void TformMain::closeEvent(QCloseEvent *event)
+{
+    StopMonitor();
+    try {
+        ConfigManager().SaveAllForms();
+        SaveSettings();
+    } catch (const std::exception &e) {
+        vt::i18n::ShowMessageDialog(QString::fromUtf8(e.what()), vt::i18n::TMsgDlgType::Error, vt::i18n::mbOK);
+    }
+    QMainWindow::closeEvent(event);
+}
+
+bool TformMain::ProcessCommandLine(const TCommandLine &commandLine)
+{
+    const QString &joined = commandLine.joined;
+    // A Windows path (C:\...) names a file of the replacement system.
+    const std::string file = vt::platform::toNativePath(joined.toStdString());
+    if (!joined.isEmpty() && QFileInfo(QString::fromStdString(file)).isFile()) {
+        try {
+            ImportFileAtStartup(file, commandLine.silent);
+        } catch (const std::exception &e) {
+            vt::i18n::ShowMessageDialog(QString::fromUtf8(e.what()), vt::i18n::TMsgDlgType::Error, vt::i18n::mbOK);
+        }
+        if (!commandLine.gui)
+            return false;
+        RefreshValueList();
+    } else if (!joined.isEmpty()) {
+        GoToKey(joined);
+    } else if (!LastKey.empty() && !commandLine.noLastJump) {
+        GoToKey(fromStd(LastKey));
+    }
+    return true;
+}
+
+void TformMain::commandLineFormShow()
+{
+    const TCommandLine &commandLine = ProgramCommandLine();
+    if (!ProcessCommandLine(commandLine)) {
+        // Ends once showing is over and the event loop runs.
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        return;
+    }
+    PendingSearch = commandLine.search;
+    if (PendingSearch && StartSearch)
+        StartSearch(*PendingSearch);
+}
+
+} // namespace vt::app
