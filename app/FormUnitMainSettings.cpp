@@ -5,6 +5,7 @@
 
 #include "app/UnitRegMonitorThread.h"
 #include "app/kltConfig.h"
+#include "editors/gui/vzoHexView.h"
 #include "i18n/gui/zoMessageDialogs.h"
 #include "platform/vtPlatform.h"
 #include "regfile/gui/RegFileActions.h"

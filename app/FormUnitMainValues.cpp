@@ -7,6 +7,7 @@
 #include "editors/gui/vzoHexView.h"
 
 #include <QProgressBar>
+#include <QSplitter>
 
 #include <algorithm>
 #include <cmath>
@@ -242,6 +243,8 @@ void TformMain::RefreshValueList()
 
 void TformMain::hideHexView()
 {
+    if (lvHexDump->isVisible())
+        HexDumpSize = lvHexDump->height(); // the height the user gave it, for its return
     lvHexDump->hide();
 }
 
@@ -313,10 +316,17 @@ void TformMain::lvDataSelect()
     }
     if (show) {
         lvHexDump->SetDataSize(m_HexViewSize);
-        lvHexDump->show();
-    }
-    else
+        if (lvHexDump->isHidden()) {
+            // It comes back at the height the user last gave it.
+            lvHexDump->show();
+            const QList<int> sizes = splitterData->sizes();
+            const int total = sizes.value(0) + sizes.value(1);
+            if (total > 0)
+                splitterData->setSizes({std::max(total - HexDumpSize, 0), std::min(HexDumpSize, total)});
+        }
+    } else {
         hideHexView();
+    }
     UpdateActionStates();
 }
 
