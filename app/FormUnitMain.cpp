@@ -508,13 +508,13 @@ void TformMain::FormShow()
     pcMain->setTabVisible(pcMain->indexOf(tsInfo), true);
     pcMain->setCurrentWidget(tsData);
     UpdateActionStates();
+    searchFormShow(); // its hooks take the settings and a command-line search below
     RestoreSettings();
     BuildKeyTree();
     bookmarksFormShow();
     commandLineFormShow();
     tsData->show();
     historyFormShow();
-    searchFormShow();
 }
 
 // ---------------------------------------------------------------------------

@@ -10,14 +10,20 @@
 #include "core/kltRegistry.h"
 #include "i18n/gui/zoMessageDialogs.h"
 #include "platform/vtPlatform.h"
+#include "search/gui/FormUnitSearch.h"
+#include "search/gui/SearchResultsModel.h"
 #include "tests/support/TempSystem.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QProcess>
+#include <QRadioButton>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -314,38 +320,43 @@ TEST_F(Settings, PlacementAndLastKeySurviveARestart)
     EXPECT_EQ(lastKey, "HKEY_LOCAL_MACHINE");
 }
 
-// The machine's search term wins at every start; what the field shows at the
-// end goes to the user's branch. A search on the command line reaches the
-// search window's hook, or waits for it.
+// The machine's search term wins at every start and reaches the search
+// window; what its field shows at the end goes to the user's branch. A
+// search asked for on the command line sets the window's options and runs
+// from its key.
 TEST_F(Settings, SearchSettingsAndSearchStartReachTheSearchWindow)
 {
     writeRaw(HKEY_LOCAL_MACHINE, kSettings, "SearchTerm", REG_SZ, text("machine"));
-    SetProgramCommandLine(ParseCommandLine({"*", "needle", "/search", "/type=binary"}));
-    std::optional<TSearchStart> started;
-    std::string shown;
+    writeRaw(HKEY_CURRENT_USER, kSettings, "SearchTypeBinary", REG_DWORD, {0, 0, 0, 0});
+    writeRaw(HKEY_CURRENT_USER, "\\Software\\VtFind\\the needle", "", REG_SZ, text(""));
     {
         TApplicationForms forms;
-        TformMain *w = forms.formMain();
-        w->ApplySearchSettings = [&](const TSearchSettings &s) { shown = s.SearchTerm; };
-        w->StartSearch = [&](const TSearchStart &s) { started = s; };
-        w->CollectSearchSettings = [](TSearchSettings &s) { s.SearchTerm = "typed"; };
-        w->show();
-        EXPECT_EQ(shown, "machine");
-        ASSERT_TRUE(started);
-        EXPECT_EQ(started->term, "needle");
-        EXPECT_TRUE(started->wholeRegistry);
-        EXPECT_EQ(started->typeBinary, true);
-        w->close();
+        auto *search = qobject_cast<vt::search::TformSearch *>(forms.formMain()->formSearch.data());
+        ASSERT_NE(search, nullptr);
+        forms.formMain()->show();
+        EXPECT_EQ(search->editSearchTerm->text(), "machine");
+        EXPECT_FALSE(search->cbDataTypeBinary->isChecked());
+        search->editSearchTerm->setText("typed");
+        forms.formMain()->close();
     }
     std::string user;
     ASSERT_TRUE(ReadTypedStringAt(HKEY_CURRENT_USER, kSettings, "SearchTerm", 32, user));
     EXPECT_EQ(user, "typed");
+
+    SetProgramCommandLine(
+        ParseCommandLine({"HKEY_CURRENT_USER\\Software\\VtFind", "needle", "/search", "/type=binary"}));
     {
         TApplicationForms forms;
+        auto *search = qobject_cast<vt::search::TformSearch *>(forms.formMain()->formSearch.data());
+        ASSERT_NE(search, nullptr);
         forms.formMain()->show();
-        EXPECT_EQ(forms.formMain()->SearchSettings.SearchTerm, "machine");
-        ASSERT_TRUE(forms.formMain()->PendingSearch) << "kept until a search window takes it";
-        EXPECT_EQ(forms.formMain()->PendingSearch->term, "needle");
+        EXPECT_EQ(search->editSearchTerm->text(), "needle");
+        EXPECT_TRUE(search->cbDataTypeBinary->isChecked());
+        EXPECT_TRUE(search->rbRangeKey->isChecked());
+        EXPECT_TRUE(search->isVisible());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !search->Searching(); }, 20000));
+        EXPECT_EQ(search->Results()->rowCount(), 1) << "the key found below the command line's key";
+        forms.formMain()->close();
     }
 }
 
