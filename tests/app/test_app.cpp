@@ -361,11 +361,13 @@ TEST_F(MainWindow, NoEnabledActionIsSilent)
           w->aValueSelectAll})
         EXPECT_FALSE(action->isEnabled()) << action->objectName().toStdString();
     // Disconnecting reports whether anything listened; the window is done with.
-    for (const auto &[action, state] : enabled)
-        if (action)
+    for (const auto &[action, state] : enabled) {
+        if (action) {
             EXPECT_TRUE(QObject::disconnect(action, &QAction::triggered, nullptr, nullptr))
                 << state << ": " << action->objectName().toStdString() << " \"" << action->text().toStdString()
                 << "\"";
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------

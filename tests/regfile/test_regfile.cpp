@@ -336,7 +336,7 @@ TEST_F(Reader, InputThatIsNotARegularFileIsRefused)
 {
     const fs::path fifo = file("pipe.reg");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string name : {std::string("/dev/zero"), fifo.string()}) {
+    for (const std::string &name : {std::string("/dev/zero"), fifo.string()}) {
         TMyRegistryReader reader;
         auto result = std::async(std::launch::async, [&] { return applyFile(name, &reader); });
         if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
