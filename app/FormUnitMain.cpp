@@ -415,6 +415,7 @@ void TformMain::connectActions()
     connectHandler(aKeyImport, &TformMain::aKeyImportExecute);
     connectHandler(aShowHistory, &TformMain::aShowHistoryExecute);
     m_Built.insert(aMenuHelp); // opens its menu
+    connectKeyCommands();
 
     connect(mFile, &QMenu::aboutToShow, this, &TformMain::UpdateActionStates);
 
@@ -466,6 +467,8 @@ void TformMain::UpdateActionStates()
     QTreeWidgetItem *node = tvKeys->currentItem();
     const bool localKey = node && node->parent() && GetTreeKind(node) == 1;
     aKeyExport->setEnabled(localKey);
+    updateKeyCommandStates();
+    updateValueCommandStates();
     aSecurityInformationExportToFile->setEnabled(false);
     aSecurityInformationExportToClipboard->setEnabled(false);
     // The change logs and the history window are always at hand.
