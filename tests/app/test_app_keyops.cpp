@@ -19,6 +19,7 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -332,6 +333,52 @@ TEST_F(KeyOps, RenameKeepsTheKeyWholeWithItsClassTimeAndSecurity)
     std::vector<std::string> names;
     KeyNamesAt(HKEY_CURRENT_USER, "\\Software\\VtRen", names);
     EXPECT_EQ(names, std::vector<std::string>({"NEW", "Taken"}));
+}
+
+// A long deletion shows its progress, keeps the window painting, and lets no
+// second command start meanwhile.
+TEST_F(KeyOps, LongDeletionShowsProgressAndAdmitsNoSecondCommand)
+{
+    constexpr int Count = 20000;
+    {
+        vt::platform::Transaction tx;
+        TMyRegistry reg;
+        reg.SetRootKey(HKEY_CURRENT_USER);
+        for (int i = 0; i < Count; ++i)
+            ASSERT_TRUE(reg.CreateKey("\\Software\\VtBig\\K" + std::to_string(i)));
+    }
+    makeWindow();
+    go("HKEY_CURRENT_USER\\Software\\VtBig");
+    struct Sample {
+        bool busy;
+        int value, maximum;
+        bool deleteEnabled, renameEnabled, valueDeleteEnabled;
+    };
+    std::vector<Sample> samples;
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (!w->IsBusy())
+            return;
+        samples.push_back({true, w->pg->value(), w->pg->maximum(), w->aKeyDelete->isEnabled(),
+                           w->aKeyRename->isEnabled(), w->aValueDelete->isEnabled()});
+        // A second command asked for meanwhile does nothing.
+        w->aKeyRename->trigger();
+        w->aKeyDelete->trigger();
+    });
+    timer.start();
+    setNextAnswer(vt::i18n::mrYes);
+    press(w->tvKeys, Qt::Key_Delete);
+    timer.stop();
+    EXPECT_FALSE(exists("\\Software\\VtBig"));
+    ASSERT_FALSE(samples.empty()) << "the window processed nothing while deleting";
+    for (const Sample &s : samples) {
+        EXPECT_EQ(s.maximum, Count + 1);
+        EXPECT_FALSE(s.deleteEnabled || s.renameEnabled || s.valueDeleteEnabled);
+    }
+    EXPECT_GT(samples.back().value, 0);
+    EXPECT_EQ(w->pg->value(), 0) << "cleared at the end";
+    EXPECT_FALSE(w->IsBusy());
 }
 
 // ---------------------------------------------------------------------------
