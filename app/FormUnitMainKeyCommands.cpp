@@ -81,8 +81,11 @@ void TformMain::connectKeyCommands()
     connect(pmKeys, &QMenu::aboutToShow, this, &TformMain::updateKeyCommandStates);
     connect(pmValues, &QMenu::aboutToShow, this, &TformMain::updateValueCommandStates);
 
-    tvKeys->setDragEnabled(false); // drags start here, with this window's own data
+    // Drags start in the event filter, with this window's own data; drag
+    // enabled views keep a multiple selection when a selected row is pressed.
     tvKeys->setDragDropMode(QAbstractItemView::NoDragDrop);
+    tvKeys->setDragEnabled(true);
+    lvData->setDragEnabled(true);
     tvKeys->viewport()->setAcceptDrops(true);
     tvKeys->viewport()->installEventFilter(this);
     lvData->viewport()->installEventFilter(this);
