@@ -36,7 +36,7 @@ void TformMain::aValueDeleteExecute()
     for (int i = 0; i < lvData->topLevelItemCount(); ++i)
         if (TRegistryValueListItem *row = valueRow(lvData->topLevelItem(i)); row && row->isSelected())
             rows.append(row);
-    bool yesToAll = false;
+    bool yesToAll = false, defaultGone = false;
     for (qsizetype r = rows.size() - 1; r >= 0; --r) {
         TRegistryValueListItem *row = rows[r];
         if (!yesToAll) {
@@ -76,10 +76,14 @@ void TformMain::aValueDeleteExecute()
             continue;
         }
         const int index = lvData->indexOfTopLevelItem(row);
+        defaultGone = defaultGone || row->ValueName.empty();
         delete row;
         if (QTreeWidgetItem *next = lvData->topLevelItem(index))
             lvData->setCurrentItem(next);
     }
+    // Without its value the default row shows the stand-in again.
+    if (defaultGone)
+        RefreshValueList();
     lvDataSelect();
 }
 

@@ -437,6 +437,16 @@ TEST_F(KeyOps, DeletedValueIsRecordedAndTheNextRowSelected)
     ASSERT_NE(w->lvData->currentItem(), nullptr);
     EXPECT_EQ(w->lvData->currentItem()->text(0), "b");
     EXPECT_TRUE(w->lvData->currentItem()->isSelected());
+
+    // The default value: its row comes back as the stand-in without data.
+    write("\\Software\\VtOne", "", "d");
+    w->RefreshValueList();
+    selectRows({"(Default)"});
+    setNextAnswer(vt::i18n::mrYes);
+    press(w->lvData, Qt::Key_Delete);
+    EXPECT_EQ(read("\\Software\\VtOne", ""), "<missing>");
+    EXPECT_EQ(rowCaptions(), QStringList({"(Default)", "b"}));
+    EXPECT_EQ(w->lvData->topLevelItem(0)->text(2), "(Data not defined)");
 }
 
 TEST_F(KeyOps, RenamingValuesKeepsLongNamesAndRefusesTakenOnes)
