@@ -205,6 +205,24 @@ void BM_RenameKeyNative(benchmark::State &state)
 }
 BENCHMARK(BM_RenameKeyNative)->Arg(1000)->Arg(10000)->Arg(50000)->Unit(benchmark::kMicrosecond);
 
+// What the command adds to the rename: the recorder's export of the whole
+// key before and after it into the two change-log panes.
+void BM_RecordKeyRename(benchmark::State &state)
+{
+    vt::app::TformMain &w = *theFixture->window;
+    const int keys = int(state.range(0));
+    DeleteKeyAt(HKEY_CURRENT_USER, "\\Software\\VtBenchRec");
+    fill("\\Software\\VtBenchRec\\Key", keys);
+    for (auto _ : state) {
+        w.LogKeyRename(HKEY_CURRENT_USER, "\\Software\\VtBenchRec\\Key", vt::app::TformMain::TRenamePhase::Before,
+                       "\\Software\\VtBenchRec\\Other");
+        w.LogKeyRename(HKEY_CURRENT_USER, "\\Software\\VtBenchRec\\Other", vt::app::TformMain::TRenamePhase::After,
+                       "\\Software\\VtBenchRec\\Key");
+    }
+    setCounters(state);
+}
+BENCHMARK(BM_RecordKeyRename)->Arg(1000)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 BENCHMARK(BM_RenameKeyByCommand)->Arg(1000)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 } // namespace

@@ -221,9 +221,12 @@ TEST_F(KeyOps, DeleteAsksFirstAndRemovesTheWholeKey)
     EXPECT_TRUE(exists("\\Software\\VtDel\\Victim"));
 
     const size_t redo = lines(w->editRedoLog), undo = lines(w->editUndoLog);
+    const size_t records = w->History()->Count();
     setNextAnswer(vt::i18n::mrYes);
     press(w->tvKeys, Qt::Key_Delete);
     EXPECT_FALSE(exists("\\Software\\VtDel\\Victim"));
+    ASSERT_GT(w->History()->Count(), records);
+    EXPECT_EQ(w->History()->Item(records)->KeyPath.rfind("\\Software\\VtDel\\Victim\\", 0), 0u);
     ASSERT_NE(node(), nullptr);
     EXPECT_EQ(node()->text(0), "VtDel") << "the parent is selected, the node is gone";
     EXPECT_EQ(node()->childCount(), 0);
@@ -313,8 +316,10 @@ TEST_F(KeyOps, RenameKeepsTheKeyWholeWithItsClassTimeAndSecurity)
     EXPECT_TRUE(exists("\\Software\\VtRen\\Old\\Child"));
 
     const size_t redo = lines(w->editRedoLog), undo = lines(w->editUndoLog);
+    const size_t records = w->History()->Count();
     setNextPromptAnswer(QStringLiteral("New"));
     press(w->tvKeys, Qt::Key_F2);
+    EXPECT_EQ(w->History()->Count(), records) << "renames go to the logs only";
     EXPECT_EQ(node()->text(0), "New");
     EXPECT_FALSE(exists("\\Software\\VtRen\\Old"));
     EXPECT_EQ(read("\\Software\\VtRen\\New", "v"), "1");
@@ -595,6 +600,11 @@ TEST_F(KeyOps, KeysOfTheTreeAndListRunOnlyWhatIsEnabled)
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(w->lvData->selectedItems().size(), 3);
     EXPECT_EQ(QApplication::focusWidget(), w->lvData);
+
+    // Insert in the list opens the value pop-up.
+    press(w->lvData, Qt::Key_Insert);
+    EXPECT_TRUE(w->pmValues->isVisible());
+    w->pmValues->close();
 }
 
 TEST_F(KeyOps, CopyPathAndJumps)
@@ -771,6 +781,12 @@ TEST_F(KeyOps, DropsFromOtherTreesAreRefused)
     EXPECT_FALSE(w->aKeyDelete->isEnabled());
     EXPECT_FALSE(w->aKeyAdd->isEnabled());
     EXPECT_TRUE(w->aKeyCopyPath->isEnabled());
+
+    // Refreshing such a tree keeps its nodes: they cannot be read again.
+    w->tvKeys->setCurrentItem(fileRoot);
+    press(w->tvKeys, Qt::Key_F5);
+    ASSERT_EQ(fileRoot->childCount(), 1);
+    EXPECT_EQ(fileRoot->child(0)->text(0), "Software");
 }
 
 int main(int argc, char **argv)
