@@ -157,12 +157,8 @@ bool TformMain::dragDropEvent(QObject *watched, QEvent *event)
 
 void TformMain::dropValues(QTreeWidgetItem *target, bool copy)
 {
-    HKEY root, targetRoot;
-    std::string keyPath, targetPath;
-    int viewMode, targetView;
-    QString treePath;
-    GetSelectedKey(root, keyPath, viewMode, treePath);
-    GetNodeKey(target, targetRoot, targetView, treePath, targetPath);
+    const auto [root, viewMode, treePath, keyPath] = nodeKeyOf(*this, tvKeys->currentItem());
+    const auto [targetRoot, targetView, targetTree, targetPath] = nodeKeyOf(*this, target);
     // Onto their own key the values stay as they are.
     if (root == targetRoot && viewByte(viewMode) == viewByte(targetView) && samePath(keyPath, targetPath))
         return;
@@ -170,18 +166,12 @@ void TformMain::dropValues(QTreeWidgetItem *target, bool copy)
     // holds no other process waiting on an answer.
     std::vector<std::pair<std::string, QString>> chosen; // name, caption
     bool yesToAll = false;
-    for (QTreeWidgetItem *item : lvData->selectedItems()) {
-        if (item->type() != TRegistryValueListItem::ItemType)
-            continue;
-        auto *row = static_cast<TRegistryValueListItem *>(item);
+    for (TRegistryValueListItem *row : selectedValueRows(lvData)) {
         if (!yesToAll && ValueExistsAt(targetRoot, targetPath, row->ValueName, viewByte(targetView))) {
-            const int answer = ShowMessageDialog(msg("ConfirmCopyOverwrite", {row->text(colName)}),
-                                                 TMsgDlgType::Confirmation, vt::i18n::mbYesNoAll);
-            if (answer == vt::i18n::mrNoToAll)
+            const TToAll answer = confirmWithToAll(msg("ConfirmCopyOverwrite", {row->text(colName)}), yesToAll);
+            if (answer == TToAll::Stop)
                 break;
-            if (answer == vt::i18n::mrYesToAll)
-                yesToAll = true;
-            else if (answer != vt::i18n::mrYes)
+            if (answer == TToAll::Skip)
                 continue;
         }
         chosen.emplace_back(row->ValueName, row->text(colName));
@@ -213,12 +203,8 @@ void TformMain::dropValues(QTreeWidgetItem *target, bool copy)
 void TformMain::dropKey(QTreeWidgetItem *target, bool copy)
 {
     QTreeWidgetItem *source = tvKeys->currentItem();
-    HKEY root, targetRoot;
-    std::string sourcePath, targetPath;
-    int viewMode, targetView;
-    QString treePath;
-    GetNodeKey(source, root, viewMode, treePath, sourcePath);
-    GetNodeKey(target, targetRoot, targetView, treePath, targetPath);
+    const auto [root, viewMode, treePath, sourcePath] = nodeKeyOf(*this, source);
+    const auto [targetRoot, targetView, targetTree, targetPath] = nodeKeyOf(*this, target);
     if (root != targetRoot) {
         ShowMessageDialog(msg("DragDropWrongRootKeyWarning"), TMsgDlgType::Error, vt::i18n::mbOK);
         return;

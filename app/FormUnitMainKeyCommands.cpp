@@ -222,11 +222,7 @@ void TformMain::aKeyAddExecute()
     QTreeWidgetItem *node = tvKeys->currentItem();
     if (m_Busy || !node || nodeLevel(node) < 1 || GetTreeKind(node) != 1)
         return;
-    HKEY root;
-    int viewMode;
-    QString treePath;
-    std::string keyPath;
-    GetNodeKey(node, root, viewMode, treePath, keyPath);
+    const auto [root, viewMode, treePath, keyPath] = nodeKeyOf(*this, node);
     // The children come from the registry first, so that the proposal and the
     // test below know every existing key, not just the ones shown so far.
     tvKeysExpanding(node);
@@ -272,11 +268,7 @@ void TformMain::aKeyDeleteExecute()
     if (ShowMessageDialog(msg("ConfirmKeyDelete", {node->text(0)}), TMsgDlgType::Confirmation,
                           vt::i18n::mbYesNo) != vt::i18n::mrYes)
         return;
-    HKEY root;
-    int viewMode;
-    QString treePath;
-    std::string keyPath;
-    GetNodeKey(node, root, viewMode, treePath, keyPath);
+    const auto [root, viewMode, treePath, keyPath] = nodeKeyOf(*this, node);
     try {
         // Before the deletion, so the undo log can still export the key; a
         // history that fails to record stops the deletion.
@@ -331,11 +323,7 @@ void TformMain::aKeyRenameExecute()
                           vt::i18n::mbOK);
         return;
     }
-    HKEY root;
-    int viewMode;
-    QString treePath;
-    std::string oldPath;
-    GetNodeKey(node, root, viewMode, treePath, oldPath);
+    const auto [root, viewMode, treePath, oldPath] = nodeKeyOf(*this, node);
     const std::string newPath = oldPath.substr(0, oldPath.rfind('\\') + 1) + toStd(name);
     TMyRegistry64 reg;
     prepare(reg, root, viewMode);
@@ -401,11 +389,7 @@ void TformMain::aKeyCopyPathExecute()
     QTreeWidgetItem *node = tvKeys->currentItem();
     if (!node || nodeLevel(node) < 1)
         return;
-    HKEY root;
-    int viewMode;
-    QString treePath;
-    std::string keyPath;
-    GetNodeKey(node, root, viewMode, treePath, keyPath);
+    const auto [root, viewMode, treePath, keyPath] = nodeKeyOf(*this, node);
     QApplication::clipboard()->setText(fromStd(RootKeyToName(root) + keyPath));
 }
 

@@ -11,6 +11,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QStyledItemDelegate>
+#include <QTreeWidget>
 #include <QTreeWidgetItem>
 
 #include <algorithm>
@@ -138,6 +139,29 @@ inline int nodeLevel(const QTreeWidgetItem *node)
         ++level;
     return level;
 }
+
+// A node's key as GetNodeKey gives it, for structured bindings.
+struct TNodeKey {
+    HKEY root = nullptr;
+    int viewMode = 0;
+    QString treePath;
+    std::string keyPath;
+};
+inline TNodeKey nodeKeyOf(const TformMain &w, QTreeWidgetItem *node)
+{
+    TNodeKey key;
+    w.GetNodeKey(node, key.root, key.viewMode, key.treePath, key.keyPath);
+    return key;
+}
+
+// The selected rows of registry values, first to last.
+QList<TRegistryValueListItem *> selectedValueRows(const QTreeWidget *list);
+
+// One confirmation of a loop whose answers may hold for all further items:
+// Go for Yes (and without asking once Yes to all was given), Skip for No or
+// the close box, Stop for No to all.
+enum class TToAll { Go, Skip, Stop };
+TToAll confirmWithToAll(const QString &text, bool &yesToAll);
 
 // A class identifier's form: "{" ... "}".
 inline bool isBraced(const QString &text)

@@ -12,43 +12,49 @@ using namespace mainform;
 using vt::i18n::ShowMessageDialog;
 using vt::i18n::TMsgDlgType;
 
-namespace {
-
-TRegistryValueListItem *valueRow(QTreeWidgetItem *item)
+QList<TRegistryValueListItem *> mainform::selectedValueRows(const QTreeWidget *list)
 {
-    return item && item->type() == TRegistryValueListItem::ItemType ? static_cast<TRegistryValueListItem *>(item)
-                                                                    : nullptr;
+    QList<TRegistryValueListItem *> rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = list->topLevelItem(i);
+        if (item->isSelected() && item->type() == TRegistryValueListItem::ItemType)
+            rows.append(static_cast<TRegistryValueListItem *>(item));
+    }
+    return rows;
 }
 
-} // namespace
+TToAll mainform::confirmWithToAll(const QString &text, bool &yesToAll)
+{
+    if (yesToAll)
+        return TToAll::Go;
+    switch (ShowMessageDialog(text, TMsgDlgType::Confirmation, vt::i18n::mbYesNoAll)) {
+    case vt::i18n::mrYesToAll:
+        yesToAll = true;
+        return TToAll::Go;
+    case vt::i18n::mrYes:
+        return TToAll::Go;
+    case vt::i18n::mrNoToAll:
+        return TToAll::Stop;
+    default:
+        return TToAll::Skip;
+    }
+}
 
 void TformMain::aValueDeleteExecute()
 {
     if (m_Busy || GetTreeKind(tvKeys->currentItem()) != 1 || lvData->selectedItems().isEmpty())
         return;
-    HKEY root;
-    std::string keyPath;
-    int viewMode;
-    QString treePath;
-    GetSelectedKey(root, keyPath, viewMode, treePath);
+    const auto [root, viewMode, treePath, keyPath] = nodeKeyOf(*this, tvKeys->currentItem());
     // Taken first: selecting the next row after each deletion changes the selection.
-    QList<TRegistryValueListItem *> rows;
-    for (int i = 0; i < lvData->topLevelItemCount(); ++i)
-        if (TRegistryValueListItem *row = valueRow(lvData->topLevelItem(i)); row && row->isSelected())
-            rows.append(row);
+    const QList<TRegistryValueListItem *> rows = selectedValueRows(lvData);
     bool yesToAll = false, defaultGone = false;
     for (qsizetype r = rows.size() - 1; r >= 0; --r) {
         TRegistryValueListItem *row = rows[r];
-        if (!yesToAll) {
-            const int answer = ShowMessageDialog(msg("ConfirmValueDelete", {row->text(colName)}),
-                                                 TMsgDlgType::Confirmation, vt::i18n::mbYesNoAll);
-            if (answer == vt::i18n::mrNoToAll)
-                break;
-            if (answer == vt::i18n::mrYesToAll)
-                yesToAll = true;
-            else if (answer != vt::i18n::mrYes)
-                continue;
-        }
+        const TToAll answer = confirmWithToAll(msg("ConfirmValueDelete", {row->text(colName)}), yesToAll);
+        if (answer == TToAll::Stop)
+            break;
+        if (answer == TToAll::Skip)
+            continue;
         TMyRegistry64 reg;
         reg.SetViewMode(std::uint8_t(viewMode));
         reg.SetRootKey(root);
@@ -91,16 +97,9 @@ void TformMain::aValueRenameExecute()
 {
     if (m_Busy || GetTreeKind(tvKeys->currentItem()) != 1)
         return;
-    HKEY root;
-    std::string keyPath;
-    int viewMode;
-    QString treePath;
-    GetSelectedKey(root, keyPath, viewMode, treePath);
-    QList<TRegistryValueListItem *> rows;
-    for (int i = 0; i < lvData->topLevelItemCount(); ++i)
-        if (TRegistryValueListItem *row = valueRow(lvData->topLevelItem(i)); row && row->isSelected())
-            rows.append(row);
-    for (TRegistryValueListItem *row : std::as_const(rows)) {
+    const auto [root, viewMode, treePath, keyPath] = nodeKeyOf(*this, tvKeys->currentItem());
+    const QList<TRegistryValueListItem *> rows = selectedValueRows(lvData);
+    for (TRegistryValueListItem *row : rows) {
         const QString caption = row->text(colName);
         QString name = caption;
         if (!vt::i18n::PromptForText(msg("DialogRenameValueTitle", {caption}), msg("DialogRenameValueCaption"),

@@ -68,11 +68,25 @@ protected:
         ASSERT_EQ(tx.commit(), ERROR_SUCCESS);
     }
 
+    // Exactly one of the two keys, with all its subkeys and their values.
+    static void expectOneWhole(const std::string &a, const std::string &b, int count)
+    {
+        TMyRegistry reg;
+        reg.SetRootKey(HKEY_CURRENT_USER);
+        const bool inA = reg.KeyExists(a);
+        const bool inB = reg.KeyExists(b);
+        ASSERT_NE(inA, inB) << "exactly one of the two";
+        Tally t;
+        tally(reg, inA ? a : b, t);
+        EXPECT_EQ(t.keys, uint64_t(count));
+        EXPECT_TRUE(t.valuesWhole);
+    }
+
     // Kills, at random moments, a child that runs `step(n)` for n = 0, 1, ...
-    // and acknowledges each; after each kill `check` judges the system as a
-    // new process finds it.
-    template <class Step, class Check>
-    void killRounds(int rounds, int maxDelayMs, Step step, Check check)
+    // and acknowledges each; after each kill the system, as a new process
+    // finds it, holds exactly one of the keys a and b, whole.
+    template <class Step>
+    void killRounds(int rounds, int maxDelayMs, Step step, const std::string &a, const std::string &b, int count)
     {
         std::mt19937 random(20261210);
         int killedMidway = 0;
@@ -110,7 +124,7 @@ protected:
             ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended by itself: " << WEXITSTATUS(status);
             ++killedMidway;
             ASSERT_EQ(vt::platform::openSystem(options), ERROR_SUCCESS);
-            check();
+            expectOneWhole(a, b, count);
         }
         EXPECT_EQ(killedMidway, rounds);
     }
@@ -128,17 +142,7 @@ TEST_F(KeyCrash, RenamingAKeyOf20000SubkeysLeavesOneWholeKey)
             const bool there = reg.KeyExists("\\Software\\Crash\\Old");
             return reg.RenameKey(there ? "\\Software\\Crash\\Old" : "\\Software\\Crash\\New", there ? "New" : "Old");
         },
-        [&] {
-            TMyRegistry reg;
-            reg.SetRootKey(HKEY_CURRENT_USER);
-            const bool oldThere = reg.KeyExists("\\Software\\Crash\\Old");
-            const bool newThere = reg.KeyExists("\\Software\\Crash\\New");
-            ASSERT_NE(oldThere, newThere) << "exactly one of the two";
-            Tally t;
-            tally(reg, oldThere ? "\\Software\\Crash\\Old" : "\\Software\\Crash\\New", t);
-            EXPECT_EQ(t.keys, uint64_t(Count));
-            EXPECT_TRUE(t.valuesWhole);
-        });
+        "\\Software\\Crash\\Old", "\\Software\\Crash\\New", Count);
 }
 
 // A move to another parent is a copy and a deletion: grouped, a crash leaves
@@ -157,17 +161,7 @@ TEST_F(KeyCrash, MovingAKeyToAnotherParentLeavesOneWholeKey)
             return reg.MoveKey(inA ? "\\Software\\Crash\\A\\Moved" : "\\Software\\Crash\\B\\Moved",
                                inA ? "\\Software\\Crash\\B\\Moved" : "\\Software\\Crash\\A\\Moved", true);
         },
-        [&] {
-            TMyRegistry reg;
-            reg.SetRootKey(HKEY_CURRENT_USER);
-            const bool inA = reg.KeyExists("\\Software\\Crash\\A\\Moved");
-            const bool inB = reg.KeyExists("\\Software\\Crash\\B\\Moved");
-            ASSERT_NE(inA, inB) << "exactly one of the two";
-            Tally t;
-            tally(reg, inA ? "\\Software\\Crash\\A\\Moved" : "\\Software\\Crash\\B\\Moved", t);
-            EXPECT_EQ(t.keys, uint64_t(Count));
-            EXPECT_TRUE(t.valuesWhole);
-        });
+        "\\Software\\Crash\\A\\Moved", "\\Software\\Crash\\B\\Moved", Count);
 }
 
 } // namespace
