@@ -428,6 +428,7 @@ void TformMain::connectActions()
     connectHandler(aBookmarksManage, &TformMain::aBookmarksManageExecute);
     m_Built.insert(aMenuHelp); // opens its menu
     connectEditors();
+    connectKeyCommands();
 
     connect(mFile, &QMenu::aboutToShow, this, &TformMain::UpdateActionStates);
 
@@ -481,6 +482,8 @@ void TformMain::UpdateActionStates()
     const bool localKey = node && node->parent() && GetTreeKind(node) == 1;
     aKeyExport->setEnabled(localKey);
     aKeyAddBookmark->setEnabled(node && GetTreeKind(node) == 1);
+    updateKeyCommandStates();
+    updateValueCommandStates();
     aSecurityInformationExportToFile->setEnabled(false);
     aSecurityInformationExportToClipboard->setEnabled(false);
     // The change logs and the history window are always at hand.

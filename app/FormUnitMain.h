@@ -26,6 +26,7 @@
 class QComboBox;
 class QLabel;
 class QMenu;
+class QMimeData;
 class QPlainTextEdit;
 class TformImportProgress;
 class QProgressBar;
@@ -182,6 +183,24 @@ public:
     QPointer<vt::editors::TformValueType> formValueType;
     QPointer<vt::editors::TformEditResourceRequirementsList> formEditResourceRequirementsList;
     QPointer<vt::editors::TformEditBinary> formEditBinary;
+    // ---- Key and value commands (FormUnitMainKeyCommands.cpp,
+    // FormUnitMainValueCommands.cpp, FormUnitMainDragDrop.cpp) ----
+    void aKeyAddExecute();
+    void aKeyDeleteExecute();
+    void aKeyRenameExecute();
+    void aKeyRefreshExecute();
+    void aKeyCopyPathExecute();
+    void aKeyJumpExecute();
+    void aKeyJumpToHKCRCLSIDExecute();
+    void aValueDeleteExecute();
+    void aValueRenameExecute();
+    void aValueSelectAllExecute();
+    void aValueJumpToHKCRCLSIDExecute();
+    // What a drag out of the key tree or the value list carries; a drop takes
+    // only this window's own drags.
+    QMimeData *CreateDragData(QWidget *source) const;
+    // Whether a long key operation runs; no second one starts meanwhile.
+    bool IsBusy() const { return m_Busy; }
 
     // Whether the process sees two registry views (32-bit on 64-bit Windows);
     // asked once when the window is created.
@@ -260,6 +279,21 @@ private:
     void openRegistryFile(bool compare);
     void updateFileViewActions();
     bool fileRowHexBytes(const TRegistryValueListItem *row);
+
+    void connectKeyCommands();
+    void updateKeyCommandStates();
+    void updateValueCommandStates();
+    bool commandKeyPress(QObject *watched, QEvent *event);
+    bool dragDropEvent(QObject *watched, QEvent *event);
+    void startDrag(QWidget *source);
+    void dropValues(QTreeWidgetItem *target, bool copy);
+    void dropKey(QTreeWidgetItem *target, bool copy);
+    void showRegistryError(const QString &text, LONG code);
+    void reloadChildren(QTreeWidgetItem *node);
+    // Progress in pg for a walk of `total` keys through `reg`; the window
+    // keeps painting, user input waits until the end.
+    void startLongOperation(TMyRegistry &reg, std::uint64_t total);
+    void endLongOperation();
 
     void mirrorPopupInEdit(QMenu *popup);
     void dropEditMirror();
@@ -361,6 +395,10 @@ private:
     bool m_FillingList = false;
     bool m_OpeningFile = false;
     QAction *m_FileCloseSeparator = nullptr;
+    bool m_Busy = false;
+    std::uint64_t m_ProgressDone = 0;
+    QPoint m_DragStart;
+    QWidget *m_DragFrom = nullptr;
     std::unique_ptr<vt::history::TRegistryChangeHistory> m_History;
     QString m_HistoryError;
     bool m_BartPE = false;

@@ -139,6 +139,8 @@ void TformMain::mirrorPopupInEdit(QMenu *popup)
 
 bool TformMain::eventFilter(QObject *watched, QEvent *event)
 {
+    if (commandKeyPress(watched, event) || dragDropEvent(watched, event))
+        return true;
     if (watched == tvKeys || watched == lvData) {
         if (event->type() == QEvent::FocusIn) {
             mirrorPopupInEdit(watched == tvKeys ? pmKeys : pmValues);

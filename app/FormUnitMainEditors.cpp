@@ -185,7 +185,8 @@ void TformMain::connectEditors()
 void TformMain::UpdateEditorActionStates()
 {
     QTreeWidgetItem *node = tvKeys->currentItem();
-    const bool local = m_Shown && node && node->parent() && GetTreeKind(node) == 1;
+    // Nothing else starts while a long key operation runs.
+    const bool local = m_Shown && !m_Busy && node && node->parent() && GetTreeKind(node) == 1;
     QTreeWidgetItem *current = lvData->currentItem();
     if (!current || !current->isSelected()) {
         const QList<QTreeWidgetItem *> selected = lvData->selectedItems();
@@ -217,7 +218,7 @@ QList<TRegistryValueListItem *> TformMain::selectedValueRows() const
 
 void TformMain::lvDataDblClick()
 {
-    if (lvData->selectedItems().isEmpty())
+    if (m_Busy || lvData->selectedItems().isEmpty())
         return;
     aValueChange->setEnabled(true);
     aValueChange->trigger();

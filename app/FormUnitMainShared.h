@@ -11,10 +11,12 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QStyledItemDelegate>
+#include <QTreeWidget>
 #include <QTreeWidgetItem>
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,22 @@ inline QString fromStd(const std::string &text) { return QString::fromUtf8(text.
 inline std::string toStd(const QString &text) { return text.toUtf8().toStdString(); }
 
 inline QString msg(const char *key) { return vt::i18n::MessageText(key); }
+
+// A message with its "%s" places filled in order; what is filled in is not
+// searched again, so a name holding "%s" stays as it is.
+inline QString msg(const char *key, std::initializer_list<QString> args)
+{
+    QString text = msg(key);
+    qsizetype at = 0;
+    for (const QString &arg : args) {
+        at = text.indexOf(QStringLiteral("%s"), at);
+        if (at < 0)
+            break;
+        text.replace(at, 2, arg);
+        at += arg.size();
+    }
+    return text;
+}
 
 // Key names sort and match the way the user's locale orders them, without
 // regard to case; sorting and the binary search of FindChildNode share this
@@ -111,6 +129,51 @@ inline void setHasChildren(QTreeWidgetItem *node, bool flag)
 }
 
 inline int nodeImage(const QTreeWidgetItem *node) { return node->data(0, NodeImageRole).toInt(); }
+
+// 0 for a top node ("My Computer", a file or remote tree), 1 for a root key,
+// 2 and deeper for keys.
+inline int nodeLevel(const QTreeWidgetItem *node)
+{
+    int level = 0;
+    for (const QTreeWidgetItem *n = node ? node->parent() : nullptr; n; n = n->parent())
+        ++level;
+    return level;
+}
+
+// A node's key as GetNodeKey gives it, for structured bindings.
+struct TNodeKey {
+    HKEY root = nullptr;
+    int viewMode = 0;
+    QString treePath;
+    std::string keyPath;
+};
+inline TNodeKey nodeKeyOf(const TformMain &w, QTreeWidgetItem *node)
+{
+    TNodeKey key;
+    w.GetNodeKey(node, key.root, key.viewMode, key.treePath, key.keyPath);
+    return key;
+}
+
+// The selected rows of registry values, first to last.
+QList<TRegistryValueListItem *> selectedValueRows(const QTreeWidget *list);
+
+// One confirmation of a loop whose answers may hold for all further items:
+// Go for Yes (and without asking once Yes to all was given), Skip for No or
+// the close box, Stop for No to all.
+enum class TToAll { Go, Skip, Stop };
+TToAll confirmWithToAll(const QString &text, bool &yesToAll);
+
+// A class identifier's form: "{" ... "}".
+inline bool isBraced(const QString &text)
+{
+    return text.startsWith(QLatin1Char('{')) && text.endsWith(QLatin1Char('}'));
+}
+
+// The Windows text of an error code, as the system words it.
+QString windowsErrorText(LONG code);
+
+// Keys below path, the key itself not counted; for progress only.
+std::uint64_t countKeysBelow(TMyRegistry &reg, const std::string &path);
 
 // Multi-line values keep CR LF in their text; the cell shows them on one line.
 class TValueDelegate : public QStyledItemDelegate {

@@ -281,14 +281,17 @@ bool KeyExistsAt(HKEY root, const std::string &path, uint8_t view)
     }
 }
 
-void CopyValueAt(HKEY sourceRoot, const std::string &sourcePath, const std::string &sourceName, bool deleteSource,
-                 const std::string &targetName, const std::string &targetPath, HKEY targetRoot)
+bool CopyValueAt(HKEY sourceRoot, const std::string &sourcePath, const std::string &sourceName, bool deleteSource,
+                 const std::string &targetName, const std::string &targetPath, HKEY targetRoot, uint8_t sourceView,
+                 uint8_t targetView)
 {
     TMyRegistry source, target;
+    applyView(source, sourceView);
+    applyView(target, targetView);
     source.SetRootKey(sourceRoot);
     target.SetRootKey(targetRoot);
     if (!source.OpenKey(sourcePath, false) || !target.OpenKey(targetPath, true))
-        return;
+        return false;
     // The raw bytes and type code are copied as stored, so every type
     // (also empty values and codes without a name) arrives unchanged; the
     // source is deleted only after the copy was written.
@@ -301,13 +304,12 @@ void CopyValueAt(HKEY sourceRoot, const std::string &sourcePath, const std::stri
                                  ? from == to
                                  : sourceRoot == targetRoot && sameFolded(source.CurrentPath(), target.CurrentPath());
         if (sameKey)
-            return;
+            return true;
     }
     uint32_t code = 0;
     TRegByteArray data;
     if (!source.readValue(sourceName, code, data))
-        return;
+        return false;
     target.writeValue(targetName, code, data);
-    if (deleteSource)
-        source.DeleteValue(sourceName);
+    return !deleteSource || source.DeleteValue(sourceName);
 }

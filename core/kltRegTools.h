@@ -35,5 +35,9 @@ bool DeleteValueAt(HKEY root, const std::string &path, const std::string &name, 
 bool ValueExistsAt(HKEY root, const std::string &path, const std::string &name, uint8_t view = 0);
 bool KeyExistsAt(HKEY root, const std::string &path, uint8_t view = 0);
 
-void CopyValueAt(HKEY sourceRoot, const std::string &sourcePath, const std::string &sourceName, bool deleteSource,
-                 const std::string &targetName, const std::string &targetPath, HKEY targetRoot);
+// The view bytes choose each side's registry view (the default view unless
+// given). True when the value was copied (or is the very value named as the
+// target), and with deleteSource the source removed.
+bool CopyValueAt(HKEY sourceRoot, const std::string &sourcePath, const std::string &sourceName, bool deleteSource,
+                 const std::string &targetName, const std::string &targetPath, HKEY targetRoot,
+                 uint8_t sourceView = 0xFF, uint8_t targetView = 0xFF);

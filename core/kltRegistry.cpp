@@ -275,7 +275,7 @@ bool TMyRegistry::OpenKey(const std::string &path, bool canCreate)
     } else {
         r = RegOpenKeyExA(base.key, base.path.c_str(), 0, m_access, &key);
     }
-    if (r != ERROR_SUCCESS)
+    if (track(r) != ERROR_SUCCESS)
         return false;
     setCurrent(key, base.path, relative);
     return true;
@@ -309,8 +309,8 @@ bool TMyRegistry::CreateKey(const std::string &path)
     const Base base = baseOf(path);
     HKEY key = nullptr;
     DWORD disposition = 0;
-    if (RegCreateKeyExA(base.key, base.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, ViewFlags(KEY_ALL_ACCESS),
-                        nullptr, &key, &disposition) != ERROR_SUCCESS)
+    if (track(RegCreateKeyExA(base.key, base.path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              ViewFlags(KEY_ALL_ACCESS), nullptr, &key, &disposition)) != ERROR_SUCCESS)
         throw ERegistryException("Failed to create key " + path);
     RegCloseKey(key);
     return true;
@@ -341,12 +341,14 @@ bool TMyRegistry::DeleteKey(const std::string &path)
     const Base base = baseOf(path);
     // An empty path names the base key itself: deleting it would wipe a
     // whole root or the open key, which no caller means.
-    if (base.path.empty())
+    if (base.path.empty()) {
+        m_lastError = ERROR_INVALID_PARAMETER;
         return false;
+    }
     // The whole subtree goes in one transaction: a crash leaves all or none.
     vt::platform::Transaction tx;
     const bool deleted = deleteTree(base, path);
-    return tx.commit() == ERROR_SUCCESS && deleted;
+    return track(tx.commit()) == ERROR_SUCCESS && deleted;
 }
 
 bool TMyRegistry::deleteTree(const Base &base, const std::string &path)
@@ -368,37 +370,65 @@ bool TMyRegistry::deleteTree(const Base &base, const std::string &path)
         }
     }
     if (DeleteKeyExFn fn = deleteKeyEx())
-        if (fn(base.key, base.path.c_str(), ViewFlags(0), 0) == ERROR_SUCCESS)
+        if (fn(base.key, base.path.c_str(), ViewFlags(0), 0) == ERROR_SUCCESS) {
+            keyDone();
             return true;
-    return RegDeleteKeyA(base.key, base.path.c_str()) == ERROR_SUCCESS;
+        }
+    if (track(RegDeleteKeyA(base.key, base.path.c_str())) != ERROR_SUCCESS)
+        return false;
+    keyDone();
+    return true;
 }
 
-void TMyRegistry::MoveKey(const std::string &oldPath, const std::string &newPath, bool deleteSource)
+bool TMyRegistry::MoveKey(const std::string &oldPath, const std::string &newPath, bool deleteSource)
 {
-    if (!KeyExists(oldPath) || KeyExists(newPath))
-        return;
+    if (!KeyExists(oldPath)) {
+        m_lastError = ERROR_FILE_NOT_FOUND;
+        return false;
+    }
+    if (KeyExists(newPath)) {
+        m_lastError = ERROR_ALREADY_EXISTS;
+        return false;
+    }
     HKEY source = GetKey(oldPath);
     if (!source)
-        return;
+        return false;
     HandleGuard sourceCloser(source);
     // A target inside the source would copy itself without end.
-    if (targetInside(source, oldPath, newPath))
-        return;
+    if (targetInside(source, oldPath, newPath)) {
+        m_lastError = ERROR_INVALID_PARAMETER;
+        return false;
+    }
     // A copy and the deletion of its source are one transaction: a crash
     // leaves the key in one place, never both or half.
     vt::platform::Transaction tx;
     if (deleteSource && renameInPlace(oldPath, newPath))
-        return;
+        return track(tx.commit()) == ERROR_SUCCESS;
     CreateKey(newPath);
     HKEY target = GetKey(newPath);
     if (!target)
-        return;
+        return false;
     HandleGuard targetCloser(target);
     bool complete = copyValues(source, target);
     complete = copyKeys(source, target) && complete;
     // A source that was not copied in full stays, so nothing is lost.
     if (deleteSource && complete)
-        DeleteKey(oldPath);
+        complete = DeleteKey(oldPath);
+    return track(tx.commit()) == ERROR_SUCCESS && complete;
+}
+
+bool TMyRegistry::RenameKey(const std::string &path, const std::string &newName)
+{
+    const Base base = baseOf(path);
+    if (base.path.empty()) {
+        m_lastError = ERROR_INVALID_PARAMETER;
+        return false;
+    }
+    HKEY key = nullptr;
+    if (track(RegOpenKeyExA(base.key, base.path.c_str(), 0, ViewFlags(KEY_WRITE | KEY_READ), &key)) != ERROR_SUCCESS)
+        return false;
+    HandleGuard closer(key);
+    return track(RegRenameKey(key, nullptr, newName.c_str())) == ERROR_SUCCESS;
 }
 
 // Decided on the key objects: the deepest existing key on the target's path
@@ -567,7 +597,7 @@ bool TMyRegistry::ValueExists(const std::string &name)
 
 bool TMyRegistry::DeleteValue(const std::string &name)
 {
-    return RegDeleteValueA(m_currentKey, name.c_str()) == ERROR_SUCCESS;
+    return track(RegDeleteValueA(m_currentKey, name.c_str())) == ERROR_SUCCESS;
 }
 
 void TMyRegistry::RenameValue(const std::string &oldName, const std::string &newName)
@@ -808,8 +838,8 @@ int32_t TMyRegistry::GetData(const std::string &name, void *buffer, TRegDataType
 void TMyRegistry::writeValue(const std::string &name, uint32_t typeCode, const TRegByteArray &data)
 {
     static const uint8_t empty = 0;
-    if (RegSetValueExA(m_currentKey, name.c_str(), 0, typeCode, data.empty() ? &empty : data.data(),
-                       DWORD(data.size())) != ERROR_SUCCESS)
+    if (track(RegSetValueExA(m_currentKey, name.c_str(), 0, typeCode, data.empty() ? &empty : data.data(),
+                             DWORD(data.size()))) != ERROR_SUCCESS)
         raiseSet(name);
 }
 
@@ -817,8 +847,8 @@ void TMyRegistry::PutData(const std::string &name, const void *buffer, TRegDataT
 {
     static const uint8_t empty = 0;
     const BYTE *bytes = (buffer && size > 0) ? static_cast<const BYTE *>(buffer) : &empty;
-    if (RegSetValueExA(m_currentKey, name.c_str(), 0, DataTypeToCode(type), bytes, DWORD(std::max(size, 0))) !=
-        ERROR_SUCCESS)
+    if (track(RegSetValueExA(m_currentKey, name.c_str(), 0, DataTypeToCode(type), bytes,
+                             DWORD(std::max(size, 0)))) != ERROR_SUCCESS)
         raiseSet(name);
 }
 
@@ -1008,6 +1038,7 @@ bool TMyRegistry::copyKeys(HKEY source, HKEY target)
         }
         HandleGuard newSubCloser(newSub);
         complete = copyValues(sub, newSub) && complete;
+        keyDone();
         complete = copyKeys(sub, newSub) && complete;
     }
     return complete;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -130,6 +131,12 @@ public:
     const std::string &CurrentPath() const { return m_currentPath; }
     REGSAM Access() const { return m_access; }
     void SetAccess(REGSAM access) { m_access = access; }
+    // The Windows error code of the last registry call of this accessor that
+    // failed (ERROR_SUCCESS when none did), so callers can say why.
+    LONG LastError() const { return m_lastError; }
+    // Called once for each key a DeleteKey or MoveKey walk has deleted or
+    // copied, so a window can show progress and keep painting.
+    std::function<void()> KeyProgress;
 
     // Keys
     bool OpenKey(const std::string &path, bool canCreate);
@@ -139,7 +146,12 @@ public:
     HKEY GetKey(const std::string &path); // caller closes the handle
     bool KeyExists(const std::string &path);
     bool DeleteKey(const std::string &path);
-    void MoveKey(const std::string &oldPath, const std::string &newPath, bool deleteSource);
+    // True when the key was copied (and, with deleteSource, removed) whole.
+    bool MoveKey(const std::string &oldPath, const std::string &newPath, bool deleteSource);
+    // Renames the key where it lies, as Windows' RegRenameKey does: its
+    // subtree, times, class names and security stay. A new name that is taken
+    // fails with ERROR_ACCESS_DENIED, as on Windows.
+    bool RenameKey(const std::string &path, const std::string &newName);
     bool GetKeyInfo(TRegKeyInfo &info);
     bool HasSubKeys();
     void GetKeyNames(std::vector<std::string> &list);
@@ -223,6 +235,20 @@ protected:
     REGSAM m_access = KEY_ALL_ACCESS;
     uint8_t m_bitness = 32;
     uint8_t m_viewMode = 0;
+    LONG m_lastError = ERROR_SUCCESS;
+
+    // Records a failed call's code; passes the code on.
+    LONG track(LONG code)
+    {
+        if (code != ERROR_SUCCESS)
+            m_lastError = code;
+        return code;
+    }
+    void keyDone()
+    {
+        if (KeyProgress)
+            KeyProgress();
+    }
 };
 
 class TMyRegistry64 : public TMyRegistry

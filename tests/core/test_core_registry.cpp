@@ -667,6 +667,52 @@ TEST_F(Registry, CopyValueAtKeepsEveryKind)
     }
 }
 
+// Failed calls leave their Windows code for the caller to show; results say
+// whether a rename, move or copy took place.
+TEST_F(Registry, LastErrorAndResultsOfRenamesMovesAndCopies)
+{
+    ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, kBase + "\\A\\Sub"));
+    ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, kBase + "\\B"));
+    TMyRegistry reg;
+    EXPECT_EQ(reg.LastError(), ERROR_SUCCESS);
+    ASSERT_TRUE(reg.OpenKey(kBase, false));
+    EXPECT_FALSE(reg.DeleteValue("missing"));
+    EXPECT_EQ(reg.LastError(), ERROR_FILE_NOT_FOUND);
+    reg.CloseKey();
+
+    // A taken name: Windows' answer, both keys as they were.
+    EXPECT_FALSE(reg.RenameKey(kBase + "\\A", "b"));
+    EXPECT_EQ(reg.LastError(), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(KeyExistsAt(HKEY_CURRENT_USER, kBase + "\\A\\Sub"));
+    EXPECT_FALSE(reg.RenameKey(kBase + "\\Missing", "C"));
+    EXPECT_EQ(reg.LastError(), ERROR_FILE_NOT_FOUND);
+    // Letter case alone, and a free name.
+    EXPECT_TRUE(reg.RenameKey(kBase + "\\A", "a"));
+    std::vector<std::string> names;
+    KeyNamesAt(HKEY_CURRENT_USER, kBase, names);
+    EXPECT_EQ(names, std::vector<std::string>({"a", "B"}));
+    EXPECT_TRUE(reg.RenameKey(kBase + "\\a", "C"));
+    EXPECT_TRUE(KeyExistsAt(HKEY_CURRENT_USER, kBase + "\\C\\Sub"));
+
+    EXPECT_FALSE(reg.MoveKey(kBase + "\\C", kBase + "\\B", true));
+    EXPECT_EQ(reg.LastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_FALSE(reg.MoveKey(kBase + "\\C", kBase + "\\C\\Sub\\Inner", false));
+    EXPECT_EQ(reg.LastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(reg.MoveKey(kBase + "\\C", kBase + "\\B\\C", true));
+    EXPECT_TRUE(KeyExistsAt(HKEY_CURRENT_USER, kBase + "\\B\\C\\Sub"));
+    EXPECT_FALSE(KeyExistsAt(HKEY_CURRENT_USER, kBase + "\\C"));
+
+    // A value copied between the views of HKLM\SOFTWARE lands in the view asked for.
+    ASSERT_TRUE(WriteStringAt(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\VtViews", "v", 64, "in 64"));
+    EXPECT_TRUE(CopyValueAt(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\VtViews", "v", false, "v", "\\SOFTWARE\\VtViews",
+                            HKEY_LOCAL_MACHINE, 1, 0));
+    std::string text;
+    EXPECT_TRUE(ReadTypedStringAt(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\VtViews", "v", 32, text));
+    EXPECT_EQ(text, "in 64");
+    EXPECT_TRUE(KeyExistsAt(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Wow6432Node\\VtViews", 1));
+    EXPECT_FALSE(CopyValueAt(HKEY_CURRENT_USER, kBase, "missing", true, "x", kBase + "\\B", HKEY_CURRENT_USER));
+}
+
 TEST_F(Registry, KeyTimeToDateTimeTruncatesToTwoSeconds)
 {
     auto localTime = [](WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s) {
