@@ -310,6 +310,7 @@ private:
     void aValueChangeExecute();
     void aValueChangeTypeExecute();
     void aValueModifyBinaryExecute();
+    // The selected rows of registry values, first to last.
     QList<TRegistryValueListItem *> selectedValueRows() const;
     template <class T> T *editorForm(QPointer<T> &form);
 

@@ -166,7 +166,7 @@ void TformMain::dropValues(QTreeWidgetItem *target, bool copy)
     // holds no other process waiting on an answer.
     std::vector<std::pair<std::string, QString>> chosen; // name, caption
     bool yesToAll = false;
-    for (TRegistryValueListItem *row : selectedValueRows(lvData)) {
+    for (TRegistryValueListItem *row : selectedValueRows()) {
         if (!yesToAll && ValueExistsAt(targetRoot, targetPath, row->ValueName, viewByte(targetView))) {
             const TToAll answer = confirmWithToAll(msg("ConfirmCopyOverwrite", {row->text(colName)}), yesToAll);
             if (answer == TToAll::Stop)

@@ -5,6 +5,12 @@
 
 #include "app/UnitRegMonitorThread.h"
 
+#include <QScrollBar>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <optional>
+
 namespace vt::app
 {
 
@@ -45,8 +51,11 @@ void TformMain::StopMonitor()
 
 void TformMain::OnRegistryChanged(HKEY root, const std::string &path)
 {
-    if (lvDataTag != 0)
-        return; // a value editor works on the list
+    // A value editor works on the list, or a long key operation drives the
+    // progress bar the listing would take over; each lists the key again
+    // when it ends.
+    if (lvDataTag != 0 || m_Busy)
+        return;
     QTreeWidgetItem *node = tvKeys->currentItem();
     if (!node || node == m_MyComputer || GetTreeKind(node) != 1)
         return;
@@ -58,7 +67,31 @@ void TformMain::OnRegistryChanged(HKEY root, const std::string &path)
     const std::string selectedPath = keyPath.empty() ? keyPath : keyPath.substr(1);
     if (selectedRoot != root || selectedPath != path)
         return;
+    // The list follows the registry, the user's place in it stays: the
+    // selected rows, the current one and the scroll position by value name.
+    std::vector<std::string> selected;
+    std::optional<std::string> current;
+    for (QTreeWidgetItem *item : lvData->selectedItems())
+        if (item->type() == TRegistryValueListItem::ItemType)
+            selected.push_back(static_cast<TRegistryValueListItem *>(item)->ValueName);
+    if (QTreeWidgetItem *item = lvData->currentItem(); item && item->type() == TRegistryValueListItem::ItemType)
+        current = static_cast<TRegistryValueListItem *>(item)->ValueName;
+    const int scroll = lvData->verticalScrollBar()->value();
     FillValueList(root, "\\" + path, viewMode);
+    if (selected.empty() && !current)
+        return;
+    lvData->clearSelection();
+    for (int i = 0; i < lvData->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = lvData->topLevelItem(i);
+        if (item->type() != TRegistryValueListItem::ItemType)
+            continue;
+        const std::string &name = static_cast<TRegistryValueListItem *>(item)->ValueName;
+        if (current && name == *current)
+            lvData->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+        if (std::find(selected.begin(), selected.end(), name) != selected.end())
+            item->setSelected(true);
+    }
+    lvData->verticalScrollBar()->setValue(scroll);
 }
 
 } // namespace vt::app

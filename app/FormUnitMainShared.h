@@ -154,9 +154,6 @@ inline TNodeKey nodeKeyOf(const TformMain &w, QTreeWidgetItem *node)
     return key;
 }
 
-// The selected rows of registry values, first to last.
-QList<TRegistryValueListItem *> selectedValueRows(const QTreeWidget *list);
-
 // One confirmation of a loop whose answers may hold for all further items:
 // Go for Yes (and without asking once Yes to all was given), Skip for No or
 // the close box, Stop for No to all.

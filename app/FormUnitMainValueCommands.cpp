@@ -12,17 +12,6 @@ using namespace mainform;
 using vt::i18n::ShowMessageDialog;
 using vt::i18n::TMsgDlgType;
 
-QList<TRegistryValueListItem *> mainform::selectedValueRows(const QTreeWidget *list)
-{
-    QList<TRegistryValueListItem *> rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        QTreeWidgetItem *item = list->topLevelItem(i);
-        if (item->isSelected() && item->type() == TRegistryValueListItem::ItemType)
-            rows.append(static_cast<TRegistryValueListItem *>(item));
-    }
-    return rows;
-}
-
 TToAll mainform::confirmWithToAll(const QString &text, bool &yesToAll)
 {
     if (yesToAll)
@@ -46,7 +35,7 @@ void TformMain::aValueDeleteExecute()
         return;
     const auto [root, viewMode, treePath, keyPath] = nodeKeyOf(*this, tvKeys->currentItem());
     // Taken first: selecting the next row after each deletion changes the selection.
-    const QList<TRegistryValueListItem *> rows = selectedValueRows(lvData);
+    const QList<TRegistryValueListItem *> rows = selectedValueRows();
     bool yesToAll = false, defaultGone = false;
     for (qsizetype r = rows.size() - 1; r >= 0; --r) {
         TRegistryValueListItem *row = rows[r];
@@ -98,7 +87,7 @@ void TformMain::aValueRenameExecute()
     if (m_Busy || GetTreeKind(tvKeys->currentItem()) != 1)
         return;
     const auto [root, viewMode, treePath, keyPath] = nodeKeyOf(*this, tvKeys->currentItem());
-    const QList<TRegistryValueListItem *> rows = selectedValueRows(lvData);
+    const QList<TRegistryValueListItem *> rows = selectedValueRows();
     for (TRegistryValueListItem *row : rows) {
         const QString caption = row->text(colName);
         QString name = caption;

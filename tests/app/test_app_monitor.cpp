@@ -74,6 +74,13 @@ TEST_F(Monitor, ValueAddedByAnotherProcessAppearsWithinASecond)
     w->GoToKey("HKEY_CURRENT_USER\\Software\\VtMon");
     ASSERT_TRUE(listed("First"));
     waitWatching();
+    // The row the user is on stays selected and current through the refill.
+    QTreeWidgetItem *first = nullptr;
+    for (int i = 0; i < w->lvData->topLevelItemCount(); ++i)
+        if (w->lvData->topLevelItem(i)->text(0) == "First")
+            first = w->lvData->topLevelItem(i);
+    ASSERT_NE(first, nullptr);
+    w->lvData->setCurrentItem(first);
     QProcess cli;
     cli.start(QStringLiteral(VT_CLI_PATH), {"--system", QString::fromStdString(sys.root()), "add",
                                             "HKCU\\Software\\VtMon", "/v", "FromCli", "/t", "REG_SZ", "/d", "x", "/f"});
@@ -81,6 +88,10 @@ TEST_F(Monitor, ValueAddedByAnotherProcessAppearsWithinASecond)
     ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
     // The cli has returned: the change is made; the list follows within a second.
     EXPECT_TRUE(waitListed("FromCli", 1000));
+    ASSERT_NE(w->lvData->currentItem(), nullptr);
+    EXPECT_EQ(w->lvData->currentItem()->text(0), "First");
+    EXPECT_TRUE(w->lvData->currentItem()->isSelected());
+    EXPECT_EQ(w->lvData->selectedItems().size(), 1);
 }
 #endif
 
