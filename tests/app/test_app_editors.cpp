@@ -275,7 +275,10 @@ TEST_F(Editors, MultiStringEditorShowsOneEntryPerLine)
         QTest::keyClicks(memo, "c");
         clickOK(dialog);
     });
-    doubleClick("multi");
+    // Opened by Enter in the list, as the keyboard reaches it.
+    select("multi");
+    w->lvData->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(shown, "a\nb");
     uint32_t code = 0;
     Bytes bytes;
