@@ -15,7 +15,8 @@
 #include <QTimeEdit>
 #include <QTreeWidget>
 
-namespace vt::app {
+namespace vt::app
+{
 
 void TformMain::aSearchExecute()
 {

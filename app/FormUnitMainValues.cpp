@@ -12,7 +12,8 @@
 #include <algorithm>
 #include <cmath>
 
-namespace vt::app {
+namespace vt::app
+{
 
 using namespace mainform;
 
@@ -127,8 +128,7 @@ void TformMain::FillValueList(HKEY root, const std::string &keyPath, int viewMod
         texts.error = toStd(msg("DialogDataError"));
         const QString defaultCaption = msg("DialogValueDefault");
 
-        const bool hasDefault =
-            std::any_of(names.begin(), names.end(), [](const std::string &n) { return n.empty(); });
+        const bool hasDefault = std::any_of(names.begin(), names.end(), [](const std::string &n) { return n.empty(); });
         if (!hasDefault)
             listDefaultPlaceholder(root, keyPath, rows);
         rows.reserve(rows.size() + qsizetype(names.size()));

@@ -1148,9 +1148,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
         }
         const bool last = i + 1 == names.size();
         auto child = newKey(names[i], now);
-        child->security = last && !explicitSd.empty()
-                              ? std::make_shared<const vt::hive::SecurityDescriptor>(explicitSd)
-                              : inheritedSecurity(s, k);
+        child->security = last && !explicitSd.empty() ? std::make_shared<const vt::hive::SecurityDescriptor>(explicitSd)
+                                                      : inheritedSecurity(s, k);
         child->isVolatile = makeVolatile;
         if (last && lpClass)
             child->className = lpClass;

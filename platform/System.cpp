@@ -169,9 +169,9 @@ void writeKeyPath(System &s, Writer &w, std::string path)
         return;
     }
     const size_t cut = path.rfind('\\');
-    if (s.lastRecordPathKnown && cut != std::string::npos && cut + 1 < path.size() &&
-        s.lastRecordPath.size() > cut && s.lastRecordPath[cut] == '\\' &&
-        s.lastRecordPath.find('\\', cut + 1) == std::string::npos && s.lastRecordPath.compare(0, cut, path, 0, cut) == 0) {
+    if (s.lastRecordPathKnown && cut != std::string::npos && cut + 1 < path.size() && s.lastRecordPath.size() > cut &&
+        s.lastRecordPath[cut] == '\\' && s.lastRecordPath.find('\\', cut + 1) == std::string::npos &&
+        s.lastRecordPath.compare(0, cut, path, 0, cut) == 0) {
         w.u32(kSiblingOfBefore);
         w.str(std::string_view(path).substr(cut + 1));
     } else {
@@ -214,7 +214,6 @@ void forgetLastRecordPath(System &s)
     s.lastRecordPathKnown = false;
     s.lastRecordPath.clear();
 }
-
 
 bool writeAll(int fd, const uint8_t *p, size_t n)
 {
@@ -1271,7 +1270,7 @@ LONG loadTree(System &s)
             hive.root = buildTemplateHive(entry.which, ctx, now);
             hive.headerTimestamp = now;
             hive.fileName = entry.which == TemplateHive::User ? "\\??\\C:\\Users\\" + s.userName + "\\ntuser.dat"
-                                                             : "\\SystemRoot\\System32\\Config\\" + entry.name;
+                                                              : "\\SystemRoot\\System32\\Config\\" + entry.name;
             LONG rc = vt::hive::saveHiveFile(entry.file, hive);
             if (rc != ERROR_SUCCESS)
                 return rc;
