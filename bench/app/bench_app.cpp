@@ -2,6 +2,7 @@
 // and listing a key with 10,000 values. Each should stay under half a second.
 
 #include "app/FormUnitMain.h"
+#include "bench/support/BenchGuiMain.h"
 #include "core/kltRegistry.h"
 #include "platform/vtPlatform.h"
 
@@ -170,15 +171,5 @@ BENCHMARK(BM_ListKeyWithOneLargeValue)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark:
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    theFixture = std::make_unique<Fixture>();
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    theFixture.reset();
-    return 0;
+    return vt::bench::runGuiBenchmarks(argc, argv, theFixture);
 }

@@ -9,6 +9,7 @@
 //   cmake --build build --target bench_keyops && build/bench/app/bench_keyops
 
 #include "app/FormUnitMain.h"
+#include "bench/support/BenchGuiMain.h"
 #include "core/kltRegTools.h"
 #include "core/kltRegistry.h"
 #include "i18n/gui/zoMessageDialogs.h"
@@ -229,15 +230,5 @@ BENCHMARK(BM_RenameKeyByCommand)->Arg(1000)->Arg(10000)->Arg(50000)->Unit(benchm
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    theFixture = std::make_unique<Fixture>();
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    theFixture.reset();
-    return 0;
+    return vt::bench::runGuiBenchmarks(argc, argv, theFixture);
 }

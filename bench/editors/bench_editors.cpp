@@ -7,6 +7,7 @@
 //   bench_editors --benchmark_counters_tabular=true
 
 #include "app/FormUnitMain.h"
+#include "bench/support/BenchGuiMain.h"
 #include "core/kltRegistry.h"
 #include "editors/gui/vzoHexView.h"
 #include "platform/vtPlatform.h"
@@ -157,15 +158,5 @@ BENCHMARK(BM_HexViewFirstPaintAndMemory)->Arg(1)->Arg(16)->Arg(64)->Unit(benchma
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    theFixture = std::make_unique<Fixture>();
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    theFixture.reset();
-    return 0;
+    return vt::bench::runGuiBenchmarks(argc, argv, theFixture);
 }

@@ -8,6 +8,7 @@
 //   and the window's event loop is never held longer than one batch.
 // The whole-process comparison with reglookup is find_vs_reglookup.sh.
 
+#include "bench/support/BenchGuiMain.h"
 #include "core/kltRegistry.h"
 #include "platform/vtPlatform.h"
 #include "search/SearchEngine.h"
@@ -189,15 +190,5 @@ BENCHMARK(BM_ListResultRows)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    theFixture = std::make_unique<Fixture>();
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    theFixture.reset();
-    return 0;
+    return vt::bench::runGuiBenchmarks(argc, argv, theFixture);
 }
