@@ -25,12 +25,15 @@ if(VT_SANITIZE)
 endif()
 
 # vt_add_test(name SOURCES ... LIBS ... [GUI]): one GoogleTest program, each
-# case its own CTest test. GUI tests run offscreen and carry the label "gui".
+# case its own CTest test. GUI tests run offscreen, carry the label "gui" and
+# take their main() with its application object from tests/support.
 function(vt_add_test name)
     cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE vt_common GTest::gtest GTest::gmock ${ARG_LIBS})
-    if(NOT ARG_GUI)
+    if(ARG_GUI)
+        target_link_libraries(${name} PRIVATE vt_gui_test_main)
+    else()
         target_link_libraries(${name} PRIVATE GTest::gtest_main)
     endif()
     set(env "VT_TESTDATA=${CMAKE_SOURCE_DIR}/../shared/testdata")

@@ -987,16 +987,6 @@ TEST_F(MainWindow, RefreshValueListShowsChangesOfTheSelectedKey)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
-    // Test discovery runs the program without the test environment.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
-
 // The File menu's Export and Import act on the selected key: what one writes
 // the other brings back.
 TEST_F(MainWindow, ExportThenImportRestoresTheSelectedKey)

@@ -714,12 +714,3 @@ TEST_F(Editors, HexViewShowsTheSelectedValuesBytes)
     EXPECT_FALSE(w->lvHexDump->isVisible());
     EXPECT_EQ(w->lvHexDump->DataSize(), 0);
 }
-
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -787,13 +787,3 @@ TEST_F(KeyOps, DropsFromOtherTreesAreRefused)
     ASSERT_EQ(fileRoot->childCount(), 1);
     EXPECT_EQ(fileRoot->child(0)->text(0), "Software");
 }
-
-int main(int argc, char **argv)
-{
-    // Test discovery runs the program without the test environment.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

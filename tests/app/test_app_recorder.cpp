@@ -309,13 +309,3 @@ TEST_F(Recorder, StartWithoutAUsableHistory)
     EXPECT_TRUE(history->lblUnavailable->text().contains("Failed to open database"));
     EXPECT_EQ(history->model->rowCount(), 0);
 }
-
-int main(int argc, char **argv)
-{
-    // Test discovery runs the program without the test environment.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

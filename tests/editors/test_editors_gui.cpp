@@ -327,12 +327,3 @@ TEST(HexView, OnlyVisibleRowsAreFormatted)
     EXPECT_EQ(view.CurrentRow(), view.RowCount() - 1);
     EXPECT_LE(view.RowsFormatted(), 4 * visible);
 }
-
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

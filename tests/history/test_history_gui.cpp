@@ -274,13 +274,3 @@ TEST_F(HistoryWindow, DeleteOfAMultiSelection)
     w->RefreshList();
     EXPECT_EQ(cell(2, 0), "5");
 }
-
-int main(int argc, char **argv)
-{
-    // Test discovery runs the program without the test environment.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
