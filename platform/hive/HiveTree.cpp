@@ -116,45 +116,51 @@ bool sameName(std::string_view a, std::string_view b)
 
 SubkeyList::value_type &SubkeyList::locate(size_t i)
 {
-    if (m_blocks.empty())
+    if (!m_split)
         return m_flat[i];
-    const size_t b = static_cast<size_t>(std::upper_bound(m_start.begin(), m_start.end(), i) - m_start.begin()) - 1;
-    return m_blocks[b][i - m_start[b]];
+    const size_t b = blockOf(i);
+    return m_split->blocks[b][i - m_split->start[b]];
+}
+
+size_t SubkeyList::blockOf(size_t i) const
+{
+    const std::vector<size_t> &start = m_split->start;
+    return static_cast<size_t>(std::upper_bound(start.begin(), start.end(), i) - start.begin()) - 1;
 }
 
 void SubkeyList::reserve(size_t n)
 {
-    if (m_blocks.empty() && n <= kSplitAt)
+    if (!m_split && n <= kSplitAt)
         m_flat.reserve(n);
 }
 
 void SubkeyList::clear()
 {
     m_flat.clear();
-    m_blocks.clear();
-    m_start.clear();
+    m_split.reset();
     m_size = 0;
 }
 
 void SubkeyList::restart(size_t fromBlock)
 {
-    m_start.resize(m_blocks.size());
-    size_t at = fromBlock ? m_start[fromBlock - 1] + m_blocks[fromBlock - 1].size() : 0;
-    for (size_t b = fromBlock; b < m_blocks.size(); ++b) {
-        m_start[b] = at;
-        at += m_blocks[b].size();
+    m_split->start.resize(m_split->blocks.size());
+    size_t at = fromBlock ? m_split->start[fromBlock - 1] + m_split->blocks[fromBlock - 1].size() : 0;
+    for (size_t b = fromBlock; b < m_split->blocks.size(); ++b) {
+        m_split->start[b] = at;
+        at += m_split->blocks[b].size();
     }
 }
 
 void SubkeyList::split()
 {
+    m_split = std::make_unique<Split>();
     for (size_t i = 0; i < m_flat.size(); i += kBlock) {
         const size_t end = std::min(m_flat.size(), i + kBlock);
         Block b;
         b.reserve(2 * kBlock);
         for (size_t j = i; j < end; ++j)
             b.push_back(std::move(m_flat[j]));
-        m_blocks.push_back(std::move(b));
+        m_split->blocks.push_back(std::move(b));
     }
     Block().swap(m_flat);
     restart(0);
@@ -162,7 +168,7 @@ void SubkeyList::split()
 
 void SubkeyList::insertAt(size_t i, value_type k)
 {
-    if (m_blocks.empty()) {
+    if (!m_split) {
         m_flat.insert(m_flat.begin() + static_cast<std::ptrdiff_t>(i), std::move(k));
         ++m_size;
         if (m_flat.size() > kSplitAt)
@@ -170,11 +176,9 @@ void SubkeyList::insertAt(size_t i, value_type k)
         return;
     }
     // The block holding position i (the last block for the end).
-    size_t b = static_cast<size_t>(std::upper_bound(m_start.begin(), m_start.end(), i) - m_start.begin()) - 1;
-    if (i == m_size)
-        b = m_blocks.size() - 1;
-    Block &blk = m_blocks[b];
-    blk.insert(blk.begin() + static_cast<std::ptrdiff_t>(i - m_start[b]), std::move(k));
+    const size_t b = i == m_size ? m_split->blocks.size() - 1 : blockOf(i);
+    Block &blk = m_split->blocks[b];
+    blk.insert(blk.begin() + static_cast<std::ptrdiff_t>(i - m_split->start[b]), std::move(k));
     ++m_size;
     if (blk.size() >= 2 * kBlock) {
         Block tail;
@@ -182,7 +186,7 @@ void SubkeyList::insertAt(size_t i, value_type k)
         for (size_t j = kBlock; j < blk.size(); ++j)
             tail.push_back(std::move(blk[j]));
         blk.resize(kBlock);
-        m_blocks.insert(m_blocks.begin() + static_cast<std::ptrdiff_t>(b + 1), std::move(tail));
+        m_split->blocks.insert(m_split->blocks.begin() + static_cast<std::ptrdiff_t>(b + 1), std::move(tail));
     }
     restart(b);
 }
@@ -204,35 +208,33 @@ SubkeyList::iterator SubkeyList::erase(const_iterator first, const_iterator last
     const size_t from = first.index(), to = last.index();
     if (from >= to)
         return {this, from};
-    if (m_blocks.empty()) {
+    if (!m_split) {
         m_flat.erase(m_flat.begin() + static_cast<std::ptrdiff_t>(from),
                      m_flat.begin() + static_cast<std::ptrdiff_t>(to));
         m_size = m_flat.size();
         return {this, from};
     }
     for (size_t n = to - from; n;) {
-        const size_t b =
-            static_cast<size_t>(std::upper_bound(m_start.begin(), m_start.end(), from) - m_start.begin()) - 1;
-        Block &blk = m_blocks[b];
-        const size_t off = from - m_start[b];
+        const size_t b = blockOf(from);
+        Block &blk = m_split->blocks[b];
+        const size_t off = from - m_split->start[b];
         const size_t take = std::min(n, blk.size() - off);
         blk.erase(blk.begin() + static_cast<std::ptrdiff_t>(off),
                   blk.begin() + static_cast<std::ptrdiff_t>(off + take));
         n -= take;
         m_size -= take;
         if (blk.empty())
-            m_blocks.erase(m_blocks.begin() + static_cast<std::ptrdiff_t>(b));
+            m_split->blocks.erase(m_split->blocks.begin() + static_cast<std::ptrdiff_t>(b));
         restart(b > 0 ? b - 1 : 0);
     }
     if (m_size <= kBlock) {
         // Back to one flat array once small again.
         Block flat;
         flat.reserve(m_size);
-        for (auto &blk : m_blocks)
+        for (auto &blk : m_split->blocks)
             for (auto &k : blk)
                 flat.push_back(std::move(k));
-        m_blocks.clear();
-        m_start.clear();
+        m_split.reset();
         m_flat = std::move(flat);
     }
     return {this, from};
@@ -241,15 +243,15 @@ SubkeyList::iterator SubkeyList::erase(const_iterator first, const_iterator last
 size_t SubkeyList::lowerBound(std::string_view upper) const
 {
     auto less = [](const value_type &k, std::string_view u) { return k->upperName < u; };
-    if (m_blocks.empty())
+    if (!m_split)
         return static_cast<size_t>(std::lower_bound(m_flat.begin(), m_flat.end(), upper, less) - m_flat.begin());
     // The first block whose last entry is not less than `upper` holds the place.
-    auto b = std::lower_bound(m_blocks.begin(), m_blocks.end(), upper,
+    auto b = std::lower_bound(m_split->blocks.begin(), m_split->blocks.end(), upper,
                               [](const Block &blk, std::string_view u) { return blk.back()->upperName < u; });
-    if (b == m_blocks.end())
+    if (b == m_split->blocks.end())
         return m_size;
-    const size_t bi = static_cast<size_t>(b - m_blocks.begin());
-    return m_start[bi] + static_cast<size_t>(std::lower_bound(b->begin(), b->end(), upper, less) - b->begin());
+    const size_t bi = static_cast<size_t>(b - m_split->blocks.begin());
+    return m_split->start[bi] + static_cast<size_t>(std::lower_bound(b->begin(), b->end(), upper, less) - b->begin());
 }
 
 // ---------------------------------------------------------------------------

@@ -118,13 +118,20 @@ private:
     static constexpr size_t kSplitAt = 1024; // a flat list this long is split
 
     value_type &locate(size_t i);
+    size_t blockOf(size_t i) const; // the block holding position i, once split
     void insertAt(size_t i, value_type k);
     void split();
     void restart(size_t fromBlock);
 
-    Block m_flat;                // the list while it is small
-    std::vector<Block> m_blocks; // the list once large (m_flat then empty)
-    std::vector<size_t> m_start; // index of each block's first entry
+    // The list once large (m_flat then empty). Apart, because few keys have
+    // that many subkeys and every key carries a list.
+    struct Split {
+        std::vector<Block> blocks;
+        std::vector<size_t> start; // index of each block's first entry
+    };
+
+    Block m_flat; // the list while it is small
+    std::unique_ptr<Split> m_split;
     size_t m_size = 0;
 };
 

@@ -48,6 +48,22 @@ LONG loadHiveFile(const std::string &path, Hive &out, RecoveryReport &report);
 // are stored compressed where `nameCompressed` asks and the name allows.
 std::vector<uint8_t> writeHive(const Hive &hive);
 
+// Takes a hive image as the writer lays it out: bytes appended in file order,
+// and now and then a few bytes written again over what was appended (fields
+// filled in once what they point to is laid out, the base block last). A
+// false return stops the writing; the sink keeps its own error.
+class ImageSink
+{
+public:
+    virtual ~ImageSink() = default;
+    virtual bool append(const uint8_t *bytes, size_t n) = 0;
+    virtual bool overwrite(uint64_t offset, const uint8_t *bytes, size_t n) = 0;
+};
+
+// The same image, handed to `sink` a few MiB at a time, so that writing a
+// hive does not hold a second copy of it in memory.
+void writeHive(const Hive &hive, ImageSink &sink);
+
 // Writes a hive durably: to a temporary file beside `path`, flushed, renamed
 // into place, directory flushed. A crash at any moment leaves either the old
 // or the new file whole, and perhaps the temporary file

@@ -289,39 +289,84 @@ void removeSaveLeftovers(const std::string &path)
     ::closedir(d);
 }
 
+namespace
+{
+
+// Writes the image straight into the temporary file; the first failure ends it.
+class FileSink : public ImageSink
+{
+public:
+    explicit FileSink(int fd) : m_fd(fd) {}
+    LONG error() const { return m_error; }
+
+    bool append(const uint8_t *bytes, size_t n) override
+    {
+        if (m_size + n > kMaxFileSize) // the loader would refuse the file
+            return fail(ERROR_NOT_ENOUGH_MEMORY);
+        if (!writeAll(m_size, bytes, n))
+            return false;
+        m_size += n;
+        return true;
+    }
+    bool overwrite(uint64_t offset, const uint8_t *bytes, size_t n) override
+    {
+        return writeAll(offset, bytes, n);
+    }
+
+private:
+    bool fail(LONG rc)
+    {
+        if (m_error == ERROR_SUCCESS)
+            m_error = rc;
+        return false;
+    }
+    bool writeAll(uint64_t offset, const uint8_t *bytes, size_t n)
+    {
+        while (n > 0) {
+            const ssize_t w = ::pwrite(m_fd, bytes, n, static_cast<off_t>(offset));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w < 0)
+                return fail(errnoToWin32(errno));
+            bytes += w;
+            offset += static_cast<uint64_t>(w);
+            n -= static_cast<size_t>(w);
+        }
+        return true;
+    }
+
+    int m_fd;
+    uint64_t m_size = 0;
+    LONG m_error = ERROR_SUCCESS;
+};
+
+} // namespace
+
 LONG saveHiveFile(const std::string &path, const Hive &hive)
 {
     // Renaming over a device or a FIFO would replace it with a regular file.
     if (struct stat target{}; ::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode))
         return ERROR_ACCESS_DENIED;
-    const std::vector<uint8_t> image = writeHive(hive);
-    if (image.size() > kMaxFileSize)
-        return ERROR_NOT_ENOUGH_MEMORY; // the loader would refuse the file
     const size_t slash = path.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     std::string tmp = path + kSaveTempMarker + "XXXXXX";
     const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT ? ERROR_PATH_NOT_FOUND : errnoToWin32(errno);
-    auto fail = [&](int err) {
+    auto fail = [&](LONG rc) {
         ::close(fd);
         ::unlink(tmp.c_str());
-        return errnoToWin32(err);
+        return rc;
     };
     struct stat st {
     };
     ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600); // hives hold private data
-    size_t done = 0;
-    while (done < image.size()) {
-        const ssize_t n = ::write(fd, image.data() + done, image.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return fail(errno);
-        done += static_cast<size_t>(n);
-    }
+    FileSink sink(fd);
+    writeHive(hive, sink);
+    if (sink.error() != ERROR_SUCCESS)
+        return fail(sink.error());
     if (::fsync(fd) != 0)
-        return fail(errno);
+        return fail(errnoToWin32(errno));
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(tmp.c_str());

@@ -55,10 +55,15 @@ const SecurityDescriptor &defaultSecurity()
     return sd;
 }
 
+// Lays the hive out bin by bin. With a sink, bins go out as soon as a few
+// MiB of them are laid out, so a hive of any size costs a bounded buffer;
+// the few fields filled in after their cell went out (a key's fixed part
+// written after its subkeys, security cell links, the base block) are
+// overwritten in place. Without one the whole image stays in memory.
 class Writer
 {
 public:
-    explicit Writer(const Hive &hive) : m_hive(hive) {}
+    Writer(const Hive &hive, ImageSink *sink) : m_hive(hive), m_sink(sink) {}
     std::vector<uint8_t> run();
 
 private:
@@ -73,7 +78,12 @@ private:
     };
 
     uint32_t alloc(size_t payload);
-    uint8_t *at(uint32_t off) { return m_out.data() + kBaseBlockSize + off; }
+    // A cell just allocated, valid until the next allocation (which may send
+    // the buffer out).
+    uint8_t *at(uint32_t off) { return m_buf.data() + (kBaseBlockSize + off - m_base); }
+    // Bytes at a file offset, wherever the buffer stands now.
+    void put(size_t fileOff, const uint8_t *p, size_t n);
+    void sendOut();
     void openBin(size_t size);
     void closeBin();
     uint32_t securityCell(const SecurityDescriptor *sd);
@@ -82,8 +92,13 @@ private:
     uint32_t writeSubkeyList(std::vector<std::pair<std::u16string, Written>> &children);
     Written writeKey(const Key &key, uint32_t parentOff, const SecurityDescriptor *inherited, bool root);
 
+    static constexpr size_t kWindow = size_t{4} << 20; // bytes laid out before they go to the sink
+
     const Hive &m_hive;
-    std::vector<uint8_t> m_out;
+    ImageSink *m_sink;
+    std::vector<uint8_t> m_buf; // the image from file offset m_base on
+    size_t m_base = 0;
+    bool m_sinkFailed = false;
     size_t m_cur = 0;    // next free byte, file offset
     size_t m_binEnd = 0; // end of the open bin, file offset
     std::unordered_map<const SecurityDescriptor *, size_t> m_skByPtr;
@@ -91,11 +106,29 @@ private:
     std::vector<Sk> m_sks;
 };
 
+void Writer::put(size_t fileOff, const uint8_t *p, size_t n)
+{
+    if (fileOff >= m_base)
+        std::memcpy(m_buf.data() + (fileOff - m_base), p, n);
+    else if (!m_sinkFailed)
+        m_sinkFailed = !m_sink->overwrite(fileOff, p, n);
+}
+
+void Writer::sendOut()
+{
+    if (!m_sinkFailed && !m_buf.empty())
+        m_sinkFailed = !m_sink->append(m_buf.data(), m_buf.size());
+    m_base += m_buf.size();
+    m_buf.clear();
+}
+
 void Writer::openBin(size_t size)
 {
-    const size_t start = m_out.size();
-    m_out.resize(start + size, 0);
-    uint8_t *b = m_out.data() + start;
+    if (m_sink && m_buf.size() >= kWindow)
+        sendOut();
+    const size_t start = m_base + m_buf.size();
+    m_buf.resize(start - m_base + size, 0);
+    uint8_t *b = m_buf.data() + (start - m_base);
     std::memcpy(b, "hbin", 4);
     wr32(b + 4, static_cast<uint32_t>(start - kBaseBlockSize));
     wr32(b + 8, static_cast<uint32_t>(size));
@@ -108,7 +141,7 @@ void Writer::openBin(size_t size)
 void Writer::closeBin()
 {
     if (m_binEnd > m_cur) // the rest of the bin is one free cell
-        wr32(m_out.data() + m_cur, static_cast<uint32_t>(m_binEnd - m_cur));
+        wr32(m_buf.data() + (m_cur - m_base), static_cast<uint32_t>(m_binEnd - m_cur));
     m_cur = m_binEnd;
 }
 
@@ -120,7 +153,7 @@ uint32_t Writer::alloc(size_t payload)
         openBin(std::max<size_t>(kBinAlign, (need + kBinHeaderSize + kBinAlign - 1) & ~size_t{kBinAlign - 1}));
     }
     const size_t off = m_cur;
-    wr32(m_out.data() + off, static_cast<uint32_t>(-static_cast<int32_t>(need)));
+    wr32(m_buf.data() + (off - m_base), static_cast<uint32_t>(-static_cast<int32_t>(need)));
     m_cur += need;
     return static_cast<uint32_t>(off - kBaseBlockSize);
 }
@@ -174,17 +207,18 @@ uint32_t Writer::writeData(const std::vector<uint8_t> &data, uint32_t &sizeField
     // full size, the last too, as Windows allocates them; peers rely on it.
     const uint32_t db = alloc(8);
     const uint32_t list = alloc(segments * 4);
+    std::vector<uint8_t> entries(segments * 4);
     for (size_t i = 0; i < segments; ++i) {
         const size_t take = std::min<size_t>(kBigDataSegment, n - i * kBigDataSegment);
         const uint32_t seg = alloc(kBigDataSegment);
         std::memcpy(at(seg) + 4, data.data() + i * kBigDataSegment, take);
-        wr32(at(list) + 4 + 4 * i, seg);
+        wr32(entries.data() + 4 * i, seg);
     }
-    uint8_t *p = at(db) + 4;
-    p[0] = 'd';
-    p[1] = 'b';
-    wr16(p + 2, static_cast<uint16_t>(segments));
-    wr32(p + 4, list);
+    put(kBaseBlockSize + list + 4, entries.data(), entries.size());
+    uint8_t head[8] = {'d', 'b'};
+    wr16(head + 2, static_cast<uint16_t>(segments));
+    wr32(head + 4, list);
+    put(kBaseBlockSize + db + 4, head, sizeof head);
     return db;
 }
 
@@ -336,7 +370,7 @@ Writer::Written Writer::writeKey(const Key &key, uint32_t parentOff, const Secur
         flags |= kKeyCompName;
     if (root)
         flags |= kKeyHiveEntry | kKeyNoDelete;
-    uint8_t *p = at(nk) + 4;
+    uint8_t p[kNkFixed] = {};
     p[0] = 'n';
     p[1] = 'k';
     wr16(p + 2, flags);
@@ -357,13 +391,14 @@ Writer::Written Writer::writeKey(const Key &key, uint32_t parentOff, const Secur
     wr32(p + 64, maxValueData);
     wr16(p + 72, static_cast<uint16_t>(nameBytes));
     wr16(p + 74, static_cast<uint16_t>(classBytes));
+    put(kBaseBlockSize + nk + 4, p, sizeof p);
     return {nk, static_cast<uint32_t>(name.size() * 2), classBytes};
 }
 
 std::vector<uint8_t> Writer::run()
 {
-    m_out.reserve(1u << 20);
-    m_out.resize(kBaseBlockSize, 0);
+    m_buf.reserve(m_sink ? kWindow + kBinAlign : size_t{1} << 20);
+    m_buf.resize(kBaseBlockSize, 0);
     openBin(kBinAlign);
 
     Key empty;
@@ -373,13 +408,15 @@ std::vector<uint8_t> Writer::run()
 
     // The sk cells form one circular doubly linked list.
     for (size_t i = 0; i < m_sks.size(); ++i) {
-        uint8_t *p = at(m_sks[i].off) + 4;
-        wr32(p + 4, m_sks[(i + 1) % m_sks.size()].off);
-        wr32(p + 8, m_sks[(i + m_sks.size() - 1) % m_sks.size()].off);
-        wr32(p + 12, m_sks[i].refs);
+        uint8_t links[12];
+        wr32(links, m_sks[(i + 1) % m_sks.size()].off);
+        wr32(links + 4, m_sks[(i + m_sks.size() - 1) % m_sks.size()].off);
+        wr32(links + 8, m_sks[i].refs);
+        put(kBaseBlockSize + m_sks[i].off + 8, links, sizeof links);
     }
 
-    uint8_t *b = m_out.data();
+    const size_t end = m_base + m_buf.size();
+    uint8_t b[kBaseBlockSize] = {};
     std::memcpy(b, "regf", 4);
     wr32(b + 4, 1);
     wr32(b + 8, 1);
@@ -389,7 +426,7 @@ std::vector<uint8_t> Writer::run()
     wr32(b + 28, 0); // primary file
     wr32(b + 32, 1); // direct memory load
     wr32(b + 36, rootOff);
-    wr32(b + 40, static_cast<uint32_t>(m_out.size() - kBaseBlockSize));
+    wr32(b + 40, static_cast<uint32_t>(end - kBaseBlockSize));
     wr32(b + 44, 1);
     const std::u16string fileName = toUtf16(m_hive.fileName);
     // 64 bytes hold 31 characters and a terminator; Windows keeps the tail of long paths.
@@ -397,14 +434,23 @@ std::vector<uint8_t> Writer::run()
     for (size_t i = 0; i < keep; ++i)
         wr16(b + 48 + 2 * i, fileName[fileName.size() - keep + i]);
     wr32(b + kChecksumOffset, baseBlockChecksum(b));
-    return std::move(m_out);
+    put(0, b, sizeof b);
+    if (!m_sink)
+        return std::move(m_buf);
+    sendOut();
+    return {};
 }
 
 } // namespace
 
 std::vector<uint8_t> writeHive(const Hive &hive)
 {
-    return Writer(hive).run();
+    return Writer(hive, nullptr).run();
+}
+
+void writeHive(const Hive &hive, ImageSink &sink)
+{
+    Writer(hive, &sink).run();
 }
 
 } // namespace vt::hive

@@ -919,6 +919,32 @@ TEST(HiveFile, SaveIsAtomicAndKeepsTheMode)
     EXPECT_EQ(saveHiveFile((tmp.path / "missing" / "hive.dat").string(), h), ERROR_PATH_NOT_FOUND);
 }
 
+// A saved file is written as it is laid out, a few MiB at a time, with the
+// fields that point forward filled in afterwards; it must be the very image
+// the writer makes in memory, also where those fields lie far behind (a root
+// with many subkeys, a big value whose segment list went out before its
+// segments, the shared security cells).
+TEST(HiveFile, SavedFileIsTheImageTheWriterMakes)
+{
+    Hive h = edgeCaseHive();
+    Key *many = addKey(*h.root, "Many");
+    for (int i = 0; i < 60000; ++i)
+        addKey(*many, "Key" + std::to_string(i))->values.push_back({"v", 4, {1, 2, 3, 4}});
+    sortTree(*h.root);
+    Value big{"big", 3, std::vector<uint8_t>(size_t{6} << 20)};
+    for (size_t i = 0; i < big.data.size(); ++i)
+        big.data[i] = static_cast<uint8_t>(i * 31 + (i >> 16));
+    h.root->values.push_back(std::move(big));
+    const std::vector<uint8_t> image = writeHive(h);
+    ASSERT_GT(image.size(), size_t{12} << 20);
+    ASSERT_EQ(checkImage(image), "");
+
+    TempDir tmp;
+    const fs::path file = tmp.path / "big.dat";
+    ASSERT_EQ(saveHiveFile(file.string(), h), ERROR_SUCCESS);
+    EXPECT_TRUE(readBytes(file) == image);
+}
+
 } // namespace
 
 // The subkey list splits into blocks when large and merges back when small;

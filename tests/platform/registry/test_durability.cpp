@@ -327,7 +327,7 @@ TEST(Durability, WritersTakingTurnsReplayWhole)
             const std::string name = std::string("Software\\Turns\\") + who + "\\k" + std::to_string(t);
             SCOPED_TRACE(name);
             EXPECT_EQ(readSz(HKEY_CURRENT_USER, name.c_str(), "v"), name + (t < kTurns - 1 ? "=2" : "=1"));
-            for (const std::string path : {name, name + "\\inherits"}) {
+            for (const std::string &path : {name, name + "\\inherits"}) {
                 if (path != name && t != 3)
                     continue;
                 OpenKey k;
