@@ -60,7 +60,7 @@ public:
     virtual bool overwrite(uint64_t offset, const uint8_t *bytes, size_t n) = 0;
 };
 
-// The same image, handed to `sink` a few MiB at a time, so that writing a
+// The same image, handed to `sink` a MiB at a time, so that writing a
 // hive does not hold a second copy of it in memory.
 void writeHive(const Hive &hive, ImageSink &sink);
 

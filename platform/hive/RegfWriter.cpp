@@ -55,8 +55,8 @@ const SecurityDescriptor &defaultSecurity()
     return sd;
 }
 
-// Lays the hive out bin by bin. With a sink, bins go out as soon as a few
-// MiB of them are laid out, so a hive of any size costs a bounded buffer;
+// Lays the hive out bin by bin. With a sink, bins go out as soon as a
+// MiB of them is laid out, so a hive of any size costs a bounded buffer;
 // the few fields filled in after their cell went out (a key's fixed part
 // written after its subkeys, security cell links, the base block) are
 // overwritten in place. Without one the whole image stays in memory.
@@ -92,7 +92,7 @@ private:
     uint32_t writeSubkeyList(std::vector<std::pair<std::u16string, Written>> &children);
     Written writeKey(const Key &key, uint32_t parentOff, const SecurityDescriptor *inherited, bool root);
 
-    static constexpr size_t kWindow = size_t{4} << 20; // bytes laid out before they go to the sink
+    static constexpr size_t kWindow = size_t{1} << 20; // bytes laid out before they go to the sink
 
     const Hive &m_hive;
     ImageSink *m_sink;
