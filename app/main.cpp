@@ -101,7 +101,7 @@ int main(int argc, char *argv[])
         forms.formMain()->show();
         result = QApplication::exec();
     }
-    if (const LONG closed = vt::platform::closeSystem(); closed != ERROR_SUCCESS) {
+    if (const LONG closed = vt::platform::closeSystemForExit(); closed != ERROR_SUCCESS) {
         std::fprintf(stderr,
                      "vantrel: the changes are kept in the system's journal, but a hive file could not be written: "
                      "%s\n",

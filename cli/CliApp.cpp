@@ -62,7 +62,7 @@ void printUsage(std::ostream &out)
 
 } // namespace
 
-int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream &out, std::ostream &err)
+int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream &out, std::ostream &err, bool processEnds)
 {
     size_t i = 0;
     vt::platform::SystemOptions options;
@@ -127,7 +127,8 @@ int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream 
     if (!help) {
         // The changes are durable in the journal, but a hive file that cannot
         // be written is a failure the user must hear of.
-        if (const LONG rc = vt::platform::closeSystem(); rc != ERROR_SUCCESS) {
+        const LONG rc = processEnds ? vt::platform::closeSystemForExit() : vt::platform::closeSystem();
+        if (rc != ERROR_SUCCESS) {
             err << "ERROR: The changes are kept in the system's journal, but a hive file could not be written: "
                 << errorText(rc) << "\n";
             code = 1;

@@ -24,6 +24,9 @@ std::unique_ptr<Command> createCommand(const std::string &verb);
 
 // args: the words after the program name. [--system DIR] [--as-system] VERB
 // ARGS...; the system root is DIR, else VANTREL_SYSTEM, else the default.
-int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream &out, std::ostream &err);
+// `processEnds`: the caller exits right after, so the system's memory is
+// left to the exit rather than freed.
+int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream &out, std::ostream &err,
+           bool processEnds = false);
 
 } // namespace vt::cli

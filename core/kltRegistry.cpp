@@ -91,7 +91,9 @@ private:
 // maximum was too small for the name's 8-bit form.
 template <typename Enum> bool enumName(uint32_t maxLen, std::string &name, Enum enumerate)
 {
-    std::vector<char> buffer(size_t(maxLen) + 1);
+    // One buffer per thread for every name: walks enumerate millions.
+    thread_local std::vector<char> buffer;
+    buffer.resize(std::max(buffer.size(), size_t(maxLen) + 1));
     for (int attempt = 0; attempt < 8; ++attempt) {
         DWORD len = DWORD(buffer.size());
         LONG r = enumerate(buffer.data(), &len);
@@ -536,13 +538,16 @@ bool TMyRegistry::HasSubKeys()
 void TMyRegistry::GetKeyNames(std::vector<std::string> &list)
 {
     list.clear();
-    TRegKeyInfo info;
-    if (!GetKeyInfo(info))
+    // Only the count and the longest name: the other figures cost a pass each.
+    DWORD count = 0, maxLen = 0;
+    if (RegQueryInfoKeyA(m_currentKey, nullptr, nullptr, nullptr, &count, &maxLen, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
         return;
     HKEY key = m_currentKey;
-    for (uint32_t i = 0; i < info.NumSubKeys; ++i) {
+    list.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
         std::string name;
-        if (enumName(info.MaxSubKeyLen, name, [&](char *buf, DWORD *len) {
+        if (enumName(maxLen * nameLengthFactor(), name, [&](char *buf, DWORD *len) {
                 return RegEnumKeyExA(key, i, buf, len, nullptr, nullptr, nullptr, nullptr);
             }))
             list.push_back(std::move(name));
@@ -552,13 +557,15 @@ void TMyRegistry::GetKeyNames(std::vector<std::string> &list)
 void TMyRegistry::GetValueNames(std::vector<std::string> &list)
 {
     list.clear();
-    TRegKeyInfo info;
-    if (!GetKeyInfo(info))
+    DWORD count = 0, maxLen = 0;
+    if (RegQueryInfoKeyA(m_currentKey, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &maxLen, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
         return;
     HKEY key = m_currentKey;
-    for (uint32_t i = 0; i < info.NumValues; ++i) {
+    list.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
         std::string name;
-        if (enumName(info.MaxValueLen, name, [&](char *buf, DWORD *len) {
+        if (enumName(maxLen * nameLengthFactor(), name, [&](char *buf, DWORD *len) {
                 return RegEnumValueA(key, i, buf, len, nullptr, nullptr, nullptr, nullptr);
             }))
             list.push_back(std::move(name));

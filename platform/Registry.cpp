@@ -1658,22 +1658,30 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
                     maxClass = std::max<DWORD>(maxClass, static_cast<DWORD>(c->className.size()));
             }
         };
-        if (t.loc.space == Space::Classes || t.loc.space == Space::Wow64Software) {
-            if (t.loc.machine)
+        // Windows keeps these maximums in the key; here they cost a pass over
+        // the children or values, made only for a caller that asks.
+        const bool merged = t.loc.space == Space::Classes || t.loc.space == Space::Wow64Software;
+        if (lpcbMaxSubKeyLen || lpcbMaxClassLen) {
+            if (merged && t.loc.machine)
                 scan(*t.loc.machine);
-            if (t.loc.user)
+            if (merged && t.loc.user)
                 scan(*t.loc.user);
-        } else {
-            scan(k);
+            if (!merged)
+                scan(k);
         }
         nVal = static_cast<DWORD>(k.values.size());
-        for (const auto &v : k.values) {
-            maxValName = std::max<DWORD>(maxValName, static_cast<DWORD>(v.name.size()));
-            // The stored size, as Windows reports it, but never less than the
-            // UTF-8 form needs, so a buffer of this size always holds the data.
-            maxData = std::max<DWORD>(maxData, std::max<DWORD>(static_cast<DWORD>(v.data.size()), ansiSize(v)));
+        if (lpcbMaxValueNameLen || lpcbMaxValueLen) {
+            for (const auto &v : k.values) {
+                maxValName = std::max<DWORD>(maxValName, static_cast<DWORD>(v.name.size()));
+                // The stored size, as Windows reports it, but never less than the
+                // UTF-8 form needs, so a buffer of this size always holds the data.
+                if (lpcbMaxValueLen)
+                    maxData =
+                        std::max<DWORD>(maxData, std::max<DWORD>(static_cast<DWORD>(v.data.size()), ansiSize(v)));
+            }
         }
-        sdSize = static_cast<DWORD>(descriptorOf(&k).size());
+        if (lpcbSecurityDescriptor)
+            sdSize = static_cast<DWORD>(descriptorOf(&k).size());
         time = k.lastWriteTime;
         className = k.className;
     }

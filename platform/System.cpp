@@ -33,6 +33,8 @@ namespace
 
 std::mutex gOpenMutex;
 std::unique_ptr<System> gSystem;
+// What closeSystemForExit() left for the process's end to free.
+System *gLeftToExit = nullptr;
 std::atomic<System *> gCurrent{nullptr};
 std::atomic<System *> gOpening{nullptr}; // the system openLocked is building (not current yet)
 
@@ -1446,7 +1448,7 @@ void releaseResources(System &s)
     s.shared = nullptr;
 }
 
-LONG closeLocked()
+LONG closeLocked(bool forExit = false)
 {
     System *s = gSystem.get();
     if (!s)
@@ -1467,6 +1469,8 @@ LONG closeLocked()
     }
     releaseResources(*s);
     gCurrent.store(nullptr, std::memory_order_release);
+    if (forExit)
+        gLeftToExit = gSystem.release(); // still reachable, so leak checkers do not count it
     gSystem.reset();
     return rc;
 }
@@ -1704,6 +1708,12 @@ LONG closeSystem()
 {
     std::lock_guard g(gOpenMutex);
     return closeLocked();
+}
+
+LONG closeSystemForExit()
+{
+    std::lock_guard g(gOpenMutex);
+    return closeLocked(true);
 }
 
 DeferredSync::DeferredSync()

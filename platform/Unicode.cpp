@@ -2,13 +2,29 @@
 
 #include "platform/hive/Utf8.h"
 
+#include <cstring>
+
 namespace vt::platform
 {
 
 namespace
 {
 
-
+// How many of the first `n` UTF-16LE units are ASCII, four units per step:
+// registry names and most text are, and need no decoding.
+std::size_t asciiUnits(const uint8_t *d, std::size_t n)
+{
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        uint64_t w;
+        std::memcpy(&w, d + 2 * i, 8);
+        if (w & 0xFF80FF80FF80FF80ull)
+            break;
+    }
+    while (i < n && d[2 * i + 1] == 0 && d[2 * i] < 0x80)
+        ++i;
+    return i;
+}
 
 // Walks UTF-16LE units, joining surrogate pairs; calls f(code point, isByteEscape).
 template <typename F> void walk16(const uint8_t *d, std::size_t size, F f)
@@ -34,7 +50,11 @@ std::string utf16leToUtf8(const uint8_t *data, std::size_t size)
 {
     std::string out;
     out.reserve(size / 2 + 4);
-    walk16(data, size, [&](char32_t c, bool byteEscape) {
+    const std::size_t ascii = asciiUnits(data, size / 2);
+    out.resize(ascii);
+    for (std::size_t i = 0; i < ascii; ++i)
+        out[i] = static_cast<char>(data[2 * i]);
+    walk16(data + 2 * ascii, size - 2 * ascii, [&](char32_t c, bool byteEscape) {
         if (byteEscape)
             out.push_back(static_cast<char>(c & 0xFF));
         else
@@ -45,8 +65,9 @@ std::string utf16leToUtf8(const uint8_t *data, std::size_t size)
 
 std::size_t utf8SizeOfUtf16le(const uint8_t *data, std::size_t size)
 {
-    std::size_t n = 0;
-    walk16(data, size, [&](char32_t c, bool byteEscape) { n += byteEscape ? 1 : vt::unicode::utf8Length(c); });
+    std::size_t n = asciiUnits(data, size / 2);
+    walk16(data + 2 * n, size - 2 * n,
+           [&](char32_t c, bool byteEscape) { n += byteEscape ? 1 : vt::unicode::utf8Length(c); });
     return n;
 }
 
@@ -121,7 +142,10 @@ namespace vt::platform
 
 void utf16leToUtf8Into(const uint8_t *data, std::size_t size, char *out)
 {
-    walk16(data, size, [&](char32_t c, bool byteEscape) {
+    const std::size_t ascii = asciiUnits(data, size / 2);
+    for (std::size_t i = 0; i < ascii; ++i)
+        *out++ = static_cast<char>(data[2 * i]);
+    walk16(data + 2 * ascii, size - 2 * ascii, [&](char32_t c, bool byteEscape) {
         if (byteEscape) {
             *out++ = static_cast<char>(c & 0xFF);
         } else if (c < 0x80) {

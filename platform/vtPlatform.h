@@ -42,6 +42,11 @@ LONG openSystem(const SystemOptions &options, SystemReport *report = nullptr);
 // journal and reach the hives at a later start.
 LONG closeSystem();
 
+// closeSystem() for a process that ends right after: the same writing and
+// result, but the registry trees in memory are left to the process's end
+// instead of being freed key by key (a tenth of a large export's time).
+LONG closeSystemForExit();
+
 // Group commit. While at least one scope is alive in the process, changes
 // are written to the journal but flushed to the disk only every few MiB; the
 // outermost scope's end flushes the rest, so the whole batch is durable when

@@ -5,16 +5,14 @@
 
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace
 {
 
 const char HexDigits[] = "0123456789ABCDEF";
-
-void appendHexByte(uint8_t b, std::string &out)
-{
-    out.push_back(HexDigits[b >> 4]);
-    out.push_back(HexDigits[b & 15]);
-}
 
 // Decodes one UTF-8 sequence at p[i]; a byte that starts none comes back as
 // U+DC00 + byte so that it survives the trip through UTF-16.
@@ -95,13 +93,16 @@ template <typename Get> std::string decodeUtf16(size_t n, Get unitAt)
 
 std::string EscapeRegString(std::string_view text)
 {
-    std::string out;
-    out.reserve(text.size() + 8);
+    // Through a pointer into room for the worst case: exports escape every
+    // string they write.
+    std::string out(text.size() * 2, '\0');
+    char *p = out.data();
     for (char c : text) {
         if (c == '\\' || c == '"')
-            out.push_back('\\');
-        out.push_back(c);
+            *p++ = '\\';
+        *p++ = c;
     }
+    out.resize(size_t(p - out.data()));
     return out;
 }
 
@@ -226,25 +227,44 @@ std::string Utf16ToUtf8(std::u16string_view text)
 
 void AppendUtf16le(std::string_view text, std::string &out)
 {
-    // Registry text is mostly ASCII: that run goes straight through.
-    size_t ascii = 0;
-    while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80)
-        ++ascii;
+    // Registry text is mostly ASCII: that run is widened many characters per
+    // step, into room made for it (UTF-16 never takes more than twice the
+    // UTF-8 bytes).
+    const auto *s = reinterpret_cast<const unsigned char *>(text.data());
+    const size_t n = text.size();
     const size_t at = out.size();
-    out.resize(at + ascii * 2);
+    out.resize(at + 2 * n);
     char *p = out.data() + at;
-    for (size_t i = 0; i < ascii; ++i) {
-        *p++ = text[i];
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16, p += 32) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+        if (_mm_movemask_epi8(v))
+            break;
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(p), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(p + 16), _mm_unpackhi_epi8(v, zero));
+    }
+#endif
+    for (; i + 8 <= n; i += 8, p += 16) {
+        uint64_t w;
+        std::memcpy(&w, s + i, 8);
+        if (w & 0x8080808080808080ull)
+            break;
+        for (size_t k = 0; k < 8; ++k) {
+            p[2 * k] = static_cast<char>(s[i + k]);
+            p[2 * k + 1] = '\0';
+        }
+    }
+    for (; i < n && s[i] < 0x80; ++i) {
+        *p++ = static_cast<char>(s[i]);
         *p++ = '\0';
     }
-    text.remove_prefix(ascii);
-    if (text.empty())
-        return;
-    out.reserve(out.size() + text.size() * 2);
-    encodeUtf16(text, [&](char16_t u) {
-        out.push_back(static_cast<char>(u & 0xFF));
-        out.push_back(static_cast<char>(u >> 8));
+    encodeUtf16(text.substr(i), [&](char16_t u) {
+        *p++ = static_cast<char>(u & 0xFF);
+        *p++ = static_cast<char>(u >> 8);
     });
+    out.resize(static_cast<size_t>(p - out.data()));
 }
 
 std::string Utf16leBytesToUtf8(const uint8_t *data, size_t size)

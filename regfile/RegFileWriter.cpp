@@ -17,6 +17,8 @@ const char CRLF[] = "\r\n";
 
 std::string doubleBackslashes(const std::string &name)
 {
+    if (name.find('\\') == std::string::npos)
+        return name;
     std::string out;
     out.reserve(name.size() + 4);
     for (char c : name) {
@@ -55,7 +57,9 @@ void removeTrailingBackslash(std::string &path)
 
 bool hasLineBreak(std::string_view text)
 {
-    return text.find_first_of("\r\n") != std::string_view::npos;
+    // Two scans of the whole text beat find_first_of, which looks up every
+    // character in the set.
+    return text.find('\n') != std::string_view::npos || text.find('\r') != std::string_view::npos;
 }
 
 // Names inside comments: a line break there would start a line of its own,
@@ -156,7 +160,9 @@ void WriteTextToStream(std::string_view text, TRegOutput &output, bool version5)
         output.append(text);
         return;
     }
-    std::string wide;
+    // Reused, so that a line costs no allocation.
+    thread_local std::string wide;
+    wide.clear();
     AppendUtf16le(text, wide);
     output.append(wide);
 }
@@ -226,9 +232,9 @@ bool formatDataPart(uint32_t typeCode, const uint8_t *data, size_t size, bool ve
         if (size != 4)
             return false;
         uint32_t v = data[0] | (data[1] << 8) | (data[2] << 16) | (uint32_t(data[3]) << 24);
-        char digits[16];
-        std::snprintf(digits, sizeof digits, "%8.8X", v);
-        dataPart = std::string("dword:") + digits;
+        dataPart = "dword:00000000";
+        for (size_t i = dataPart.size(); v; v >>= 4)
+            dataPart[--i] = "0123456789ABCDEF"[v & 15];
         return true;
     }
     case REG_MULTI_SZ:

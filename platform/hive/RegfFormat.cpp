@@ -84,8 +84,15 @@ void appendUtf16(std::string &out, const uint8_t *p, size_t bytes)
 
 void appendLatin1(std::string &out, const uint8_t *p, size_t bytes)
 {
-    out.reserve(out.size() + bytes);
-    for (size_t i = 0; i < bytes; ++i)
+    // Names are nearly always ASCII, which is its own UTF-8: copied in one go.
+    size_t ascii = 0;
+    while (ascii < bytes && p[ascii] < 0x80)
+        ++ascii;
+    out.append(reinterpret_cast<const char *>(p), ascii);
+    if (ascii == bytes)
+        return;
+    out.reserve(out.size() + 2 * (bytes - ascii));
+    for (size_t i = ascii; i < bytes; ++i)
         vt::unicode::appendUtf8(out, p[i]);
 }
 

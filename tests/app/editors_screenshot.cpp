@@ -79,14 +79,14 @@ int main(int argc, char **argv)
 
         QPixmap number, type;
         vt::editors::setNextEditorDriver([&](QDialog &dialog) {
-            QTest::qWaitForWindowExposed(&dialog);
+            (void)QTest::qWaitForWindowExposed(&dialog);
             QTest::qWait(100);
             number = dialog.grab();
         });
         window.lvData->setCurrentItem(rowOf(window, "Counter"));
         window.aValueChange->trigger();
         vt::editors::setNextEditorDriver([&](QDialog &dialog) {
-            QTest::qWaitForWindowExposed(&dialog);
+            (void)QTest::qWaitForWindowExposed(&dialog);
             if (auto *cb = dialog.findChild<QComboBox *>("cbTypeNew"))
                 cb->setCurrentIndex(2);
             QTest::qWait(100);

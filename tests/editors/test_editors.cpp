@@ -61,8 +61,9 @@ TEST(NumberFields, DecimalAndBinaryReadOnlyWhatFitsTheWidth)
         int64_t n = 12345;
         const bool reads = c.binary ? ReadBinaryField(c.text, c.is64, n) : ReadDecimalField(c.text, c.is64, n);
         EXPECT_EQ(reads, c.reads);
-        if (c.reads)
+        if (c.reads) {
             EXPECT_EQ(n, c.number);
+        }
     }
 }
 

@@ -115,8 +115,9 @@ TEST_F(HistoryWindow, ColumnsAndRowTexts)
     for (int c = 0; c < 8; ++c) {
         SCOPED_TRACE(c);
         EXPECT_EQ(w->model->headerData(c, Qt::Horizontal).toString(), captions[c]);
-        if (widths[size_t(c)] > 0)
+        if (widths[size_t(c)] > 0) {
             EXPECT_EQ(w->lvHistory->header()->sectionSize(c), widths[size_t(c)]);
+        }
         const auto a = Qt::Alignment(w->model->index(0, c).data(Qt::TextAlignmentRole).toInt());
         EXPECT_EQ(a & Qt::AlignHorizontal_Mask, align[size_t(c)]);
     }
