@@ -16,7 +16,7 @@ trap 'rm -rf "$work"' EXIT
 
 "$cli" --system "$work/base" query 'HKCU\Environment' >/dev/null 2>&1 || true
 /usr/bin/time -o "$work/time" -f '%M' "$cli" --system "$work/base" query 'HKCU\Environment' >/dev/null
-echo "empty system, one query: peak $(awk '{printf "%.1f", $1 / 1024}' "$work/time") MB"
+echo "empty system, one query: peak $(awk '{printf "%.1f", $1 / 1024}' "$work/time") MiB"
 printf '%9s %10s %9s %9s %13s %9s %16s\n' keys cpu_us/key file_MB hive_MB written/hive peak_MiB 2*hive+file_MiB
 
 for n in "$@"; do
