@@ -2,6 +2,7 @@
 
 #include "platform/hive/Utf8.h"
 
+#include <bit>
 #include <cstring>
 
 namespace vt::platform
@@ -15,8 +16,8 @@ namespace
 std::size_t asciiUnits(const uint8_t *d, std::size_t n)
 {
     std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        uint64_t w;
+    for (; std::endian::native == std::endian::little && i + 4 <= n; i += 4) {
+        uint64_t w; // the mask below reads each unit's low byte first
         std::memcpy(&w, d + 2 * i, 8);
         if (w & 0xFF80FF80FF80FF80ull)
             break;

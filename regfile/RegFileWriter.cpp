@@ -160,11 +160,14 @@ void WriteTextToStream(std::string_view text, TRegOutput &output, bool version5)
         output.append(text);
         return;
     }
-    // Reused, so that a line costs no allocation.
+    // Reused, so that a line costs no allocation; not kept large after a
+    // huge value's line.
     thread_local std::string wide;
     wide.clear();
     AppendUtf16le(text, wide);
     output.append(wide);
+    if (wide.capacity() > (size_t{1} << 20))
+        std::string().swap(wide);
 }
 
 std::string RegKeyLine(HKEY root, const std::string &path, bool deletion)
