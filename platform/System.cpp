@@ -34,8 +34,10 @@ namespace
 
 std::mutex gOpenMutex;
 std::unique_ptr<System> gSystem;
-// What closeSystemForExit() left for the process's end to free.
-System *gLeftToExit = nullptr;
+// What closeSystemForExit() left for the process's end to free. Volatile:
+// never read, the store would otherwise be dropped, and leak checkers would
+// see the system as lost rather than still reachable.
+System *volatile gLeftToExit = nullptr;
 std::atomic<System *> gCurrent{nullptr};
 std::atomic<System *> gOpening{nullptr}; // the system openLocked is building (not current yet)
 
