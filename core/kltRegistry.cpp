@@ -531,8 +531,12 @@ bool TMyRegistry::GetKeyInfo(TRegKeyInfo &info)
 
 bool TMyRegistry::HasSubKeys()
 {
-    TRegKeyInfo info;
-    return GetKeyInfo(info) && info.NumSubKeys > 0;
+    // The count alone: the tree asks this of every key it shows, and the
+    // longest names and data would cost a pass over the key's children.
+    DWORD count = 0;
+    return RegQueryInfoKeyA(m_currentKey, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
+                            nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           count > 0;
 }
 
 void TMyRegistry::GetKeyNames(std::vector<std::string> &list)
