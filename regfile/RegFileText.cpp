@@ -3,6 +3,7 @@
 #include "core/zoStrings.h"
 #include "platform/hive/Utf8.h"
 
+#include <array>
 #include <cstring>
 
 #ifdef __SSE2__
@@ -127,24 +128,36 @@ std::string UnescapeRegString(std::string_view text)
 
 std::string FormatHexList(const uint8_t *data, size_t size, size_t startColumn)
 {
-    // Written through a pointer into room for the longest result: exports
-    // spend much of their time here, and a push per character costs twice
-    // as much.
+    // Exports spend much of their time here: the result is written through a
+    // pointer into room for the longest one, a line's bytes at a time, each
+    // byte's two digits from a table.
+    static const auto digits = [] {
+        std::array<std::array<char, 2>, 256> t{};
+        for (size_t b = 0; b < 256; ++b)
+            t[b] = {HexDigits[b >> 4], HexDigits[b & 0xF]};
+        return t;
+    }();
     std::string out(size * 3 + (size / 24 + 2) * 5, '\0');
     char *p = out.data();
     size_t column = startColumn;
-    for (size_t i = 0; i < size; ++i) {
-        *p++ = HexDigits[data[i] >> 4];
-        *p++ = HexDigits[data[i] & 0xF];
-        if (i + 1 == size)
-            break;
-        *p++ = ',';
-        column += 3;
-        if (column > 76) {
-            std::memcpy(p, "\\\r\n  ", 5);
-            p += 5;
-            column = 2;
+    for (size_t i = 0; i < size;) {
+        // Every byte but the last is followed by a comma; the line breaks
+        // after the comma that takes it past column 76.
+        const size_t fit = column > 76 ? 1 : (76 - column) / 3 + 1;
+        const size_t take = std::min(fit, size - i);
+        for (size_t j = 0; j < take; ++j, p += 3) {
+            std::memcpy(p, digits[data[i + j]].data(), 2);
+            p[2] = ',';
         }
+        i += take;
+        column += 3 * take;
+        if (i == size) {
+            --p; // no comma after the last byte
+            break;
+        }
+        std::memcpy(p, "\\\r\n  ", 5);
+        p += 5;
+        column = 2;
     }
     out.resize(size_t(p - out.data()));
     return out;
