@@ -44,6 +44,7 @@ std::atomic<System *> gOpening{nullptr}; // the system openLocked is building (n
 constexpr char kJournalMagic[8] = {'V', 'T', 'J', 'R', 'N', 'L', '0', '1'};
 constexpr size_t kJournalHeader = 16;               // magic + generation
 constexpr uint64_t kCheckpointAt = 8 * 1024 * 1024; // least journal size that triggers a checkpoint
+constexpr uint64_t kExitCheckpointAt = 1024 * 1024;  // see checkpointWorthItAtExit
 // Replay takes any record up to this size; the largest a change can make is a
 // value of kMaxValueData plus its key path and name, well below it.
 constexpr uint32_t kMaxRecord = 1536u * 1024 * 1024;
@@ -1469,18 +1470,49 @@ void releaseResources(System &s)
     s.shared = nullptr;
 }
 
+// Whether a process that ends now should write its changed hives. Its changes
+// are durable in the journal already, and rewriting a large hive for a few
+// of them would cost the hive's size at every small command. So they wait
+// there (the next process replays them) while the changed hives are over a
+// MiB and the journal is under a quarter of their size and under a MiB: the
+// bytes written follow the changes and the replay at start stays short.
+// Small hives are written at once, so their files stay current for other
+// readers; so is a hive loaded with RegLoadKeyA, whose records would make
+// every later process read it at start, which its lazy mounting avoids.
+bool checkpointWorthItAtExit(const System &s)
+{
+    const uint64_t journal = s.journalSize > kJournalHeader ? s.journalSize - kJournalHeader : 0;
+    if (journal >= kExitCheckpointAt)
+        return true;
+    uint64_t dirtyBytes = 0;
+    for (const auto &m : s.mounts) {
+        if (!m->dirty || m->readOnly)
+            continue;
+        if (m->loaded)
+            return true;
+        struct stat st {
+        };
+        if (::stat(m->file.c_str(), &st) == 0)
+            dirtyBytes += static_cast<uint64_t>(st.st_size);
+    }
+    return dirtyBytes <= kExitCheckpointAt || journal * 4 >= dirtyBytes;
+}
+
 LONG closeLocked(bool forExit = false)
 {
     System *s = gSystem.get();
     if (!s)
         return ERROR_SUCCESS;
     stopPoller(*s);
-    LONG rc;
+    LONG rc = ERROR_SUCCESS;
     {
         std::unique_lock l(s->lock);
         {
             JournalLock j(*s);
-            rc = checkpoint(*s);
+            if (!forExit || checkpointWorthItAtExit(*s))
+                rc = checkpoint(*s);
+            else if (s->unsynced && s->journalFd >= 0 && ::fdatasync(s->journalFd) != 0)
+                rc = ERROR_REGISTRY_IO_FAILED;
         }
         // Wake everybody still waiting for a change of this system.
         std::lock_guard n(s->notifyMutex);
@@ -1490,8 +1522,10 @@ LONG closeLocked(bool forExit = false)
     }
     releaseResources(*s);
     gCurrent.store(nullptr, std::memory_order_release);
-    if (forExit)
+    if (forExit) {
+        delete gLeftToExit; // a program that closes for exit more than once (tests do)
         gLeftToExit = gSystem.release(); // still reachable, so leak checkers do not count it
+    }
     gSystem.reset();
     return rc;
 }

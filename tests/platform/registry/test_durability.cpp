@@ -919,6 +919,73 @@ int cli(const std::string &root, std::initializer_list<std::string> args)
     return rc;
 }
 
+// An ending process rewrites a large hive only when its changes are worth
+// it: a few wait in the journal (durable, and replayed by the next process)
+// and leave the file as it was; a MiB of them gets the hive written. A small
+// hive, and a hive loaded with RegLoadKeyA, are written at once.
+TEST(Durability, EndingProcessRewritesLargeHivesOnlyForEnoughChanges)
+{
+    TempSystem sys;
+    const std::string user = sys.root() + "/drive_c/Users/" + vt::platform::currentUserName() + "/NTUSER.DAT";
+    auto set = [](HKEY root, const char *name, size_t size) {
+        OpenKey k;
+        const std::vector<uint8_t> data(size, static_cast<uint8_t>(size));
+        return RegCreateKeyExA(root, "Software\Exit", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr) ==
+                   ERROR_SUCCESS &&
+               RegSetValueExA(k, name, 0, REG_BINARY, data.data(), static_cast<DWORD>(size)) == ERROR_SUCCESS;
+    };
+    auto hasValue = [](HKEY root, const char *name) {
+        OpenKey k;
+        return RegOpenKeyExA(root, "Software\Exit", 0, KEY_READ, &k) == ERROR_SUCCESS &&
+               RegQueryValueExA(k, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    };
+    struct Case {
+        const char *what;
+        const char *name;
+        size_t size;
+        bool written;
+    };
+    // The user's hive is small, then made large by the first case's value.
+    for (const Case &c : {Case{"small hive", "big", size_t{2} << 20, true},
+                          Case{"a small change", "small", 100, false},
+                          Case{"another small change", "small2", 100, false},
+                          Case{"a MiB of changes", "mib", size_t{1} << 20, true}}) {
+        SCOPED_TRACE(c.what);
+        const std::vector<uint8_t> before = vt::hive::test::readBytes(user);
+        ASSERT_TRUE(set(HKEY_CURRENT_USER, c.name, c.size));
+        ASSERT_EQ(vt::platform::closeSystemForExit(), ERROR_SUCCESS);
+        EXPECT_EQ(vt::hive::test::readBytes(user) != before, c.written);
+        ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+        EXPECT_TRUE(hasValue(HKEY_CURRENT_USER, c.name)) << "lost with the process";
+    }
+    EXPECT_TRUE(hasValue(HKEY_CURRENT_USER, "small") && hasValue(HKEY_CURRENT_USER, "small2"));
+
+    // A large loaded hive changed a little is written all the same.
+    const std::string dir = vt::test::makeTempDir("vt-exit");
+    const std::string file = dir + "/loaded.dat";
+    {
+        vt::hive::Hive h;
+        h.root = std::make_unique<vt::hive::Key>();
+        h.root->name = "ROOT";
+        h.root->values.push_back({"big", REG_BINARY, std::vector<uint8_t>(size_t{2} << 20, 7)});
+        ASSERT_EQ(vt::hive::saveHiveFile(file, h), ERROR_SUCCESS);
+    }
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
+    ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtExit", file.c_str()), ERROR_SUCCESS);
+    const std::vector<uint8_t> before = vt::hive::test::readBytes(file);
+    {
+        OpenKey loaded;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "VtExit", 0, KEY_ALL_ACCESS, &loaded), ERROR_SUCCESS);
+        ASSERT_TRUE(set(loaded, "small", 100));
+    }
+    ASSERT_EQ(vt::platform::closeSystemForExit(), ERROR_SUCCESS);
+    EXPECT_NE(vt::hive::test::readBytes(file), before);
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "VtExit"), ERROR_SUCCESS);
+    vt::test::removeTree(dir);
+}
+
 // The command-line tool, a separate process, changes a key this process waits
 // on: the wait ends within a second and the change is visible here.
 TEST(Durability, ChangeByTheToolWakesAWaiterHere)
