@@ -930,13 +930,13 @@ TEST(Durability, EndingProcessRewritesLargeHivesOnlyForEnoughChanges)
     auto set = [](HKEY root, const char *name, size_t size) {
         OpenKey k;
         const std::vector<uint8_t> data(size, static_cast<uint8_t>(size));
-        return RegCreateKeyExA(root, "Software\Exit", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr) ==
+        return RegCreateKeyExA(root, "Software\\Exit", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr) ==
                    ERROR_SUCCESS &&
                RegSetValueExA(k, name, 0, REG_BINARY, data.data(), static_cast<DWORD>(size)) == ERROR_SUCCESS;
     };
     auto hasValue = [](HKEY root, const char *name) {
         OpenKey k;
-        return RegOpenKeyExA(root, "Software\Exit", 0, KEY_READ, &k) == ERROR_SUCCESS &&
+        return RegOpenKeyExA(root, "Software\\Exit", 0, KEY_READ, &k) == ERROR_SUCCESS &&
                RegQueryValueExA(k, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     };
     struct Case {
