@@ -271,6 +271,17 @@ bool pwriteRecord(int fd, const uint8_t *head, size_t headSize, const uint8_t *b
     return pwriteAll(fd, body + (done - headSize), bodySize - (done - headSize), offset + done);
 }
 
+// Flushes what group commits appended without flushing; false when the flush fails.
+bool flushJournal(System &s)
+{
+    if (!s.unsynced || s.journalFd < 0)
+        return true;
+    if (::fdatasync(s.journalFd) != 0)
+        return false;
+    s.unsynced = 0;
+    return true;
+}
+
 // The journal size that triggers the next checkpoint. A checkpoint rewrites
 // whole hive files, so it waits until the journal has grown by one and a
 // half times what the last one wrote: the bytes written for hives stay
@@ -1511,7 +1522,7 @@ LONG closeLocked(bool forExit = false)
             JournalLock j(*s);
             if (!forExit || checkpointWorthItAtExit(*s))
                 rc = checkpoint(*s);
-            else if (s->unsynced && s->journalFd >= 0 && ::fdatasync(s->journalFd) != 0)
+            else if (!flushJournal(*s))
                 rc = ERROR_REGISTRY_IO_FAILED;
         }
         // Wake everybody still waiting for a change of this system.
@@ -1658,11 +1669,8 @@ LONG checkpoint(System &s)
     // power cut before the next generation starts, meet a journal that lost
     // its tail: replaying that shorter journal over the newer hive would
     // bring back keys the lost records had deleted or renamed.
-    if (s.unsynced && s.journalFd >= 0) {
-        if (::fdatasync(s.journalFd) != 0)
-            return ERROR_REGISTRY_IO_FAILED;
-        s.unsynced = 0;
-    }
+    if (!flushJournal(s))
+        return ERROR_REGISTRY_IO_FAILED;
     LONG result = ERROR_SUCCESS;
     uint64_t written = 0;
     for (auto &m : s.mounts) {
@@ -1794,8 +1802,7 @@ DeferredSync::~DeferredSync()
     if (!s)
         return;
     std::unique_lock l(s->lock);
-    if (s->unsynced && s->journalFd >= 0 && ::fdatasync(s->journalFd) == 0)
-        s->unsynced = 0;
+    flushJournal(*s);
 }
 
 Transaction::Transaction()

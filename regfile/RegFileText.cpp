@@ -258,7 +258,7 @@ void AppendUtf16le(std::string_view text, std::string &out)
         _mm_storeu_si128(reinterpret_cast<__m128i *>(p), _mm_unpacklo_epi8(v, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(p + 16), _mm_unpackhi_epi8(v, zero));
     }
-#endif
+#else
     for (; i + 8 <= n; i += 8, p += 16) {
         uint64_t w;
         std::memcpy(&w, s + i, 8);
@@ -269,6 +269,7 @@ void AppendUtf16le(std::string_view text, std::string &out)
             p[2 * k + 1] = '\0';
         }
     }
+#endif
     for (; i < n && s[i] < 0x80; ++i) {
         *p++ = static_cast<char>(s[i]);
         *p++ = '\0';
