@@ -36,6 +36,7 @@ uint64_t checkpointThreshold(const System &s)
 {
     return std::max({kCheckpointAt, s.lastCheckpointBytes + s.lastCheckpointBytes / 2, s.retryCheckpointAt});
 }
+
 LONG saveMount(System &s, Mount &m)
 {
     if (m.file.empty())
@@ -66,6 +67,7 @@ LONG saveMount(System &s, Mount &m)
         m.dirty = false;
     return rc;
 }
+
 // Whether a process that ends now should write its changed hives. Its changes
 // are durable in the journal already, and rewriting a large hive for a few
 // of them would cost the hive's size at every small command. So they wait
@@ -93,6 +95,7 @@ bool checkpointWorthItAtExit(const System &s)
     }
     return dirtyBytes <= kExitCheckpointAt || journal * 4 >= dirtyBytes;
 }
+
 LONG checkpoint(System &s)
 {
     if (!s.persistent)
@@ -156,4 +159,5 @@ LONG checkpoint(System &s)
     }
     return ERROR_SUCCESS;
 }
+
 } // namespace vt::platform::detail

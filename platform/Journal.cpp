@@ -54,6 +54,7 @@ enum Op : uint8_t {
     OpCommit = 7,
     OpRenameKey = 8,
 };
+
 uint32_t crc32(const uint8_t *p, size_t n)
 {
     static const auto table = [] {
@@ -71,6 +72,7 @@ uint32_t crc32(const uint8_t *p, size_t n)
         c = table[(c ^ p[i]) & 0xFF] ^ (c >> 8);
     return c ^ 0xFFFFFFFFu;
 }
+
 struct Writer {
     std::vector<uint8_t> b;
     void u8(uint8_t v) { b.push_back(v); }
@@ -94,6 +96,7 @@ struct Writer {
     }
     void str(std::string_view s) { bytes(s.data(), s.size()); }
 };
+
 struct Reader {
     const uint8_t *p;
     size_t n, i = 0;
@@ -145,6 +148,7 @@ struct Reader {
         return v;
     }
 };
+
 // The key path of a record, as the stream's previous record left it.
 void writeKeyPath(System &s, Writer &w, std::string path)
 {
@@ -164,6 +168,7 @@ void writeKeyPath(System &s, Writer &w, std::string path)
     s.lastRecordPath = std::move(path);
     s.lastRecordPathKnown = true;
 }
+
 std::string readKeyPath(System &s, Reader &r)
 {
     if (r.sameAsBefore()) {
@@ -188,6 +193,7 @@ std::string readKeyPath(System &s, Reader &r)
     }
     return path;
 }
+
 // A record's header and payload in one call (one system call per change
 // instead of two); whatever a short write leaves goes through pwriteAll.
 bool pwriteRecord(int fd, const uint8_t *head, size_t headSize, const uint8_t *body, size_t bodySize, uint64_t offset)
@@ -205,6 +211,7 @@ bool pwriteRecord(int fd, const uint8_t *head, size_t headSize, const uint8_t *b
                pwriteAll(fd, body, bodySize, offset + headSize);
     return pwriteAll(fd, body + (done - headSize), bodySize - (done - headSize), offset + done);
 }
+
 // A record as the journal holds it: length, CRC-32, payload.
 void frame(std::vector<uint8_t> &out, const std::vector<uint8_t> &payload)
 {
@@ -216,6 +223,7 @@ void frame(std::vector<uint8_t> &out, const std::vector<uint8_t> &payload)
         out.push_back(static_cast<uint8_t>(crc >> (8 * i)));
     out.insert(out.end(), payload.begin(), payload.end());
 }
+
 // Appends one record and makes it durable before the call that made the change returns.
 bool append(System &s, const Writer &payload)
 {
@@ -267,6 +275,7 @@ bool append(System &s, const Writer &payload)
     }
     return true;
 }
+
 void syncDir(const std::string &dir)
 {
     int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -275,11 +284,13 @@ void syncDir(const std::string &dir)
         ::close(dfd);
     }
 }
+
 std::string parentPath(std::string_view path)
 {
     size_t cut = path.rfind('\\');
     return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut));
 }
+
 // Applies one record. Every operation states the final result, so applying a
 // record twice (after a crash between a checkpoint and the journal reset)
 // changes nothing.
@@ -401,6 +412,7 @@ void applyRecord(System &s, Reader &r)
         r.ok = false;
     }
 }
+
 } // namespace
 
 // Records composed after this name every path in full: the file may not hold
@@ -411,6 +423,7 @@ void forgetLastRecordPath(System &s)
     s.lastRecordPathKnown = false;
     s.lastRecordPath.clear();
 }
+
 bool writeAll(int fd, const uint8_t *p, size_t n)
 {
     while (n) {
@@ -425,6 +438,7 @@ bool writeAll(int fd, const uint8_t *p, size_t n)
     }
     return true;
 }
+
 bool pwriteAll(int fd, const uint8_t *p, size_t n, uint64_t offset)
 {
     while (n) {
@@ -440,6 +454,7 @@ bool pwriteAll(int fd, const uint8_t *p, size_t n, uint64_t offset)
     }
     return true;
 }
+
 // Flushes what group commits appended without flushing; false when the flush fails.
 bool flushJournal(System &s)
 {
@@ -450,10 +465,12 @@ bool flushJournal(System &s)
     s.unsynced = 0;
     return true;
 }
+
 std::string journalPath(const System &s, uint64_t gen)
 {
     return s.root + "/registry.journal." + std::to_string(gen);
 }
+
 // A new, empty journal file of a generation.
 int createJournal(System &s, uint64_t gen)
 {
@@ -471,6 +488,7 @@ int createJournal(System &s, uint64_t gen)
     syncDir(s.root);
     return fd;
 }
+
 // Applies the records of a journal file from `from` to its end and returns
 // where the last whole record ends. With `cutTorn` (only under the file lock,
 // when nobody is appending) a torn or damaged tail is cut off.
@@ -552,12 +570,14 @@ uint64_t applyFrom(System &s, int fd, uint64_t from, bool cutTorn)
     }
     return end;
 }
+
 uint64_t currentGeneration(const System &s)
 {
     const std::string text = readText(s.root + "/journal.current");
     const uint64_t gen = std::strtoull(text.c_str(), nullptr, 10);
     return gen ? gen : 1;
 }
+
 // Opens the journal generation in use and replays it (file lock held).
 LONG openJournal(System &s)
 {
@@ -577,6 +597,7 @@ LONG openJournal(System &s)
     s.journalSize = applyFrom(s, fd, kJournalHeader, true);
     return ERROR_SUCCESS;
 }
+
 bool journalCreateKey(System &s, const Key &key)
 {
     Writer w;
@@ -594,6 +615,7 @@ bool journalCreateKey(System &s, const Key &key)
         w.bytes(nullptr, 0);
     return append(s, w);
 }
+
 bool journalDeleteKey(System &s, const Key &parent, std::string_view name)
 {
     Writer w;
@@ -603,6 +625,7 @@ bool journalDeleteKey(System &s, const Key &parent, std::string_view name)
     w.u64(parent.lastWriteTime);
     return append(s, w);
 }
+
 bool journalSetValue(System &s, const Key &key, const Value &value)
 {
     Writer w;
@@ -614,6 +637,7 @@ bool journalSetValue(System &s, const Key &key, const Value &value)
     w.u64(key.lastWriteTime);
     return append(s, w);
 }
+
 bool journalDeleteValue(System &s, const Key &key, std::string_view name)
 {
     Writer w;
@@ -623,6 +647,7 @@ bool journalDeleteValue(System &s, const Key &key, std::string_view name)
     w.u64(key.lastWriteTime);
     return append(s, w);
 }
+
 bool journalSetSecurity(System &s, const Key &key)
 {
     Writer w;
@@ -634,6 +659,7 @@ bool journalSetSecurity(System &s, const Key &key)
         w.bytes(nullptr, 0);
     return append(s, w);
 }
+
 bool journalRenameKey(System &s, const Key &parent, std::string_view oldName, std::string_view newName)
 {
     Writer w;
@@ -644,10 +670,12 @@ bool journalRenameKey(System &s, const Key &parent, std::string_view oldName, st
     w.u64(parent.lastWriteTime);
     return append(s, w);
 }
+
 LONG journalFailure(const System &s)
 {
     return s.appendError;
 }
+
 } // namespace vt::platform::detail
 
 // ---------------------------------------------------------------------------
@@ -661,6 +689,7 @@ DeferredSync::DeferredSync()
 {
     gDeferDepth.fetch_add(1, std::memory_order_acq_rel);
 }
+
 DeferredSync::~DeferredSync()
 {
     if (gDeferDepth.fetch_sub(1, std::memory_order_acq_rel) != 1)
@@ -672,6 +701,7 @@ DeferredSync::~DeferredSync()
     std::unique_lock l(s->lock);
     flushJournal(*s);
 }
+
 Transaction::Transaction()
 {
     System &s = current();
@@ -687,10 +717,12 @@ Transaction::Transaction()
     s.txLocked = true;
     catchUpLocked(s);
 }
+
 Transaction::~Transaction()
 {
     commit();
 }
+
 LONG Transaction::commit()
 {
     if (!m_open)
@@ -738,4 +770,5 @@ LONG Transaction::commit()
     }
     return rc;
 }
+
 } // namespace vt::platform

@@ -33,6 +33,7 @@ std::string mountsFile(const System &s)
 {
     return s.root + "/mounts.ini";
 }
+
 // Marks a mounts.ini whose fields are escaped (see readMountList).
 constexpr std::string_view kMountsHeader = "#vantrel-mounts 2";
 struct MountEntry {
@@ -40,6 +41,7 @@ struct MountEntry {
     std::string name;
     std::string file;
 };
+
 // mounts.ini lines are "MACHINE|name|file" or "USER|name|file". Names and
 // paths may hold '|' and line breaks (Windows allows both in key names), so
 // a file that starts with this header escapes '%', '|', CR and LF as %XX;
@@ -58,6 +60,7 @@ std::string escapeField(std::string_view text)
     }
     return out;
 }
+
 bool unescapeField(std::string_view text, std::string &out)
 {
     out.clear();
@@ -74,6 +77,7 @@ bool unescapeField(std::string_view text, std::string &out)
     }
     return true;
 }
+
 bool saveMountList(System &s)
 {
     std::string text = std::string(kMountsHeader) + "\n";
@@ -83,6 +87,7 @@ bool saveMountList(System &s)
                     escapeField(m->file) + "\n";
     return writeTextDurably(mountsFile(s), text);
 }
+
 // Whether a hive file can be written back the way a checkpoint writes it (a
 // new file renamed over it). A file without write bits is kept read-only even
 // for root, who could replace it: analysts mount evidence that way.
@@ -96,6 +101,7 @@ bool hiveWritable(const std::string &file)
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : file.substr(0, slash));
     return ::access(dir.c_str(), W_OK) == 0;
 }
+
 // Mounts a hive file without reading it: its root stands in, marked
 // unloaded, until something looks below it. A process that never touches
 // the hive never parses it and never writes it.
@@ -113,6 +119,7 @@ void mountLazily(System &s, Key *vroot, const std::string &name, const std::stri
     attachMount(s, std::move(m), std::move(root));
     s.mounts.back()->rootName.clear();
 }
+
 // The entries of mounts.ini; lines that cannot be read are reported (when a
 // report is asked for) and skipped.
 std::vector<MountEntry> readMountList(const System &s)
@@ -150,6 +157,7 @@ std::vector<MountEntry> readMountList(const System &s)
     }
     return out;
 }
+
 } // namespace
 
 void loadLazyMount(Key &root)
@@ -196,6 +204,7 @@ void loadLazyMount(Key &root)
     }
     root.unloaded.store(false, std::memory_order_release);
 }
+
 LONG mountFile(System &s, Key *vroot, const std::string &name, const std::string &file, bool loaded,
                vt::hive::RecoveryReport *report)
 {
@@ -221,6 +230,7 @@ LONG mountFile(System &s, Key *vroot, const std::string &name, const std::string
     attachMount(s, std::move(m), std::move(hive.root));
     return ERROR_SUCCESS;
 }
+
 void mountMemory(System &s, Key *vroot, const std::string &name, std::unique_ptr<Key> root)
 {
     auto m = std::make_unique<Mount>();
@@ -228,6 +238,7 @@ void mountMemory(System &s, Key *vroot, const std::string &name, std::unique_ptr
     m->virtualRoot = vroot;
     attachMount(s, std::move(m), std::move(root));
 }
+
 // Makes the loaded hives match mounts.ini, which another process may have changed.
 void syncMounts(System &s)
 {
@@ -265,6 +276,7 @@ void syncMounts(System &s)
     if (s.shared)
         s.seenMounts = s.shared->mountsVersion.load();
 }
+
 } // namespace vt::platform::detail
 
 // ---------------------------------------------------------------------------

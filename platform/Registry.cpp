@@ -52,6 +52,7 @@ LONG openImpl(System &s, HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sam
     *phkResult = h;
     return ERROR_SUCCESS;
 }
+
 } // namespace
 
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
@@ -64,6 +65,7 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
     Shared g(s);
     return openImpl(s, hKey, lpSubKey, ulOptions, samDesired, phkResult);
 }
+
 LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                             REGSAM samDesired, const SECURITY_ATTRIBUTES *lpSecurityAttributes, PHKEY phkResult,
                             LPDWORD lpdwDisposition)
@@ -192,6 +194,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
         *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     return ERROR_SUCCESS;
 }
+
 LONG WINAPI RegCloseKey(HKEY hKey)
 {
     VT_FOREIGN(hKey, closeKey, hKey)
@@ -219,6 +222,7 @@ LONG WINAPI RegCloseKey(HKEY hKey)
     }
     return s.handles.release(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
+
 namespace
 {
 
@@ -238,6 +242,7 @@ LONG findKeyToChange(System &s, HKEY hKey, REGSAM sam, LPCSTR path, Target &t, s
         return ERROR_FILE_NOT_FOUND;
     return ERROR_SUCCESS;
 }
+
 } // namespace
 
 LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD Reserved)
@@ -279,10 +284,12 @@ LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD
     fireNotifications(s, parent, REG_NOTIFY_CHANGE_NAME);
     return ERROR_SUCCESS;
 }
+
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 {
     return RegDeleteKeyExA(hKey, lpSubKey, 0, 0);
 }
+
 // Renames the key in place: the same object under its parent, so its
 // subtree, times, class names, security and open handles all stay.
 LONG WINAPI RegRenameKey(HKEY hKey, LPCSTR lpSubKeyName, LPCSTR lpNewKeyName)
@@ -328,6 +335,7 @@ LONG WINAPI RegRenameKey(HKEY hKey, LPCSTR lpSubKeyName, LPCSTR lpNewKeyName)
     fireNotifications(s, parent, REG_NOTIFY_CHANGE_NAME);
     return ERROR_SUCCESS;
 }
+
 LONG WINAPI RegFlushKey(HKEY hKey)
 {
     VT_FOREIGN(hKey, flushKey, hKey)

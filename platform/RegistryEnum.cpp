@@ -26,6 +26,7 @@ bool isMerged(const Target &t)
 {
     return (t.loc.space == Space::Classes || t.loc.space == Space::Wow64Software) && t.loc.machine && t.loc.user;
 }
+
 // Machine-side subkeys a merged location lists: all of them for HKCR, the
 // shared ones for the 32-bit SOFTWARE.
 size_t skipHidden(const Target &t, const vt::hive::SubkeyList &m, size_t i)
@@ -35,6 +36,7 @@ size_t skipHidden(const Target &t, const vt::hive::SubkeyList &m, size_t i)
             ++i;
     return i;
 }
+
 const Key *subkeyAt(Target &t, DWORD index)
 {
     if (t.loc.space == Space::PerfData)
@@ -91,6 +93,7 @@ const Key *subkeyAt(Target &t, DWORD index)
         ++at;
     }
 }
+
 DWORD subkeyCount(Target &t)
 {
     if (t.loc.space == Space::PerfData)
@@ -117,6 +120,7 @@ DWORD subkeyCount(Target &t)
     }
     return static_cast<DWORD>(n);
 }
+
 } // namespace
 
 LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved, LPSTR lpClass,
@@ -157,11 +161,13 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
     }
     return ERROR_SUCCESS;
 }
+
 LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)
 {
     DWORD n = cchName;
     return RegEnumKeyExA(hKey, dwIndex, lpName, &n, nullptr, nullptr, nullptr, nullptr);
 }
+
 LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
                           LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
@@ -192,6 +198,7 @@ LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD l
     *lpcchValueName = static_cast<DWORD>(v.name.size());
     return copyData(v, lpType, lpData, lpcbData);
 }
+
 LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
                              LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
                              LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
@@ -290,6 +297,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
     }
     return classResult;
 }
+
 NTSTATUS WINAPI NtQueryKey(HKEY KeyHandle, KEY_INFORMATION_CLASS KeyInformationClass, PVOID KeyInformation,
                            ULONG Length, PULONG ResultLength)
 {

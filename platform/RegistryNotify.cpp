@@ -45,6 +45,7 @@ void fireNotifications(System &s, Key *key, DWORD kind)
             return std::find(fired.begin(), fired.end(), reinterpret_cast<uintptr_t>(r.event.get())) != fired.end();
         });
 }
+
 } // namespace vt::platform::detail
 
 // ---------------------------------------------------------------------------

@@ -58,6 +58,7 @@ constexpr std::array<std::string_view, 34> kSharedSoftware = {
     "REGISTEREDAPPLICATIONS",
     "WOW6432NODE",
 };
+
 // Of Windows NT\CurrentVersion only these subkeys are shared.
 constexpr std::array<std::string_view, 14> kSharedNtCurrentVersion = {
     "CONSOLE",      "FONTDPI",         "FONTLINK",       "FONTMAPPER",
@@ -65,6 +66,7 @@ constexpr std::array<std::string_view, 14> kSharedNtCurrentVersion = {
     "LANGUAGEPACK", "NETWORKCARDS",    "PERFLIB",        "PORTS",
     "PRINT",        "PROFILELIST",
 };
+
 // Subkeys of Classes that have a 32-bit copy in Classes\Wow6432Node.
 constexpr std::array<std::string_view, 5> kRedirectedClasses = {"CLSID", "DIRECTSHOW", "INTERFACE", "MEDIA TYPE",
                                                                 "MEDIAFOUNDATION"};
@@ -76,11 +78,13 @@ bool redirectedClassesAt(bool view32, std::string_view logical, std::string_view
     return std::find(kRedirectedClasses.begin(), kRedirectedClasses.end(), upperInto(buf, comp)) !=
            kRedirectedClasses.end();
 }
+
 bool startsWithComponents(std::string_view path, std::string_view prefix)
 {
     return path.size() >= prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
            (path.size() == prefix.size() || path[prefix.size()] == '\\');
 }
+
 // Upper-cased path below HKLM\SOFTWARE as a 32-bit program names it -> the
 // path actually used. Returns false when it stays as it is.
 bool redirectSoftware32(std::string_view logical, std::string &physical)
@@ -111,6 +115,7 @@ bool redirectSoftware32(std::string_view logical, std::string &physical)
     physical += logical;
     return true;
 }
+
 // Walks below HKLM\SOFTWARE in the 32-bit view. Windows applies the rules to
 // the key's full path, so the base's own path counts too (a handle already in
 // Wow6432Node stays there).
@@ -147,6 +152,7 @@ void walkSoftware32(Key *sw, const Key *base, const std::vector<std::string_view
     if (forCreate)
         w.createNames.assign(names.begin() + static_cast<long>(d), names.end());
 }
+
 } // namespace
 
 // Windows looks at the low 32 bits of a predefined key only; the engine's own
@@ -156,18 +162,22 @@ bool isPredefined(HKEY h)
     const auto v = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h));
     return v >= 0x80000000u && v <= 0x80000006u;
 }
+
 HKEY canonical(HKEY h)
 {
     return isPredefined(h) ? VT_PREDEFINED_KEY(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h))) : h;
 }
+
 Key *softwareRoot(System &s)
 {
     return findChild(*s.machine, "SOFTWARE");
 }
+
 Key *userRoot(System &s)
 {
     return findChild(*s.users, s.userSid);
 }
+
 Key *userClasses(System &s)
 {
     Key *u = userRoot(s);
@@ -176,15 +186,18 @@ Key *userClasses(System &s)
     Key *sw = findChild(*u, "Software");
     return sw ? findChild(*sw, "Classes") : nullptr;
 }
+
 Key *machineClasses(System &s)
 {
     Key *sw = softwareRoot(s);
     return sw ? findChild(*sw, "Classes") : nullptr;
 }
+
 bool defaultView32(System &s)
 {
     return s.options.wow64;
 }
+
 // The path components of a subkey argument. A leading backslash makes the
 // path invalid; repeated and trailing backslashes are skipped, as Windows'
 // key-path parsing does.
@@ -209,6 +222,7 @@ LONG splitPath(const char *subKey, std::vector<std::string_view> &out)
         return ERROR_INVALID_PARAMETER;
     return ERROR_SUCCESS;
 }
+
 int depthOf(const Key *k)
 {
     int d = 0;
@@ -216,6 +230,7 @@ int depthOf(const Key *k)
         ++d;
     return d;
 }
+
 // Follows a symbolic link key to its target ("\REGISTRY\MACHINE\...").
 Key *followLink(System &s, Key *link, int hops)
 {
@@ -243,6 +258,7 @@ Key *followLink(System &s, Key *link, int hops)
     }
     return k;
 }
+
 bool isInside(const Key *k, const Key *ancestor)
 {
     for (; k; k = k->parent)
@@ -250,6 +266,7 @@ bool isInside(const Key *k, const Key *ancestor)
             return true;
     return false;
 }
+
 // Walks plain keys from `k`, following links except on the last component
 // when `openLink` is set.
 void walkPlain(System &s, Key *k, const std::vector<std::string_view> &comps, size_t from, bool openLink,
@@ -278,6 +295,7 @@ void walkPlain(System &s, Key *k, const std::vector<std::string_view> &comps, si
             w.createNames.emplace_back(comps[i]);
     }
 }
+
 // Resolves a path from a base location in the given view.
 void walk(System &s, const Location &base, bool view32, const std::vector<std::string_view> &comps, bool openLink,
           bool forCreate, Walk &w)
@@ -352,11 +370,13 @@ void walk(System &s, const Location &base, bool view32, const std::vector<std::s
         }
     }
 }
+
 // Top-level keys of SOFTWARE that both views share, listed in the 32-bit one.
 bool isSharedTop(const std::string &upper)
 {
     return upper == "CLASSES" || upper == "POLICIES" || upper == "REGISTEREDAPPLICATIONS";
 }
+
 // The location a predefined key stands for right now.
 LONG predefinedLocation(System &s, HKEY h, Location &loc)
 {
@@ -392,6 +412,7 @@ LONG predefinedLocation(System &s, HKEY h, Location &loc)
     }
     return ERROR_SUCCESS;
 }
+
 LONG resolveHandle(System &s, HKEY h, Target &t, ACCESS_MASK needed)
 {
     if (isPredefined(h)) {
@@ -423,10 +444,12 @@ LONG resolveHandle(System &s, HKEY h, Target &t, ACCESS_MASK needed)
         return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;
 }
+
 const Location &fullLocation(const Target &t)
 {
     return t.slot ? t.slot->loc : t.loc;
 }
+
 LONG viewOf(REGSAM sam, bool fallback, bool &view32)
 {
     if ((sam & kViewBits) == kViewBits)
@@ -434,10 +457,12 @@ LONG viewOf(REGSAM sam, bool fallback, bool &view32)
     view32 = (sam & KEY_WOW64_64KEY) ? false : (sam & KEY_WOW64_32KEY) ? true : fallback;
     return ERROR_SUCCESS;
 }
+
 bool isVirtualRoot(System &s, const Key *k)
 {
     return k == s.machine.get() || k == s.users.get();
 }
+
 // The key a handle stands for, the view the call asks for and the path's
 // components: what opening, creating and deleting by path start from.
 LONG resolvePath(System &s, HKEY hKey, REGSAM samDesired, LPCSTR subKey, Target &t, bool &view32,
@@ -450,6 +475,7 @@ LONG resolvePath(System &s, HKEY hKey, REGSAM samDesired, LPCSTR subKey, Target 
         return rc;
     return splitPath(subKey, comps);
 }
+
 } // namespace vt::platform::detail
 
 // ---------------------------------------------------------------------------
@@ -461,6 +487,7 @@ void vt::platform::setForeignRegistry(const ForeignRegistry *provider)
 {
     gForeign.store(provider);
 }
+
 const ForeignRegistry *vt::platform::detail::foreignRegistry()
 {
     return gForeign.load(std::memory_order_acquire);

@@ -41,6 +41,7 @@ std::unique_ptr<Key> copyForSave(const Key &k)
     }
     return out;
 }
+
 // Adds a copy of a file's key below `parent`, journaling each key and value
 // so the restore is as durable as any other change.
 bool restoreInto(System &s, Key &parent, const Key &from, bool makeVolatile)
@@ -66,6 +67,7 @@ bool restoreInto(System &s, Key &parent, const Key &from, bool makeVolatile)
             return false;
     return true;
 }
+
 } // namespace
 
 LONG WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES lpSecurityAttributes)
@@ -97,6 +99,7 @@ LONG WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES lp
         return ERROR_ALREADY_EXISTS;
     return vt::hive::saveHiveFile(file, hive);
 }
+
 LONG WINAPI RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags)
 {
     if ((reinterpret_cast<uintptr_t>(hKey) & 0xF) == vt::platform::kForeignKeyTag)

@@ -18,6 +18,7 @@ const std::vector<uint8_t> &fallbackDescriptor()
     static const std::vector<uint8_t> sd = sec::defaultMachineHiveDescriptor();
     return sd;
 }
+
 std::span<const uint8_t> descriptorOf(const Key *k)
 {
     for (; k; k = k->parent)
@@ -25,6 +26,7 @@ std::span<const uint8_t> descriptorOf(const Key *k)
             return *k->security;
     return fallbackDescriptor();
 }
+
 // What a new key below `parent` inherits when created by this process.
 vt::hive::SecurityDescriptorPtr inheritedSecurity(System &s, const Key *parent)
 {
@@ -41,6 +43,7 @@ vt::hive::SecurityDescriptorPtr inheritedSecurity(System &s, const Key *parent)
     }
     return s.inherited;
 }
+
 LONG checkAccess(System &s, const Key *k, ACCESS_MASK desired, ACCESS_MASK &granted)
 {
     granted = 0;
@@ -83,6 +86,7 @@ LONG checkAccess(System &s, const Key *k, ACCESS_MASK desired, ACCESS_MASK &gran
         granted |= extra;
     return rc;
 }
+
 // Size of a self-relative descriptor from its header, 0 when it is not one.
 size_t selfRelativeSize(const uint8_t *sd)
 {
@@ -115,6 +119,7 @@ size_t selfRelativeSize(const uint8_t *sd)
     }
     return end;
 }
+
 } // namespace vt::platform::detail
 
 // ---------------------------------------------------------------------------
@@ -152,6 +157,7 @@ LONG WINAPI RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformatio
     *lpcbSecurityDescriptor = static_cast<DWORD>(part.size());
     return ERROR_SUCCESS;
 }
+
 LONG WINAPI RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
                               PSECURITY_DESCRIPTOR pSecurityDescriptor)
 {

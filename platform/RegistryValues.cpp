@@ -20,6 +20,7 @@ DWORD ansiSize(const Value &v)
         return static_cast<DWORD>(utf8SizeOfUtf16le(v.data.data(), v.data.size()));
     return static_cast<DWORD>(v.data.size());
 }
+
 // Copies a value's data as the A functions give it.
 LONG copyData(const Value &v, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
@@ -49,6 +50,7 @@ LONG copyData(const Value &v, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
     *lpcbData = size;
     return ERROR_SUCCESS;
 }
+
 LONG writableKey(System &s, HKEY hKey, ACCESS_MASK needed, Target &t)
 {
     LONG rc = resolveHandle(s, hKey, t, needed);
@@ -58,6 +60,7 @@ LONG writableKey(System &s, HKEY hKey, ACCESS_MASK needed, Target &t)
         return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;
 }
+
 } // namespace vt::platform::detail
 
 // ---------------------------------------------------------------------------
@@ -88,6 +91,7 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, 
     }
     return copyData(*v, lpType, lpData, lpcbData);
 }
+
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
                            DWORD cbData)
 {
@@ -127,6 +131,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
     fireNotifications(s, &k, REG_NOTIFY_CHANGE_LAST_SET);
     return ERROR_SUCCESS;
 }
+
 LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
     VT_FOREIGN(hKey, deleteValue, hKey, lpValueName)

@@ -35,6 +35,7 @@ bool sameValues(const std::vector<Value> &a, const std::vector<Value> &b)
         return x.name == y.name && x.type == y.type && x.data == y.data;
     });
 }
+
 // Makes `live` what `fresh` (the same key as its hive file now holds it) is,
 // keeping every surviving key object, so handles to them stay valid and only
 // handles into keys that are gone answer ERROR_KEY_DELETED.
@@ -73,6 +74,7 @@ void syncKey(System &s, Key &live, Key &fresh)
     if (kinds)
         fireNotifications(s, &live, kinds);
 }
+
 // A process more than one generation behind cannot replay what it missed
 // (that journal is gone), but the hive files hold all of it: bring every
 // mounted tree to what its file says. False when a file cannot be read.
@@ -93,6 +95,7 @@ bool resyncFromFiles(System &s)
     }
     return true;
 }
+
 } // namespace
 
 // Applies what other processes appended (exclusive lock and file lock held).
@@ -132,6 +135,7 @@ void catchUpLocked(System &s)
     s.shared->size.store(s.journalSize);
     s.shared->generation.store(s.generation);
 }
+
 void catchUp(System &s)
 {
     SharedState *sh = s.shared;
@@ -142,6 +146,7 @@ void catchUp(System &s)
     std::unique_lock l(s.lock);
     JournalLock j(s);
 }
+
 JournalLock::JournalLock(System &s) : m_s(s)
 {
     // An open transaction holds the file lock already (and caught up then).
@@ -153,9 +158,11 @@ JournalLock::JournalLock(System &s) : m_s(s)
     m_locked = true;
     catchUpLocked(s);
 }
+
 JournalLock::~JournalLock()
 {
     if (m_locked)
         ::flock(m_s.lockFd, LOCK_UN);
 }
+
 } // namespace vt::platform::detail

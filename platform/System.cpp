@@ -54,12 +54,14 @@ bool mkdirs(const std::string &path)
     }
     return true;
 }
+
 bool fileExists(const std::string &path)
 {
     struct stat st {
     };
     return ::stat(path.c_str(), &st) == 0;
 }
+
 std::string iniValue(const std::string &text, std::string_view key)
 {
     std::istringstream in(text);
@@ -70,6 +72,7 @@ std::string iniValue(const std::string &text, std::string_view key)
     }
     return {};
 }
+
 std::string loginName()
 {
     if (const passwd *pw = ::getpwuid(::getuid()); pw && pw->pw_name && *pw->pw_name)
@@ -78,6 +81,7 @@ std::string loginName()
         return u;
     return "User";
 }
+
 // The machine part of the user's SID: three numbers derived from the machine
 // identity, fixed at the system's creation and kept in system.ini.
 std::string newUserSid()
@@ -99,6 +103,7 @@ std::string newUserSid()
     return "S-1-5-21-" + std::to_string(parts[0]) + "-" + std::to_string(parts[1]) + "-" + std::to_string(parts[2]) +
            "-1001";
 }
+
 vt::security::Token tokenFor(Identity id, const std::string &userSid)
 {
     switch (id) {
@@ -113,18 +118,22 @@ vt::security::Token tokenFor(Identity id, const std::string &userSid)
             {"S-1-5-32-544", "S-1-5-32-545", "S-1-1-0", "S-1-5-4", "S-1-2-1", "S-1-5-11", "S-1-5-15", "S-1-2-0"},
             false};
 }
+
 std::string configDir(const System &s)
 {
     return s.root + "/drive_c/Windows/System32/config";
 }
+
 std::string userHivePath(const System &s)
 {
     return s.root + "/drive_c/Users/" + s.userName + "/NTUSER.DAT";
 }
+
 struct HiveSpec {
     const char *mountName; // below HKLM, or empty for the user hives
     TemplateHive which;
 };
+
 std::unique_ptr<Key> virtualRoot(const char *name)
 {
     auto k = newKey(name, nowFileTime());
@@ -132,6 +141,7 @@ std::unique_ptr<Key> virtualRoot(const char *name)
     k->security = std::make_shared<const vt::hive::SecurityDescriptor>(vt::security::defaultMachineHiveDescriptor());
     return k;
 }
+
 // The root must be this user's alone: anyone who can write it can plant a
 // system.ini naming another SID, swap hives or hold the lock.
 LONG checkRootOwnership(const std::string &root, SystemReport *report)
@@ -155,6 +165,7 @@ LONG checkRootOwnership(const std::string &root, SystemReport *report)
         return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;
 }
+
 LONG openLocked(const SystemOptions &options, SystemReport *report)
 {
     auto sys = std::make_unique<System>();
@@ -269,6 +280,7 @@ LONG openLocked(const SystemOptions &options, SystemReport *report)
     gCurrent.store(gSystem.get(), std::memory_order_release);
     return ERROR_SUCCESS;
 }
+
 } // namespace
 
 void addProblem(SystemReport *report, std::string text)
@@ -276,6 +288,7 @@ void addProblem(SystemReport *report, std::string text)
     if (report)
         report->problems.push_back(std::move(text));
 }
+
 std::string messageText(LONG code)
 {
     char text[512];
@@ -284,6 +297,7 @@ std::string messageText(LONG code)
                        nullptr, static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
     return n ? std::string(text, n) : "Error " + std::to_string(code) + ".";
 }
+
 std::string readText(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -291,6 +305,7 @@ std::string readText(const std::string &path)
     ss << in.rdbuf();
     return ss.str();
 }
+
 // Writes a small file durably: temporary file, flushed, renamed into place.
 bool writeTextDurably(const std::string &path, const std::string &text)
 {
@@ -310,6 +325,7 @@ bool writeTextDurably(const std::string &path, const std::string &text)
     }
     return true;
 }
+
 std::string computerName()
 {
     char host[256] = {};
@@ -320,6 +336,7 @@ std::string computerName()
         out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(*p))));
     return out;
 }
+
 LONG loadTree(System &s)
 {
     // Whatever was loaded before goes, and every handle into it.
@@ -398,6 +415,7 @@ LONG loadTree(System &s)
     addVolatileContent(s);
     return ERROR_SUCCESS;
 }
+
 System &current()
 {
     if (System *s = gCurrent.load(std::memory_order_acquire))
@@ -418,10 +436,12 @@ System &current()
     }
     return *gSystem;
 }
+
 System *currentIfOpen()
 {
     return gCurrent.load(std::memory_order_acquire);
 }
+
 } // namespace vt::platform::detail
 
 // ---------------------------------------------------------------------------
@@ -444,6 +464,7 @@ LONG openSystem(const SystemOptions &options, SystemReport *report)
     }
     return rc;
 }
+
 std::string defaultSystemRoot()
 {
     if (const char *env = std::getenv("VANTREL_SYSTEM"); env && *env)
@@ -461,18 +482,22 @@ std::string defaultSystemRoot()
         return {};
     return std::string(home) + "/.local/share/vantrel/system";
 }
+
 std::string systemRoot()
 {
     return current().root;
 }
+
 std::string currentUserName()
 {
     return current().userName;
 }
+
 std::string currentUserSid()
 {
     return current().userSid;
 }
+
 std::string toNativePath(std::string_view path)
 {
     auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
@@ -509,4 +534,5 @@ std::string toNativePath(std::string_view path)
         out.push_back('/');
     return out;
 }
+
 } // namespace vt::platform

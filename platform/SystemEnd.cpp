@@ -37,6 +37,7 @@ std::vector<uint8_t> utf16z(std::string_view text)
     v.push_back(0);
     return v;
 }
+
 void stopPoller(System &s)
 {
     if (!s.poller)
@@ -58,6 +59,7 @@ void stopPoller(System &s)
     s.poller->join();
     s.poller.reset();
 }
+
 } // namespace
 
 // Volatile content Windows builds at every start: the CurrentControlSet and
@@ -103,6 +105,7 @@ void addVolatileContent(System &s)
         insertSubkey(*u, std::move(k));
     }
 }
+
 void releaseResources(System &s)
 {
     stopPoller(s);
@@ -115,6 +118,7 @@ void releaseResources(System &s)
     s.journalFd = s.lockFd = -1;
     s.shared = nullptr;
 }
+
 LONG closeLocked(bool forExit)
 {
     System *s = gSystem.get();
@@ -146,6 +150,7 @@ LONG closeLocked(bool forExit)
     gSystem.reset();
     return rc;
 }
+
 System::~System()
 {
     System *self = this;
@@ -158,6 +163,7 @@ System::~System()
     }
     releaseResources(*this);
 }
+
 } // namespace vt::platform::detail
 
 // ---------------------------------------------------------------------------
@@ -172,9 +178,11 @@ LONG closeSystem()
     std::lock_guard g(gOpenMutex);
     return closeLocked();
 }
+
 LONG closeSystemForExit()
 {
     std::lock_guard g(gOpenMutex);
     return closeLocked(true);
 }
+
 } // namespace vt::platform
