@@ -63,7 +63,8 @@ void TformMain::startDrag(QWidget *source)
     auto *drag = new QDrag(source);
     drag->setMimeData(CreateDragData(source));
     drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
-    setStatusText(0, QString());
+    // The drag's own texts go; the panel names the current key again.
+    setStatusText(0, nodeKeyOf(*this, tvKeys->currentItem()).treePath);
 }
 
 bool TformMain::dragDropEvent(QObject *watched, QEvent *event)

@@ -91,12 +91,14 @@ int TformEditBinary::EditBinary(const QString &name, const QString &typeName, st
 {
     editValue->setText(name);
     editType->setText(typeName);
-    hexData->SetData(bytes);
+    // Not copied until the first change: a big value opens at once.
+    hexData->SetSharedData(bytes);
     updateSize();
     hexData->setFocus();
     const int result = RunEditorModal(*this);
     if (result == mrOK)
         bytes = hexData->Data();
+    hexData->SetData({});
     return result;
 }
 

@@ -37,10 +37,27 @@ int THexEdit::charWidth() const { return std::max(1, fontMetrics().horizontalAdv
 
 // One row more than the bytes fill, so that the cursor after the last byte
 // of a full row has a place.
-int64_t THexEdit::rowCount() const { return int64_t(m_data.size()) / BytesPerRow + 1; }
+int64_t THexEdit::rowCount() const { return int64_t(Data().size()) / BytesPerRow + 1; }
+
+void THexEdit::SetSharedData(const std::vector<uint8_t> &bytes)
+{
+    SetData({});
+    m_shared = &bytes;
+    updateScrollBars();
+    viewport()->update();
+}
+
+void THexEdit::own()
+{
+    if (!m_shared)
+        return;
+    m_data = *m_shared;
+    m_shared = nullptr;
+}
 
 void THexEdit::SetData(std::vector<uint8_t> bytes)
 {
+    m_shared = nullptr;
     m_data = std::move(bytes);
     m_cursor = 0;
     m_anchor = -1;
@@ -73,14 +90,14 @@ int64_t THexEdit::SelectionEnd() const { return m_anchor < 0 ? m_cursor : std::m
 void THexEdit::SelectAll()
 {
     m_anchor = 0;
-    m_cursor = int64_t(m_data.size());
+    m_cursor = int64_t(Data().size());
     m_low = false;
     viewport()->update();
 }
 
 void THexEdit::SetCursor(int64_t offset, bool select)
 {
-    offset = std::clamp<int64_t>(offset, 0, int64_t(m_data.size()));
+    offset = std::clamp<int64_t>(offset, 0, int64_t(Data().size()));
     if (select && m_anchor < 0)
         m_anchor = m_cursor;
     else if (!select)
@@ -108,8 +125,9 @@ QString THexEdit::RowText(int64_t row) const
     const int64_t first = row * BytesPerRow;
     for (int i = 0; i < 8; ++i)
         text[i] = QLatin1Char(HexDigits[(uint64_t(first) >> (28 - 4 * i)) & 15]);
-    for (int i = 0; i < BytesPerRow && first + i < int64_t(m_data.size()); ++i) {
-        const uint8_t b = m_data[size_t(first + i)];
+    const std::vector<uint8_t> &data = Data();
+    for (int i = 0; i < BytesPerRow && first + i < int64_t(data.size()); ++i) {
+        const uint8_t b = data[size_t(first + i)];
         text[HexColumn + 3 * i] = QLatin1Char(HexDigits[b >> 4]);
         text[HexColumn + 3 * i + 1] = QLatin1Char(HexDigits[b & 15]);
         text[TextColumn + i] = b >= 0x20 && b < 0x7F ? QLatin1Char(char(b)) : QLatin1Char('.');
@@ -132,7 +150,7 @@ void THexEdit::paintEvent(QPaintEvent *)
         const int64_t first = row * BytesPerRow;
         for (int i = 0; i < BytesPerRow; ++i) {
             const int64_t at = first + i;
-            if (at >= selStart && at < selEnd && at < int64_t(m_data.size())) {
+            if (at >= selStart && at < selEnd && at < int64_t(Data().size())) {
                 painter.fillRect(dx + (HexColumn + 3 * i) * cw, y, 2 * cw, h, selection);
                 painter.fillRect(dx + (TextColumn + i) * cw, y, cw, h, selection);
             }
@@ -152,6 +170,7 @@ bool THexEdit::removeSelection()
     m_anchor = -1;
     if (start == end)
         return false;
+    own();
     m_data.erase(m_data.begin() + start, m_data.begin() + end);
     m_cursor = start;
     m_low = false;
@@ -160,6 +179,7 @@ bool THexEdit::removeSelection()
 
 void THexEdit::typeNibble(int value)
 {
+    own();
     if (m_anchor >= 0 && SelectionStart() != SelectionEnd()) {
         removeSelection();
         m_data.insert(m_data.begin() + m_cursor, uint8_t(0));
@@ -183,7 +203,7 @@ void THexEdit::copy() const
     const int64_t start = SelectionStart(), end = SelectionEnd();
     if (start == end)
         return;
-    const std::vector<uint8_t> part(m_data.begin() + start, m_data.begin() + end);
+    const std::vector<uint8_t> part(Data().begin() + start, Data().begin() + end);
     QApplication::clipboard()->setText(TformEditBinary::FormatHexText(part));
 }
 
@@ -192,6 +212,7 @@ void THexEdit::paste()
     const auto bytes = TformEditBinary::ParseHexText(QApplication::clipboard()->text());
     if (!bytes)
         return;
+    own();
     removeSelection();
     m_data.insert(m_data.begin() + m_cursor, bytes->begin(), bytes->end());
     m_cursor += int64_t(bytes->size());
@@ -202,7 +223,7 @@ void THexEdit::keyPressEvent(QKeyEvent *event)
 {
     const bool shift = event->modifiers() & Qt::ShiftModifier;
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
-    const int64_t size = int64_t(m_data.size());
+    const int64_t size = int64_t(Data().size());
     const int page = std::max(1, viewport()->height() / rowHeight()) * BytesPerRow;
     bool edited = false;
     switch (event->key()) {
@@ -235,6 +256,7 @@ void THexEdit::keyPressEvent(QKeyEvent *event)
         // Line ends mean nothing here; the dialog's OK stays a click away.
         break;
     case Qt::Key_Backspace:
+        own();
         if (!removeSelection() && m_cursor > 0) {
             const int64_t at = m_low ? m_cursor : m_cursor - 1;
             m_data.erase(m_data.begin() + at);
@@ -244,6 +266,7 @@ void THexEdit::keyPressEvent(QKeyEvent *event)
         edited = true;
         break;
     case Qt::Key_Delete:
+        own();
         if (!removeSelection() && m_cursor < size) {
             m_data.erase(m_data.begin() + m_cursor);
             m_low = false;
@@ -251,6 +274,7 @@ void THexEdit::keyPressEvent(QKeyEvent *event)
         edited = true;
         break;
     case Qt::Key_Insert:
+        own();
         removeSelection();
         m_data.insert(m_data.begin() + m_cursor, uint8_t(0));
         m_low = false;

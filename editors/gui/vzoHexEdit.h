@@ -28,8 +28,13 @@ public:
 
     explicit THexEdit(QWidget *parent = nullptr);
 
+    // The bytes to edit, copied.
     void SetData(std::vector<uint8_t> bytes);
-    const std::vector<uint8_t> &Data() const { return m_data; }
+    // The bytes to edit, not copied until the first change: opening costs
+    // nothing however big they are. They must stay alive and unchanged until
+    // that change, the next SetData or SetSharedData, or the editor's end.
+    void SetSharedData(const std::vector<uint8_t> &bytes);
+    const std::vector<uint8_t> &Data() const { return m_shared ? *m_shared : m_data; }
 
     // The cursor: a byte offset (0 to the size) and which nibble of it.
     int64_t Cursor() const { return m_cursor; }
@@ -63,7 +68,11 @@ private:
     void paste();
     void copy() const;
 
+    // Makes the bytes the editor's own before their first change.
+    void own();
+
     std::vector<uint8_t> m_data;
+    const std::vector<uint8_t> *m_shared = nullptr;
     int64_t m_cursor = 0;
     int64_t m_anchor = -1; // selection's other end, -1 without one
     bool m_low = false;
