@@ -10,7 +10,8 @@
 
 #include <QSet>
 
-namespace vt::app {
+namespace vt::app
+{
 
 using namespace mainform;
 using vt::i18n::ShowMessageDialog;
@@ -20,18 +21,18 @@ void TformMain::ShowImportResult(const vt::regfile::TImportResult &result, bool 
 {
     const QString text = vt::regfile::ImportResultText(result);
     setStatusText(0, text);
-    const bool troubled =
-        !result.Applied || !result.Error.empty() || result.IgnoredLines > 0 || result.KeysFailed > 0;
+    const bool troubled = !result.Applied || !result.Error.empty() || result.IgnoredLines > 0 || result.KeysFailed > 0;
     if (troubled)
-        ShowMessageDialog(text, result.Applied && result.Error.empty() && result.KeysFailed == 0
-                                    ? TMsgDlgType::Warning
-                                    : TMsgDlgType::Error,
+        ShowMessageDialog(text,
+                          result.Applied && result.Error.empty() && result.KeysFailed == 0 ? TMsgDlgType::Warning
+                                                                                           : TMsgDlgType::Error,
                           vt::i18n::mbOK);
     else if (!quiet)
         ShowMessageDialog(text, TMsgDlgType::Information, vt::i18n::mbOK);
 }
 
-namespace {
+namespace
+{
 
 // Follows a key's path down the loaded nodes below `node`; notes the nodes
 // whose children no longer match: the deepest loaded node that lacks the

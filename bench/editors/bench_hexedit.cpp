@@ -94,11 +94,14 @@ void BM_BinaryEditorKeystroke(benchmark::State &state)
     }
     state.counters["MB"] = mb;
     // Seconds per keystroke, three to an iteration.
-    state.counters["s_per_key"] = benchmark::Counter(double(state.iterations()) * 3,
-                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["s_per_key"] =
+        benchmark::Counter(double(state.iterations()) * 3, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_BinaryEditorKeystroke)->Arg(1)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-int main(int argc, char **argv) { return vt::bench::runGuiBenchmarks(argc, argv, fixture); }
+int main(int argc, char **argv)
+{
+    return vt::bench::runGuiBenchmarks(argc, argv, fixture);
+}

@@ -84,7 +84,7 @@ QString TformEditBinary::FormatHexText(const std::vector<uint8_t> &bytes)
 
 void TformEditBinary::updateSize()
 {
-    lblSize->setText(tr("%n byte(s)", nullptr, int(hexData->Data().size())));
+    lblSize->setText(tr("%n byte(s)", nullptr, int(hexData->Size())));
 }
 
 int TformEditBinary::EditBinary(const QString &name, const QString &typeName, std::vector<uint8_t> &bytes)

@@ -32,12 +32,21 @@ THexEdit::THexEdit(QWidget *parent) : QAbstractScrollArea(parent)
     verticalScrollBar()->setSingleStep(1);
 }
 
-int THexEdit::rowHeight() const { return fontMetrics().height(); }
-int THexEdit::charWidth() const { return std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('0'))); }
+int THexEdit::rowHeight() const
+{
+    return fontMetrics().height();
+}
+int THexEdit::charWidth() const
+{
+    return std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('0')));
+}
 
 // One row more than the bytes fill, so that the cursor after the last byte
 // of a full row has a place.
-int64_t THexEdit::rowCount() const { return int64_t(Data().size()) / BytesPerRow + 1; }
+int64_t THexEdit::rowCount() const
+{
+    return Size() / BytesPerRow + 1;
+}
 
 void THexEdit::SetSharedData(const std::vector<uint8_t> &bytes)
 {
@@ -47,17 +56,36 @@ void THexEdit::SetSharedData(const std::vector<uint8_t> &bytes)
     viewport()->update();
 }
 
-void THexEdit::own()
+void THexEdit::own() const
 {
     if (!m_shared)
         return;
     m_data = *m_shared;
+    for (const auto &[at, b] : m_patch)
+        m_data[size_t(at)] = b;
+    m_patch.clear();
     m_shared = nullptr;
+}
+
+const std::vector<uint8_t> &THexEdit::Data() const
+{
+    if (m_shared && !m_patch.empty())
+        own();
+    return m_shared ? *m_shared : m_data;
+}
+
+uint8_t THexEdit::ByteAt(int64_t offset) const
+{
+    if (!m_shared)
+        return m_data[size_t(offset)];
+    const auto patched = m_patch.find(offset);
+    return patched != m_patch.end() ? patched->second : (*m_shared)[size_t(offset)];
 }
 
 void THexEdit::SetData(std::vector<uint8_t> bytes)
 {
     m_shared = nullptr;
+    m_patch.clear();
     m_data = std::move(bytes);
     m_cursor = 0;
     m_anchor = -1;
@@ -73,8 +101,7 @@ void THexEdit::updateScrollBars()
     const int64_t rows = rowCount();
     verticalScrollBar()->setRange(0, int(std::max<int64_t>(0, rows - visible)));
     verticalScrollBar()->setPageStep(visible);
-    horizontalScrollBar()->setRange(0, std::max(0, (TextColumn + BytesPerRow + 1) * charWidth() -
-                                                       viewport()->width()));
+    horizontalScrollBar()->setRange(0, std::max(0, (TextColumn + BytesPerRow + 1) * charWidth() - viewport()->width()));
     horizontalScrollBar()->setPageStep(viewport()->width());
 }
 
@@ -84,20 +111,26 @@ void THexEdit::resizeEvent(QResizeEvent *event)
     updateScrollBars();
 }
 
-int64_t THexEdit::SelectionStart() const { return m_anchor < 0 ? m_cursor : std::min(m_anchor, m_cursor); }
-int64_t THexEdit::SelectionEnd() const { return m_anchor < 0 ? m_cursor : std::max(m_anchor, m_cursor); }
+int64_t THexEdit::SelectionStart() const
+{
+    return m_anchor < 0 ? m_cursor : std::min(m_anchor, m_cursor);
+}
+int64_t THexEdit::SelectionEnd() const
+{
+    return m_anchor < 0 ? m_cursor : std::max(m_anchor, m_cursor);
+}
 
 void THexEdit::SelectAll()
 {
     m_anchor = 0;
-    m_cursor = int64_t(Data().size());
+    m_cursor = Size();
     m_low = false;
     viewport()->update();
 }
 
 void THexEdit::SetCursor(int64_t offset, bool select)
 {
-    offset = std::clamp<int64_t>(offset, 0, int64_t(Data().size()));
+    offset = std::clamp<int64_t>(offset, 0, Size());
     if (select && m_anchor < 0)
         m_anchor = m_cursor;
     else if (!select)
@@ -125,9 +158,9 @@ QString THexEdit::RowText(int64_t row) const
     const int64_t first = row * BytesPerRow;
     for (int i = 0; i < 8; ++i)
         text[i] = QLatin1Char(HexDigits[(uint64_t(first) >> (28 - 4 * i)) & 15]);
-    const std::vector<uint8_t> &data = Data();
-    for (int i = 0; i < BytesPerRow && first + i < int64_t(data.size()); ++i) {
-        const uint8_t b = data[size_t(first + i)];
+    const int64_t size = Size();
+    for (int i = 0; i < BytesPerRow && first + i < size; ++i) {
+        const uint8_t b = ByteAt(first + i);
         text[HexColumn + 3 * i] = QLatin1Char(HexDigits[b >> 4]);
         text[HexColumn + 3 * i + 1] = QLatin1Char(HexDigits[b & 15]);
         text[TextColumn + i] = b >= 0x20 && b < 0x7F ? QLatin1Char(char(b)) : QLatin1Char('.');
@@ -150,7 +183,7 @@ void THexEdit::paintEvent(QPaintEvent *)
         const int64_t first = row * BytesPerRow;
         for (int i = 0; i < BytesPerRow; ++i) {
             const int64_t at = first + i;
-            if (at >= selStart && at < selEnd && at < int64_t(Data().size())) {
+            if (at >= selStart && at < selEnd && at < Size()) {
                 painter.fillRect(dx + (HexColumn + 3 * i) * cw, y, 2 * cw, h, selection);
                 painter.fillRect(dx + (TextColumn + i) * cw, y, cw, h, selection);
             }
@@ -179,6 +212,18 @@ bool THexEdit::removeSelection()
 
 void THexEdit::typeNibble(int value)
 {
+    const bool selection = m_anchor >= 0 && SelectionStart() != SelectionEnd();
+    if (m_shared && !selection && m_cursor < Size()) {
+        // Typed over shared bytes: kept apart, nothing copied.
+        uint8_t b = ByteAt(m_cursor);
+        b = m_low ? uint8_t((b & 0xF0) | value) : uint8_t((b & 0x0F) | (value << 4));
+        m_patch[m_cursor] = b;
+        m_anchor = -1;
+        if (m_low)
+            ++m_cursor;
+        m_low = !m_low;
+        return;
+    }
     own();
     if (m_anchor >= 0 && SelectionStart() != SelectionEnd()) {
         removeSelection();
@@ -223,7 +268,7 @@ void THexEdit::keyPressEvent(QKeyEvent *event)
 {
     const bool shift = event->modifiers() & Qt::ShiftModifier;
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
-    const int64_t size = int64_t(Data().size());
+    const int64_t size = Size();
     const int page = std::max(1, viewport()->height() / rowHeight()) * BytesPerRow;
     bool edited = false;
     switch (event->key()) {

@@ -15,6 +15,7 @@
 #include <QAbstractScrollArea>
 
 #include <cstdint>
+#include <map>
 #include <vector>
 
 namespace vt::editors
@@ -34,7 +35,11 @@ public:
     // nothing however big they are. They must stay alive and unchanged until
     // that change, the next SetData or SetSharedData, or the editor's end.
     void SetSharedData(const std::vector<uint8_t> &bytes);
-    const std::vector<uint8_t> &Data() const { return m_shared ? *m_shared : m_data; }
+    // The bytes as edited (bytes overwritten in shared data are merged in
+    // here, once).
+    const std::vector<uint8_t> &Data() const;
+    int64_t Size() const { return int64_t(m_shared ? m_shared->size() : m_data.size()); }
+    uint8_t ByteAt(int64_t offset) const;
 
     // The cursor: a byte offset (0 to the size) and which nibble of it.
     int64_t Cursor() const { return m_cursor; }
@@ -69,10 +74,13 @@ private:
     void copy() const;
 
     // Makes the bytes the editor's own before their first change.
-    void own();
+    void own() const;
 
-    std::vector<uint8_t> m_data;
-    const std::vector<uint8_t> *m_shared = nullptr;
+    // Own bytes, or shared ones with the bytes typed over them kept apart:
+    // overwriting does not copy; inserting or deleting makes them own.
+    mutable std::vector<uint8_t> m_data;
+    mutable const std::vector<uint8_t> *m_shared = nullptr;
+    mutable std::map<int64_t, uint8_t> m_patch;
     int64_t m_cursor = 0;
     int64_t m_anchor = -1; // selection's other end, -1 without one
     bool m_low = false;

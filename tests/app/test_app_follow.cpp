@@ -33,7 +33,8 @@
 
 using namespace vt::app;
 
-namespace {
+namespace
+{
 
 const std::string Base = "\\Software\\VtFollow";
 
@@ -44,7 +45,8 @@ struct ViewPeek : QAbstractItemView {
     static constexpr int Idle = NoState;
 };
 
-class Follow : public ::testing::Test {
+class Follow : public ::testing::Test
+{
 protected:
     QTemporaryDir dir;
     std::unique_ptr<TformMain> w;
@@ -209,10 +211,9 @@ TEST_F(Follow, EveryWayOfMovingTheNodeMovesTheList)
         {"Home", [&] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home); }},
         {"press on a node",
          [&] {
-             QTreeWidgetItem *target = child(w->tvKeys->findItems(QStringLiteral("VtFollow"), Qt::MatchRecursive |
-                                                                                            Qt::MatchExactly)
-                                                  .value(0),
-                                             QStringLiteral("Key00013"));
+             QTreeWidgetItem *target =
+                 child(w->tvKeys->findItems(QStringLiteral("VtFollow"), Qt::MatchRecursive | Qt::MatchExactly).value(0),
+                       QStringLiteral("Key00013"));
              ASSERT_NE(target, nullptr);
              QTest::mousePress(w->tvKeys->viewport(), Qt::LeftButton, {}, at(target));
          }},
@@ -417,8 +418,9 @@ TEST_F(Follow, ImportSaysWhatItDidAndShowsTheKeys)
     // Two keys and three values; a new key appears in its place, one
     // deleted goes, and the list shows what the import wrote.
     const std::string key = "HKEY_CURRENT_USER" + Base;
-    QString file = importFile(QByteArray::fromStdString("REGEDIT4\r\n\r\n[" + key + "\\Mid]\r\n\"a\"=\"1\"\r\n\"b\"=\"2\"\r\n\r\n[" +
-                                                       key + "]\r\n\"top\"=\"3\"\r\n\r\n[-" + key + "\\Zed]\r\n"));
+    QString file = importFile(QByteArray::fromStdString("REGEDIT4\r\n\r\n[" + key +
+                                                        "\\Mid]\r\n\"a\"=\"1\"\r\n\"b\"=\"2\"\r\n\r\n[" + key +
+                                                        "]\r\n\"top\"=\"3\"\r\n\r\n[-" + key + "\\Zed]\r\n"));
     // Keys written and deleted count alike.
     EXPECT_EQ(w->StatusText(0), QStringLiteral("Imported 3 keys and 3 values from %1.").arg(file));
     EXPECT_EQ(captions(base), QStringList({"Mid", "Old"})) << "the tree shows the import without F5";

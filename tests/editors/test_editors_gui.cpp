@@ -424,3 +424,20 @@ TEST_F(Dialogs, BinaryEditorHandsBackTheBytesOnOkOnly)
     }
 }
 
+
+// A big value opens without a copy: bytes typed over it are kept apart until
+// the data is asked for; the value handed in stays as it was.
+TEST(HexEdit, TypingOverSharedBytesLeavesThemAlone)
+{
+    const std::vector<uint8_t> shared{1, 2, 3};
+    THexEdit edit;
+    edit.SetSharedData(shared);
+    QTest::keyClick(&edit, Qt::Key_Right);
+    QTest::keyClicks(&edit, "ab");
+    EXPECT_EQ(edit.RowText(0).mid(10, 8), "01 AB 03");
+    EXPECT_EQ(edit.Cursor(), 2);
+    EXPECT_EQ(shared, std::vector<uint8_t>({1, 2, 3}));
+    QTest::keyClick(&edit, Qt::Key_Insert);
+    EXPECT_EQ(edit.Data(), std::vector<uint8_t>({1, 0xAB, 0, 3}));
+    EXPECT_EQ(shared, std::vector<uint8_t>({1, 2, 3}));
+}
