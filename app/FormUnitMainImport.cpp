@@ -93,30 +93,13 @@ void TformMain::ShowImportedKeys(const vt::regfile::TImportResult &result)
         for (QTreeWidgetItem *node : std::as_const(open))
             stale.insert(node);
     }
-    // Parents first, so that a node removed with its parent is not visited.
+    // Deepest first: a node's sync may delete children, and none of them is
+    // visited afterwards.
     QList<QTreeWidgetItem *> order(stale.begin(), stale.end());
     std::sort(order.begin(), order.end(),
-              [](QTreeWidgetItem *a, QTreeWidgetItem *b) { return nodeLevel(a) < nodeLevel(b); });
-    QSet<QTreeWidgetItem *> gone;
-    for (QTreeWidgetItem *node : std::as_const(order)) {
-        bool alive = true;
-        for (QTreeWidgetItem *up = node; up && alive; up = up->parent())
-            alive = !gone.contains(up);
-        if (!alive)
-            continue;
-        // Children removed here may be in the set: note them before they go.
-        QList<QTreeWidgetItem *> before;
-        for (int i = 0; i < node->childCount(); ++i)
-            before.append(node->child(i));
+              [](QTreeWidgetItem *a, QTreeWidgetItem *b) { return nodeLevel(a) > nodeLevel(b); });
+    for (QTreeWidgetItem *node : std::as_const(order))
         syncChildren(node);
-        for (QTreeWidgetItem *child : std::as_const(before)) {
-            bool kept = false;
-            for (int i = 0; i < node->childCount() && !kept; ++i)
-                kept = node->child(i) == child;
-            if (!kept)
-                gone.insert(child);
-        }
-    }
     RefreshValueList();
 }
 
