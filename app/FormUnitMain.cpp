@@ -144,7 +144,7 @@ void TformMain::createControls()
     splitterMain = new QSplitter(Qt::Horizontal, central);
     splitterMain->setObjectName(QStringLiteral("splitterMain"));
 
-    tvKeys = new QTreeWidget(splitterMain);
+    tvKeys = new mainform::TDragSourceTree(splitterMain);
     tvKeys->setObjectName(QStringLiteral("tvKeys"));
     tvKeys->setHeaderHidden(true);
     tvKeys->setColumnCount(1);
@@ -170,7 +170,7 @@ void TformMain::createControls()
     dataLayout->setContentsMargins(0, 0, 0, 0);
     splitterData = new QSplitter(Qt::Vertical, tsData);
     splitterData->setObjectName(QStringLiteral("splitterData"));
-    lvData = new QTreeWidget(splitterData);
+    lvData = new mainform::TDragSourceTree(splitterData);
     lvData->setObjectName(QStringLiteral("lvData"));
     lvData->setRootIsDecorated(false);
     lvData->setUniformRowHeights(true);
@@ -433,20 +433,27 @@ void TformMain::connectActions()
     connect(mFile, &QMenu::aboutToShow, this, &TformMain::UpdateActionStates);
 
     connect(tvKeys, &QTreeWidget::itemExpanded, this, &TformMain::tvKeysExpanding);
-    connect(tvKeys, &QTreeWidget::itemClicked, this, [this] { tvKeysChange(); });
+    // A click on the node already listed lists it again; a click that moved
+    // the current node was handled by the change itself.
+    connect(tvKeys, &QTreeWidget::itemClicked, this, [this] {
+        if (m_KeyChanges == m_KeyChangesAtPress)
+            tvKeysChange();
+    });
+    // Whatever moves the current node (keys, type-ahead, the mouse, code),
+    // the list, the address box, the status bar and every command's target
+    // follow it here, so that what is listed is what commands act on.
     connect(tvKeys, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem *current, QTreeWidgetItem *previous) {
                 if (previous)
                     setNodeIcon(previous, false);
                 if (current)
                     setNodeIcon(current, true);
+                tvKeysChange();
             });
     connect(tvKeys, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         // Right click selects the node under the mouse before the pop-up opens.
-        if (QTreeWidgetItem *node = tvKeys->itemAt(pos); node && node != tvKeys->currentItem()) {
-            tvKeys->setCurrentItem(node);
-            tvKeysChange();
-        }
+        if (QTreeWidgetItem *node = tvKeys->itemAt(pos); node && node != tvKeys->currentItem())
+            SelectNode(node);
         UpdateActionStates();
         pmKeys->popup(tvKeys->viewport()->mapToGlobal(pos));
     });
@@ -573,12 +580,22 @@ void TformMain::aKeyImportExecute()
 {
     if (!formImportProgress)
         return;
+    vt::regfile::TImportResult result;
+    bool chosen = false;
     try {
-        ::aKeyImportExecute(this, *formImportProgress);
+        chosen = ::aKeyImportExecute(this, *formImportProgress, &result);
     } catch (const std::exception &e) {
-        vt::i18n::ShowMessageDialog(QString::fromUtf8(e.what()), vt::i18n::TMsgDlgType::Error, vt::i18n::mbOK);
+        // The result holds the error and how far the import went.
+        chosen = true;
+        if (result.Error.empty())
+            result.Error = e.what();
     }
-    RefreshValueList();
+    if (!chosen)
+        return;
+    // Said in the status bar; a message only when something went amiss.
+    ShowImportResult(result, true);
+    if (result.Applied)
+        ShowImportedKeys(result);
 }
 
 void TformMain::aAboutExecute()

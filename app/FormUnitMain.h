@@ -46,6 +46,10 @@ class TformEditResourceRequirementsList;
 class TformEditBinary;
 } // namespace vt::editors
 
+namespace vt::regfile {
+struct TImportResult;
+} // namespace vt::regfile
+
 namespace vt::app {
 
 class TAnimate;
@@ -119,8 +123,20 @@ public:
 
     // Loads a node's children once (the tree's expanding event).
     void tvKeysExpanding(QTreeWidgetItem *node);
-    // Key and value selection handling.
+    // Key and value selection handling. The tree's current-node change runs
+    // tvKeysChange, whatever moved the node.
     void tvKeysChange();
+    // Makes the node current; the selection handling runs once either way.
+    void SelectNode(QTreeWidgetItem *node);
+    // The key whose values the list shows, as listed: every value command
+    // acts on this key. Not valid while the list shows no local key.
+    struct TListedKey {
+        bool valid = false;
+        HKEY root = nullptr;
+        std::string keyPath;
+        int viewMode = 0;
+    };
+    const TListedKey &ListedKey() const { return m_Listed; }
     void lvDataSelect();
 
     // The hex view's byte source: count bytes from offset, 0 beyond the end.
@@ -160,16 +176,18 @@ public:
     const QString &HistoryError() const { return m_HistoryError; }
 
     // ---- Value editors (FormUnitMainEditors.cpp) ----
-    // The row's editor by its type; writes and records only on OK. Returns
-    // whether the data was changed.
-    bool ChangeValueData(TRegistryValueListItem *row);
+    // The row's editor by its type (the binary editor for the types shown
+    // as bytes); writes and records only on OK. Returns whether the data was
+    // changed. createdNow: the value was just made empty by New, so undoing
+    // its first change removes it rather than restoring that empty data.
+    bool ChangeValueData(TRegistryValueListItem *row, bool createdNow = false);
     // The type-change dialog, then the value rewritten in its new type.
     void ChangeValueType(TRegistryValueListItem *row);
     // A new empty value of the type under a name the user gives, then its editor.
     void AddValue(TRegDataType type);
     bool AskNewValueName(TRegDataType type, QString &name);
     // The hex editor on a value's raw bytes; any type.
-    bool ChangeValueBinary(TRegistryValueListItem *row);
+    bool ChangeValueBinary(TRegistryValueListItem *row, bool createdNow = false);
     // Double click (and Enter) in the value list.
     void lvDataDblClick();
     // True while a value editor works on the list (the list's tag is 1): the
@@ -199,12 +217,24 @@ public:
     // What a drag out of the key tree or the value list carries; a drop takes
     // only this window's own drags.
     QMimeData *CreateDragData(QWidget *source) const;
+    // Drags the tree and the list have started so far.
+    int DragsStarted() const { return m_DragsStarted; }
     // Whether a long key operation runs; no second one starts meanwhile.
     bool IsBusy() const { return m_Busy; }
 
     // Whether the process sees two registry views (32-bit on 64-bit Windows);
     // asked once when the window is created.
     bool IsWow64() const { return m_IsWow64; }
+
+    // ---- Imports (FormUnitMainImport.cpp) ----
+    // The result in status panel 0, and in a message when lines were ignored,
+    // keys failed or nothing was imported (also when quiet).
+    void ShowImportResult(const vt::regfile::TImportResult &result, bool quiet = false);
+    // The tree's loaded nodes brought up to date with the keys an import
+    // wrote or deleted, and the list refilled.
+    void ShowImportedKeys(const vt::regfile::TImportResult &result);
+    // Jump to CLSID in HKCR: the node the tree shows for the class.
+    void JumpToClass(const QString &clsid);
 
     // ---- Settings and command line (FormUnitMainSettings.cpp) ----
     // The search window's settings, read at show and written at close. The
@@ -302,6 +332,14 @@ private:
     void setProgress(int position);
     void startProgress(int count);
     QTreeWidgetItem *makeKeyNode(QTreeWidgetItem *parent, const QString &name, int pairIndex) const;
+    // A child node for a key of the parent's view, at its sorted place among
+    // the loaded children; none when the key does not exist in that view.
+    QTreeWidgetItem *addExistingKeyNode(QTreeWidgetItem *parent, const QString &name);
+    // Puts a new node among the parent's children in their sorted order.
+    void insertNodeSorted(QTreeWidgetItem *parent, QTreeWidgetItem *node);
+    // A loaded node's children made to match the registry: missing keys
+    // added in order, vanished ones removed, the others kept as they are.
+    void syncChildren(QTreeWidgetItem *node);
     void expandLocal(QTreeWidgetItem *node, HKEY root, int viewMode, const std::string &keyPath);
     void listDefaultPlaceholder(HKEY root, const std::string &keyPath, QList<QTreeWidgetItem *> &rows) const;
     void hideHexView();
@@ -398,8 +436,12 @@ private:
     QAction *m_FileCloseSeparator = nullptr;
     bool m_Busy = false;
     std::uint64_t m_ProgressDone = 0;
-    QPoint m_DragStart;
-    QWidget *m_DragFrom = nullptr;
+    TListedKey m_Listed;
+    int m_DragsStarted = 0;
+    // Counts runs of the key selection handling; a click that moved the
+    // current node needs no second run.
+    std::uint64_t m_KeyChanges = 0;
+    std::uint64_t m_KeyChangesAtPress = 0;
     std::unique_ptr<vt::history::TRegistryChangeHistory> m_History;
     QString m_HistoryError;
     bool m_BartPE = false;

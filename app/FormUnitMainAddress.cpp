@@ -52,7 +52,9 @@ void TformMain::GoToKey(const QString &input)
     try {
         TMyRegistry64 reg;
         reg.SetRootKey(root);
-        exists = reg.KeyExists(rest);
+        // The tree shows some branches in the 32-bit view (HKCR's classes):
+        // a key either view holds can have a node.
+        exists = reg.KeyExists(rest) || KeyExistsAt(root, rest, 0);
     } catch (...) {
         exists = false;
     }
@@ -73,19 +75,24 @@ void TformMain::GoToKey(const QString &input)
             if (elements[i].isEmpty())
                 break;
             QTreeWidgetItem *next = FindChildNode(current, elements[i]);
+            // A key made after its parent was listed gets its node, in its
+            // sorted place; a name the node's view does not hold ends the walk.
             if (!next)
-                next = AddKeyNode(current, elements[i], 0);
+                next = addExistingKeyNode(current, elements[i]);
+            if (!next)
+                break;
             tvKeysExpanding(next);
             current = next;
         }
         for (QTreeWidgetItem *up = current->parent(); up; up = up->parent())
             up->setExpanded(true);
-        tvKeys->setCurrentItem(current);
         tvKeys->setUpdatesEnabled(wasEnabled);
+        SelectNode(current);
         tvKeys->scrollToItem(current);
         tvKeys->setFocus(Qt::OtherFocusReason);
+    } else {
+        tvKeysChange();
     }
-    tvKeysChange();
 }
 
 // ---------------------------------------------------------------------------
@@ -152,18 +159,8 @@ bool TformMain::eventFilter(QObject *watched, QEvent *event)
                 dropEditMirror();
                 mEdit->setEnabled(false);
             }
-        } else if (watched == tvKeys && event->type() == QEvent::KeyRelease) {
-            switch (static_cast<QKeyEvent *>(event)->key()) {
-            case Qt::Key_Left:
-            case Qt::Key_Up:
-            case Qt::Key_Right:
-            case Qt::Key_Down:
-                tvKeysChange();
-                break;
-            default:
-                break;
-            }
         }
+        // Keys that move the current node are followed by its change signal.
     } else if (cbAddress && (watched == cbAddress || watched == cbAddress->lineEdit()) &&
                event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();

@@ -59,45 +59,26 @@ void TformMain::startDrag(QWidget *source)
         return;
     if (source == tvKeys ? !tvKeys->currentItem() : lvData->selectedItems().isEmpty())
         return;
+    ++m_DragsStarted;
     auto *drag = new QDrag(source);
     drag->setMimeData(CreateDragData(source));
     drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
-    setStatusText(0, QString());
+    // The drag's own texts go; the panel names the current key again.
+    setStatusText(0, nodeKeyOf(*this, tvKeys->currentItem()).treePath);
 }
 
 bool TformMain::dragDropEvent(QObject *watched, QEvent *event)
 {
     if (!tvKeys || !lvData) // events of the controls built before them
         return false;
-    const bool fromTree = watched == tvKeys->viewport();
-    if (!fromTree && watched != lvData->viewport())
+    if (watched != tvKeys->viewport())
         return false;
-    QWidget *view = fromTree ? static_cast<QWidget *>(tvKeys) : lvData;
+    // The views start drags themselves (startDrag below): their own state
+    // ends with the drag, so nothing is left half-pressed afterwards.
     switch (event->type()) {
-    case QEvent::MouseButtonPress: {
-        const auto *mouse = static_cast<QMouseEvent *>(event);
-        m_DragFrom = mouse->button() == Qt::LeftButton ? view : nullptr;
-        m_DragStart = mouse->position().toPoint();
+    case QEvent::MouseButtonPress:
+        m_KeyChangesAtPress = m_KeyChanges;
         return false;
-    }
-    case QEvent::MouseButtonRelease:
-        m_DragFrom = nullptr;
-        return false;
-    case QEvent::MouseMove: {
-        const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (m_DragFrom != view || !(mouse->buttons() & Qt::LeftButton) ||
-            (mouse->position().toPoint() - m_DragStart).manhattanLength() < QApplication::startDragDistance())
-            return false;
-        m_DragFrom = nullptr;
-        startDrag(view);
-        return true;
-    }
-    default:
-        break;
-    }
-    if (!fromTree)
-        return false;
-    switch (event->type()) {
     case QEvent::DragLeave:
         setStatusText(0, QString());
         return true;
@@ -115,23 +96,35 @@ bool TformMain::dragDropEvent(QObject *watched, QEvent *event)
                       parts[1].toULongLong() == quintptr(this);
     const bool keys = ours && parts[2] == "key";
     const bool values = ours && parts[2] == "values";
+    if (event->type() == QEvent::DragEnter) {
+        // The drag begins over the dragged node itself: refusing the entry
+        // would make the tree ignore the whole drag until the pointer leaves
+        // it. Our own drag is taken in; each move decides where it may drop.
+        if (!keys && !values) {
+            drop->ignore();
+            return true;
+        }
+        drop->acceptProposedAction();
+    }
     QTreeWidgetItem *source = tvKeys->currentItem();
     QTreeWidgetItem *target = tvKeys->itemAt(drop->position().toPoint());
     bool allowed = !m_Busy && target && GetTreeKind(target) == 1 && nodeLevel(target) > 0 && source &&
                    GetTreeKind(source) == 1;
     if (values)
-        allowed = allowed && !lvData->selectedItems().isEmpty();
+        allowed = allowed && m_Listed.valid && !lvData->selectedItems().isEmpty();
     else if (keys) {
-        // Not a root key, and never into itself or its own subtree.
+        // Not a root key, never into itself or its own subtree, and not onto
+        // its own parent, where it already is.
         bool inside = false;
         for (QTreeWidgetItem *n = target; n && !inside; n = n->parent())
             inside = n == source;
-        allowed = allowed && nodeLevel(source) >= 2 && !inside;
+        allowed = allowed && nodeLevel(source) >= 2 && !inside && target != source->parent();
     } else {
         allowed = false;
     }
     if (!allowed) {
-        drop->ignore();
+        if (event->type() != QEvent::DragEnter)
+            drop->ignore();
         if (event->type() != QEvent::Drop)
             setStatusText(0, QString());
         return true;
@@ -157,7 +150,11 @@ bool TformMain::dragDropEvent(QObject *watched, QEvent *event)
 
 void TformMain::dropValues(QTreeWidgetItem *target, bool copy)
 {
-    const auto [root, viewMode, treePath, keyPath] = nodeKeyOf(*this, tvKeys->currentItem());
+    if (!m_Listed.valid)
+        return;
+    const HKEY root = m_Listed.root;
+    const int viewMode = m_Listed.viewMode;
+    const std::string keyPath = m_Listed.keyPath;
     const auto [targetRoot, targetView, targetTree, targetPath] = nodeKeyOf(*this, target);
     // Onto their own key the values stay as they are.
     if (root == targetRoot && viewByte(viewMode) == viewByte(targetView) && samePath(keyPath, targetPath))
@@ -277,9 +274,8 @@ void TformMain::dropKey(QTreeWidgetItem *target, bool copy)
     setHasChildren(target, target->childCount() > 0 || arrived);
     if (!copy && !KeyExistsAt(root, sourcePath, viewByte(viewMode))) {
         QTreeWidgetItem *parent = source->parent();
-        tvKeys->setCurrentItem(parent);
+        SelectNode(parent);
         delete source;
-        tvKeysChange();
     }
 }
 

@@ -71,7 +71,7 @@ std::string previousDataText(const std::string &name, uint32_t code, const TRegB
     return prefix + FormatHexList(bytes, column + std::strlen(prefix));
 }
 
-// The selected key of the tree; every operation makes its own accessor on it.
+// The key the value list shows; every operation makes its own accessor on it.
 struct TKeyAt {
     HKEY root = nullptr;
     std::string path;
@@ -85,9 +85,11 @@ struct TKeyAt {
 
 TKeyAt selectedKeyAt(const TformMain &w)
 {
+    const TformMain::TListedKey &listed = w.ListedKey();
     TKeyAt key;
-    QString treePath;
-    w.GetSelectedKey(key.root, key.path, key.view, treePath);
+    key.root = listed.root;
+    key.path = listed.keyPath;
+    key.view = listed.viewMode;
     return key;
 }
 
@@ -184,9 +186,8 @@ void TformMain::connectEditors()
 
 void TformMain::UpdateEditorActionStates()
 {
-    QTreeWidgetItem *node = tvKeys->currentItem();
     // Nothing else starts while a long key operation runs.
-    const bool local = m_Shown && !m_Busy && node && node->parent() && GetTreeKind(node) == 1;
+    const bool local = m_Shown && !m_Busy && m_Listed.valid;
     QTreeWidgetItem *current = lvData->currentItem();
     if (!current || !current->isSelected()) {
         const QList<QTreeWidgetItem *> selected = lvData->selectedItems();
@@ -299,9 +300,9 @@ void refreshRow(TRegistryValueListItem *row, TMyRegistry &reg, const std::string
 
 } // namespace
 
-bool TformMain::ChangeValueData(TRegistryValueListItem *row)
+bool TformMain::ChangeValueData(TRegistryValueListItem *row, bool createdNow)
 {
-    if (!row || GetTreeKind(tvKeys->currentItem()) != 1)
+    if (!row || !m_Listed.valid)
         return false;
     const TKeyAt key = selectedKeyAt(*this);
     const std::string name = row->ValueName;
@@ -317,7 +318,9 @@ bool TformMain::ChangeValueData(TRegistryValueListItem *row)
         if (reader.OpenKeyReadOnly(key.path))
             existed = reader.readValue(name, oldCode, oldBytes);
     }
-    const std::string previous = existed ? previousDataText(name, oldCode, oldBytes) : std::string();
+    // Nothing to restore for a value New has just made: its undo deletes it.
+    const std::string previous =
+        existed && !createdNow ? previousDataText(name, oldCode, oldBytes) : std::string();
 
     TMyRegistry64 reg;
     key.prepare(reg);
@@ -372,6 +375,11 @@ bool TformMain::ChangeValueData(TRegistryValueListItem *row)
         RunEditorModal(*form);
         return false;
     }
+    case rdBinary:
+    case rdNone:
+    case rdLink:
+        // Bytes are all these types have: the binary editor is theirs.
+        return ChangeValueBinary(row, createdNow);
     default:
         return false;
     }
@@ -379,9 +387,9 @@ bool TformMain::ChangeValueData(TRegistryValueListItem *row)
     return true;
 }
 
-bool TformMain::ChangeValueBinary(TRegistryValueListItem *row)
+bool TformMain::ChangeValueBinary(TRegistryValueListItem *row, bool createdNow)
 {
-    if (!row || isDefaultPlaceholder(row) || GetTreeKind(tvKeys->currentItem()) != 1)
+    if (!row || isDefaultPlaceholder(row) || !m_Listed.valid)
         return false;
     const TKeyAt key = selectedKeyAt(*this);
     const std::string name = row->ValueName;
@@ -405,7 +413,7 @@ bool TformMain::ChangeValueBinary(TRegistryValueListItem *row)
                                                 bytes) != mrOK ||
         bytes == oldBytes || !reg.OpenKey(key.path, false))
         return false;
-    const std::string previous = previousDataText(name, code, oldBytes);
+    const std::string previous = createdNow ? std::string() : previousDataText(name, code, oldBytes);
     // The stored type code stays, whatever the type's name.
     reg.writeValue(name, code, bytes);
     bool ok = true;
@@ -427,7 +435,7 @@ bool TformMain::ChangeValueBinary(TRegistryValueListItem *row)
 
 void TformMain::ChangeValueType(TRegistryValueListItem *row)
 {
-    if (!row || isDefaultPlaceholder(row) || GetTreeKind(tvKeys->currentItem()) != 1)
+    if (!row || isDefaultPlaceholder(row) || !m_Listed.valid)
         return;
     const TKeyAt key = selectedKeyAt(*this);
     const std::string name = row->ValueName;
@@ -510,11 +518,10 @@ bool TformMain::AskNewValueName(TRegDataType type, QString &name)
 
 void TformMain::AddValue(TRegDataType type)
 {
-    QTreeWidgetItem *node = tvKeys->currentItem();
-    if (!node || !node->parent() || GetTreeKind(node) != 1)
+    if (!m_Listed.valid)
         return;
     if (needsComplicatedTypeWarning(type) &&
-        vt::i18n::ShowMessageDialog(msg("WarningComplicatedDataType"), vt::i18n::TMsgDlgType::Warning,
+        vt::i18n::ShowMessageDialog(msg("WarningComplicatedDataType"), vt::i18n::TMsgDlgType::Confirmation,
                                     vt::i18n::mbYesNo) != vt::i18n::mrYes)
         return;
     QString name = msg(newValueTexts(type).defaultName) + QStringLiteral(" #");
@@ -573,7 +580,7 @@ void TformMain::AddValue(TRegDataType type)
             lvData->setCurrentItem(row);
             row->setSelected(true);
             TListBusy busy(lvDataTag);
-            if (ChangeValueData(row))
+            if (ChangeValueData(row, true))
                 lvDataSelect();
         }
     } catch (const std::exception &e) {

@@ -255,9 +255,8 @@ void TformMain::aFileCloseRegExecute()
         return;
     // Away from the branch first: the tree must not report a node being
     // deleted as the one left.
-    tvKeys->setCurrentItem(m_MyComputer);
+    SelectNode(m_MyComputer);
     delete top;
-    tvKeysChange();
 }
 
 void TformMain::updateFileViewActions()

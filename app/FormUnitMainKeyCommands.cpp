@@ -81,8 +81,11 @@ void TformMain::connectKeyCommands()
     connect(pmKeys, &QMenu::aboutToShow, this, &TformMain::updateKeyCommandStates);
     connect(pmValues, &QMenu::aboutToShow, this, &TformMain::updateValueCommandStates);
 
-    // Drags start in the event filter, with this window's own data; drag
-    // enabled views keep a multiple selection when a selected row is pressed.
+    // The views start drags, with this window's own data; drag enabled views
+    // keep a multiple selection when a selected row is pressed.
+    for (QTreeWidget *view : {tvKeys, lvData})
+        if (auto *source = dynamic_cast<TDragSourceTree *>(view))
+            source->OnStartDrag = [this, view] { startDrag(view); };
     tvKeys->setDragDropMode(QAbstractItemView::NoDragDrop);
     tvKeys->setDragEnabled(true);
     lvData->setDragEnabled(true);
@@ -123,7 +126,7 @@ void TformMain::updateValueCommandStates()
         return;
     }
     setStatusText(1, QString());
-    const bool local = GetTreeKind(tvKeys->currentItem()) == 1;
+    const bool local = m_Listed.valid;
     const bool valueRow = row->type() == TRegistryValueListItem::ItemType;
     aValueDelete->setEnabled(valueRow && local && !m_Busy);
     aValueRename->setEnabled(valueRow && local && !m_Busy);
@@ -296,17 +299,15 @@ void TformMain::aKeyDeleteExecute()
     endLongOperation();
     QTreeWidgetItem *parent = node->parent();
     if (deleted) {
-        tvKeys->setCurrentItem(parent);
+        SelectNode(parent);
         delete node;
-        tvKeysChange();
         return;
     }
     // Part of the subtree may be gone: show what is left.
     showRegistryError(tr("The key %1 cannot be deleted.").arg(node->text(0)), error);
     if (!KeyExistsAt(root, keyPath, viewMode == 2 ? 1 : 0)) {
-        tvKeys->setCurrentItem(parent);
+        SelectNode(parent);
         delete node;
-        tvKeysChange();
     } else {
         reloadChildren(node);
     }
@@ -410,7 +411,7 @@ void TformMain::aKeyJumpToHKCRCLSIDExecute()
 {
     QTreeWidgetItem *node = tvKeys->currentItem();
     if (node && isBraced(node->text(0)))
-        GoToKey(QStringLiteral("HKEY_CLASSES_ROOT\\CLSID\\") + node->text(0));
+        JumpToClass(node->text(0));
 }
 
 } // namespace vt::app

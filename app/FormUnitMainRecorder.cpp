@@ -72,6 +72,14 @@ void startLog(QsciScintilla *pane)
         AppendChangeLogLines(pane, {RegFileHeader4});
 }
 
+// The undo pane holds the newest change's block first, right below the
+// header, so that applying it from top to bottom reverts the newest change
+// first; each block begins with its empty line.
+void addUndoBlock(QsciScintilla *pane, const std::vector<std::string> &lines)
+{
+    vt::history::InsertChangeLogLines(pane, 1, lines);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -127,7 +135,7 @@ void TformMain::LogKeyDelete(HKEY root, const std::string &keyPath)
 {
     startLog(editRedoLog);
     startLog(editUndoLog);
-    AppendChangeLogLines(editUndoLog, keyExport(root, keyPath));
+    addUndoBlock(editUndoLog, keyExport(root, keyPath));
     AppendChangeLogLines(editRedoLog, {std::string(), RegKeyLine(root, keyPath, true)});
     if (m_History)
         m_History->RecordKeyDelete(root, keyPath);
@@ -137,7 +145,7 @@ void TformMain::LogValueDelete(HKEY root, const std::string &keyPath, const std:
 {
     startLog(editRedoLog);
     startLog(editUndoLog);
-    AppendChangeLogLines(editUndoLog, valueExport(root, keyPath, valueName));
+    addUndoBlock(editUndoLog, valueExport(root, keyPath, valueName));
     AppendChangeLogLines(editRedoLog, {std::string(), RegKeyLine(root, keyPath), valueDeletionLine(valueName)});
     if (m_History)
         m_History->RecordValueDelete(root, keyPath, valueName);
@@ -151,7 +159,7 @@ void TformMain::LogValueChange(HKEY root, const std::string &keyPath, const std:
     AppendChangeLogLines(editRedoLog, valueExport(root, keyPath, valueName));
     std::string restore = valueName.empty() ? std::string("@") : "\"" + valueName + "\"";
     restore += previousDataText.empty() ? std::string("=-") : "=" + previousDataText;
-    AppendChangeLogLines(editUndoLog, {std::string(), RegKeyLine(root, keyPath), restore});
+    addUndoBlock(editUndoLog, {std::string(), RegKeyLine(root, keyPath), restore});
 }
 
 void TformMain::LogKeyAdd(HKEY root, const std::string &keyPath)
@@ -159,7 +167,7 @@ void TformMain::LogKeyAdd(HKEY root, const std::string &keyPath)
     startLog(editRedoLog);
     startLog(editUndoLog);
     AppendChangeLogLines(editRedoLog, {std::string(), RegKeyLine(root, keyPath)});
-    AppendChangeLogLines(editUndoLog, {std::string(), RegKeyLine(root, keyPath, true)});
+    addUndoBlock(editUndoLog, {std::string(), RegKeyLine(root, keyPath, true)});
     if (m_History)
         m_History->RecordKeyNew(root, keyPath);
 }
@@ -173,7 +181,10 @@ void TformMain::LogKeyRename(HKEY root, const std::string &oldKeyPath, TRenamePh
     std::vector<std::string> lines = keyExport(root, before ? oldKeyPath : newKeyPath);
     lines.emplace_back();
     lines.push_back(RegKeyLine(root, before ? newKeyPath : oldKeyPath, true));
-    AppendChangeLogLines(before ? editUndoLog : editRedoLog, lines);
+    if (before)
+        addUndoBlock(editUndoLog, lines);
+    else
+        AppendChangeLogLines(editRedoLog, lines);
 }
 
 void TformMain::LogValueRename(QsciScintilla *targetPane, HKEY root, const std::string &nameToDelete,
@@ -182,7 +193,10 @@ void TformMain::LogValueRename(QsciScintilla *targetPane, HKEY root, const std::
     startLog(targetPane);
     std::vector<std::string> lines = valueExport(root, keyPath, nameToExport);
     lines.push_back(valueDeletionLine(nameToDelete));
-    AppendChangeLogLines(targetPane, lines);
+    if (targetPane == editUndoLog)
+        addUndoBlock(targetPane, lines);
+    else
+        AppendChangeLogLines(targetPane, lines);
 }
 
 // ---------------------------------------------------------------------------

@@ -14,6 +14,8 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 
+#include <cstdio>
+
 namespace vt::app
 {
 
@@ -93,15 +95,42 @@ bool TformMain::ProcessCommandLine(const TCommandLine &commandLine)
     const QString &joined = commandLine.joined;
     // A Windows path (C:\...) names a file of the replacement system.
     const std::string file = vt::platform::toNativePath(joined.toStdString());
-    if (!joined.isEmpty() && QFileInfo(QString::fromStdString(file)).isFile()) {
-        try {
-            ImportFileAtStartup(file, commandLine.silent);
-        } catch (const std::exception &e) {
-            vt::i18n::ShowMessageDialog(QString::fromUtf8(e.what()), vt::i18n::TMsgDlgType::Error, vt::i18n::mbOK);
+    const QFileInfo info(QString::fromStdString(file));
+    // What exists on disk, or ends like a registry file, is a file to import;
+    // the rest names a key. A missing file is said so, not taken for a key.
+    const bool namesFile =
+        !joined.isEmpty() && (info.exists() || joined.trimmed().endsWith(QStringLiteral(".reg"), Qt::CaseInsensitive));
+    if (namesFile) {
+        vt::regfile::TImportResult result;
+        if (!info.exists()) {
+            result.FileName = joined;
+            result.Error = toStd(tr("The file %1 cannot be imported: %2")
+                                     .arg(joined, windowsErrorText(ERROR_FILE_NOT_FOUND)));
+        } else {
+            try {
+                ImportFileAtStartup(file, commandLine.silent, &result);
+            } catch (const std::exception &e) {
+                // The result holds the error and how far the import went.
+                if (result.Error.empty())
+                    result.Error = e.what();
+            }
+        }
+        // An empty file name: the question was answered No; nothing to tell.
+        if (!result.FileName.isEmpty()) {
+            if (commandLine.silent && !commandLine.gui) {
+                // Asked for no questions: the result goes where a script sees it.
+                const QString text = vt::regfile::ImportResultText(result);
+                const bool failed = !result.Applied || !result.Error.empty() || result.KeysFailed > 0;
+                if (failed || result.IgnoredLines > 0)
+                    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+            } else {
+                ShowImportResult(result, commandLine.gui);
+            }
         }
         if (!commandLine.gui)
             return false;
-        RefreshValueList();
+        if (result.Applied)
+            ShowImportedKeys(result);
     } else if (!joined.isEmpty()) {
         GoToKey(joined);
     } else if (!LastKey.empty() && !commandLine.noLastJump) {

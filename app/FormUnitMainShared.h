@@ -15,6 +15,7 @@
 #include <QTreeWidgetItem>
 
 #include <algorithm>
+#include <functional>
 #include <cmath>
 #include <initializer_list>
 #include <string>
@@ -188,6 +189,22 @@ protected:
             text.replace(QChar::LineSeparator, QLatin1Char(' '));
             text.replace(QLatin1Char('\r'), QLatin1Char(' '));
         }
+    }
+};
+
+// The key tree and the value list: the view decides when a press and move
+// start a drag, as it does for any drag, and ends its own pressed state when
+// the drag is over; the window supplies the drag itself.
+class TDragSourceTree : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+    std::function<void()> OnStartDrag;
+
+protected:
+    void startDrag(Qt::DropActions) override
+    {
+        if (OnStartDrag)
+            OnStartDrag();
     }
 };
 

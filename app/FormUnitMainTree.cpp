@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
+#include <QSet>
 
 #include <algorithm>
 #include <cmath>
@@ -219,6 +220,89 @@ void TformMain::expandLocal(QTreeWidgetItem *node, HKEY root, int viewMode, cons
     tvKeys->setUpdatesEnabled(wasEnabled);
 }
 
+QTreeWidgetItem *TformMain::addExistingKeyNode(QTreeWidgetItem *parent, const QString &name)
+{
+    if (!parent || name.isEmpty() || GetTreeKind(parent) != 1 || parent == m_MyComputer)
+        return nullptr;
+    const auto [root, viewMode, treePath, keyPath] = nodeKeyOf(*this, parent);
+    if (!KeyExistsAt(root, keyPath + '\\' + toStd(name), viewMode == 2 ? 1 : 0))
+        return nullptr;
+    QTreeWidgetItem *node = makeKeyNode(parent, name, 0);
+    insertNodeSorted(parent, node);
+    return node;
+}
+
+void TformMain::insertNodeSorted(QTreeWidgetItem *parent, QTreeWidgetItem *node)
+{
+    const QString name = node->text(0);
+    const TKeyNameOrder &order = keyNameOrder();
+    int lo = 0, hi = parent->childCount();
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (order.compare(parent->child(mid)->text(0), name) <= 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    parent->insertChild(lo, node);
+    setHasChildren(parent, true);
+}
+
+void TformMain::syncChildren(QTreeWidgetItem *node)
+{
+    if (!node || GetTreeKind(node) != 1 || node == m_MyComputer)
+        return;
+    if (node->childCount() == 0) {
+        // Not loaded yet: its expansion will list what is there now.
+        setHasChildren(node, true);
+        return;
+    }
+    const auto [root, viewMode, treePath, keyPath] = nodeKeyOf(*this, node);
+    std::vector<std::string> names;
+    try {
+        TMyRegistry64 reg;
+        reg.SetViewMode(std::uint8_t(viewMode));
+        reg.SetRootKey(root);
+        if (reg.OpenKeyReadOnly(keyPath + '\\')) {
+            reg.GetKeyNames(names);
+            reg.CloseKey();
+        }
+    } catch (...) {
+        return; // browsing shows no registry errors; the nodes stay
+    }
+    const bool hidesWow = keyPath == "\\SOFTWARE" || keyPath == "\\SOFTWARE\\Classes";
+    QSet<QString> present;
+    for (const std::string &name : names)
+        if (!(hidesWow && name == "Wow6432Node"))
+            present.insert(fromStd(name).toCaseFolded());
+    QSet<QString> shown;
+    for (int i = node->childCount() - 1; i >= 0; --i) {
+        const QString folded = node->child(i)->text(0).toCaseFolded();
+        if (!present.contains(folded))
+            delete node->takeChild(i);
+        else
+            shown.insert(folded);
+    }
+    for (const std::string &name : names) {
+        const QString caption = fromStd(name);
+        if (shown.contains(caption.toCaseFolded()) || (hidesWow && name == "Wow6432Node"))
+            continue;
+        if (QTreeWidgetItem *child = addExistingKeyNode(node, caption)) {
+            try {
+                TMyRegistry64 reg;
+                reg.SetViewMode(std::uint8_t(viewMode));
+                reg.SetRootKey(root);
+                if (reg.OpenKeyReadOnly(keyPath + '\\' + name)) {
+                    setHasChildren(child, reg.HasSubKeys());
+                    reg.CloseKey();
+                }
+            } catch (...) {
+            }
+        }
+    }
+    setHasChildren(node, node->childCount() > 0);
+}
+
 bool TformMain::ChildKeyExists(QTreeWidgetItem *node, const QString &name) const
 {
     if (!node)
@@ -268,8 +352,18 @@ void TformMain::setStatusText(int panel, const QString &text)
 
 QString TformMain::StatusText(int panel) const { return (panel == 0 ? sbarPanel0 : sbarPanel1)->text(); }
 
+void TformMain::SelectNode(QTreeWidgetItem *node)
+{
+    const std::uint64_t before = m_KeyChanges;
+    tvKeys->setCurrentItem(node);
+    if (m_KeyChanges == before)
+        tvKeysChange();
+}
+
 void TformMain::tvKeysChange()
 {
+    ++m_KeyChanges;
+    m_Listed = TListedKey();
     QTreeWidgetItem *node = tvKeys->currentItem();
     HKEY root;
     std::string keyPath;

@@ -31,9 +31,13 @@ TToAll mainform::confirmWithToAll(const QString &text, bool &yesToAll)
 
 void TformMain::aValueDeleteExecute()
 {
-    if (m_Busy || GetTreeKind(tvKeys->currentItem()) != 1 || lvData->selectedItems().isEmpty())
+    if (m_Busy || !m_Listed.valid || lvData->selectedItems().isEmpty())
         return;
-    const auto [root, viewMode, treePath, keyPath] = nodeKeyOf(*this, tvKeys->currentItem());
+    // The key the rows belong to: the one listed, not whatever else may be
+    // highlighted.
+    const HKEY root = m_Listed.root;
+    const int viewMode = m_Listed.viewMode;
+    const std::string keyPath = m_Listed.keyPath;
     // Taken first: selecting the next row after each deletion changes the selection.
     const QList<TRegistryValueListItem *> rows = selectedValueRows();
     bool yesToAll = false, defaultGone = false;
@@ -84,9 +88,11 @@ void TformMain::aValueDeleteExecute()
 
 void TformMain::aValueRenameExecute()
 {
-    if (m_Busy || GetTreeKind(tvKeys->currentItem()) != 1)
+    if (m_Busy || !m_Listed.valid)
         return;
-    const auto [root, viewMode, treePath, keyPath] = nodeKeyOf(*this, tvKeys->currentItem());
+    const HKEY root = m_Listed.root;
+    const int viewMode = m_Listed.viewMode;
+    const std::string keyPath = m_Listed.keyPath;
     const QList<TRegistryValueListItem *> rows = selectedValueRows();
     for (TRegistryValueListItem *row : rows) {
         const QString caption = row->text(colName);
@@ -169,11 +175,10 @@ void TformMain::aValueJumpToHKCRCLSIDExecute()
     }
     if (!row)
         return;
-    const QString prefix = QStringLiteral("HKEY_CLASSES_ROOT\\CLSID\\");
     if (isBraced(row->text(colName)))
-        GoToKey(prefix + row->text(colName));
+        JumpToClass(row->text(colName));
     else if (isBraced(row->text(colValue)))
-        GoToKey(prefix + row->text(colValue));
+        JumpToClass(row->text(colValue));
 }
 
 } // namespace vt::app

@@ -96,6 +96,7 @@ void TformMain::listDefaultPlaceholder(HKEY root, const std::string &keyPath, QL
 void TformMain::FillValueList(HKEY root, const std::string &keyPath, int viewMode)
 {
     followWithMonitor(root, keyPath, viewMode);
+    m_Listed = TListedKey{true, root, keyPath, viewMode};
     m_FillingList = true;
     const bool wasEnabled = lvData->updatesEnabled();
     lvData->setUpdatesEnabled(false);
@@ -233,6 +234,13 @@ void TformMain::MakeUniqueValueName(QString &base) const
 
 void TformMain::RefreshValueList()
 {
+    // Only a key of the local registry is listed from the registry; a file
+    // or remote node, or "My Computer", lists what its selection shows.
+    QTreeWidgetItem *node = tvKeys->currentItem();
+    if (!node || node == m_MyComputer || GetTreeKind(node) != 1) {
+        tvKeysChange();
+        return;
+    }
     HKEY root;
     std::string keyPath;
     int viewMode;
@@ -280,14 +288,9 @@ void TformMain::lvDataSelect()
             QTreeWidgetItem *node = tvKeys->currentItem();
             const int kind = GetTreeKind(node);
             if (kind == 1) {
-                HKEY root;
-                std::string keyPath;
-                int viewMode;
-                QString treePath;
-                GetSelectedKey(root, keyPath, viewMode, treePath);
                 try {
                     TMyRegistry64 reg;
-                    reg.SetViewMode(std::uint8_t(viewMode));
+                    reg.SetViewMode(std::uint8_t(m_Listed.viewMode));
                     reg.SetRootKey(row->RootKey);
                     if (reg.OpenKeyReadOnly(row->KeyPath)) {
                         m_HexViewSize = std::max<std::int32_t>(row->DataInfo.DataSize, 0);

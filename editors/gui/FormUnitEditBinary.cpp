@@ -1,12 +1,11 @@
 #include "FormUnitEditBinary.h"
 
 #include "EditorModal.h"
-#include "i18n/gui/zoMessageDialogs.h"
+#include "vzoHexEdit.h"
 
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QVBoxLayout>
 
 namespace vt::editors
@@ -29,18 +28,13 @@ TformEditBinary::TformEditBinary(QWidget *parent) : QDialog(parent)
     form->addRow(tr("Type:"), editType);
     layout->addLayout(form);
     layout->addWidget(new QLabel(tr("Value data (hex pairs):"), this));
-    memoData = new QPlainTextEdit(this);
-    memoData->setObjectName(QStringLiteral("memoData"));
-    memoData->setLineWrapMode(QPlainTextEdit::NoWrap);
-    memoData->setTabChangesFocus(true);
-    QFont mono(QStringLiteral("Courier New"));
-    mono.setStyleHint(QFont::Monospace);
-    memoData->setFont(mono);
-    layout->addWidget(memoData, 1);
+    hexData = new THexEdit(this);
+    hexData->setObjectName(QStringLiteral("hexData"));
+    layout->addWidget(hexData, 1);
     lblSize = new QLabel(this);
     lblSize->setObjectName(QStringLiteral("lblSize"));
     layout->addWidget(lblSize);
-    connect(memoData, &QPlainTextEdit::textChanged, this, &TformEditBinary::updateSize);
+    connect(hexData, &THexEdit::changed, this, &TformEditBinary::updateSize);
     AddEditorButtons(this, layout);
     resize(560, 380);
 }
@@ -90,31 +84,22 @@ QString TformEditBinary::FormatHexText(const std::vector<uint8_t> &bytes)
 
 void TformEditBinary::updateSize()
 {
-    const auto bytes = ParseHexText(memoData->toPlainText());
-    lblSize->setText(bytes ? tr("%n byte(s)", nullptr, int(bytes->size()))
-                           : tr("Not hex pairs: only the digits 0 to 9, A to F and blanks are allowed, two digits "
-                                "to a byte."));
+    lblSize->setText(tr("%n byte(s)", nullptr, int(hexData->Size())));
 }
 
 int TformEditBinary::EditBinary(const QString &name, const QString &typeName, std::vector<uint8_t> &bytes)
 {
     editValue->setText(name);
     editType->setText(typeName);
-    memoData->setPlainText(FormatHexText(bytes));
-    memoData->setFocus();
+    // Not copied until the first change: a big value opens at once.
+    hexData->SetSharedData(bytes);
+    updateSize();
+    hexData->setFocus();
     const int result = RunEditorModal(*this);
     if (result == mrOK)
-        bytes = *ParseHexText(memoData->toPlainText());
+        bytes = hexData->Data();
+    hexData->SetData({});
     return result;
-}
-
-void TformEditBinary::accept()
-{
-    if (!ParseHexText(memoData->toPlainText())) {
-        vt::i18n::ShowMessageDialog(lblSize->text(), vt::i18n::TMsgDlgType::Warning, vt::i18n::mbOK);
-        return;
-    }
-    QDialog::accept();
 }
 
 } // namespace vt::editors

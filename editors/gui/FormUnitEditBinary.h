@@ -1,6 +1,7 @@
 #pragma once
 // "Modify binary data": a value's raw bytes as hex pairs, sixteen to a line,
-// for REG_BINARY and every type the program edits only as bytes.
+// edited in place (THexEdit), for REG_BINARY and every type the program
+// edits only as bytes.
 
 #include <QDialog>
 
@@ -10,10 +11,11 @@
 
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 
 namespace vt::editors
 {
+
+class THexEdit;
 
 class TformEditBinary : public QDialog
 {
@@ -21,9 +23,9 @@ class TformEditBinary : public QDialog
 public:
     explicit TformEditBinary(QWidget *parent = nullptr);
 
-    // The most bytes the dialog edits: as text, three characters a byte, a
-    // bigger value would hold the window up for seconds.
-    static constexpr size_t MaxBytes = size_t(4) << 20;
+    // The most bytes the dialog edits. The editor keeps the bytes and paints
+    // only what is in sight, so the limit is memory, not speed.
+    static constexpr size_t MaxBytes = size_t(64) << 20;
 
     // Shows the bytes; on OK `bytes` receives the edited ones. Returns mrOK
     // or mrCancel.
@@ -34,11 +36,9 @@ public:
     static std::optional<std::vector<uint8_t>> ParseHexText(const QString &text);
     static QString FormatHexText(const std::vector<uint8_t> &bytes);
 
-    void accept() override;
-
     QLineEdit *editValue = nullptr;
     QLineEdit *editType = nullptr;
-    QPlainTextEdit *memoData = nullptr;
+    THexEdit *hexData = nullptr;
     QLabel *lblSize = nullptr;
 
 private:

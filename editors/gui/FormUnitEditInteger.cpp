@@ -9,6 +9,9 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include <charconv>
+#include <cstdint>
+
 namespace vt::editors
 {
 
@@ -124,6 +127,20 @@ bool TformEditInteger::eventFilter(QObject *watched, QEvent *event)
 
 QString TformEditInteger::Disagreement() const
 {
+    // A decimal number too big for the value is refused, not cut to its low
+    // bits behind the user's back.
+    {
+        const std::string text = toStd(editDataDecimal->text());
+        uint64_t value = 0;
+        const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        const uint64_t largest = m_is64 ? uint64_t(INT64_MAX) : uint64_t(UINT32_MAX);
+        if (!text.empty() && ptr == text.data() + text.size() &&
+            (ec == std::errc::result_out_of_range || (ec == std::errc() && value > largest)))
+            return tr("The decimal number %1 does not fit in %2 bits: the largest is %3.")
+                .arg(editDataDecimal->text())
+                .arg(m_is64 ? 64 : 32)
+                .arg(largest);
+    }
     const int64_t number = ReadHexField(toStd(editDataHex->text()), m_is64);
     int64_t read = 0;
     const QString hex = QStringLiteral("0x") + fromStd(HexFieldText(number, m_is64));

@@ -82,4 +82,24 @@ void AppendChangeLogLines(QsciScintilla *pane, const std::vector<std::string> &l
     pane->setReadOnly(readOnly);
 }
 
+void InsertChangeLogLines(QsciScintilla *pane, int line, const std::vector<std::string> &lines)
+{
+    if (lines.empty())
+        return;
+    if (line < 0 || line >= pane->lines() || ChangeLogIsEmpty(pane)) {
+        AppendChangeLogLines(pane, lines);
+        return;
+    }
+    std::string text;
+    for (const std::string &l : lines) {
+        text += l;
+        text += '\n';
+    }
+    const long at = pane->SendScintilla(QsciScintillaBase::SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
+    const bool readOnly = pane->isReadOnly();
+    pane->setReadOnly(false);
+    pane->SendScintilla(QsciScintillaBase::SCI_INSERTTEXT, static_cast<unsigned long>(at), text.c_str());
+    pane->setReadOnly(readOnly);
+}
+
 } // namespace vt::history

@@ -17,5 +17,8 @@ QsciScintilla *CreateChangeLogPane(QWidget *parent);
 std::vector<std::string> ChangeLogLines(const QsciScintilla *pane);
 bool ChangeLogIsEmpty(const QsciScintilla *pane);
 void AppendChangeLogLines(QsciScintilla *pane, const std::vector<std::string> &lines);
+// The lines put in front of line `line` (counted from 0); appended when the
+// pane has no such line.
+void InsertChangeLogLines(QsciScintilla *pane, int line, const std::vector<std::string> &lines);
 
 } // namespace vt::history

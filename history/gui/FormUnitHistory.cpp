@@ -254,22 +254,33 @@ std::vector<int> TformHistory::selectedRowsDescending() const
     return rows;
 }
 
-void TformHistory::aUndoSelectedExecute()
+std::vector<const TRegistryChange *> TformHistory::selectedChanges(bool newestFirst) const
 {
+    std::vector<const TRegistryChange *> changes;
     if (!m_history)
-        return;
+        return changes;
     for (int row : selectedRowsDescending())
         if (size_t(row) < m_history->Count())
-            m_history->Item(size_t(row))->Undo();
+            changes.push_back(m_history->Item(size_t(row)));
+    // Changes build on each other in the order they were made: undo takes
+    // them back newest first, redo makes them again oldest first. Ids grow
+    // with time; the list's sorting says nothing about that order.
+    std::sort(changes.begin(), changes.end(), [newestFirst](const TRegistryChange *a, const TRegistryChange *b) {
+        return newestFirst ? a->TableIndex > b->TableIndex : a->TableIndex < b->TableIndex;
+    });
+    return changes;
+}
+
+void TformHistory::aUndoSelectedExecute()
+{
+    for (const TRegistryChange *change : selectedChanges(true))
+        change->Undo();
 }
 
 void TformHistory::aRedoSelectedExecute()
 {
-    if (!m_history)
-        return;
-    for (int row : selectedRowsDescending())
-        if (size_t(row) < m_history->Count())
-            m_history->Item(size_t(row))->Redo();
+    for (const TRegistryChange *change : selectedChanges(false))
+        change->Redo();
 }
 
 void TformHistory::saveSelected(bool undo)
@@ -286,14 +297,12 @@ void TformHistory::saveSelected(bool undo)
     if (!choice)
         return;
     std::vector<std::string> lines = {"REGEDIT4", ""};
-    for (int row : selectedRowsDescending()) {
-        if (size_t(row) >= m_history->Count())
-            continue;
-        const TRegistryChange &change = *m_history->Item(size_t(row));
+    // In the order undo and redo apply them, so that the file does the same.
+    for (const TRegistryChange *change : selectedChanges(undo)) {
         if (undo)
-            change.WriteUndoText(lines);
+            change->WriteUndoText(lines);
         else
-            change.WriteRedoText(lines);
+            change->WriteRedoText(lines);
     }
     QByteArray bytes;
     for (const std::string &line : lines) {

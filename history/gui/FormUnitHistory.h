@@ -8,6 +8,7 @@
 #include <QMainWindow>
 
 #include <string>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -19,6 +20,7 @@ namespace vt::history
 {
 
 class TRegistryChangeHistory;
+class TRegistryChange;
 
 // Row i is record i of the store's collection in its current order; the row
 // count changes only when the window reloads.
@@ -76,6 +78,9 @@ private:
     void lvHistoryColumnClick(int column);
     // Selected rows from the last to the first.
     std::vector<int> selectedRowsDescending() const;
+    // The selected records by id: newest first for undo, oldest first for
+    // redo, whatever order the list shows them in.
+    std::vector<const TRegistryChange *> selectedChanges(bool newestFirst) const;
     void saveSelected(bool undo);
     void showError(const std::exception &e);
 

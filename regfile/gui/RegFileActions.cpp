@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QProgressBar>
+#include <QSet>
 
 namespace vt::regfile
 {
@@ -56,7 +57,106 @@ std::optional<TFileChoice> RunFileDialog(QFileDialog &dialog)
     return runDialog(dialog);
 }
 
-bool ImportFileWithProgress(QWidget *owner, TformImportProgress &progress, const std::string &fileName)
+namespace
+{
+
+// Collects what the reader did into the result, as it goes and at its end.
+class TResultCollector
+{
+public:
+    TResultCollector(TMyRegistryReader &reader, TImportResult *result, const std::string &fileName)
+        : m_reader(reader), m_result(result)
+    {
+        if (m_result) {
+            *m_result = TImportResult();
+            m_result->FileName = QString::fromStdString(fileName);
+        }
+    }
+    void key(HKEY root, const std::string &path, bool deleted)
+    {
+        if (!m_result || !m_result->TouchedAll)
+            return;
+        const QString id = QString::number(quintptr(root)) + QLatin1Char('|') +
+                           QString::fromStdString(path).toCaseFolded() + (deleted ? QStringLiteral("|-") : QString());
+        if (m_seen.contains(id))
+            return;
+        if (m_result->Touched.size() >= TImportResult::MaxTouchedKeys) {
+            m_result->TouchedAll = false;
+            return;
+        }
+        m_seen.insert(id);
+        m_result->Touched.push_back({root, path, deleted});
+    }
+    void finish(bool applied, const std::string &error)
+    {
+        if (!m_result)
+            return;
+        m_result->Applied = applied;
+        m_result->Error = error;
+        m_result->Keys = m_reader.KeysApplied();
+        m_result->Values = m_reader.ValuesApplied();
+        m_result->IgnoredLines = m_reader.IgnoredLines();
+        m_result->FirstIgnoredLines = m_reader.FirstIgnoredLines();
+        m_result->KeysFailed = m_reader.KeysFailed();
+    }
+    // Loads the file; an exception ends it after the result was filled.
+    bool load(const std::string &fileName)
+    {
+        bool applied = false;
+        try {
+            applied = m_reader.LoadFromFile(fileName);
+        } catch (const std::exception &e) {
+            finish(true, e.what());
+            throw;
+        }
+        finish(applied, applied ? std::string() : m_reader.LastError());
+        return applied;
+    }
+
+private:
+    TMyRegistryReader &m_reader;
+    TImportResult *m_result;
+    QSet<QString> m_seen;
+};
+
+QString counted(size_t n, const char *one, const char *many)
+{
+    return QObject::tr("%1 %2").arg(n).arg(QString::fromLatin1(n == 1 ? one : many));
+}
+
+} // namespace
+
+QString ImportResultText(const TImportResult &result)
+{
+    if (!result.Applied)
+        return QObject::tr("Nothing was imported: %1").arg(QString::fromStdString(result.Error));
+    QString text = QObject::tr("Imported %1 and %2 from %3.")
+                       .arg(counted(result.Keys, "key", "keys"), counted(result.Values, "value", "values"),
+                            result.FileName);
+    if (!result.Error.empty())
+        text = QObject::tr("The import stopped after %1 and %2: %3")
+                   .arg(counted(result.Keys, "key", "keys"), counted(result.Values, "value", "values"),
+                        QString::fromStdString(result.Error));
+    if (result.IgnoredLines > 0) {
+        QStringList numbers;
+        for (size_t line : result.FirstIgnoredLines)
+            numbers << QString::number(line);
+        text += QLatin1Char(' ') +
+                QObject::tr("%1 ignored (%2 %3).")
+                    .arg(counted(result.IgnoredLines, "line was", "lines were"),
+                         result.IgnoredLines > result.FirstIgnoredLines.size()
+                             ? QObject::tr("the first: line")
+                             : (numbers.size() == 1 ? QObject::tr("line") : QObject::tr("lines")),
+                         numbers.join(QStringLiteral(", ")));
+    }
+    if (result.KeysFailed > 0)
+        text += QLatin1Char(' ') + QObject::tr("%1 could not be created or opened.")
+                                       .arg(counted(result.KeysFailed, "key", "keys"));
+    return text;
+}
+
+bool ImportFileWithProgress(QWidget *owner, TformImportProgress &progress, const std::string &fileName,
+                            TImportResult *result)
 {
     struct CloseGuard {
         TformImportProgress &form;
@@ -80,7 +180,9 @@ bool ImportFileWithProgress(QWidget *owner, TformImportProgress &progress, const
         QApplication::processEvents();
         sinceEvents.restart();
     };
-    reader.OnKey = [&](HKEY root, const std::string &path, bool) {
+    TResultCollector collector(reader, result, fileName);
+    reader.OnKey = [&](HKEY root, const std::string &path, bool deleted) {
+        collector.key(root, path, deleted);
         // Thousands of keys a second: show the key and let the window breathe
         // a few dozen times a second rather than for every one of them.
         if (sinceEvents.elapsed() < 40)
@@ -89,7 +191,7 @@ bool ImportFileWithProgress(QWidget *owner, TformImportProgress &progress, const
         QApplication::processEvents();
         sinceEvents.restart();
     };
-    return reader.LoadFromFile(fileName);
+    return collector.load(fileName);
 }
 
 } // namespace vt::regfile
@@ -111,7 +213,7 @@ bool aKeyExportExecute(QWidget *parent, HKEY root, const std::string &keyPath, b
     return true;
 }
 
-bool aKeyImportExecute(QWidget *parent, TformImportProgress &progress)
+bool aKeyImportExecute(QWidget *parent, TformImportProgress &progress, vt::regfile::TImportResult *result)
 {
     QFileDialog dialog(parent);
     dialog.setObjectName("odImportReg");
@@ -121,16 +223,21 @@ bool aKeyImportExecute(QWidget *parent, TformImportProgress &progress)
     std::optional<vt::regfile::TFileChoice> choice = vt::regfile::runDialog(dialog);
     if (!choice)
         return false;
-    vt::regfile::ImportFileWithProgress(parent, progress, choice->fileName.toStdString());
+    vt::regfile::ImportFileWithProgress(parent, progress, choice->fileName.toStdString(), result);
     return true;
 }
 
-bool ImportFileAtStartup(const std::string &fileName, bool silent)
+bool ImportFileAtStartup(const std::string &fileName, bool silent, vt::regfile::TImportResult *result)
 {
     using namespace vt::i18n;
-    if (!silent && ShowMessageDialog(MessageText("DialogConfirmImport"), TMsgDlgType::Confirmation, mbYesNo) != mrYes)
+    // The question names the file: the user may not have seen the command.
+    if (!silent && ShowMessageDialog(MessageText("DialogConfirmImport") + QStringLiteral("\r\n\r\n") +
+                                         QString::fromStdString(fileName),
+                                     TMsgDlgType::Confirmation, mbYesNo) != mrYes)
         return false;
     TMyRegistryReader reader;
     reader.WriteToRegistry = true;
-    return reader.LoadFromFile(fileName);
+    vt::regfile::TResultCollector collector(reader, result, fileName);
+    reader.OnKey = [&](HKEY root, const std::string &path, bool deleted) { collector.key(root, path, deleted); };
+    return collector.load(fileName);
 }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QFileDialog;
 class QWidget;
@@ -34,9 +35,35 @@ void setFileDialogSeam(TFileDialogSeam seam);
 // Shows a configured file dialog (or asks the seam); std::nullopt: Cancel.
 std::optional<TFileChoice> RunFileDialog(QFileDialog &dialog);
 
+// What an import did, for the user to be told.
+struct TImportResult {
+    QString FileName;
+    bool Applied = false; // a registry file, applied as far as it went
+    std::string Error;    // why nothing was applied, or why the import stopped
+    size_t Keys = 0, Values = 0, IgnoredLines = 0, KeysFailed = 0;
+    std::vector<size_t> FirstIgnoredLines;
+    // The keys the file named (root, path, deleted), once each, so that the
+    // window can show them; at most MaxTouchedKeys, TouchedAll says whether
+    // every one is here.
+    struct TKey {
+        HKEY Root;
+        std::string Path;
+        bool Deleted;
+    };
+    std::vector<TKey> Touched;
+    bool TouchedAll = true;
+    static constexpr size_t MaxTouchedKeys = 100000;
+};
+// The result as one or two sentences: keys and values written, lines
+// ignored (with the first line numbers), keys that failed, or the error.
+QString ImportResultText(const TImportResult &result);
+
 // Applies a file with the progress window shown over owner; returns the
-// reader's verdict (false: not a registry file, nothing applied).
-bool ImportFileWithProgress(QWidget *owner, TformImportProgress &progress, const std::string &fileName);
+// reader's verdict (false: not a registry file, nothing applied). A registry
+// write failure ends the import with an exception, after `result` (when
+// given) was filled.
+bool ImportFileWithProgress(QWidget *owner, TformImportProgress &progress, const std::string &fileName,
+                            TImportResult *result = nullptr);
 
 } // namespace vt::regfile
 
@@ -47,9 +74,11 @@ bool aKeyExportExecute(QWidget *parent, HKEY root, const std::string &keyPath, b
 
 // Import action: odImportReg, then the file with the progress window.
 // Returns false when the dialog was cancelled.
-bool aKeyImportExecute(QWidget *parent, TformImportProgress &progress);
+bool aKeyImportExecute(QWidget *parent, TformImportProgress &progress,
+                       vt::regfile::TImportResult *result = nullptr);
 
 // Start-up import of a file named on the command line: asks
-// "DialogConfirmImport" unless silent, then applies the file without a
-// progress window. Returns true when the file was applied.
-bool ImportFileAtStartup(const std::string &fileName, bool silent);
+// "DialogConfirmImport", naming the file, unless silent, then applies the
+// file without a progress window. Returns true when the file was applied;
+// `result` (when given) says what was done, also when an exception ends it.
+bool ImportFileAtStartup(const std::string &fileName, bool silent, vt::regfile::TImportResult *result = nullptr);

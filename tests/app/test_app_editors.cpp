@@ -12,6 +12,7 @@
 #include "editors/gui/FormUnitEditMultiString.h"
 #include "editors/gui/FormUnitEditString.h"
 #include "editors/gui/FormUnitEditType.h"
+#include "editors/gui/vzoHexEdit.h"
 #include "editors/gui/FormUnitResourceRequirementsList.h"
 #include "editors/gui/vzoHexView.h"
 #include "history/gui/ChangeLogPane.h"
@@ -138,10 +139,15 @@ protected:
     }
     size_t undoCount() const { return vt::history::ChangeLogLines(w->editUndoLog).size(); }
     size_t historyCount() const { return w->History() ? w->History()->Count() : 0; }
+    // The last line of the newest undo block, which sits right below the
+    // pane's header.
     std::string lastUndoLine() const
     {
         const auto lines = vt::history::ChangeLogLines(w->editUndoLog);
-        return lines.empty() ? std::string() : lines.back();
+        size_t end = 2;
+        while (end < lines.size() && !lines[end].empty())
+            ++end;
+        return lines.size() < 2 ? std::string() : lines[end - 1];
     }
 };
 
@@ -294,16 +300,27 @@ TEST_F(Editors, CancelAndTypesWithoutEditorWriteAndRecordNothing)
     writeRaw("bin", REG_BINARY, {1, 2});
     open();
     const size_t undo = undoCount(), records = historyCount();
+    uint32_t code0 = 0;
+    Bytes bytes0;
     setNextEditorDriver([&](QDialog &dialog) {
         activate(dialog);
         replaceText("changed");
         QTest::keyClick(focused(), Qt::Key_Escape);
     });
     doubleClick("sz");
-    // A binary value has no editor behind a double click: the driver stays unused.
-    setNextEditorDriver([](QDialog &dialog) { FAIL() << dialog.objectName().toStdString(); });
+    // A binary value opens the binary editor; Escape there changes nothing.
+    QString opened;
+    setNextEditorDriver([&](QDialog &dialog) {
+        activate(dialog);
+        opened = dialog.objectName();
+        replaceText("ff");
+        QTest::keyClick(focused(), Qt::Key_Escape);
+    });
     doubleClick("bin");
-    EXPECT_EQ(vt::editors::pendingEditorDrivers(), 1);
+    EXPECT_EQ(vt::editors::pendingEditorDrivers(), 0);
+    EXPECT_EQ(opened, "formEditBinary");
+    ASSERT_TRUE(readRaw("bin", code0, bytes0));
+    EXPECT_EQ(bytes0, Bytes({1, 2}));
     uint32_t code = 0;
     Bytes bytes;
     ASSERT_TRUE(readRaw("sz", code, bytes));
@@ -526,14 +543,15 @@ TEST_F(Editors, NewValueOfEveryTypeIsEmptyRecordedAndEdited)
          {0, 0, 0, 0}},
         {&TformMain::aValueAddInt64, "New numeric #4", false, "formEditInteger", REG_QWORD, Bytes(8, 0)},
         {&TformMain::aValueAddLEInt64, "New numeric #5", false, "formEditInteger", REG_QWORD, Bytes(8, 0)},
-        {&TformMain::aValueAddBinary, "New binary data #1", false, nullptr, REG_BINARY, {}},
-        {&TformMain::aValueAddLink, "New binary data #2", true, nullptr, REG_LINK, {}},
+        // Bytes are all these types have: their editor is the binary one.
+        {&TformMain::aValueAddBinary, "New binary data #1", false, "formEditBinary", REG_BINARY, {}},
+        {&TformMain::aValueAddLink, "New binary data #2", true, "formEditBinary", REG_LINK, {}},
         {&TformMain::aValueAddResourceList, "New binary data #3", true, nullptr, REG_RESOURCE_LIST, {}},
         {&TformMain::aValueAddFullResourceDescriptor, "New binary data #4", true, nullptr,
          REG_FULL_RESOURCE_DESCRIPTOR, {}},
         {&TformMain::aValueAddResourceRequirementsList, "New binary data #5", true, "formEditResourceRequirementsList",
          REG_RESOURCE_REQUIREMENTS_LIST, {}},
-        {&TformMain::aValueAddNone, "New binary data #6", true, nullptr, REG_NONE, {}},
+        {&TformMain::aValueAddNone, "New binary data #6", true, "formEditBinary", REG_NONE, {}},
     };
     open();
     for (const Case &c : cases) {
@@ -545,6 +563,7 @@ TEST_F(Editors, NewValueOfEveryTypeIsEmptyRecordedAndEdited)
             runFromValueMenu(action);
             EXPECT_EQ(vt::i18n::pendingAnswers(), 0);
             EXPECT_TRUE(vt::i18n::lastMessage().text.startsWith("Vantrel can add a value of this type"));
+            EXPECT_EQ(vt::i18n::lastMessage().kind, vt::i18n::TMsgDlgType::Confirmation);
             vt::i18n::setNextAnswer(vt::i18n::mrYes);
         }
         // The proposal is accepted as it stands.
@@ -616,6 +635,7 @@ TEST_F(Editors, NewValueTakesALongName)
     open();
     const QString name(vt::i18n::PromptValueNameLength, QLatin1Char('n'));
     vt::i18n::setNextPromptAnswer(name);
+    setNextEditorDriver([](QDialog &dialog) { dialog.reject(); });
     runFromValueMenu(w->aValueAddBinary);
     EXPECT_EQ(valueNames(), std::vector<std::string>({name.toStdString()}));
 }
@@ -639,10 +659,12 @@ TEST_F(Editors, ModifyBinaryDataWritesTheBytesAndRecords)
     writeRaw("bin", REG_BINARY, {1, 2});
     writeRaw("link", REG_LINK, {3});
     open();
-    QString shown;
+    Bytes shown;
     setNextEditorDriver([&](QDialog &dialog) {
         activate(dialog);
-        shown = qobject_cast<QPlainTextEdit *>(focused())->toPlainText();
+        auto *hex = qobject_cast<vt::editors::THexEdit *>(focused());
+        ASSERT_NE(hex, nullptr);
+        shown = hex->Data();
         replaceText("0a 0B");
         QTest::keyClick(focused(), Qt::Key_Return);
         QTest::keyClicks(focused(), "0c");
@@ -650,7 +672,7 @@ TEST_F(Editors, ModifyBinaryDataWritesTheBytesAndRecords)
     });
     select("bin");
     runFromValueMenu(w->aValueModifyBinary);
-    EXPECT_EQ(shown, "01 02");
+    EXPECT_EQ(shown, Bytes({1, 2}));
     uint32_t code = 0;
     Bytes bytes;
     ASSERT_TRUE(readRaw("bin", code, bytes));
@@ -661,23 +683,15 @@ TEST_F(Editors, ModifyBinaryDataWritesTheBytesAndRecords)
     EXPECT_EQ(row("bin")->text(2), "0A 0B 0C");
     EXPECT_EQ(w->lvHexDump->DataSize(), 3);
 
-    // Text that is not hex pairs is refused with the reason; the type code stays.
-    bool stayedOpen = false;
+    // Keys that are no hex digits are not taken; the type code stays.
     setNextEditorDriver([&](QDialog &dialog) {
         activate(dialog);
-        replaceText("0G");
-        vt::i18n::setNextAnswer(vt::i18n::mrOk);
-        clickOK(dialog);
-        stayedOpen = dialog.isVisible();
-        // Back into the data field, as the user clicks it.
-        auto *memo = dialog.findChild<QPlainTextEdit *>("memoData");
-        QTest::mouseClick(memo->viewport(), Qt::LeftButton);
-        replaceText("ff");
+        replaceText("zG f");
+        QTest::keyClicks(focused(), "F");
         clickOK(dialog);
     });
     select("link");
     runFromValueMenu(w->aValueModifyBinary);
-    EXPECT_TRUE(stayedOpen);
     ASSERT_TRUE(readRaw("link", code, bytes));
     EXPECT_EQ(code, uint32_t(REG_LINK));
     EXPECT_EQ(bytes, Bytes({0xFF}));
@@ -714,3 +728,113 @@ TEST_F(Editors, HexViewShowsTheSelectedValuesBytes)
     EXPECT_FALSE(w->lvHexDump->isVisible());
     EXPECT_EQ(w->lvHexDump->DataSize(), 0);
 }
+
+// ---------------------------------------------------------------------------
+// Faults met in use
+
+// Double click or Enter on the types shown as bytes opens the binary editor;
+// what it writes is recorded like any change.
+TEST_F(Editors, BytesTypesOpenTheBinaryEditor)
+{
+    struct Case {
+        const char *name;
+        uint32_t code;
+        bool byEnter;
+        std::string undo;
+    };
+    const Case cases[] = {
+        {"bin", REG_BINARY, false, "\"bin\"=hex:01"},
+        {"none", REG_NONE, true, "\"none\"=hex(0):01"},
+        {"link", REG_LINK, false, "\"link\"=hex(6):01"},
+    };
+    for (const Case &c : cases)
+        writeRaw(c.name, c.code, {1});
+    open();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QString opened;
+        setNextEditorDriver([&](QDialog &dialog) {
+            activate(dialog);
+            opened = dialog.objectName();
+            replaceText("0a 0b");
+            clickOK(dialog);
+        });
+        if (c.byEnter) {
+            select(QString::fromLatin1(c.name));
+            QTest::keyClick(w->lvData, Qt::Key_Return);
+        } else {
+            doubleClick(QString::fromLatin1(c.name));
+        }
+        EXPECT_EQ(opened, "formEditBinary");
+        uint32_t code = 0;
+        Bytes bytes;
+        ASSERT_TRUE(readRaw(c.name, code, bytes));
+        EXPECT_EQ(code, c.code);
+        EXPECT_EQ(bytes, Bytes({0x0A, 0x0B}));
+        EXPECT_EQ(lastUndoLine(), c.undo);
+    }
+}
+
+// A decimal number too big for a DWORD is refused with the reason, not cut
+// to its low 32 bits.
+TEST_F(Editors, DecimalDwordOverflowIsRefused)
+{
+    writeRaw("dword", REG_DWORD, {7, 0, 0, 0});
+    open();
+    bool stayedOpen = false;
+    setNextEditorDriver([&](QDialog &dialog) {
+        activate(dialog);
+        replaceText("99999999999");
+        vt::i18n::setNextAnswer(vt::i18n::mrOk);
+        clickOK(dialog);
+        stayedOpen = dialog.isVisible();
+        dialog.reject();
+    });
+    doubleClick("dword");
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_TRUE(vt::i18n::lastMessage().text.contains("does not fit in 32 bits"))
+        << vt::i18n::lastMessage().text.toStdString();
+    uint32_t code = 0;
+    Bytes bytes;
+    ASSERT_TRUE(readRaw("dword", code, bytes));
+    EXPECT_EQ(bytes, Bytes({7, 0, 0, 0}));
+    EXPECT_EQ(undoCount(), 0u);
+}
+
+// A value made with New and then given data, then changed: the undo log
+// takes both back, newest first, to no value at all; the redo log makes
+// them again. Checked against the registry.
+TEST_F(Editors, NewValueThenChangesUndoToNoValue)
+{
+    open();
+    auto typeInEditor = [&](const QString &text) {
+        setNextEditorDriver([text](QDialog &dialog) {
+            activate(dialog);
+            replaceText(text);
+            clickOK(dialog);
+        });
+    };
+    vt::i18n::setNextPromptAnswer(QString("U"));
+    typeInEditor("1");
+    runFromValueMenu(w->aValueAddString);
+    typeInEditor("2");
+    doubleClick("U");
+    uint32_t code = 0;
+    Bytes bytes;
+    ASSERT_TRUE(readRaw("U", code, bytes));
+    EXPECT_EQ(bytes, Bytes({'2', 0}));
+    EXPECT_EQ(lastUndoLine(), "\"U\"=\"1\"") << "the newest change is at the top";
+
+    w->aChangeLogUndoApply->trigger();
+    EXPECT_FALSE(readRaw("U", code, bytes)) << "undone to no value, not to the empty data New wrote";
+    w->aChangeLogRedoApply->trigger();
+    ASSERT_TRUE(readRaw("U", code, bytes));
+    EXPECT_EQ(bytes, Bytes({'2', 0}));
+
+    // A number made with New undoes to no value too.
+    vt::i18n::setNextPromptAnswer(QString("N"));
+    typeInEditor("5");
+    runFromValueMenu(w->aValueAddInteger);
+    EXPECT_EQ(lastUndoLine(), "\"N\"=-");
+}
+

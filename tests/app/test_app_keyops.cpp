@@ -126,10 +126,15 @@ protected:
             if (captions.contains(w->lvData->topLevelItem(i)->text(0)))
                 w->lvData->topLevelItem(i)->setSelected(true);
     }
+    // The lines a pane gained since it held `from` lines: the redo pane
+    // appends them, the undo pane puts the newest block right below its header.
     static Lines tail(QsciScintilla *pane, size_t from)
     {
         const Lines all = vt::history::ChangeLogLines(pane);
-        return Lines(all.begin() + std::ptrdiff_t(std::min(from, all.size())), all.end());
+        const size_t start = std::min(from, all.size());
+        if (pane->objectName() == QLatin1String("editUndoLog") && start > 0)
+            return Lines(all.begin() + 1, all.begin() + std::ptrdiff_t(1 + all.size() - start));
+        return Lines(all.begin() + std::ptrdiff_t(start), all.end());
     }
     size_t lines(QsciScintilla *pane) const { return vt::history::ChangeLogLines(pane).size(); }
     static bool contains(const Lines &lines, const std::string &line)
@@ -478,9 +483,10 @@ TEST_F(KeyOps, RenamingValuesKeepsLongNamesAndRefusesTakenOnes)
     EXPECT_TRUE(rowCaptions().contains("fromDefault"));
     EXPECT_TRUE(rowCaptions().contains(QString::fromStdString(longName)));
     EXPECT_EQ(w->History()->Count(), records) << "renames go to the logs only";
+    // The undo pane reads newest first.
     EXPECT_EQ(tail(w->editUndoLog, undo),
-              Lines({"REGEDIT4", "", "[" + CU + "\\Software\\VtRv]", "@=\"default data\"", "\"fromDefault\"=-", "",
-                     "[" + CU + "\\Software\\VtRv]", "\"short\"=\"s\"", "\"" + longName + "\"=-"}));
+              Lines({"REGEDIT4", "", "[" + CU + "\\Software\\VtRv]", "\"short\"=\"s\"", "\"" + longName + "\"=-", "",
+                     "[" + CU + "\\Software\\VtRv]", "@=\"default data\"", "\"fromDefault\"=-"}));
     EXPECT_EQ(tail(w->editRedoLog, redo),
               Lines({"REGEDIT4", "", "[" + CU + "\\Software\\VtRv]", "\"fromDefault\"=\"default data\"", "\"\"=-", "",
                      "[" + CU + "\\Software\\VtRv]", "\"" + longName + "\"=\"s\"", "\"short\"=-"}));

@@ -73,11 +73,15 @@ protected:
         ASSERT_TRUE(reg.OpenKey(path, true));
         reg.writeValue(name, code, bytes);
     }
-    // The lines a pane gained since it held `from` lines.
+    // The lines a pane gained since it held `from` lines: the redo pane
+    // appends them, the undo pane puts the newest block right below its header.
     static Lines tail(QsciScintilla *pane, size_t from)
     {
         const Lines all = vt::history::ChangeLogLines(pane);
-        return Lines(all.begin() + std::ptrdiff_t(std::min(from, all.size())), all.end());
+        const size_t start = std::min(from, all.size());
+        if (pane->objectName() == QLatin1String("editUndoLog") && start > 0)
+            return Lines(all.begin() + 1, all.begin() + std::ptrdiff_t(1 + all.size() - start));
+        return Lines(all.begin() + std::ptrdiff_t(start), all.end());
     }
     size_t redoCount() const { return vt::history::ChangeLogLines(w->editRedoLog).size(); }
     size_t undoCount() const { return vt::history::ChangeLogLines(w->editUndoLog).size(); }
@@ -155,9 +159,10 @@ TEST_F(Recorder, LinesOfEachOperation)
     EXPECT_EQ(tail(w->editRedoLog, redo),
               Lines({"", "[" + CU + "\\Software\\B]", "\"n\"=dword:00000009", "", "[" + CU + "\\Software\\B]",
                      "\"n\"=dword:00000009", "", "[" + CU + "\\Software\\B]", "// the value \"@\" does not exist"}));
+    // The undo pane reads newest first.
     EXPECT_EQ(tail(w->editUndoLog, undo),
-              Lines({"", "[" + CU + "\\Software\\B]", "\"n\"=-", "", "[" + CU + "\\Software\\B]",
-                     "\"n\"=dword:00000005", "", "[" + CU + "\\Software\\B]", "@=\"old\""}));
+              Lines({"", "[" + CU + "\\Software\\B]", "@=\"old\"", "", "[" + CU + "\\Software\\B]",
+                     "\"n\"=dword:00000005", "", "[" + CU + "\\Software\\B]", "\"n\"=-"}));
     EXPECT_EQ(history.Count(), records);
 
     // Renaming a value: before into the undo pane, after into the redo pane.
@@ -230,14 +235,14 @@ TEST_F(Recorder, SaveAndApplyThroughThePaneButtons)
     EXPECT_TRUE(confirms);
     click("tsRedoLog", "bnChangeLogRedoApply");
 
-    // Create K, then K\L; applying the undo log deletes K (with L), then
-    // K\L again: blocks run top to bottom.
+    // Create K, then K\L; the undo log holds the newest change first, so
+    // applying it deletes K\L, then K.
     ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, "\\Software\\K"));
     w->LogKeyAdd(HKEY_CURRENT_USER, "\\Software\\K");
     ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, "\\Software\\K\\L"));
     w->LogKeyAdd(HKEY_CURRENT_USER, "\\Software\\K\\L");
     click("tsUndoLog", "bnChangeLogUndoSave");
-    EXPECT_EQ(readFile(), "REGEDIT4\r\n\r\n[-" + CU + "\\Software\\K]\r\n\r\n[-" + CU + "\\Software\\K\\L]\r\n");
+    EXPECT_EQ(readFile(), "REGEDIT4\r\n\r\n[-" + CU + "\\Software\\K\\L]\r\n\r\n[-" + CU + "\\Software\\K]\r\n");
     click("tsUndoLog", "bnChangeLogUndoApply");
     EXPECT_FALSE(KeyExistsAt(HKEY_CURRENT_USER, "\\Software\\K"));
     click("tsRedoLog", "bnChangeLogRedoApply");

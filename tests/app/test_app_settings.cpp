@@ -493,7 +493,9 @@ TEST_F(Settings, CommandLineImportsJumpsAndEnds)
     TformMain w;
     vt::i18n::setNextAnswer(vt::i18n::mrNo);
     EXPECT_FALSE(w.ProcessCommandLine(ParseCommandLine(split)));
-    EXPECT_EQ(vt::i18n::lastMessage().text, vt::i18n::MessageText("DialogConfirmImport"));
+    // The question names the file.
+    EXPECT_EQ(vt::i18n::lastMessage().text,
+              vt::i18n::MessageText("DialogConfirmImport") + QStringLiteral("\r\n\r\n") + file);
     EXPECT_FALSE(KeyExistsAt(HKEY_CURRENT_USER, "\\Software\\VtCmd"));
 
     EXPECT_FALSE(w.ProcessCommandLine(ParseCommandLine(split + QStringList{"/s"})));

@@ -2,13 +2,17 @@
 // keys as a person types them, and the hex view's rows and sizing.
 
 #include "editors/gui/EditorModal.h"
+#include "editors/gui/FormUnitEditBinary.h"
 #include "editors/gui/FormUnitEditInteger.h"
 #include "editors/gui/FormUnitEditMultiString.h"
 #include "editors/gui/FormUnitEditType.h"
+#include "editors/gui/vzoHexEdit.h"
 #include "editors/gui/vzoHexView.h"
 #include "i18n/gui/zoMessageDialogs.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QLabel>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -326,4 +330,114 @@ TEST(HexView, OnlyVisibleRowsAreFormatted)
     view.repaint();
     EXPECT_EQ(view.CurrentRow(), view.RowCount() - 1);
     EXPECT_LE(view.RowsFormatted(), 4 * visible);
+}
+
+// ---------------------------------------------------------------------------
+// The binary editor: bytes edited in place, as a person types them
+
+TEST(HexEdit, KeysEditTheBytes)
+{
+    using B = std::vector<uint8_t>;
+    struct Key {
+        int code;
+        Qt::KeyboardModifiers mods;
+        QString text;
+    };
+    auto digits = [](const char *t) {
+        std::vector<Key> keys;
+        for (const char *c = t; *c; ++c)
+            keys.push_back({0, Qt::NoModifier, QString(QLatin1Char(*c))});
+        return keys;
+    };
+    const Key ctrlEnd{Qt::Key_End, Qt::ControlModifier, {}}, ctrlA{Qt::Key_A, Qt::ControlModifier, {}};
+    struct Case {
+        const char *what;
+        std::vector<Key> keys;
+        B after;
+    };
+    auto with = [](std::vector<Key> a, const std::vector<Key> &b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const Case cases[] = {
+        {"a digit overwrites the high nibble", digits("a"), {0xA1, 0x02}},
+        {"two digits the whole byte", digits("ab"), {0xAB, 0x02}},
+        {"after the last byte a digit appends", with({ctrlEnd}, digits("c")), {0x01, 0x02, 0xC0}},
+        {"other characters are dropped", digits("xz g-"), {0x01, 0x02}},
+        {"Insert puts a zero byte in", {{Qt::Key_Insert, Qt::NoModifier, {}}}, {0x00, 0x01, 0x02}},
+        {"Delete removes the byte at the cursor", {{Qt::Key_Delete, Qt::NoModifier, {}}}, {0x02}},
+        {"Backspace the one before it", {ctrlEnd, {Qt::Key_Backspace, Qt::NoModifier, {}}}, {0x01}},
+        {"typing replaces the selection", with({ctrlA}, digits("ff")), {0xFF}},
+        {"Delete removes the selection", {ctrlA, {Qt::Key_Delete, Qt::NoModifier, {}}}, {}},
+        {"Shift selects", with({{Qt::Key_Right, Qt::ShiftModifier, {}}}, digits("3")), {0x30, 0x02}},
+        {"copy and paste as hex pairs",
+         {ctrlA, {Qt::Key_C, Qt::ControlModifier, {}}, ctrlEnd, {Qt::Key_V, Qt::ControlModifier, {}}},
+         {0x01, 0x02, 0x01, 0x02}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        THexEdit edit;
+        edit.resize(500, 200);
+        edit.show();
+        edit.SetData({0x01, 0x02});
+        for (const Key &k : c.keys) {
+            if (k.code)
+                QTest::keyClick(&edit, Qt::Key(k.code), k.mods);
+            else
+                QTest::keyClicks(&edit, k.text);
+        }
+        EXPECT_EQ(edit.Data(), c.after);
+    }
+}
+
+TEST(HexEdit, RowsShowOffsetPairsAndCharacters)
+{
+    THexEdit edit;
+    std::vector<uint8_t> bytes(20, 0x41);
+    bytes[1] = 0;
+    edit.SetData(bytes);
+    EXPECT_EQ(edit.RowText(0).trimmed(),
+              "00000000  41 00 41 41 41 41 41 41 41 41 41 41 41 41 41 41  A.AAAAAAAAAAAAAA");
+    EXPECT_EQ(edit.RowText(1).left(21), "00000010  41 41 41 41");
+}
+
+TEST_F(Dialogs, BinaryEditorHandsBackTheBytesOnOkOnly)
+{
+    TformEditBinary form;
+    for (const bool ok : {true, false}) {
+        SCOPED_TRACE(ok);
+        setNextEditorDriver([&](QDialog &dialog) {
+            activate(dialog);
+            EXPECT_EQ(focused(), form.hexData);
+            EXPECT_EQ(form.lblSize->text(), "2 byte(s)");
+            QTest::keyClick(focused(), Qt::Key_End, Qt::ControlModifier);
+            QTest::keyClicks(focused(), "7f");
+            EXPECT_EQ(form.lblSize->text(), "3 byte(s)");
+            if (ok)
+                QTest::mouseClick(dialog.findChild<QPushButton *>("bnOK"), Qt::LeftButton);
+            else
+                QTest::keyClick(focused(), Qt::Key_Escape);
+        });
+        std::vector<uint8_t> bytes{1, 2};
+        EXPECT_EQ(form.EditBinary("v", "REG_BINARY", bytes), ok ? mrOK : mrCancel);
+        EXPECT_EQ(bytes, ok ? std::vector<uint8_t>({1, 2, 0x7F}) : std::vector<uint8_t>({1, 2}));
+    }
+}
+
+
+// A big value opens without a copy: bytes typed over it are kept apart until
+// the data is asked for; the value handed in stays as it was.
+TEST(HexEdit, TypingOverSharedBytesLeavesThemAlone)
+{
+    const std::vector<uint8_t> shared{1, 2, 3};
+    THexEdit edit;
+    edit.SetSharedData(shared);
+    QTest::keyClick(&edit, Qt::Key_Right);
+    QTest::keyClicks(&edit, "ab");
+    EXPECT_EQ(edit.RowText(0).mid(10, 8), "01 AB 03");
+    EXPECT_EQ(edit.Cursor(), 2);
+    EXPECT_EQ(shared, std::vector<uint8_t>({1, 2, 3}));
+    QTest::keyClick(&edit, Qt::Key_Insert);
+    EXPECT_EQ(edit.Data(), std::vector<uint8_t>({1, 0xAB, 0, 3}));
+    EXPECT_EQ(shared, std::vector<uint8_t>({1, 2, 3}));
 }

@@ -275,3 +275,49 @@ TEST_F(HistoryWindow, DeleteOfAMultiSelection)
     w->RefreshList();
     EXPECT_EQ(cell(2, 0), "5");
 }
+
+// A value made with New and then given its data: redo makes them again
+// oldest first and undo takes them back newest first, by id, whatever order
+// a header click gave the list. Checked against the registry.
+TEST_F(HistoryWindow, UndoNewestFirstRedoOldestFirstWhateverTheOrder)
+{
+    const std::string key = "\\Software\\E";
+    writeRaw(HKEY_CURRENT_USER, key, "Expand", REG_EXPAND_SZ, bytesOf("", true));
+    store().RecordValueNew(HKEY_CURRENT_USER, key, rdExpandString, "Expand");
+    writeRaw(HKEY_CURRENT_USER, key, "Expand", REG_EXPAND_SZ, bytesOf("%X%", true));
+    store().RecordValueChange(HKEY_CURRENT_USER, key, stream(bytesOf("", true)), rdExpandString, "Expand");
+    TMyRegistry reg;
+    reg.SetRootKey(HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey(key, false));
+    reg.DeleteValue("Expand");
+    open();
+    ASSERT_EQ(w->model->rowCount(), 2);
+    uint32_t code = 0;
+    std::vector<uint8_t> data;
+    struct Step {
+        int header; // -1: the list as loaded
+        QAction *action;
+        bool exists;
+        std::vector<uint8_t> data;
+    };
+    const Step steps[] = {
+        {-1, w->aRedoSelected, true, bytesOf("%X%", true)}, // New, then Change
+        {0, w->aUndoSelected, false, {}},                   // Change, then New: no value
+        {0, w->aRedoSelected, true, bytesOf("%X%", true)},
+        {-1, w->aUndoSelected, false, {}},
+    };
+    for (const Step &s : steps) {
+        SCOPED_TRACE(s.action->objectName().toStdString() + " after header " + std::to_string(s.header));
+        if (s.header >= 0)
+            clickHeader(s.header);
+        else
+            w->RefreshList();
+        w->lvHistory->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+        s.action->trigger();
+        ASSERT_EQ(readRaw(HKEY_CURRENT_USER, key, "Expand", code, data), s.exists);
+        if (s.exists) {
+            EXPECT_EQ(data, s.data);
+        }
+    }
+}

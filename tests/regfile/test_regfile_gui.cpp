@@ -154,7 +154,9 @@ TEST_F(Actions, StartupImportAsksUnlessSilent)
         EXPECT_EQ(ValueExistsAt(HKEY_CURRENT_USER, kBase, "v"), c.applied);
         EXPECT_EQ(vt::i18n::pendingAnswers(), c.answer ? 0 : 1);
         if (c.answer) {
-            EXPECT_EQ(vt::i18n::lastMessage().text, "Do you really want to import this file?");
+            // The question names the file.
+            EXPECT_EQ(vt::i18n::lastMessage().text,
+                      "Do you really want to import this file?\r\n\r\n" + QString::fromStdString(f));
             EXPECT_EQ(vt::i18n::lastMessage().kind, vt::i18n::TMsgDlgType::Confirmation);
         }
     }
