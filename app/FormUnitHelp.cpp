@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHelpContentWidget>
+#include <QHelpContentModel>
 #include <QHelpEngine>
 #include <QHelpIndexWidget>
 #include <QHelpLink>
@@ -153,6 +154,9 @@ bool TformHelp::OpenCollection(const QString &collectionFile, QString *error)
             [search] { search->search(search->queryWidget()->searchInput()); });
     connect(search->resultWidget(), &QHelpSearchResultWidget::requestShowLink, browser,
             [this](const QUrl &url) { browser->setSource(url); });
+    // The contents open one level deep, as a table of contents does.
+    connect(m_engine->contentModel(), &QHelpContentModel::contentsCreated, contents,
+            [contents] { contents->expandToDepth(1); });
     // The full-text index is made once per copy, in the background.
     search->scheduleIndexDocumentation();
     return true;
