@@ -54,9 +54,18 @@ expect 'vantrel-cli query HKCU\\Software\\VtComplete\\Al' vantrel-cli query 'HKC
 # Inside single quotes: candidates as they are, case-insensitive.
 expect "vantrel-cli query 'hkcu\\software\\vtcomplete\\o" vantrel-cli query "'hkcu\\software\\vtcomplete\\o" -- \
     'hkcu\software\vtcomplete\Other\'
-# A --system given on the line is the registry completed from.
-expect "vantrel-cli --system /nonexistent/x query 'HKCU\\Software\\VtComplete\\" \
-    vantrel-cli --system /nonexistent/x query "'HKCU\\Software\\VtComplete\\" --
+# A --system given on the line is the registry completed from; completing
+# never makes a system where there is none.
+absent=$(dirname "$VANTREL_SYSTEM")/absent
+expect "vantrel-cli --system $absent query 'HKCU\\Software\\VtComplete\\" \
+    vantrel-cli --system "$absent" query "'HKCU\\Software\\VtComplete\\" --
+if [[ -e $absent ]]; then
+    failed=$((failed + 1)); echo "FAIL: completing made a system at $absent"
+else
+    passed=$((passed + 1))
+fi
+expect "vantrel-cli --system $VANTREL_SYSTEM query 'HKCU\\Software\\VtComplete\\Ot" \
+    vantrel-cli --system "$VANTREL_SYSTEM" query "'HKCU\\Software\\VtComplete\\Ot" -- 'HKCU\Software\VtComplete\Other\'
 
 echo "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]
