@@ -3,6 +3,9 @@
 
 #include "FormUnitMainShared.h"
 
+#include "app/FormUnitAbout.h"
+#include "app/FormUnitHelp.h"
+#include "app/vtProgramData.h"
 #include "app/vtAnimate.h"
 #include "core/zoStrings.h"
 #include "editors/gui/vzoHexView.h"
@@ -532,23 +535,33 @@ void TformMain::FormShow()
 
 void TformMain::aFileExitExecute() { close(); }
 
-static QString helpFile()
-{
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Help/English.chm"));
-}
+void TformMain::aHelpContentsExecute() { ShowHelpPage(QStringLiteral("index.html"), 0); }
 
-void TformMain::aHelpContentsExecute()
-{
-    const QString file = helpFile();
-    if (!QFileInfo::exists(file) || !QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
-        QMessageBox::warning(this, windowTitle(), tr("The help file %1 cannot be opened.").arg(file));
-}
+void TformMain::aHelpIndexExecute() { ShowHelpPage(QStringLiteral("index.html"), 1); }
 
-void TformMain::aHelpIndexExecute()
+bool TformMain::ShowHelpPage(const QString &page, int tab)
 {
-    // The index page lives in the same file; a viewer outside Windows opens it
-    // at its start.
-    aHelpContentsExecute();
+    const QString helpFile = ApplicationHelpFile();
+    const QString collection = ManualCollectionFor(helpFile);
+    QString error;
+    if (collection.isEmpty()) {
+        error = tr("The manual for the help file %1 is not installed.").arg(helpFile);
+    } else {
+        if (!formHelp || formHelp->property("collection").toString() != collection) {
+            auto help = std::make_unique<TformHelp>(this);
+            if (help->OpenCollection(collection, &error)) {
+                help->setProperty("collection", collection);
+                delete formHelp;
+                formHelp = help.release();
+            }
+        }
+        if (formHelp && error.isEmpty() && formHelp->ShowPage(page, TformHelp::Tab(tab)))
+            return true;
+        if (error.isEmpty())
+            error = tr("The manual %1 has no pages.").arg(collection);
+    }
+    vt::i18n::ShowMessageDialog(error, vt::i18n::TMsgDlgType::Error, vt::i18n::mbOK);
+    return false;
 }
 
 void TformMain::aShowHistoryExecute()
@@ -600,9 +613,8 @@ void TformMain::aKeyImportExecute()
 
 void TformMain::aAboutExecute()
 {
-    QMessageBox::about(this, tr("About Vantrel"),
-                       QStringLiteral("Vantrel %1\n\n").arg(QCoreApplication::applicationVersion()) +
-                           tr("An editor and analyser for the Windows registry."));
+    TformAbout about(this);
+    about.exec();
 }
 
 } // namespace vt::app

@@ -53,6 +53,7 @@ struct TImportResult;
 namespace vt::app {
 
 class TAnimate;
+class TformHelp;
 
 // Per-node image roles of the key tree (image, selected image).
 inline constexpr int NodeImageRole = Qt::UserRole + 1;
@@ -112,6 +113,10 @@ public:
 
     void FillValueList(HKEY root, const std::string &keyPath, int viewMode);
     void RefreshValueList();
+
+    // Opens the manual at a page ("formSearch.html") with the contents (0),
+    // index (1) or search (2) beside it; says why when there is no manual.
+    bool ShowHelpPage(const QString &page, int tab = 0);
 
     // ---- Registry file view (FormUnitMainFileView.cpp) ----
     // Adds the file as a new branch of the tree, its values compared with the
@@ -285,6 +290,7 @@ private:
     void cbAddressEnter();
     void aFileExitExecute();
     void aHelpContentsExecute();
+
     void aHelpIndexExecute();
     void aShowHistoryExecute();
     void aAboutExecute();
@@ -447,6 +453,7 @@ private:
     bool m_BartPE = false;
     bool m_BookmarksWritable = true;
     std::unique_ptr<TRegMonitorThread> m_Monitor;
+    QPointer<TformHelp> formHelp; // made when first asked for; a child of this window
 };
 
 } // namespace vt::app

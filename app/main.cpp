@@ -3,27 +3,81 @@
 #include "app/FormUnitMain.h"
 #include "app/kltConfig.h"
 #include "app/vtCommandLine.h"
+#include "app/vtProgramData.h"
 #include "app/vtStartup.h"
 #include "knowledge/PathPlaceholders.h"
 #include "platform/vtPlatform.h"
+#include "vtVersion.h"
 
 #include <QApplication>
 
 #include <cstdio>
 #include <string>
 
+// The GNU-style help; the manual page is made from it.
 static void printHelp()
 {
-    std::printf("Usage: vantrel [--system DIR] [--as-system | --as-user] [parameters]\n\n"
-                "Vantrel, an editor and analyser for the Windows registry.\n\n"
-                "  --system DIR   system root folder (default: VANTREL_SYSTEM, else the per-user default system)\n"
+    std::printf("Usage: vantrel [--system DIR] [--as-system | --as-user] [--open FILE] [parameters]\n"
+                "       vantrel --help | --version\n"
+                "\n"
+                "Vantrel, an editor and analyser for the Windows registry, on its replacement\n"
+                "Windows system.\n"
+                "\n"
+                "Options:\n"
+                "  --system DIR   the system root folder (default: VANTREL_SYSTEM, else the\n"
+                "                 per-user default system); a new system is made there when\n"
+                "                 the folder holds none\n"
                 "  --as-system    run as the local system account, which may read every key\n"
                 "  --as-user      run as a standard user, who is not a member of Administrators\n"
-                "  --help, --version\n\n"
-                "Parameters: a registry file to import (/s: without asking, /gui: keep running afterwards)\n"
-                "or a key to jump to; /nolastjump; /allhives; and for a search: START-KEY|* TERM /search\n"
-                "[/style=substring|wildcard|boolean|regexp] [/focus=all|keys|values|data] [/nofocus=...]\n"
-                "[/type=all|string|numeric|binary] [/notype=...] [/ignorecase|/noignorecase].\n");
+                "  --open FILE    show a registry file as a branch of the key tree, without\n"
+                "                 importing it\n"
+                "  --help         show this help and end\n"
+                "  --version      show the version and end\n"
+                "\n"
+                "Parameters:\n"
+                "  FILE.reg               import the registry file after asking; /s imports\n"
+                "                         without asking, /gui keeps the window open afterwards\n"
+                "  KEY                    open at this key, e.g. 'HKEY_CURRENT_USER\\Software'\n"
+                "  /nolastjump            start at \"My Computer\", not at the last key\n"
+                "  /allhives              load all hives of an offline installation\n"
+                "  START-KEY|* TERM /search\n"
+                "                         open the search window with this search running;\n"
+                "                         /style=substring|wildcard|boolean|regexp,\n"
+                "                         /focus=all|keys|values|data, /nofocus=keys|values|data,\n"
+                "                         /type=all|string|numeric|binary,\n"
+                "                         /notype=string|numeric|binary, /ignorecase,\n"
+                "                         /noignorecase\n"
+                "\n"
+                "Exit status:\n"
+                "  0  the window was closed normally\n"
+                "  1  the system could not be opened, an option was wrong, or a hive file\n"
+                "     could not be written at the end (the changes stay in the journal)\n"
+                "\n"
+                "Environment:\n"
+                "  VANTREL_SYSTEM  the system root when --system is not given\n"
+                "  XDG_DATA_HOME   the default system root is $XDG_DATA_HOME/vantrel/system\n"
+                "\n"
+                "Files:\n"
+                "  ~/.local/share/vantrel/system\n"
+                "      the default system root: hive files, journal, drives.ini, mounts.ini\n"
+                "  SYSTEM-ROOT/drive_c/Program Files/Vantrel\n"
+                "      the program's folder: settings, bookmarks, languages\n"
+                "\n"
+                "Examples:\n"
+                "  vantrel --system /tmp/trial-system\n"
+                "  vantrel 'HKEY_CURRENT_USER\\Software'\n"
+                "  vantrel --open fix.reg\n"
+                "  vantrel 'HKEY_CURRENT_USER\\Software' needle /search\n");
+}
+
+static void printVersion()
+{
+    std::printf("vantrel (Vantrel) %s\n"
+                "Commit %s\n"
+                "License GPL-3.0-or-later: GNU GPL version 3 or later.\n"
+                "This is free software: you are free to change and redistribute it.\n"
+                "There is NO WARRANTY, to the extent permitted by law.\n",
+                VT_VERSION, VT_COMMIT);
 }
 
 int main(int argc, char *argv[])
@@ -41,7 +95,7 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (program.version) {
-        std::printf("Vantrel %s\n", VT_VERSION);
+        printVersion();
         return 0;
     }
 
@@ -86,8 +140,8 @@ int main(int argc, char *argv[])
 
     // The program's folder holds what the build installs beside the binary,
     // unless the user has a copy there already.
-    for (const std::string &name : vt::app::SeedProgramFolder(
-             QString(QCoreApplication::applicationDirPath() + QStringLiteral("/ProgramFiles")).toStdString()))
+    for (const std::string &name :
+         vt::app::SeedProgramFolder(vt::app::ShippedFolder(QStringLiteral("ProgramFiles")).toStdString()))
         std::fprintf(stderr, "vantrel: cannot copy %s into the program's folder %s\n", name.c_str(),
                      vt::app::ProgramFolder().c_str());
 
@@ -99,6 +153,8 @@ int main(int argc, char *argv[])
     {
         vt::app::TApplicationForms forms;
         forms.formMain()->show();
+        for (const QString &file : program.openFiles)
+            forms.formMain()->OpenRegistryFileView(file, false);
         result = QApplication::exec();
     }
     if (const LONG closed = vt::platform::closeSystemForExit(); closed != ERROR_SUCCESS) {

@@ -68,6 +68,14 @@ TProgramOptions SplitProgramOptions(const QStringList &arguments)
             out.asUser = true;
         } else if (a == QLatin1String("--help")) {
             out.help = true;
+        } else if (a == QLatin1String("--open")) {
+            if (i + 1 >= arguments.size()) {
+                out.error = QStringLiteral("--open needs a file");
+                break;
+            }
+            out.openFiles << arguments[++i];
+        } else if (a.startsWith(QLatin1String("--open="))) {
+            out.openFiles << a.mid(7);
         } else if (a == QLatin1String("--version")) {
             out.version = true;
         } else {

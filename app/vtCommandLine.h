@@ -21,6 +21,7 @@ struct TProgramOptions {
     bool asUser = false;    // --as-user
     bool help = false;      // --help
     bool version = false;   // --version
+    QStringList openFiles;  // --open FILE: registry files shown without importing
     QString error;          // a malformed option, in words for the user
     QStringList params;     // everything else, in order
 };

@@ -13,7 +13,11 @@
 #include "history/gui/FormUnitHistory.h"
 #include "knowledge/gui/FormUnitZTIValue.h"
 #include "search/gui/FormUnitSearch.h"
+#include "i18n/gui/zoMessageDialogs.h"
 #include "regfile/gui/FormUnitImportProgress.h"
+
+#include <QApplication>
+#include <QShortcut>
 
 namespace vt::app {
 
@@ -46,6 +50,24 @@ TApplicationForms::TApplicationForms()
     for (QWidget *form : m_order)
         if (form != m_formMain)
             form->setAttribute(Qt::WA_QuitOnClose, false);
+    // F1 in a window opens its page of the manual (in the main window it is
+    // the Contents command); the message dialogs' Help button opens the page
+    // of the window they were shown over.
+    TformMain *main = m_formMain;
+    for (QWidget *form : m_order) {
+        if (form == m_formMain)
+            continue;
+        auto *f1 = new QShortcut(QKeySequence(Qt::Key_F1), form);
+        f1->setObjectName(QStringLiteral("shortcutHelp"));
+        QObject::connect(f1, &QShortcut::activated, main,
+                         [main, form] { main->ShowHelpPage(form->objectName() + QStringLiteral(".html")); });
+    }
+    vt::i18n::SetHelpHandler([main](int) {
+        QWidget *over = QApplication::activeWindow(); // the message dialog
+        if (over && over->parentWidget())
+            over = over->parentWidget()->window();
+        main->ShowHelpPage((over ? over->objectName() : QStringLiteral("index")) + QStringLiteral(".html"));
+    });
 }
 
 TApplicationForms::~TApplicationForms()

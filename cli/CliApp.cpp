@@ -3,6 +3,7 @@
 #include "cli/VerbRegFile.h"
 #include "cli/Verbs.h"
 #include "platform/vtPlatform.h"
+#include "vtVersion.h"
 
 #include <cctype>
 #include <ostream>
@@ -60,6 +61,67 @@ void printUsage(std::ostream &out)
            "--as-user runs as a standard user, who is not a member of Administrators.\n";
 }
 
+// The GNU-style help. The manual page is made from this text and from each
+// operation's "/?", so the two never disagree.
+void printHelp(std::ostream &out)
+{
+    out << "Usage: vantrel-cli [--system DIR] [--as-system | --as-user] OPERATION [parameters]\n"
+           "       vantrel-cli OPERATION /?\n"
+           "       vantrel-cli --help | --version\n"
+           "\n"
+           "Reads and changes the registry of Vantrel's replacement Windows system in\n"
+           "the manner of the Windows reg command. Quote key names: a shell takes\n"
+           "backslashes away otherwise.\n"
+           "\n"
+           "Operations:\n";
+    for (const VerbEntry &entry : verbTable()) {
+        std::string upper = entry.name;
+        for (char &c : upper)
+            c = char(std::toupper(static_cast<unsigned char>(c)));
+        out << "  " << upper << "\n";
+    }
+    out << "\n"
+           "Options:\n"
+           "  --system DIR  the system root folder; a new system is made there when the\n"
+           "                folder holds none (\"Created a new system at DIR\")\n"
+           "  --as-system   run as the local system account, which may read every key\n"
+           "  --as-user     run as a standard user, who is not a member of Administrators\n"
+           "  --help        show this help and end\n"
+           "  --version     show the version and end\n"
+           "\n"
+           "Exit status:\n"
+           "  0  the operation succeeded (COMPARE: the keys are identical)\n"
+           "  1  the operation failed, or a walk could not read every key (the reason\n"
+           "     is on standard error)\n"
+           "  2  COMPARE: the keys differ\n"
+           "\n"
+           "Environment:\n"
+           "  VANTREL_SYSTEM  the system root when --system is not given\n"
+           "  XDG_DATA_HOME   the default system root is $XDG_DATA_HOME/vantrel/system\n"
+           "\n"
+           "Files:\n"
+           "  ~/.local/share/vantrel/system\n"
+           "      the default system root: the hive files, the journal, drives.ini\n"
+           "      and mounts.ini; private to its user (folder 0700, files 0600)\n"
+           "\n"
+           "Examples:\n"
+           "  vantrel-cli query 'HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion' /s\n"
+           "  vantrel-cli query 'HKLM\\SYSTEM' /f usbstor /s\n"
+           "  vantrel-cli add 'HKCU\\Software\\Test' /v Answer /t REG_DWORD /d 42 /f\n"
+           "  vantrel-cli export 'HKCU\\Software\\Test' test.reg /y\n"
+           "  vantrel-cli load 'HKLM\\Offline' path/to/SYSTEM\n"
+           "  vantrel-cli unload 'HKLM\\Offline'\n";
+}
+
+void printVersion(std::ostream &out)
+{
+    out << "vantrel-cli (Vantrel) " << VT_VERSION << "\n"
+        << "Commit " << VT_COMMIT << "\n"
+        << "License GPL-3.0-or-later: GNU GPL version 3 or later.\n"
+           "This is free software: you are free to change and redistribute it.\n"
+           "There is NO WARRANTY, to the extent permitted by law.\n";
+}
+
 } // namespace
 
 int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream &out, std::ostream &err, bool processEnds)
@@ -84,7 +146,10 @@ int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream 
             identitySet = true;
             ++i;
         } else if (args[i] == "--help") {
-            printUsage(out);
+            printHelp(out);
+            return 0;
+        } else if (args[i] == "--version") {
+            printVersion(out);
             return 0;
         } else {
             err << "ERROR: Invalid option " << args[i] << ".\n";

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -702,6 +703,8 @@ TEST(CliApp, GlobalOptionsAndVerbLookup)
     } rows[] = {
         {{}, 1, "", "Usage: vantrel-cli"},
         {{"--help"}, 0, "Usage: vantrel-cli", ""},
+        {{"--version"}, 0, "vantrel-cli (Vantrel) " VT_EXPECTED_VERSION "\nCommit ", ""},
+        {{"--system", "/nonexistent", "--version"}, 0, "vantrel-cli (Vantrel) ", ""},
         {{"/?"}, 0, "Usage: vantrel-cli", ""},
         {{"--bogus", "query"}, 1, "", "ERROR: Invalid option --bogus."},
         {{"--system"}, 1, "", "ERROR: Invalid option --system."},
@@ -719,6 +722,22 @@ TEST(CliApp, GlobalOptionsAndVerbLookup)
     }
     for (const char *verb : {"query", "add", "delete", "copy", "load", "unload", "summary"})
         EXPECT_NE(vt::cli::createCommand(verb), nullptr) << verb;
+
+    // The GNU-style help lists every operation, one a line (the manual page
+    // and the shell completion read them there), and the sections the manual
+    // page is made of.
+    std::istringstream in;
+    std::ostringstream out, err;
+    ASSERT_EQ(vt::cli::runCli({"--help"}, in, out, err), 0);
+    for (const vt::cli::VerbEntry &entry : vt::cli::verbTable()) {
+        std::string upper = entry.name;
+        for (char &c : upper)
+            c = char(std::toupper(static_cast<unsigned char>(c)));
+        EXPECT_NE(out.str().find("\n  " + upper + "\n"), std::string::npos) << upper;
+    }
+    for (const char *section : {"\nOptions:\n", "\nExit status:\n", "\nEnvironment:\n", "\nFiles:\n",
+                                "\nExamples:\n", "VANTREL_SYSTEM", "XDG_DATA_HOME"})
+        EXPECT_NE(out.str().find(section), std::string::npos) << section;
 }
 
 // --- separate processes
