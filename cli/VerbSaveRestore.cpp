@@ -48,13 +48,13 @@ bool fileVerbArgs(const std::vector<std::string> &args, bool allowOverwrite, boo
 
 std::string SaveCommand::usage() const
 {
-    return "REG SAVE KeyName FileName [/y] [/reg:32 | /reg:64]\n"
+    return "vantrel-cli SAVE KeyName FileName [/y] [/reg:32 | /reg:64]\n"
            "\n"
            "  KeyName   ROOTKEY\\SubKey, ROOTKEY one of HKLM, HKCU, HKCR, HKU, HKCC\n"
            "  FileName  the hive file to write\n"
            "  /y        overwrite an existing file without asking\n"
-           "  /reg:32   the 32-bit view of the registry (the default)\n"
-           "  /reg:64   the 64-bit view of the registry\n";
+           "  /reg:32   the 32-bit view of the registry\n"
+           "  /reg:64   the 64-bit view of the registry (the default)\n";
 }
 
 int SaveCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
@@ -87,12 +87,12 @@ int SaveCommand::execute(const std::vector<std::string> &args, std::ostream &out
 
 std::string RestoreCommand::usage() const
 {
-    return "REG RESTORE KeyName FileName [/reg:32 | /reg:64]\n"
+    return "vantrel-cli RESTORE KeyName FileName [/reg:32 | /reg:64]\n"
            "\n"
            "  KeyName   ROOTKEY\\SubKey, ROOTKEY one of HKLM, HKCU, HKCR, HKU, HKCC\n"
-           "  FileName  a hive file written by REG SAVE; it replaces the key's values and subkeys\n"
-           "  /reg:32   the 32-bit view of the registry (the default)\n"
-           "  /reg:64   the 64-bit view of the registry\n";
+           "  FileName  a hive file written by SAVE; it replaces the key's values and subkeys\n"
+           "  /reg:32   the 32-bit view of the registry\n"
+           "  /reg:64   the 64-bit view of the registry (the default)\n";
 }
 
 int RestoreCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
