@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <ostream>
+#include <random>
 
 namespace vt::cli
 {
@@ -44,6 +45,17 @@ bool fileVerbArgs(const std::vector<std::string> &args, bool allowOverwrite, boo
     return true;
 }
 
+// Six characters for a temporary file's name, different for each attempt.
+std::string randomSuffix(unsigned attempt)
+{
+    static std::mt19937_64 rng(std::random_device{}());
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string s(6, 'a');
+    for (char &c : s)
+        c = kChars[(rng() + attempt) % (sizeof(kChars) - 1)];
+    return s;
+}
+
 } // namespace
 
 std::string SaveCommand::usage() const
@@ -70,18 +82,38 @@ int SaveCommand::execute(const std::vector<std::string> &args, std::ostream &out
     OpenKey k;
     if (RegOpenKeyExA(key.root, key.path.c_str(), 0, KEY_READ | viewFlags(), &k.h) != ERROR_SUCCESS)
         return openError(err, key.root, key.path);
-    const std::string file = vt::platform::toNativePath(args[1]);
+    // The privilege and the target first: nothing is touched unless the save can go ahead.
+    if (!enablePrivilege(SE_BACKUP_NAME))
+        return failure(err, ERROR_PRIVILEGE_NOT_HELD);
+    namespace fs = std::filesystem;
     std::error_code ec;
-    if (std::filesystem::exists(file, ec)) {
+    fs::path target = vt::platform::toNativePath(args[1]);
+    // A link to a file is saved through: the file it names gets the new content.
+    if (fs::is_symlink(fs::symlink_status(target, ec))) {
+        if (fs::path resolved = fs::canonical(target, ec); !ec)
+            target = resolved;
+    }
+    const fs::file_status st = fs::status(target, ec);
+    if (fs::exists(st)) {
+        // A folder, a device or a FIFO is never replaced by a hive file.
+        if (!fs::is_regular_file(st))
+            return failure(err, ERROR_ACCESS_DENIED);
         if (!overwrite && !confirm("File " + args[1] + " already exists. Overwrite (Yes/No)? ", out))
             return cancelled(out);
-        if (!std::filesystem::remove(file, ec))
-            return failure(err, ERROR_ACCESS_DENIED);
     }
-    enablePrivilege(SE_BACKUP_NAME); // a token without it gets the save's own refusal
-    const LONG rc = RegSaveKeyA(k.h, file.c_str(), nullptr);
+    // The hive goes to a new file beside the target and replaces it only once
+    // whole: a failed or killed save leaves the old file as it was.
+    std::string temp;
+    for (unsigned attempt = 0; temp.empty() || fs::exists(fs::symlink_status(temp, ec)); ++attempt)
+        temp = target.string() + ".vtsave-" + randomSuffix(attempt);
+    const LONG rc = RegSaveKeyA(k.h, temp.c_str(), nullptr);
     if (rc != ERROR_SUCCESS)
         return failure(err, rc);
+    fs::rename(temp, target, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        return failure(err, ERROR_ACCESS_DENIED);
+    }
     return success(out);
 }
 

@@ -1,0 +1,154 @@
+// vantrel-cli save: the privilege and the target are checked before anything
+// is touched, and the new hive replaces a regular file only once it is whole.
+#include "cli/CliApp.h"
+#include "core/kltRegTools.h"
+#include "core/kltRegistry.h"
+#include "platform/vtPlatform.h"
+#include "tests/support/TempSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace
+{
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int code;
+    std::string out, err;
+};
+
+Result runVerb(const std::vector<std::string> &words, const std::string &input = "")
+{
+    auto command = vt::cli::createCommand(words.at(0));
+    if (!command)
+        return {-1, "", "no such verb"};
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    command->setInput(&in);
+    const int code = command->execute({words.begin() + 1, words.end()}, out, err);
+    return {code, out.str(), err.str()};
+}
+
+const std::string kKey = "HKCU\\Software\\VtSave";
+const std::string kDone = "The operation completed successfully.\n";
+const std::string kDenied = "ERROR: Access is denied.\n";
+
+class Save : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_dir = vt::test::makeTempDir("vt-cli-save");
+        open(vt::platform::Identity::Administrator);
+    }
+    void TearDown() override
+    {
+        m_system.reset();
+        vt::test::removeTree(m_dir.string());
+    }
+    void open(vt::platform::Identity who)
+    {
+        vt::platform::SystemOptions options;
+        options.root = m_dir / "system";
+        options.identity = who;
+        m_system.reset();
+        m_system = std::make_unique<vt::test::TempSystem>(options);
+        ASSERT_EQ(m_system->openResult(), ERROR_SUCCESS);
+        ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, "\\Software\\VtSave", "v", 64, "saved"));
+    }
+    size_t entries() const
+    {
+        size_t n = 0;
+        for ([[maybe_unused]] const auto &e : fs::directory_iterator(m_dir / "out"))
+            ++n;
+        return n;
+    }
+
+    fs::path m_dir;
+    std::unique_ptr<vt::test::TempSystem> m_system;
+};
+
+// Only a regular file is replaced; a folder, a FIFO or a device (also behind a
+// link) is refused with Windows' code and left as it was.
+TEST_F(Save, RefusesWhatIsNotARegularFile)
+{
+    const fs::path dir = m_dir / "out";
+    fs::create_directories(dir / "folder");
+    ASSERT_EQ(std::system(("mkfifo '" + (dir / "fifo").string() + "'").c_str()), 0);
+    fs::create_symlink("/dev/null", dir / "null");
+    struct Row {
+        const char *name;
+        fs::file_type type;
+    } rows[] = {
+        {"folder", fs::file_type::directory}, {"fifo", fs::file_type::fifo}, {"null", fs::file_type::character}};
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const Result r = runVerb({"save", kKey, (dir / row.name).string(), "/y"});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, kDenied);
+        EXPECT_EQ(fs::status(dir / row.name).type(), row.type);
+    }
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    EXPECT_EQ(entries(), 3u) << "no temporary file left behind";
+
+    // A regular file, directly or through a link, gets the hive; the link stays a link.
+    vt::test::OpenKey k;
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
+    for (const char *name : {"plain", "link"}) {
+        SCOPED_TRACE(name);
+        std::ofstream(dir / "plain") << "old";
+        if (std::string(name) == "link")
+            fs::create_symlink(dir / "plain", dir / "link");
+        const Result r = runVerb({"save", kKey, (dir / name).string(), "/y"});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out, kDone);
+        EXPECT_EQ(vt::test::fileBytes((dir / "plain").string()).rfind("regf", 0), 0u);
+        ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, "\\Software\\VtBack"));
+        ASSERT_EQ(runVerb({"restore", "HKCU\\Software\\VtBack", (dir / name).string()}).code, 0);
+        std::string text;
+        EXPECT_TRUE(ReadTypedStringAt(HKEY_CURRENT_USER, "\\Software\\VtBack", "v", 64, text));
+        EXPECT_EQ(text, "saved");
+    }
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+    EXPECT_EQ(entries(), 5u);
+}
+
+// Without the backup privilege nothing is touched: the old file stays.
+TEST_F(Save, WithoutThePrivilegeTheFileStays)
+{
+    open(vt::platform::Identity::StandardUser);
+    fs::create_directories(m_dir / "out");
+    const fs::path file = m_dir / "out" / "old.hiv";
+    std::ofstream(file) << "old content";
+    const Result r = runVerb({"save", kKey, file.string(), "/y"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "ERROR: A required privilege is not held by the client.\n");
+    EXPECT_EQ(vt::test::fileBytes(file.string()), "old content");
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST(SaveRestoreUsage, NameTheProgramAndTheDefaultView)
+{
+    for (const char *verb : {"save", "restore"}) {
+        SCOPED_TRACE(verb);
+        const Result r = runVerb({verb, "/?"});
+        EXPECT_EQ(r.code, 0);
+        std::string upper = verb;
+        for (char &c : upper)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        EXPECT_EQ(r.out.rfind("vantrel-cli " + upper + " KeyName FileName", 0), 0u) << r.out;
+        EXPECT_EQ(r.out.find("REG "), std::string::npos);
+        EXPECT_NE(r.out.find("/reg:64   the 64-bit view of the registry (the default)\n"), std::string::npos);
+        EXPECT_EQ(r.out.find("32-bit view of the registry (the default)"), std::string::npos);
+    }
+}
+
+} // namespace
