@@ -1143,6 +1143,39 @@ TEST(HiveTree, SubkeyListMatchesASortedArrayThroughSplitsAndMerges)
 // Values are found without regard to case (also beyond ASCII) whether the
 // key's list is searched directly or through its index, and the index
 // follows appends and erases while enumeration keeps creation order.
+// Emptying a key from its end drops index entries one by one (no rebuild per
+// value); every value left must still be found at its place, whatever probe
+// runs the removed entries sat in, also after appends and middle erases.
+TEST(HiveTree, ValueIndexSurvivesErasingFromTheEnd)
+{
+    Key k;
+    const size_t count = 3000;
+    for (size_t i = 0; i < count; ++i)
+        k.appendValue({"v" + std::to_string(i), 4, {}, false});
+    ASSERT_EQ(k.findValue("v0"), &k.values[0]); // the index is built
+    auto checkAll = [&] {
+        for (size_t i = 0; i < k.values.size(); ++i)
+            ASSERT_EQ(k.findValue(k.values[i].name), &k.values[i]) << k.values[i].name;
+    };
+    std::mt19937 rng(7);
+    size_t erased = 0;
+    while (k.values.size() > 1) {
+        const std::string name = k.values.back().name;
+        ASSERT_TRUE(k.eraseValue(name));
+        EXPECT_EQ(k.findValue(name), nullptr);
+        ++erased;
+        if (erased % 400 == 0) {
+            k.appendValue({"late" + std::to_string(erased), 4, {}, false});
+            ASSERT_TRUE(k.eraseValue(k.values[rng() % k.values.size()].name)); // from the middle
+        }
+        if (erased % 250 == 0)
+            checkAll();
+        else if (const Value &v = k.values[rng() % k.values.size()]; k.findValue(v.name) != &v)
+            FAIL() << v.name << " lost after " << erased << " erases";
+    }
+    checkAll();
+}
+
 TEST(HiveTree, ValueLookupThroughTheIndexFollowsChanges)
 {
     for (const size_t count : {size_t{5}, size_t{5000}}) {
