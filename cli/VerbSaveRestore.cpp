@@ -93,6 +93,9 @@ int SaveCommand::execute(const std::vector<std::string> &args, std::ostream &out
         if (fs::path resolved = fs::canonical(target, ec); !ec)
             target = resolved;
     }
+    // A mounted hive, its logs or the journal, however the path spells it.
+    if (const LONG rc = vt::platform::fileInUse(target.string()); rc != ERROR_SUCCESS)
+        return failure(err, rc);
     const fs::file_status st = fs::status(target, ec);
     if (fs::exists(st)) {
         // A folder, a device or a FIFO is never replaced by a hive file.

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -133,6 +134,72 @@ TEST_F(Save, WithoutThePrivilegeTheFileStays)
     EXPECT_EQ(r.err, "ERROR: A required privilege is not held by the client.\n");
     EXPECT_EQ(vt::test::fileBytes(file.string()), "old content");
     EXPECT_EQ(entries(), 1u);
+}
+
+// A mounted hive (the system's own and a loaded one), a log of one and the
+// journal are refused as targets of save and export, whichever way the path
+// names them, and stay as they were.
+TEST_F(Save, NeverOverAFileTheSystemHolds)
+{
+    const fs::path out = m_dir / "out";
+    fs::create_directories(out);
+    const fs::path loaded = out / "loaded.hiv";
+    ASSERT_EQ(runVerb({"save", kKey, loaded.string()}).code, 0);
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
+    ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtLoaded", loaded.c_str()), ERROR_SUCCESS);
+
+    const fs::path root = m_system->root();
+    const fs::path config = root / "drive_c" / "Windows" / "System32" / "config";
+    fs::path journal;
+    for (const auto &e : fs::directory_iterator(root))
+        if (e.path().filename().string().rfind("registry.journal.", 0) == 0)
+            journal = e.path();
+    ASSERT_FALSE(journal.empty());
+    const fs::path held[] = {config / "SOFTWARE", config / "SOFTWARE.LOG1", journal, loaded, loaded.string() + ".LOG2"};
+
+    int n = 0;
+    for (const fs::path &file : held) {
+        const bool exists = fs::exists(file);
+        const std::string before = exists ? vt::test::fileBytes(file.string()) : "";
+        std::vector<std::string> spellings = {
+            file.string(),
+            (file.parent_path() / ".." / file.parent_path().filename() / file.filename()).string(),
+        };
+        const fs::path link = out / ("link" + std::to_string(n));
+        fs::create_symlink(file, link);
+        spellings.push_back(link.string());
+        if (exists) {
+            const fs::path hard = out / ("hard" + std::to_string(n));
+            fs::create_hard_link(file, hard);
+            spellings.push_back(hard.string());
+        }
+        const std::string underC = fs::relative(file, root / "drive_c").string();
+        if (underC.rfind("..", 0) != 0) {
+            std::string windows = "C:\\" + underC;
+            std::replace(windows.begin(), windows.end(), '/', '\\');
+            spellings.push_back(windows);
+        }
+        ++n;
+        for (const std::string &target : spellings) {
+            for (const char *verb : {"save", "export"}) {
+                SCOPED_TRACE(std::string(verb) + " " + target);
+                const Result r = runVerb({verb, kKey, target, "/y"});
+                EXPECT_EQ(r.code, 1);
+                EXPECT_NE(r.err.find("The process cannot access the file because it is being used by another process."),
+                          std::string::npos)
+                    << r.err;
+            }
+        }
+        EXPECT_EQ(fs::exists(file), exists) << file;
+        if (exists)
+            EXPECT_EQ(vt::test::fileBytes(file.string()), before) << file;
+    }
+    // The registry is whole: the system reopens with both hives.
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "VtLoaded"), ERROR_SUCCESS);
+    ASSERT_EQ(m_system->reopen(), ERROR_SUCCESS);
+    EXPECT_TRUE(KeyExistsAt(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Microsoft"));
+    std::string text;
+    EXPECT_TRUE(ReadTypedStringAt(HKEY_CURRENT_USER, "\\Software\\VtSave", "v", 64, text));
 }
 
 TEST(SaveRestoreUsage, NameTheProgramAndTheDefaultView)
