@@ -147,6 +147,22 @@ int RestoreCommand::execute(const std::vector<std::string> &args, std::ostream &
     const LONG rc = RegRestoreKeyA(k.h, vt::platform::toNativePath(args[1]).c_str(), 0);
     if (rc != ERROR_SUCCESS)
         return failure(err, rc);
+    // What the file could not give is no plain success: the key holds the
+    // rest, and the user is told what is missing.
+    const vt::platform::HiveLoadRecovery r = vt::platform::lastHiveLoadRecovery();
+    const bool cut = r.keysDropped || r.valuesDropped || r.binBytesKept < r.binBytesDeclared;
+    if (r.logsUnusable)
+        err << "WARNING: The file was not closed cleanly and its transaction logs could not be applied; it was "
+               "restored as last saved, without its latest changes.\n";
+    if (cut) {
+        err << "ERROR: The file is damaged and was restored in part: " << r.keysDropped
+            << " keys (with what lay below them) and " << r.valuesDropped << " values could not be read";
+        if (r.binBytesKept < r.binBytesDeclared)
+            err << ", and " << (r.binBytesDeclared - r.binBytesKept) << " of its " << r.binBytesDeclared
+                << " bytes of hive bins were dropped";
+        err << ".\n";
+        return 1;
+    }
     return success(out);
 }
 

@@ -3,6 +3,7 @@
 #include "cli/CliApp.h"
 #include "core/kltRegTools.h"
 #include "core/kltRegistry.h"
+#include "platform/hive/Regf.h"
 #include "platform/vtPlatform.h"
 #include "tests/support/TempSystem.h"
 
@@ -14,7 +15,15 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <sstream>
+#include <thread>
+
+// The test starts the built program and kills it midway.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace
 {
@@ -200,6 +209,114 @@ TEST_F(Save, NeverOverAFileTheSystemHolds)
     EXPECT_TRUE(KeyExistsAt(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Microsoft"));
     std::string text;
     EXPECT_TRUE(ReadTypedStringAt(HKEY_CURRENT_USER, "\\Software\\VtSave", "v", 64, text));
+}
+
+// A file the loader could read only in part (two keys whose names compare
+// equal: one cannot be reached) is restored with what it holds, and said so.
+TEST_F(Save, RestoreSaysWhatTheFileCouldNotGive)
+{
+    vt::hive::Hive h;
+    h.root = std::make_unique<vt::hive::Key>();
+    h.root->name = "ROOT";
+    h.root->upperName = "ROOT";
+    for (const char *name : {"Dup", "DUP", "Other"}) {
+        auto k = std::make_unique<vt::hive::Key>();
+        k->name = name;
+        k->upperName = vt::hive::upperName(name);
+        k->parent = h.root.get();
+        h.root->subkeys.push_back(std::move(k));
+    }
+    fs::create_directories(m_dir / "out");
+    const fs::path file = m_dir / "out" / "dup.hiv";
+    ASSERT_EQ(vt::hive::saveHiveFile(file.string(), h), ERROR_SUCCESS);
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
+    const Result r = runVerb({"restore", kKey, file.string()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "ERROR: The file is damaged and was restored in part: 1 keys (with what lay below them) and 0 "
+                     "values could not be read.\n");
+    EXPECT_TRUE(KeyExistsAt(HKEY_CURRENT_USER, "\\Software\\VtSave\\Other"));
+    EXPECT_TRUE(KeyExistsAt(HKEY_CURRENT_USER, "\\Software\\VtSave\\Dup"));
+}
+
+// A restore is one transaction: killed at any moment, the key holds its old
+// content or the file's, whole, when the system is next opened.
+TEST_F(Save, RestoreKilledMidwayLeavesOldOrNew)
+{
+    constexpr int kKeys = 20000;
+    fs::create_directories(m_dir / "out");
+    const fs::path file = m_dir / "out" / "big.hiv";
+    {
+        vt::platform::Transaction tx;
+        for (int i = 0; i < kKeys; ++i) {
+            const std::string path = "Software\\VtBig\\K" + std::to_string(100000 + i);
+            HKEY k = nullptr;
+            ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr),
+                      ERROR_SUCCESS);
+            const DWORD v = static_cast<DWORD>(i);
+            RegSetValueExA(k, "n", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&v), sizeof v);
+            RegCloseKey(k);
+        }
+    }
+    ASSERT_EQ(runVerb({"save", "HKCU\\Software\\VtBig", file.string()}).code, 0);
+    ASSERT_TRUE(DeleteKeyAt(HKEY_CURRENT_USER, "\\Software\\VtBig"));
+    ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, "\\Software\\VtSave\\Old", "o", 64, "old"));
+    const std::string root = m_system->root();
+    m_system->close();
+
+    auto state = [&] {
+        // "old", "new" or what else was found.
+        HKEY k = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\VtSave", 0, KEY_READ, &k) != ERROR_SUCCESS)
+            return std::string("key missing");
+        DWORD subkeys = 0, values = 0;
+        RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                         nullptr);
+        RegCloseKey(k);
+        std::string text;
+        if (subkeys == 1 && values == 1 &&
+            ReadTypedStringAt(HKEY_CURRENT_USER, "\\Software\\VtSave\\Old", "o", 64, text))
+            return std::string("old");
+        const std::string last = "\\Software\\VtSave\\K" + std::to_string(100000 + kKeys - 1);
+        if (subkeys == kKeys && values == 0 && KeyExistsAt(HKEY_CURRENT_USER, last))
+            return std::string("new");
+        return "torn: " + std::to_string(subkeys) + " keys, " + std::to_string(values) + " values";
+    };
+    std::mt19937 rng(24);
+    int olds = 0, news = 0;
+    for (int round = 0; round < 30; ++round) {
+        SCOPED_TRACE(round);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const int devnull = ::open("/dev/null", O_RDWR);
+            ::dup2(devnull, 1);
+            ::dup2(devnull, 2);
+            ::execl(VT_CLI_PATH, VT_CLI_PATH, "--system", root.c_str(), "restore", kKey.c_str(), file.c_str(),
+                    static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 600000));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_EQ(m_system->reopen(), ERROR_SUCCESS);
+        const std::string now = state();
+        EXPECT_TRUE(now == "old" || now == "new") << now;
+        if (now == "new") {
+            ++news;
+            // Back to the old content for the next round.
+            ASSERT_TRUE(DeleteKeyAt(HKEY_CURRENT_USER, "\\Software\\VtSave"));
+            ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, "\\Software\\VtSave\\Old", "o", 64, "old"));
+            ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, "\\Software\\VtSave", "v", 64, "saved"));
+        } else {
+            ++olds;
+        }
+        m_system->close();
+    }
+    RecordProperty("old", olds);
+    RecordProperty("new", news);
+    ASSERT_EQ(m_system->reopen(), ERROR_SUCCESS);
 }
 
 TEST(SaveRestoreUsage, NameTheProgramAndTheDefaultView)
