@@ -124,7 +124,8 @@ void printVersion(std::ostream &out)
 
 } // namespace
 
-int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream &out, std::ostream &err, bool processEnds)
+int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream &out, std::ostream &err,
+           bool processEnds)
 {
     size_t i = 0;
     vt::platform::SystemOptions options;
@@ -193,7 +194,11 @@ int runCli(const std::vector<std::string> &args, std::istream &in, std::ostream 
         // The changes are durable in the journal, but a hive file that cannot
         // be written is a failure the user must hear of.
         const LONG rc = processEnds ? vt::platform::closeSystemForExit() : vt::platform::closeSystem();
-        if (rc != ERROR_SUCCESS) {
+        if (rc != ERROR_SUCCESS && command->readsOnly()) {
+            err << "WARNING: Changes made earlier are kept in the system's journal, but a hive file could not be "
+                   "written: "
+                << errorText(rc) << "\n";
+        } else if (rc != ERROR_SUCCESS) {
             err << "ERROR: The changes are kept in the system's journal, but a hive file could not be written: "
                 << errorText(rc) << "\n";
             code = 1;

@@ -26,6 +26,10 @@ public:
     // Upper-case verb name as shown in messages ("QUERY").
     virtual std::string name() const = 0;
     virtual std::string usage() const = 0;
+    // Whether the verb only reads the registry: its success does not hang on
+    // writing back hives it did not change (another process's changes that
+    // wait in the journal, a loaded hive on a full medium).
+    virtual bool readsOnly() const { return false; }
 
     // Where Yes/No answers come from; std::cin unless set.
     void setInput(std::istream *in) { m_in = in; }

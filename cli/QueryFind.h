@@ -16,12 +16,12 @@ namespace vt::cli
 {
 
 struct FindOptions {
-    std::string pattern = "*"; // reg's default: everything
-    bool keys = false;         // /k
-    bool values = false;       // /v without a name
-    bool data = false;         // /d
-    bool caseSensitive = false; // /c
-    bool exact = false;         // /e
+    std::string pattern = "*";   // reg's default: everything
+    bool keys = false;           // /k
+    bool values = false;         // /v without a name
+    bool data = false;           // /d
+    bool caseSensitive = false;  // /c
+    bool exact = false;          // /e
     std::vector<uint32_t> types; // /t; empty: every type
     bool recurse = false;        // /s
 };

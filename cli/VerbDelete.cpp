@@ -4,6 +4,7 @@
 #include "core/kltRegistry.h"
 #include "platform/vtPlatform.h"
 
+#include <memory>
 #include <ostream>
 
 namespace vt::cli
@@ -82,17 +83,26 @@ int DeleteCommand::execute(const std::vector<std::string> &args, std::ostream &o
             return cancelled(out);
         std::vector<std::string> names;
         reg.GetValueNames(names);
-        // All values go in one transaction; the last first, so none of the
-        // rest has to move up in the key's list.
-        vt::platform::Transaction tx;
+        // The values go in transactions of a bounded size, the last value
+        // first so that none of the rest has to move up in the key's list.
+        // Another process's change waits for one slice, not for the whole key.
+        constexpr size_t kSlice = 2048;
+        auto tx = std::make_unique<vt::platform::Transaction>();
+        size_t inSlice = 0;
         for (auto it = names.rbegin(); it != names.rend(); ++it) {
             const LONG rc = RegDeleteValueA(reg.CurrentKey(), it->c_str());
             if (rc != ERROR_SUCCESS) {
-                tx.commit();
+                tx->commit();
                 return failure(err, rc);
             }
+            if (++inSlice == kSlice) {
+                if (const LONG c = tx->commit(); c != ERROR_SUCCESS)
+                    return failure(err, c);
+                tx = std::make_unique<vt::platform::Transaction>();
+                inSlice = 0;
+            }
         }
-        if (const LONG rc = tx.commit(); rc != ERROR_SUCCESS)
+        if (const LONG rc = tx->commit(); rc != ERROR_SUCCESS)
             return failure(err, rc);
         return success(out);
     }

@@ -114,16 +114,15 @@ bool parseFindTypes(const std::string &text, std::vector<uint32_t> &codes)
     static const struct {
         const char *name;
         uint32_t code;
-    } known[] = {{"REG_SZ", REG_SZ},         {"REG_MULTI_SZ", REG_MULTI_SZ}, {"REG_EXPAND_SZ", REG_EXPAND_SZ},
-                 {"REG_DWORD", REG_DWORD},   {"REG_QWORD", REG_QWORD},       {"REG_BINARY", REG_BINARY},
+    } known[] = {{"REG_SZ", REG_SZ},       {"REG_MULTI_SZ", REG_MULTI_SZ}, {"REG_EXPAND_SZ", REG_EXPAND_SZ},
+                 {"REG_DWORD", REG_DWORD}, {"REG_QWORD", REG_QWORD},       {"REG_BINARY", REG_BINARY},
                  {"REG_NONE", REG_NONE}};
     codes.clear();
     size_t start = 0;
     for (;;) {
         const size_t comma = text.find(',', start);
         const std::string word = search::AsciiUpperCase(text.substr(start, comma - start));
-        const auto it = std::find_if(std::begin(known), std::end(known),
-                                     [&](const auto &k) { return word == k.name; });
+        const auto it = std::find_if(std::begin(known), std::end(known), [&](const auto &k) { return word == k.name; });
         if (it == std::end(known))
             return false;
         codes.push_back(it->code);

@@ -11,6 +11,7 @@ class ExportCommand : public Command
 public:
     int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
     std::string name() const override { return "EXPORT"; }
+    bool readsOnly() const override { return true; }
     std::string usage() const override;
 };
 

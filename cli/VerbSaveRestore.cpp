@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <ostream>
+#include <random>
 
 namespace vt::cli
 {
@@ -44,17 +45,28 @@ bool fileVerbArgs(const std::vector<std::string> &args, bool allowOverwrite, boo
     return true;
 }
 
+// Six characters for a temporary file's name, different for each attempt.
+std::string randomSuffix(unsigned attempt)
+{
+    static std::mt19937_64 rng(std::random_device{}());
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string s(6, 'a');
+    for (char &c : s)
+        c = kChars[(rng() + attempt) % (sizeof(kChars) - 1)];
+    return s;
+}
+
 } // namespace
 
 std::string SaveCommand::usage() const
 {
-    return "REG SAVE KeyName FileName [/y] [/reg:32 | /reg:64]\n"
+    return "vantrel-cli SAVE KeyName FileName [/y] [/reg:32 | /reg:64]\n"
            "\n"
            "  KeyName   ROOTKEY\\SubKey, ROOTKEY one of HKLM, HKCU, HKCR, HKU, HKCC\n"
            "  FileName  the hive file to write\n"
            "  /y        overwrite an existing file without asking\n"
-           "  /reg:32   the 32-bit view of the registry (the default)\n"
-           "  /reg:64   the 64-bit view of the registry\n";
+           "  /reg:32   the 32-bit view of the registry\n"
+           "  /reg:64   the 64-bit view of the registry (the default)\n";
 }
 
 int SaveCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
@@ -70,29 +82,52 @@ int SaveCommand::execute(const std::vector<std::string> &args, std::ostream &out
     OpenKey k;
     if (RegOpenKeyExA(key.root, key.path.c_str(), 0, KEY_READ | viewFlags(), &k.h) != ERROR_SUCCESS)
         return openError(err, key.root, key.path);
-    const std::string file = vt::platform::toNativePath(args[1]);
+    // The privilege and the target first: nothing is touched unless the save can go ahead.
+    if (!enablePrivilege(SE_BACKUP_NAME))
+        return failure(err, ERROR_PRIVILEGE_NOT_HELD);
+    namespace fs = std::filesystem;
     std::error_code ec;
-    if (std::filesystem::exists(file, ec)) {
+    fs::path target = vt::platform::toNativePath(args[1]);
+    // A link to a file is saved through: the file it names gets the new content.
+    if (fs::is_symlink(fs::symlink_status(target, ec))) {
+        if (fs::path resolved = fs::canonical(target, ec); !ec)
+            target = resolved;
+    }
+    // A mounted hive, its logs or the journal, however the path spells it.
+    if (const LONG rc = vt::platform::fileInUse(target.string()); rc != ERROR_SUCCESS)
+        return failure(err, rc);
+    const fs::file_status st = fs::status(target, ec);
+    if (fs::exists(st)) {
+        // A folder, a device or a FIFO is never replaced by a hive file.
+        if (!fs::is_regular_file(st))
+            return failure(err, ERROR_ACCESS_DENIED);
         if (!overwrite && !confirm("File " + args[1] + " already exists. Overwrite (Yes/No)? ", out))
             return cancelled(out);
-        if (!std::filesystem::remove(file, ec))
-            return failure(err, ERROR_ACCESS_DENIED);
     }
-    enablePrivilege(SE_BACKUP_NAME); // a token without it gets the save's own refusal
-    const LONG rc = RegSaveKeyA(k.h, file.c_str(), nullptr);
+    // The hive goes to a new file beside the target and replaces it only once
+    // whole: a failed or killed save leaves the old file as it was.
+    std::string temp;
+    for (unsigned attempt = 0; temp.empty() || fs::exists(fs::symlink_status(temp, ec)); ++attempt)
+        temp = target.string() + ".vtsave-" + randomSuffix(attempt);
+    const LONG rc = RegSaveKeyA(k.h, temp.c_str(), nullptr);
     if (rc != ERROR_SUCCESS)
         return failure(err, rc);
+    fs::rename(temp, target, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        return failure(err, ERROR_ACCESS_DENIED);
+    }
     return success(out);
 }
 
 std::string RestoreCommand::usage() const
 {
-    return "REG RESTORE KeyName FileName [/reg:32 | /reg:64]\n"
+    return "vantrel-cli RESTORE KeyName FileName [/reg:32 | /reg:64]\n"
            "\n"
            "  KeyName   ROOTKEY\\SubKey, ROOTKEY one of HKLM, HKCU, HKCR, HKU, HKCC\n"
-           "  FileName  a hive file written by REG SAVE; it replaces the key's values and subkeys\n"
-           "  /reg:32   the 32-bit view of the registry (the default)\n"
-           "  /reg:64   the 64-bit view of the registry\n";
+           "  FileName  a hive file written by SAVE; it replaces the key's values and subkeys\n"
+           "  /reg:32   the 32-bit view of the registry\n"
+           "  /reg:64   the 64-bit view of the registry (the default)\n";
 }
 
 int RestoreCommand::execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
@@ -112,6 +147,22 @@ int RestoreCommand::execute(const std::vector<std::string> &args, std::ostream &
     const LONG rc = RegRestoreKeyA(k.h, vt::platform::toNativePath(args[1]).c_str(), 0);
     if (rc != ERROR_SUCCESS)
         return failure(err, rc);
+    // What the file could not give is no plain success: the key holds the
+    // rest, and the user is told what is missing.
+    const vt::platform::HiveLoadRecovery r = vt::platform::lastHiveLoadRecovery();
+    const bool cut = r.keysDropped || r.valuesDropped || r.binBytesKept < r.binBytesDeclared;
+    if (r.logsUnusable)
+        err << "WARNING: The file was not closed cleanly and its transaction logs could not be applied; it was "
+               "restored as last saved, without its latest changes.\n";
+    if (cut) {
+        err << "ERROR: The file is damaged and was restored in part: " << r.keysDropped
+            << " keys (with what lay below them) and " << r.valuesDropped << " values could not be read";
+        if (r.binBytesKept < r.binBytesDeclared)
+            err << ", and " << (r.binBytesDeclared - r.binBytesKept) << " of its " << r.binBytesDeclared
+                << " bytes of hive bins were dropped";
+        err << ".\n";
+        return 1;
+    }
     return success(out);
 }
 

@@ -11,6 +11,7 @@ class QueryCommand : public Command
 public:
     int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
     std::string name() const override { return "QUERY"; }
+    bool readsOnly() const override { return true; }
     std::string usage() const override;
 };
 
@@ -60,6 +61,7 @@ class SaveCommand : public Command
 public:
     int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
     std::string name() const override { return "SAVE"; }
+    bool readsOnly() const override { return true; }
     std::string usage() const override;
 };
 
@@ -76,6 +78,7 @@ class CompareCommand : public Command
 public:
     int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
     std::string name() const override { return "COMPARE"; }
+    bool readsOnly() const override { return true; }
     std::string usage() const override;
 };
 
@@ -84,6 +87,7 @@ class SummaryCommand : public Command
 public:
     int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
     std::string name() const override { return "SUMMARY"; }
+    bool readsOnly() const override { return true; }
     std::string usage() const override;
 };
 

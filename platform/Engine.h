@@ -255,7 +255,7 @@ struct System {
     // the result also keeps one copy in memory instead of one per key.
     vt::hive::SecurityDescriptorPtr inheritSource;
     vt::hive::SecurityDescriptorPtr inherited;
-    std::mutex lazyMutex; // one thread reads a lazily mounted hive, the others wait for it
+    std::mutex lazyMutex;         // one thread reads a lazily mounted hive, the others wait for it
     uint64_t epoch = nextEpoch(); // tells systems apart in per-thread caches
 
     System() = default;
@@ -319,5 +319,8 @@ void attachMount(System &s, std::unique_ptr<Mount> m, std::unique_ptr<Key> root)
 void loadLazyMount(Key &root);
 uint64_t nowFileTime();
 bool isUnderVolatile(const Key &key);
+// What lastHiveLoadRecovery() answers the calling thread next (a restore
+// reads a hive file as a load does).
+void setLastHiveLoadRecovery(const HiveLoadRecovery &r);
 
 } // namespace vt::platform::detail

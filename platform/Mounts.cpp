@@ -299,6 +299,10 @@ void publishMounts(System &s)
 
 LONG mountTarget(System &s, HKEY hKey, LPCSTR lpSubKey, Key *&vroot)
 {
+    // Windows checks the privilege before it looks at the key, the name or
+    // the file: a caller without it learns nothing about them.
+    if (!privilegeEnabled(s, kSeRestorePrivilege))
+        return ERROR_PRIVILEGE_NOT_HELD;
     if (hKey == HKEY_LOCAL_MACHINE)
         vroot = s.machine.get();
     else if (hKey == HKEY_USERS)
@@ -307,9 +311,6 @@ LONG mountTarget(System &s, HKEY hKey, LPCSTR lpSubKey, Key *&vroot)
         return ERROR_INVALID_PARAMETER;
     if (!lpSubKey || !*lpSubKey || std::strchr(lpSubKey, '\\'))
         return ERROR_INVALID_PARAMETER;
-    // Windows checks the privilege before it looks at the file or the key.
-    if (!privilegeEnabled(s, kSeRestorePrivilege))
-        return ERROR_PRIVILEGE_NOT_HELD;
     return ERROR_SUCCESS;
 }
 
@@ -367,6 +368,11 @@ LONG WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile)
 vt::platform::HiveLoadRecovery vt::platform::lastHiveLoadRecovery()
 {
     return tLastLoadRecovery;
+}
+
+void vt::platform::detail::setLastHiveLoadRecovery(const vt::platform::HiveLoadRecovery &r)
+{
+    tLastLoadRecovery = r;
 }
 
 LONG WINAPI RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey)

@@ -100,6 +100,11 @@ LONG WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES lp
     return vt::hive::saveHiveFile(file, hive);
 }
 
+namespace
+{
+LONG restoreLocked(System &s, HKEY hKey, DWORD dwFlags, const Key &from);
+} // namespace
+
 LONG WINAPI RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags)
 {
     if ((reinterpret_cast<uintptr_t>(hKey) & 0xF) == vt::platform::kForeignKeyTag)
@@ -111,11 +116,31 @@ LONG WINAPI RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags)
     System &s = current();
     if (!privilegeEnabled(s, kSeRestorePrivilege))
         return ERROR_PRIVILEGE_NOT_HELD;
+    setLastHiveLoadRecovery({});
     vt::hive::Hive hive;
-    if (LONG rc = vt::hive::loadHiveFile(vt::platform::toNativePath(lpFile), hive); rc != ERROR_SUCCESS)
+    vt::hive::RecoveryReport report;
+    if (LONG rc = vt::hive::loadHiveFile(vt::platform::toNativePath(lpFile), hive, report); rc != ERROR_SUCCESS)
         return rc;
     if (!hive.root)
         return ERROR_BADDB;
+    setLastHiveLoadRecovery({report.recovered, report.logsApplied, report.logsUnusable, report.binBytesDeclared,
+                             report.binBytesKept, report.keysDropped, report.valuesDropped});
+    // One transaction, like the other tree operations: its records reach the
+    // journal together, flushed once, and a process killed midway leaves the
+    // key as it was (the next start applies all of them or none).
+    vt::platform::Transaction tx;
+    if (LONG rc = restoreLocked(s, hKey, dwFlags, *hive.root); rc != ERROR_SUCCESS) {
+        tx.commit(); // what was changed in memory is kept in step with the journal
+        return rc;
+    }
+    return tx.commit();
+}
+
+namespace
+{
+
+LONG restoreLocked(System &s, HKEY hKey, DWORD dwFlags, const Key &from)
+{
     Exclusive g(s);
     Target t;
     LONG rc = writableKey(s, hKey, 0, t);
@@ -147,12 +172,12 @@ LONG WINAPI RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags)
         if (!makeVolatile && !journalDeleteValue(s, k, name))
             return ERROR_REGISTRY_IO_FAILED;
     }
-    for (const Value &v : hive.root->values) {
+    for (const Value &v : from.values) {
         setValue(k, v.name, v.type, v.data);
         if (!makeVolatile && !journalSetValue(s, k, *findValue(k, v.name)))
             return ERROR_REGISTRY_IO_FAILED;
     }
-    for (const auto &child : hive.root->subkeys)
+    for (const auto &child : from.subkeys)
         if (!restoreInto(s, k, *child, makeVolatile))
             return ERROR_REGISTRY_IO_FAILED;
     k.lastWriteTime = now;
@@ -161,3 +186,5 @@ LONG WINAPI RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags)
     fireNotifications(s, &k, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET);
     return ERROR_SUCCESS;
 }
+
+} // namespace

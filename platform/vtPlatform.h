@@ -10,7 +10,8 @@
 #include <string_view>
 #include <vector>
 
-namespace vt::platform {
+namespace vt::platform
+{
 
 enum class Identity {
     Administrator, // the default: the current user, member of Administrators
@@ -19,8 +20,8 @@ enum class Identity {
 };
 
 struct SystemOptions {
-    std::string root;   // native folder; empty: VANTREL_SYSTEM, else the XDG default
-    bool wow64 = true;  // run as a 32-bit program on 64-bit Windows
+    std::string root;  // native folder; empty: VANTREL_SYSTEM, else the XDG default
+    bool wow64 = true; // run as a 32-bit program on 64-bit Windows
     Identity identity = Identity::Administrator;
 };
 
@@ -90,6 +91,13 @@ private:
     uint64_t m_epoch = 0;
 };
 
+// ERROR_SHARING_VIOLATION when `path` (a Windows path through the drive map,
+// or a native one) names a file the system holds, however spelled (links,
+// "..", the drive map): a mounted hive, one of its logs, the journal or
+// anything else in the system's folder; ERROR_SUCCESS otherwise. Whatever
+// writes a file a user named asks this first, as Windows refuses a file in use.
+LONG fileInUse(std::string_view path);
+
 // VANTREL_SYSTEM, else $XDG_DATA_HOME/vantrel/system, else
 // ~/.local/share/vantrel/system; empty when there is no home folder.
 std::string defaultSystemRoot();
@@ -101,7 +109,8 @@ std::string toNativePath(std::string_view path);
 
 } // namespace vt::platform
 
-namespace vt::platform {
+namespace vt::platform
+{
 
 // What the calling thread's last RegLoadKeyA had to repair or leave out of
 // the file it mounted. RegLoadKeyA answers with Windows' codes (success for a
@@ -124,7 +133,8 @@ std::string currentUserSid();
 
 } // namespace vt::platform
 
-namespace vt::platform {
+namespace vt::platform
+{
 
 // Registry functions for key handles the platform did not make: a remote
 // registry's keys. A provider gives its handle values the tag below in the
@@ -135,8 +145,8 @@ inline constexpr uintptr_t kForeignKeyTag = 0x8;
 
 struct ForeignRegistry {
     LONG (*openKeyEx)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY) = nullptr;
-    LONG (*createKeyEx)(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, const SECURITY_ATTRIBUTES *, PHKEY,
-                        LPDWORD) = nullptr;
+    LONG (*createKeyEx)
+    (HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, const SECURITY_ATTRIBUTES *, PHKEY, LPDWORD) = nullptr;
     LONG (*closeKey)(HKEY) = nullptr;
     LONG (*queryValueEx)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) = nullptr;
     LONG (*setValueEx)(HKEY, LPCSTR, DWORD, DWORD, const BYTE *, DWORD) = nullptr;
@@ -144,8 +154,8 @@ struct ForeignRegistry {
     LONG (*deleteKeyEx)(HKEY, LPCSTR, REGSAM, DWORD) = nullptr;
     LONG (*enumKeyEx)(HKEY, DWORD, LPSTR, LPDWORD, LPDWORD, LPSTR, LPDWORD, PFILETIME) = nullptr;
     LONG (*enumValue)(HKEY, DWORD, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPBYTE, LPDWORD) = nullptr;
-    LONG (*queryInfoKey)(HKEY, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD,
-                         LPDWORD, PFILETIME) = nullptr;
+    LONG (*queryInfoKey)
+    (HKEY, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, PFILETIME) = nullptr;
     LONG (*flushKey)(HKEY) = nullptr;
     LONG (*notifyChangeKeyValue)(HKEY, BOOL, DWORD, HANDLE, BOOL) = nullptr;
     LONG (*loadKey)(HKEY, LPCSTR, LPCSTR) = nullptr;

@@ -2,6 +2,8 @@
 
 #include "regfile/RegFileText.h"
 
+#include "platform/vtPlatform.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -89,6 +91,21 @@ void writeErrorBlock(const char *title, HKEY root, const std::string &path, cons
 
 // ---- File output --------------------------------------------------------------
 
+namespace
+{
+
+std::string systemText(LONG code)
+{
+    char text[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' '))
+        --n;
+    return std::string(text, n);
+}
+
+} // namespace
+
 struct TRegFileOutput::Impl {
     // A regular file is replaced atomically. A device or a FIFO is written
     // into, as a shell's redirection does: renaming over it would put a
@@ -123,6 +140,10 @@ struct TRegFileOutput::Impl {
 
 TRegFileOutput::TRegFileOutput(const std::string &fileName) : m_impl(std::make_unique<Impl>(fileName))
 {
+    // A hive the system has mounted, its logs or its journal: replacing one
+    // would take the registry's own data with it.
+    if (const LONG rc = vt::platform::fileInUse(fileName); rc != ERROR_SUCCESS)
+        throw std::runtime_error("Cannot write the file \"" + fileName + "\": " + systemText(rc));
     if (!m_impl->file->open(QIODevice::WriteOnly))
         m_impl->fail();
     m_impl->buffer.reserve(1 << 20);

@@ -300,6 +300,30 @@ void indexInsert(ValueIndex &ix, uint32_t hash, size_t pos)
     ++ix.count;
 }
 
+// Drops the entry for position `pos`, moving later entries of its probe run
+// back so that every lookup still finds them (linear probing, no tombstones).
+void indexRemove(ValueIndex &ix, uint32_t hash, size_t pos)
+{
+    const size_t mask = ix.slots.size() - 1;
+    size_t i = hash & mask;
+    while (ix.slots[i] && static_cast<size_t>(uint32_t(ix.slots[i])) != pos + 1)
+        i = (i + 1) & mask;
+    if (!ix.slots[i])
+        return;
+    ix.slots[i] = 0;
+    --ix.count;
+    for (size_t j = (i + 1) & mask; ix.slots[j]; j = (j + 1) & mask) {
+        const size_t home = uint32_t(ix.slots[j] >> 32) & mask;
+        // An entry may fill the hole unless its home lies after the hole, up to it.
+        const bool stays = i <= j ? (i < home && home <= j) : (i < home || home <= j);
+        if (!stays) {
+            ix.slots[i] = ix.slots[j];
+            ix.slots[j] = 0;
+            i = j;
+        }
+    }
+}
+
 ValueIndex *buildIndex(const std::vector<Value> &values)
 {
     auto *ix = new ValueIndex;
@@ -382,8 +406,14 @@ bool Key::eraseValue(std::string_view valueName)
     if (!v)
         return false;
     const size_t pos = static_cast<size_t>(v - values.data());
+    const uint32_t hash = nameHash(v->name);
     values.erase(values.begin() + static_cast<std::ptrdiff_t>(pos));
-    if (ValueIndex *ix = m_valueIndex.load(std::memory_order_relaxed)) {
+    ValueIndex *ix = m_valueIndex.load(std::memory_order_relaxed);
+    if (ix && pos == values.size() && ix->count == values.size() + 1) {
+        // The last value: no position moves, so only its entry goes, and
+        // emptying a key from its end costs the same per value at any size.
+        indexRemove(*ix, hash, pos);
+    } else if (ix) {
         // Later positions shift down by one: renumber them and drop the entry.
         std::vector<uint64_t> old;
         old.swap(ix->slots);

@@ -84,22 +84,30 @@ bool baseBlockValid(std::span<const uint8_t> b)
 
 struct LogEntry {
     std::span<const uint8_t> bytes;
+    uint32_t seq;
     uint32_t binsSize;
 };
 
-// New-format entries of one log, in file order, up to the first that fails its checks.
-void collectEntries(std::span<const uint8_t> log, std::map<uint32_t, LogEntry> &entries)
+// Sequence numbers wrap; `a` comes before `b` when it is less than half the
+// number space behind it.
+bool seqBefore(uint32_t a, uint32_t b)
 {
+    return static_cast<int32_t>(a - b) < 0;
+}
+
+// New-format entries of one log, in file order, up to the first that fails its
+// checks (hashes, bounds) or breaks the run of sequence numbers.
+std::vector<LogEntry> collectEntries(std::span<const uint8_t> log)
+{
+    std::vector<LogEntry> entries;
     size_t pos = kLogBaseSize;
-    bool first = true;
-    uint32_t expected = 0;
     while (pos + 40 <= log.size()) {
         const uint8_t *e = log.data() + pos;
         const uint32_t size = rd32(e + 4);
         if (std::memcmp(e, "HvLE", 4) != 0 || size < 40 || size % kSector || size > log.size() - pos)
             break;
         const uint32_t seq = rd32(e + 12), binsSize = rd32(e + 16), pages = rd32(e + 20);
-        if (!first && seq != expected)
+        if (!entries.empty() && seq != entries.back().seq + 1)
             break;
         if (binsSize % kBinAlign || pages > (size - 40) / 8)
             break;
@@ -115,11 +123,10 @@ void collectEntries(std::span<const uint8_t> log, std::map<uint32_t, LogEntry> &
         }
         if (!ok || 40 + uint64_t{pages} * 8 + dataBytes > size)
             break;
-        entries.emplace(seq, LogEntry{entry, binsSize});
-        first = false;
-        expected = seq + 1;
+        entries.push_back(LogEntry{entry, seq, binsSize});
         pos += size;
     }
+    return entries;
 }
 
 void applyEntry(std::vector<uint8_t> &image, const LogEntry &entry)
@@ -191,32 +198,60 @@ bool replayLogs(std::vector<uint8_t> &image, const std::string &path)
     for (const auto &log : logs)
         growthLimit += log.size();
 
-    std::map<uint32_t, LogEntry> entries;
-    const std::vector<uint8_t> *baseSource = nullptr;
+    // New-format logs, in the order of their own sequence numbers: with dual
+    // logging the writer moves from one log to the other, so the log that
+    // holds the earlier entries is applied first, whichever its name.
+    struct NewLog {
+        const std::vector<uint8_t> *bytes;
+        uint32_t seq;
+    };
+    std::vector<NewLog> newLogs;
     for (const auto &log : logs) {
         // A log whose base block fails its checksum is not trusted at all, as on Windows.
         if (baseBlockValid(log) && log.size() >= kLogBaseSize + 4 &&
-            std::memcmp(log.data() + kLogBaseSize, "HvLE", 4) == 0) {
-            collectEntries(log, entries);
-            if (!baseSource || rd32(log.data() + 4) < rd32(baseSource->data() + 4))
-                baseSource = &log;
-        }
+            std::memcmp(log.data() + kLogBaseSize, "HvLE", 4) == 0)
+            newLogs.push_back({&log, rd32(log.data() + 4)});
     }
-    if (!primaryValid && baseSource)
-        std::memcpy(image.data(), baseSource->data(), kLogBaseSize);
-    if (primaryValid || baseSource) {
-        uint32_t seq = primaryValid ? rd32(image.data() + 8) : rd32(baseSource->data() + 4);
-        bool applied = false;
-        for (auto it = entries.find(seq); it != entries.end(); it = entries.find(++seq)) {
-            if (it->second.binsSize > growthLimit)
+    std::stable_sort(newLogs.begin(), newLogs.end(),
+                     [](const NewLog &a, const NewLog &b) { return seqBefore(a.seq, b.seq); });
+    if (!primaryValid && !newLogs.empty())
+        std::memcpy(image.data(), newLogs.front().bytes->data(), kLogBaseSize);
+    if (primaryValid || !newLogs.empty()) {
+        // Every valid entry from the primary's sequence number on. The log
+        // that starts the replay is the first whose own number is not older
+        // than the primary's (or that holds the primary's entry); its first
+        // entry may come later than that number: a writer that rotated its
+        // logs twice had written the skipped entries' pages into the primary
+        // (leaving its base block alone) before reusing their log. After that
+        // each entry must follow the one before; a gap or a bad entry ends
+        // the replay, as does a starting log with nothing valid in it.
+        const uint32_t start = primaryValid ? rd32(image.data() + 8) : newLogs.front().seq;
+        bool applied = false, stopped = false;
+        uint32_t last = 0;
+        for (const NewLog &log : newLogs) {
+            const std::vector<LogEntry> entries = collectEntries(*log.bytes);
+            const bool holdsStart =
+                std::any_of(entries.begin(), entries.end(), [&](const LogEntry &e) { return e.seq == start; });
+            if (!applied && seqBefore(log.seq, start) && !holdsStart)
+                continue; // a stale log: all it holds is already in the primary
+            for (const LogEntry &entry : entries) {
+                if (applied ? !seqBefore(last, entry.seq) : seqBefore(entry.seq, start))
+                    continue; // older than what the primary (or an applied entry) already holds
+                if ((applied && entry.seq != last + 1) || entry.binsSize > growthLimit) {
+                    stopped = true;
+                    break;
+                }
+                applyEntry(image, entry);
+                wr32(image.data() + 40, entry.binsSize);
+                applied = true;
+                last = entry.seq;
+            }
+            if (stopped || !applied)
                 break;
-            applyEntry(image, it->second);
-            wr32(image.data() + 40, it->second.binsSize);
-            applied = true;
         }
         if (applied) {
-            wr32(image.data() + 4, seq);
-            wr32(image.data() + 8, seq);
+            wr32(image.data() + 4, last + 1);
+            wr32(image.data() + 8, last + 1);
             wr32(image.data() + 28, 0);
             wr32(image.data() + kChecksumOffset, baseBlockChecksum(image.data()));
             return true;
@@ -308,10 +343,7 @@ public:
         m_size += n;
         return true;
     }
-    bool overwrite(uint64_t offset, const uint8_t *bytes, size_t n) override
-    {
-        return writeAll(offset, bytes, n);
-    }
+    bool overwrite(uint64_t offset, const uint8_t *bytes, size_t n) override { return writeAll(offset, bytes, n); }
 
 private:
     bool fail(LONG rc)

@@ -218,7 +218,9 @@ TEST(Registry, ErrorCodes)
         {"predefined key with high bits set",
          RegOpenKeyExA(reinterpret_cast<HKEY>(uintptr_t(0xdeadbeef80000001ull)), "Software", 0, KEY_READ, &out),
          ERROR_SUCCESS},
-        {"load below a path", RegLoadKeyA(HKEY_LOCAL_MACHINE, "A\\B", "/nonexistent"), ERROR_INVALID_PARAMETER},
+        // The privilege is checked before the name (with it enabled: ERROR_INVALID_PARAMETER, see below).
+        {"load below a path without the privilege", RegLoadKeyA(HKEY_LOCAL_MACHINE, "A\\B", "/nonexistent"),
+         ERROR_PRIVILEGE_NOT_HELD},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.got, c.want) << c.what;
@@ -1360,15 +1362,21 @@ TEST(Registry, LoadAndUnloadHives)
         {HKEY_LOCAL_MACHINE, "Missing", dir + "/missing", ERROR_FILE_NOT_FOUND},
         {HKEY_LOCAL_MACHINE, "VtSam", untouched, ERROR_SUCCESS},
     };
-    // Without SeRestorePrivilege enabled nothing is looked at: every load and unload is refused alike.
-    for (const auto &c : cases) {
-        if (c.root != HKEY_CURRENT_USER && std::strchr(c.name, '\\') == nullptr) {
-            EXPECT_EQ(RegLoadKeyA(c.root, c.name, c.file.c_str()), ERROR_PRIVILEGE_NOT_HELD) << c.name;
-        }
-    }
-    for (const char *name : {"Missing", "SOFTWARE", "SYSTEM"})
+    // Without SeRestorePrivilege enabled nothing is looked at: every load and
+    // unload is refused alike, also for a key that is no hive's mount point,
+    // a path or a handle that could never name one.
+    for (const auto &c : cases)
+        EXPECT_EQ(RegLoadKeyA(c.root, c.name, c.file.c_str()), ERROR_PRIVILEGE_NOT_HELD) << c.name;
+    for (const char *name : {"Missing", "SOFTWARE", "SYSTEM", "SOFTWARE\\Microsoft", ""})
         EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, name), ERROR_PRIVILEGE_NOT_HELD) << name;
     EXPECT_EQ(RegUnLoadKeyA(HKEY_USERS, vt::platform::currentUserSid().c_str()), ERROR_PRIVILEGE_NOT_HELD);
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_CURRENT_USER, "Software"), ERROR_PRIVILEGE_NOT_HELD);
+    {
+        HKEY software = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &software), ERROR_SUCCESS);
+        EXPECT_EQ(RegUnLoadKeyA(software, "Microsoft"), ERROR_PRIVILEGE_NOT_HELD);
+        RegCloseKey(software);
+    }
 
     ASSERT_TRUE(enablePrivilege(SE_RESTORE_NAME));
     for (const auto &c : cases)
