@@ -97,6 +97,10 @@ QString deletedKeyNote(const RecoveredKey &k)
         note += TformMain::tr("; its parent is no longer in the file");
     if (k.nameTruncated)
         note += TformMain::tr("; name cut short");
+    if (!k.className.empty())
+        note += TformMain::tr("; class %1").arg(fromStd(k.className));
+    if (!k.security.empty())
+        note += TformMain::tr("; its security descriptor (%1 bytes) is still there").arg(k.security.size());
     return note + ".";
 }
 

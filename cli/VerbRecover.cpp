@@ -61,6 +61,10 @@ std::string keyNote(const RecoveredKey &k)
         s += ", last written " + fileTimeText(k.lastWrite);
     if (k.nameTruncated)
         s += ", name cut short";
+    if (!k.className.empty())
+        s += ", class " + k.className;
+    if (!k.security.empty())
+        s += ", security descriptor of " + std::to_string(k.security.size()) + " bytes";
     return s + "]";
 }
 
