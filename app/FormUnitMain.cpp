@@ -386,6 +386,7 @@ void TformMain::createMenus()
                         aKeyJumpToHKCRCLSID, aSecurityInformationGrantAll, aKeyAddBookmark});
     m_FileCloseSeparator = pmKeys->addSeparator();
     pmKeys->addAction(aFileCloseReg);
+    createRecoveryActions();
 
     pmValues = new QMenu(this);
     pmValues->setObjectName(QStringLiteral("pmValues"));

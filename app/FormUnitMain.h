@@ -126,6 +126,19 @@ public:
     // Lists the values the file gave a node of a file branch.
     void ShowFileKeyValues(QTreeWidgetItem *node);
 
+    // ---- Hive files opened for recovery (FormUnitMainRecovery.cpp) ----
+    // Adds a read-only branch with the hive's live keys and the keys and values
+    // deleted from it; false, after saying why, when the file is no hive.
+    bool OpenHiveRecoveryView(const QString &fileName);
+    // Lists a node of such a branch; false when the node is not one.
+    bool ShowRecoveryKeyValues(QTreeWidgetItem *node);
+    // Writes the recovered items (the branch's top node) or a key of the
+    // branch with everything below it to a version 5 registry file.
+    bool ExportRecoveryNode(QTreeWidgetItem *node, const QString &fileName);
+    // The next node or row of the branch whose name or data holds the text,
+    // after the current one; false when there is none.
+    bool FindInRecoveryBranch(const QString &text);
+
     // Loads a node's children once (the tree's expanding event).
     void tvKeysExpanding(QTreeWidgetItem *node);
     // Key and value selection handling. The tree's current-node change runs
@@ -314,6 +327,11 @@ private:
     void aFileCloseRegExecute();
     void openRegistryFile(bool compare);
     void updateFileViewActions();
+    void createRecoveryActions();
+    void updateRecoveryActions();
+    void aFileRecoverHiveExecute();
+    void aFileRecoverExportExecute();
+    void aFileRecoverFindExecute();
     bool fileRowHexBytes(const TRegistryValueListItem *row);
 
     void connectKeyCommands();
@@ -418,6 +436,8 @@ public:
             *aShowHistory = nullptr, *aValueModifyBinary = nullptr;
     // Closes the registry file branch of the selected node (its pop-up only).
     QAction *aFileCloseReg = nullptr;
+    // Hive files opened for recovery: open, export and find in the branch.
+    QAction *aFileRecoverHive = nullptr, *aFileRecoverExport = nullptr, *aFileRecoverFind = nullptr;
 
     // Windows this one shows; set by the start-up code, may stay empty.
     QPointer<QWidget> formHistory;

@@ -186,6 +186,8 @@ bool TformMain::OpenRegistryFileView(const QString &fileName, bool compare)
 
 void TformMain::ShowFileKeyValues(QTreeWidgetItem *node)
 {
+    if (ShowRecoveryKeyValues(node))
+        return;
     const TFileKeyNode *fileNode = fileNodeOf(node);
     const auto *branch = dynamic_cast<const TFileBranchItem *>(topOf(node));
     m_FillingList = true;
@@ -241,6 +243,8 @@ bool TformMain::fileRowHexBytes(const TRegistryValueListItem *row)
     // an empty dump for it.
     if (const auto *fileRow = dynamic_cast<const TFileValueListItem *>(row))
         m_HexBytes = FileTextToBytes(fileRow->DataText, fileRow->FileType);
+    else if (row)
+        m_HexBytes = row->Bytes; // rows of a recovered hive carry their bytes
     m_HexViewSize = std::int64_t(m_HexBytes.size());
     return true;
 }
@@ -267,6 +271,7 @@ void TformMain::updateFileViewActions()
     m_FileCloseSeparator->setVisible(fileBranch);
     aFileOpenReg->setEnabled(!m_OpeningFile);
     aFileDiffOpenReg->setEnabled(!m_OpeningFile);
+    updateRecoveryActions();
 }
 
 } // namespace vt::app

@@ -28,6 +28,7 @@ const std::vector<VerbEntry> &verbTable()
         {"export", [] { return std::make_unique<ExportCommand>(); }},
         {"import", [] { return std::make_unique<ImportCommand>(); }},
         {"compare", [] { return std::make_unique<CompareCommand>(); }},
+        {"recover", [] { return std::make_unique<RecoverCommand>(); }},
     };
     return table;
 }

@@ -91,4 +91,12 @@ public:
     std::string usage() const override;
 };
 
+class RecoverCommand : public Command
+{
+public:
+    int execute(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override;
+    std::string name() const override { return "RECOVER"; }
+    std::string usage() const override;
+};
+
 } // namespace vt::cli

@@ -42,6 +42,10 @@ LONG readHive(std::span<const uint8_t> bytes, Hive &out, RecoveryReport &report)
 LONG loadHiveFile(const std::string &path, Hive &out, bool *recovered = nullptr);
 LONG loadHiveFile(const std::string &path, Hive &out, RecoveryReport &report);
 
+// The bytes of a file read as a hive is: read-only, regular files only (a
+// FIFO or device is refused with ERROR_CANTREAD), at most 2 GiB.
+LONG readHiveFileBytes(const std::string &path, std::vector<uint8_t> &out);
+
 // Serialises a hive to a valid, clean regf image that hivex, reglookup and
 // libregf read back identically. Volatile keys are left out; keys without a
 // security descriptor inherit their parent's (the root a default one); names

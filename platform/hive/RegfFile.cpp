@@ -270,6 +270,11 @@ bool replayLogs(std::vector<uint8_t> &image, const std::string &path)
 
 } // namespace
 
+LONG readHiveFileBytes(const std::string &path, std::vector<uint8_t> &out)
+{
+    return readFile(path, out);
+}
+
 LONG loadHiveFile(const std::string &path, Hive &out, bool *recovered)
 {
     RecoveryReport report;

@@ -250,7 +250,8 @@ TEST_F(MainWindow, MenusAndPopupsListTheirActionsInOrder)
 {
     makeWindow();
     EXPECT_EQ(menuNames(w->mFile), QStringList({"aKeyImport", "aKeyExport", "-", "aFileOpenReg", "aFileDiffOpenReg",
-                                                "aFileOpenHive", "aFileLogonUser", "aFileConnectReg", "-",
+                                                "aFileOpenHive", "aFileLogonUser", "aFileConnectReg",
+                                                "aFileRecoverHive", "aFileRecoverExport", "aFileRecoverFind", "-",
                                                 "aShowHistory", "-", "aSecurityInformationExportToFile", "-",
                                                 "aFileExit"}));
     EXPECT_EQ(menuNames(w->mEdit), QStringList({"-", "aKeyJump", "-", "aSearch"}));
@@ -260,7 +261,7 @@ TEST_F(MainWindow, MenusAndPopupsListTheirActionsInOrder)
               QStringList({"aKeyAdd", "-", "aKeyDelete", "aKeyRename", "-", "aKeyImport", "aKeyExport", "-",
                            "aKeyRefresh", "aKeyCopyPath", "aSecurityInformationExportToClipboard", "aKeyCreateRule",
                            "aKeyJumpToHKCRCLSID", "aSecurityInformationGrantAll", "aKeyAddBookmark", "-",
-                           "aFileCloseReg"}));
+                           "aFileCloseReg", "aFileRecoverExport", "aFileRecoverFind"}));
     EXPECT_EQ(menuNames(w->pmValues),
               QStringList({"aValueAdd", "-", "aValueChange", "aValueChangeType", "aValueModifyBinary",
                            "aValueJumpToHKCRCLSID", "-", "aValueDelete", "aValueRename", "-", "aValueSelectAll", "-", "aValueCreateRule"}));
