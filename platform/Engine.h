@@ -86,7 +86,7 @@ HANDLE createEvent(bool manualReset, bool initialState);
 inline constexpr size_t kMaxValueData = size_t{0xFFFF} * 16344;
 
 struct System;
-// Persistence hooks (System.cpp). They run under the exclusive lock, after the
+// Persistence hooks (Journal.cpp). They run under the exclusive lock, after the
 // change is made in memory; a false result means the change could not be made
 // durable (the caller reports ERROR_REGISTRY_IO_FAILED).
 struct JournalRecord;
@@ -215,7 +215,7 @@ struct System {
     std::mutex notifyMutex;
     std::vector<Registration> registrations;
 
-    // Persistence state (System.cpp).
+    // Persistence state (Journal.cpp, Checkpoint.cpp, Sharing.cpp).
     int journalFd = -1;
     int lockFd = -1;
     std::atomic<uint64_t> journalSize{0}; // how far this process has applied the journal
@@ -298,7 +298,7 @@ template <typename F> bool foreignCall(HKEY h, LONG &rc, F f)
 System &current();
 System *currentIfOpen();
 
-// Engine helpers used by the setup and the journal (Registry.cpp).
+// Engine helpers used by the setup and the journal (KeyTree.cpp; fireNotifications in RegistryNotify.cpp).
 Mount *mountOf(System &s, const Key *key);
 std::unique_ptr<Key> newKey(std::string_view name, uint64_t time);
 Key *insertSubkey(Key &parent, std::unique_ptr<Key> child);
