@@ -3,9 +3,8 @@
 // lookups, over vt::security. Memory handed out is freed with LocalFree.
 #include "platform/SecurityApi.h"
 
+#include "platform/SystemInternal.h"
 #include "platform/vtPlatform.h"
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -181,13 +180,7 @@ namespace vt::platform::detail
 
 std::string localComputerName()
 {
-    char host[256] = {};
-    if (::gethostname(host, sizeof host - 1) != 0 || !*host)
-        std::strcpy(host, "VANTREL-PC");
-    std::string out;
-    for (const char *p = host; *p && *p != '.' && out.size() < 15; ++p)
-        out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(*p))));
-    return out;
+    return computerName();
 }
 
 size_t selfRelativeExtent(const uint8_t *sd, size_t available)

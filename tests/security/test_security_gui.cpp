@@ -37,8 +37,9 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         open(vt::platform::Identity::Administrator);
-        makeKey("SOFTWARE\\VtSec\\Secret", "O:SYD:P(A;;KA;;;SY)");
-        makeKey("SOFTWARE\\VtSec", "O:BAD:PAI(A;CI;KA;;;SY)(A;CI;KR;;;BU)");
+        makeKey("SYSTEM\\VtSec\\Secret", "O:SYD:P(A;;KA;;;SY)");
+        makeKey("SYSTEM\\VtSec", "O:BAD:PAI(A;CI;KA;;;SY)(A;CI;KR;;;BU)");
+        makeKey("SYSTEM\\VtOther", "O:BAD:(A;;KA;;;BA)");
     }
     void open(vt::platform::Identity identity)
     {
@@ -77,6 +78,18 @@ protected:
         w->GoToKey(key);
         QApplication::processEvents();
     }
+    // A key the user may not open is listed but cannot be jumped to.
+    void selectChild(const QString &parent, const QString &name)
+    {
+        go(parent);
+        QTreeWidgetItem *node = w->tvKeys->currentItem();
+        node->setExpanded(true);
+        QTreeWidgetItem *child = w->FindChildNode(node, name);
+        ASSERT_NE(child, nullptr) << name.toStdString();
+        w->tvKeys->setCurrentItem(child);
+        w->tvKeysChange();
+        QApplication::processEvents();
+    }
     void showTab(QWidget *tab)
     {
         w->pcMain->setCurrentWidget(tab);
@@ -101,7 +114,7 @@ protected:
 TEST_F(SecurityTab, SelectingAKeyFillsTheTreeAndItsHint)
 {
     EXPECT_TRUE(w->pcMain->isTabVisible(w->pcMain->indexOf(w->tsInfo)));
-    go("HKEY_LOCAL_MACHINE\\SOFTWARE\\VtSec");
+    go("HKEY_LOCAL_MACHINE\\SYSTEM\\VtSec");
     ASSERT_EQ(topCaptions(), (QStringList{"SYSTEM (NT AUTHORITY)", "Users (BUILTIN)"}));
     QTreeWidgetItem *system = w->tvInfo->topLevelItem(0);
     EXPECT_EQ(system->data(0, Qt::UserRole).toInt(), 5);
@@ -123,19 +136,18 @@ TEST_F(SecurityTab, SelectingAKeyFillsTheTreeAndItsHint)
 
     // The tree follows the selection while another tab is shown, too.
     showTab(w->tsData);
-    go("HKEY_LOCAL_MACHINE\\SOFTWARE\\VtSec\\Secret");
-    EXPECT_EQ(topCaptions(), QStringList{"SYSTEM (NT AUTHORITY)"});
+    go("HKEY_LOCAL_MACHINE\\SYSTEM\\VtOther");
+    EXPECT_EQ(topCaptions(), QStringList{"Administrators (BUILTIN)"});
     EXPECT_TRUE(w->tvInfo->toolTip().startsWith("  NumSubKeys: 0"));
 }
 
 TEST_F(SecurityTab, AKeyWithoutReadableInfoShowsNoEarlierHint)
 {
     open(vt::platform::Identity::StandardUser);
-    go("HKEY_LOCAL_MACHINE\\SOFTWARE\\VtSec");
+    go("HKEY_LOCAL_MACHINE\\SYSTEM\\VtSec");
     ASSERT_FALSE(w->tvInfo->toolTip().isEmpty());
     ASSERT_EQ(w->tvInfo->topLevelItemCount(), 2);
-    go("HKEY_LOCAL_MACHINE\\SOFTWARE\\VtSec\\Secret"); // closed to the user
-    ASSERT_EQ(w->tvKeys->currentItem()->text(0), "Secret");
+    selectChild("HKEY_LOCAL_MACHINE\\SYSTEM\\VtSec", "Secret"); // closed to the user
     EXPECT_EQ(w->tvInfo->topLevelItemCount(), 0);
     EXPECT_EQ(w->tvInfo->toolTip(), QString());
 }
@@ -148,8 +160,8 @@ TEST_F(SecurityTab, ActionsFollowTheTreeKindAndTheTab)
         bool exports, grant;
     };
     const Case cases[] = {
-        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\VtSec", &TformMain::tsData, false, true},
-        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\VtSec", &TformMain::tsInfo, true, true},
+        {"HKEY_LOCAL_MACHINE\\SYSTEM\\VtSec", &TformMain::tsData, false, true},
+        {"HKEY_LOCAL_MACHINE\\SYSTEM\\VtSec", &TformMain::tsInfo, true, true},
         {"HKEY_LOCAL_MACHINE", &TformMain::tsInfo, true, true},
         {"", &TformMain::tsInfo, false, false},
         {"", &TformMain::tsData, false, false},
@@ -159,7 +171,7 @@ TEST_F(SecurityTab, ActionsFollowTheTreeKindAndTheTab)
             go(c.key);
         else
             w->tvKeys->setCurrentItem(w->MyComputerNode());
-        showTab(w->*c.tab);
+        showTab((*w).*c.tab);
         EXPECT_EQ(w->aSecurityInformationExportToClipboard->isEnabled(), c.exports) << c.key;
         EXPECT_EQ(w->aSecurityInformationExportToFile->isEnabled(), c.exports) << c.key;
         EXPECT_EQ(w->aSecurityInformationGrantAll->isEnabled(), c.grant) << c.key;
@@ -168,20 +180,42 @@ TEST_F(SecurityTab, ActionsFollowTheTreeKindAndTheTab)
         EXPECT_EQ(w->aSecurityInformationExportToClipboard->isEnabled(), c.exports) << c.key;
         EXPECT_EQ(w->aSecurityInformationGrantAll->isEnabled(), c.grant) << c.key;
     }
+
+    // A key of a registry file's branch has no security to show or change.
+    const QString file = dir.filePath("branch.reg");
+    QFile reg(file);
+    ASSERT_TRUE(reg.open(QIODevice::WriteOnly));
+    reg.write("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\VtFile]\r\n\"A\"=\"1\"\r\n");
+    reg.close();
+    go("HKEY_LOCAL_MACHINE\\SYSTEM\\VtSec");
+    ASSERT_FALSE(w->tvInfo->toolTip().isEmpty());
+    ASSERT_TRUE(w->OpenRegistryFileView(file, false));
+    QTreeWidgetItem *top = w->tvKeys->topLevelItem(w->tvKeys->topLevelItemCount() - 1);
+    ASSERT_NE(top, w->MyComputerNode());
+    top->setExpanded(true);
+    ASSERT_GT(top->childCount(), 0);
+    w->tvKeys->setCurrentItem(top->child(0));
+    w->tvKeysChange();
+    showTab(w->tsInfo);
+    EXPECT_EQ(w->GetTreeKind(top->child(0)), 2);
+    EXPECT_FALSE(w->aSecurityInformationExportToClipboard->isEnabled());
+    EXPECT_FALSE(w->aSecurityInformationGrantAll->isEnabled());
+    EXPECT_EQ(w->tvInfo->topLevelItemCount(), 0);
+    EXPECT_EQ(w->tvInfo->toolTip(), QString()) << "no hint of the local key before";
 }
 
 TEST_F(SecurityTab, ReportOnTheClipboardAndInAFile)
 {
-    go("HKEY_LOCAL_MACHINE\\SOFTWARE\\VtSec");
+    go("HKEY_LOCAL_MACHINE\\SYSTEM\\VtSec");
     showTab(w->tsInfo);
     QApplication::clipboard()->clear();
     w->aSecurityInformationExportToClipboard->trigger();
     const QString text = QApplication::clipboard()->text();
-    EXPECT_TRUE(text.startsWith("+ Accessing HKEY_LOCAL_MACHINE\\SOFTWARE\\VtSec\r\n  NumSubKeys: 1\r\n"))
+    EXPECT_TRUE(text.startsWith("+ Accessing HKEY_LOCAL_MACHINE\\SYSTEM\\VtSec\r\n  NumSubKeys: 1\r\n"))
         << text.toStdString();
     EXPECT_TRUE(text.endsWith("\r\n"));
     EXPECT_FALSE(text.contains(QRegularExpression("[^\r]\n")));
-    EXPECT_EQ(text, report("\\SOFTWARE\\VtSec"));
+    EXPECT_EQ(text, report("\\SYSTEM\\VtSec"));
 
     const QString file = dir.filePath("report.txt");
     QString dialogName, suffix;
@@ -206,16 +240,17 @@ TEST_F(SecurityTab, ReportOnTheClipboardAndInAFile)
 
 TEST_F(SecurityTab, GrantAllRefillsTheTreeOrSaysWhyNot)
 {
-    go("HKEY_LOCAL_MACHINE\\SOFTWARE\\VtSec");
+    go("HKEY_LOCAL_MACHINE\\SYSTEM\\VtSec");
     showTab(w->tsInfo);
     ASSERT_EQ(w->tvInfo->topLevelItemCount(), 2);
     w->aSecurityInformationGrantAll->trigger();
     // A null access list has no entries to list; no message was shown.
     EXPECT_EQ(w->tvInfo->topLevelItemCount(), 0);
-    EXPECT_TRUE(report("\\SOFTWARE\\VtSec").contains("+ Accessing DACL_SECURITY_INFORMATION\r\n"));
+    EXPECT_TRUE(report("\\SYSTEM\\VtSec").contains("+ Accessing DACL_SECURITY_INFORMATION\r\n"));
 
     open(vt::platform::Identity::StandardUser);
-    go("HKEY_LOCAL_MACHINE\\SOFTWARE\\VtSec\\Secret");
+    selectChild("HKEY_LOCAL_MACHINE\\SYSTEM\\VtSec", "Secret");
+    ASSERT_TRUE(w->aSecurityInformationGrantAll->isEnabled());
     vt::i18n::setNextAnswer(1);
     w->aSecurityInformationGrantAll->trigger();
     const vt::i18n::TMessageCall call = vt::i18n::lastMessage();

@@ -414,3 +414,39 @@ TEST_F(SecurityApi, RealHiveDescriptorsRoundTrip)
     EXPECT_GT(checked, 1000u);
     EXPECT_GT(distinct.size(), 5u);
 }
+
+// The registry takes a descriptor in either form, as Windows does: the
+// absolute one a program builds with SetSecurityDescriptorDacl.
+TEST_F(SecurityApi, RegistryTakesAbsoluteDescriptors)
+{
+    const Bytes self = sd("O:BAG:SYD:PAI(A;CI;KA;;;SY)(A;CI;KA;;;BA)");
+    DWORD absSize = sizeof(SECURITY_DESCRIPTOR), daclSize = 256, saclSize = 0, ownerSize = 68, groupSize = 68;
+    SECURITY_DESCRIPTOR abs{};
+    Bytes dacl(daclSize), owner(ownerSize), group(groupSize);
+    ASSERT_TRUE(MakeAbsoluteSD(const_cast<uint8_t *>(self.data()), &abs, &absSize, reinterpret_cast<PACL>(dacl.data()),
+                               &daclSize, nullptr, &saclSize, owner.data(), &ownerSize, group.data(), &groupSize));
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &abs, FALSE};
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\VtAbsolute", 0, nullptr, 0, KEY_ALL_ACCESS, &attributes,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    auto text = [&](SECURITY_INFORMATION parts) {
+        DWORD size = 0;
+        RegGetKeySecurity(key, parts, nullptr, &size);
+        Bytes b(size);
+        EXPECT_EQ(RegGetKeySecurity(key, parts, b.data(), &size), ERROR_SUCCESS);
+        return toText(b.data(), parts).text;
+    };
+    EXPECT_EQ(text(DACL_SECURITY_INFORMATION), "D:PAI(A;CI;KA;;;SY)(A;CI;KA;;;BA)");
+
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&abs, TRUE, nullptr, FALSE));
+    EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &abs), ERROR_SUCCESS);
+    EXPECT_EQ(text(OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION), "O:BAD:PAINO_ACCESS_CONTROL");
+
+    // A broken absolute one is refused like a broken self-relative one.
+    Bytes badAcl = dacl;
+    put16(badAcl, 2, 6); // AclSize below its header
+    abs.Dacl = reinterpret_cast<PACL>(badAcl.data());
+    EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &abs), ERROR_INVALID_SECURITY_DESCR);
+    RegCloseKey(key);
+}
