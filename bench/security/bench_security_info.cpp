@@ -40,7 +40,7 @@ struct Fixture {
     }
     ~Fixture() { vt::platform::closeSystem(); }
 
-    static std::string path(int aces) { return "SOFTWARE\\VtBenchAcl" + std::to_string(aces); }
+    static std::string path(int aces) { return "SYSTEM\\VtBenchAcl" + std::to_string(aces); }
 
     // A mix as real lists have: well-known accounts, the user, and domain
     // SIDs no account answers for, with flags and rights in letters and hex.
@@ -54,7 +54,7 @@ struct Fixture {
                 sid = fixed[(i / 20) % 6];
             else if (i % 20 == 10)
                 sid = vt::platform::currentUserSid();
-            sddl += i % 2 ? "(A;CI;KR;;;" + sid + ")" : "(D;OICIIO;0x1f0019;;;" + sid + ")";
+            sddl += i % 2 || i % 10 == 0 ? "(A;CI;KR;;;" + sid + ")" : "(D;OICIIO;0x1f0019;;;" + sid + ")";
         }
         auto sd = vt::security::descriptorFromSddl(sddl);
         HKEY key = nullptr;
