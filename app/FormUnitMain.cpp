@@ -13,6 +13,7 @@
 #include "i18n/gui/zoMessageDialogs.h"
 #include "regfile/gui/FormUnitImportProgress.h"
 #include "regfile/gui/RegFileActions.h"
+#include "security/zoSecurity.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -433,6 +434,7 @@ void TformMain::connectActions()
     m_Built.insert(aMenuHelp); // opens its menu
     connectEditors();
     connectKeyCommands();
+    connectSecurity();
 
     connect(mFile, &QMenu::aboutToShow, this, &TformMain::UpdateActionStates);
 
@@ -495,8 +497,7 @@ void TformMain::UpdateActionStates()
     aKeyAddBookmark->setEnabled(node && GetTreeKind(node) == 1);
     updateKeyCommandStates();
     updateValueCommandStates();
-    aSecurityInformationExportToFile->setEnabled(false);
-    aSecurityInformationExportToClipboard->setEnabled(false);
+    updateSecurityActionStates();
     // The change logs and the history window are always at hand.
     for (QAction *action : {aChangeLogRedoSave, aChangeLogRedoApply, aChangeLogUndoSave, aChangeLogUndoApply,
                             aShowHistory})
@@ -519,7 +520,7 @@ void TformMain::FormShow()
     m_Shown = true;
     // The language joins here as that feature arrives.
     settingsFormShow();
-    pcMain->setTabVisible(pcMain->indexOf(tsInfo), true);
+    pcMain->setTabVisible(pcMain->indexOf(tsInfo), vt::security_info::SecurityFunctionsAvailable());
     pcMain->setCurrentWidget(tsData);
     UpdateActionStates();
     searchFormShow(); // its hooks take the settings and a command-line search below

@@ -335,6 +335,15 @@ private:
     bool fileRowHexBytes(const TRegistryValueListItem *row);
 
     void connectKeyCommands();
+    // Security tab (FormUnitMainSecurity.cpp)
+    void connectSecurity();
+    bool securityTabVisible() const;
+    void updateSecurityActionStates();
+    void fillSecurityTab(HKEY root, const std::string &keyPath, int viewMode);
+    QString securityReportText() const;
+    void aSecurityInformationExportToClipboardExecute();
+    void aSecurityInformationExportToFileExecute();
+    void aSecurityInformationGrantAllExecute();
     void updateKeyCommandStates();
     void updateValueCommandStates();
     bool commandKeyPress(QObject *watched, QEvent *event);

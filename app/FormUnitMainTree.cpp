@@ -406,7 +406,7 @@ void TformMain::tvKeysChange()
         } catch (...) {
             // Browsing never reports registry errors.
         }
-        // The security tab is filled here once security information exists.
+        fillSecurityTab(root, keyPath, viewMode);
     } else if (kind == 2) {
         tvInfo->clear();
         ShowFileKeyValues(node);

@@ -298,6 +298,17 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
         {"OpenProcessToken", proc(&OpenProcessToken)},
         {"LookupPrivilegeValueA", proc(&LookupPrivilegeValueA)},
         {"AdjustTokenPrivileges", proc(&AdjustTokenPrivileges)},
+        {"ConvertStringSidToSidA", proc(&ConvertStringSidToSidA)},
+        {"ConvertSidToStringSidA", proc(&ConvertSidToStringSidA)},
+        {"ConvertSecurityDescriptorToStringSecurityDescriptorA",
+         proc(&ConvertSecurityDescriptorToStringSecurityDescriptorA)},
+        {"ConvertStringSecurityDescriptorToSecurityDescriptorA",
+         proc(&ConvertStringSecurityDescriptorToSecurityDescriptorA)},
+        {"MakeAbsoluteSD", proc(&MakeAbsoluteSD)},
+        {"MakeSelfRelativeSD", proc(&MakeSelfRelativeSD)},
+        {"SetSecurityDescriptorDacl", proc(&SetSecurityDescriptorDacl)},
+        {"LookupAccountSidA", proc(&LookupAccountSidA)},
+        {"LookupAccountNameA", proc(&LookupAccountNameA)},
     };
     static const Entry kernel[] = {
         {"IsWow64Process", proc(&IsWow64Process)},
@@ -312,6 +323,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
         {"WaitForMultipleObjects", proc(&WaitForMultipleObjects)},
         {"CloseHandle", proc(&CloseHandle)},
         {"GetSystemTimeAsFileTime", proc(&GetSystemTimeAsFileTime)},
+        {"LocalFree", proc(&LocalFree)},
     };
     if (lpProcName && (reinterpret_cast<uintptr_t>(lpProcName) >> 16) != 0) {
         auto find = [&](const auto &table) -> FARPROC {

@@ -71,11 +71,17 @@ constexpr Message kMessages[] = {
     {ERROR_KEY_DELETED, "Illegal operation attempted on a registry key that has been marked for deletion."},
     {ERROR_KEY_HAS_CHILDREN, "Cannot create a symbolic link in a registry key that already has subkeys or values."},
     {ERROR_CHILD_MUST_BE_VOLATILE, "Cannot create a stable subkey under a volatile parent key."},
+    {ERROR_UNKNOWN_REVISION, "The revision level is unknown."},
     {ERROR_PRIVILEGE_NOT_HELD, "A required privilege is not held by the client."},
     {ERROR_NO_SUCH_USER, "The specified account does not exist."},
     {ERROR_LOGON_FAILURE, "The user name or password is incorrect."},
     {ERROR_NONE_MAPPED, "No mapping between account names and security IDs was done."},
+    {ERROR_INVALID_ACL, "The access control list (ACL) structure is invalid."},
+    {ERROR_INVALID_SID, "The security ID structure is invalid."},
     {ERROR_INVALID_SECURITY_DESCR, "The security descriptor structure is invalid."},
+    {ERROR_BAD_DESCRIPTOR_FORMAT,
+     "Indicates a security descriptor is not in the right format (absolute or self-relative)."},
+    {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable."},
 };
 
 const char *findMessage(DWORD code)

@@ -1,6 +1,7 @@
 // Keys: RegOpenKeyExA, RegCreateKeyExA, RegCloseKey, deleting and renaming
 // keys, and RegFlushKey.
 #include "platform/RegistryInternal.h"
+#include "platform/SecurityApi.h"
 #include "platform/Unicode.h"
 #include "platform/hive/Regf.h"
 
@@ -125,11 +126,9 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
 
     sec::Bytes explicitSd;
     if (lpSecurityAttributes && lpSecurityAttributes->lpSecurityDescriptor) {
-        auto *p = static_cast<const uint8_t *>(lpSecurityAttributes->lpSecurityDescriptor);
-        size_t n = selfRelativeSize(p);
-        if (!n || !sec::isValidDescriptor({p, n}))
+        // Absolute or self-relative, as on Windows.
+        if (descriptorBytes(lpSecurityAttributes->lpSecurityDescriptor, explicitSd) != ERROR_SUCCESS)
             return ERROR_INVALID_SECURITY_DESCR;
-        explicitSd.assign(p, p + n);
     }
 
     const uint64_t now = nowFileTime();

@@ -81,7 +81,6 @@ const std::vector<uint8_t> &fallbackDescriptor();
 std::span<const uint8_t> descriptorOf(const Key *k);
 vt::hive::SecurityDescriptorPtr inheritedSecurity(System &s, const Key *parent);
 LONG checkAccess(System &s, const Key *k, ACCESS_MASK desired, ACCESS_MASK &granted);
-size_t selfRelativeSize(const uint8_t *sd);
 
 // A handle resolved for one call: a slot or a predefined key.
 struct Target {

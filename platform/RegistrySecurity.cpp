@@ -1,6 +1,7 @@
 // Key security: the access check of opens and creates, the descriptor a new
 // key inherits, and RegGetKeySecurity / RegSetKeySecurity.
 #include "platform/RegistryInternal.h"
+#include "platform/SecurityApi.h"
 #include "platform/hive/Regf.h"
 
 #include <algorithm>
@@ -87,39 +88,6 @@ LONG checkAccess(System &s, const Key *k, ACCESS_MASK desired, ACCESS_MASK &gran
     return rc;
 }
 
-// Size of a self-relative descriptor from its header, 0 when it is not one.
-size_t selfRelativeSize(const uint8_t *sd)
-{
-    if (!sd || sd[0] != 1)
-        return 0;
-    const uint16_t control = uint16_t(sd[2] | (sd[3] << 8));
-    if (!(control & sec::kSeSelfRelative))
-        return 0;
-    auto rd32 = [&](size_t off) {
-        return uint32_t(sd[off]) | uint32_t(sd[off + 1]) << 8 | uint32_t(sd[off + 2]) << 16 |
-               uint32_t(sd[off + 3]) << 24;
-    };
-    size_t end = 20;
-    const uint32_t owner = rd32(4), group = rd32(8), sacl = rd32(12), dacl = rd32(16);
-    for (uint32_t off : {owner, group})
-        if (off) {
-            if (off > 0x10000)
-                return 0;
-            end = std::max<size_t>(end, off + 8 + 4 * size_t(sd[off + 1]));
-        }
-    if (sacl && (control & sec::kSeSaclPresent)) {
-        if (sacl > 0x10000)
-            return 0;
-        end = std::max<size_t>(end, sacl + size_t(sd[sacl + 2] | (sd[sacl + 3] << 8)));
-    }
-    if (dacl && (control & sec::kSeDaclPresent)) {
-        if (dacl > 0x10000)
-            return 0;
-        end = std::max<size_t>(end, dacl + size_t(sd[dacl + 2] | (sd[dacl + 3] << 8)));
-    }
-    return end;
-}
-
 } // namespace vt::platform::detail
 
 // ---------------------------------------------------------------------------
@@ -164,9 +132,9 @@ LONG WINAPI RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformatio
     VT_FOREIGN(hKey, setKeySecurity, hKey, SecurityInformation, pSecurityDescriptor)
     if (!pSecurityDescriptor)
         return ERROR_INVALID_PARAMETER;
-    const auto *p = static_cast<const uint8_t *>(pSecurityDescriptor);
-    const size_t n = selfRelativeSize(p);
-    if (!n || !sec::isValidDescriptor({p, n}))
+    // Absolute (pointers to its parts) or self-relative, as on Windows.
+    sec::Bytes update;
+    if (descriptorBytes(pSecurityDescriptor, update) != ERROR_SUCCESS)
         return ERROR_INVALID_SECURITY_DESCR;
     System &s = current();
     Exclusive g(s);
@@ -183,7 +151,7 @@ LONG WINAPI RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformatio
         return rc;
     Key &k = *t.loc.key;
     sec::Bytes merged;
-    if ((rc = sec::mergeParts(descriptorOf(&k), {p, n}, SecurityInformation, merged)) != ERROR_SUCCESS)
+    if ((rc = sec::mergeParts(descriptorOf(&k), update, SecurityInformation, merged)) != ERROR_SUCCESS)
         return rc;
     k.security = std::make_shared<const vt::hive::SecurityDescriptor>(std::move(merged));
     if (!isUnderVolatile(k)) {

@@ -160,7 +160,12 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_NO_SUCH_USER 1317L
 #define ERROR_LOGON_FAILURE 1326L
 #define ERROR_NONE_MAPPED 1332L
+#define ERROR_UNKNOWN_REVISION 1305L
+#define ERROR_INVALID_ACL 1336L
+#define ERROR_INVALID_SID 1337L
 #define ERROR_INVALID_SECURITY_DESCR 1338L
+#define ERROR_BAD_DESCRIPTOR_FORMAT 1361L
+#define RPC_S_SERVER_UNAVAILABLE 1722L
 
 // Access rights.
 #define DELETE 0x00010000L
@@ -331,6 +336,70 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
 BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid);
 BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState,
                                   DWORD BufferLength, PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength);
+
+// Security descriptors in both forms, SIDs and account names (advapi32).
+// Memory the conversions return is freed with LocalFree.
+typedef WORD SECURITY_DESCRIPTOR_CONTROL;
+typedef struct _ACL {
+    BYTE AclRevision;
+    BYTE Sbz1;
+    WORD AclSize;
+    WORD AceCount;
+    WORD Sbz2;
+} ACL, *PACL;
+typedef struct _SECURITY_DESCRIPTOR {
+    BYTE Revision;
+    BYTE Sbz1;
+    SECURITY_DESCRIPTOR_CONTROL Control;
+    PSID Owner;
+    PSID Group;
+    PACL Sacl;
+    PACL Dacl;
+} SECURITY_DESCRIPTOR, *PISECURITY_DESCRIPTOR;
+typedef enum _SID_NAME_USE {
+    SidTypeUser = 1,
+    SidTypeGroup,
+    SidTypeDomain,
+    SidTypeAlias,
+    SidTypeWellKnownGroup,
+    SidTypeDeletedAccount,
+    SidTypeInvalid,
+    SidTypeUnknown,
+    SidTypeComputer,
+    SidTypeLabel,
+    SidTypeLogonSession
+} SID_NAME_USE,
+    *PSID_NAME_USE;
+typedef ULONG *PULONG;
+#define SECURITY_DESCRIPTOR_REVISION 1
+#define SDDL_REVISION_1 1
+#define SE_DACL_PRESENT 0x0004
+#define SE_DACL_DEFAULTED 0x0008
+#define SE_SACL_PRESENT 0x0010
+#define SE_SELF_RELATIVE 0x8000
+BOOL WINAPI ConvertStringSidToSidA(LPCSTR StringSid, PSID *Sid);
+BOOL WINAPI ConvertSidToStringSidA(PSID Sid, LPSTR *StringSid);
+BOOL WINAPI ConvertSecurityDescriptorToStringSecurityDescriptorA(PSECURITY_DESCRIPTOR SecurityDescriptor,
+                                                                 DWORD RequestedStringSDRevision,
+                                                                 SECURITY_INFORMATION SecurityInformation,
+                                                                 LPSTR *StringSecurityDescriptor,
+                                                                 PULONG StringSecurityDescriptorLen);
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSecurityDescriptor,
+                                                                 DWORD StringSDRevision,
+                                                                 PSECURITY_DESCRIPTOR *SecurityDescriptor,
+                                                                 PULONG SecurityDescriptorSize);
+BOOL WINAPI MakeAbsoluteSD(PSECURITY_DESCRIPTOR pSelfRelativeSecurityDescriptor,
+                           PSECURITY_DESCRIPTOR pAbsoluteSecurityDescriptor, LPDWORD lpdwAbsoluteSecurityDescriptorSize,
+                           PACL pDacl, LPDWORD lpdwDaclSize, PACL pSacl, LPDWORD lpdwSaclSize, PSID pOwner,
+                           LPDWORD lpdwOwnerSize, PSID pPrimaryGroup, LPDWORD lpdwPrimaryGroupSize);
+BOOL WINAPI MakeSelfRelativeSD(PSECURITY_DESCRIPTOR pAbsoluteSecurityDescriptor,
+                               PSECURITY_DESCRIPTOR pSelfRelativeSecurityDescriptor, LPDWORD lpdwBufferLength);
+BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bDaclPresent, PACL pDacl,
+                                      BOOL bDaclDefaulted);
+BOOL WINAPI LookupAccountSidA(LPCSTR lpSystemName, PSID Sid, LPSTR Name, LPDWORD cchName, LPSTR ReferencedDomainName,
+                              LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
+BOOL WINAPI LookupAccountNameA(LPCSTR lpSystemName, LPCSTR lpAccountName, PSID Sid, LPDWORD cbSid,
+                               LPSTR ReferencedDomainName, LPDWORD cchReferencedDomainName, PSID_NAME_USE peUse);
 
 // Process, modules, errors.
 HANDLE WINAPI GetCurrentProcess();

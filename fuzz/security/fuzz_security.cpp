@@ -1,10 +1,69 @@
 // Descriptors come from hive files and SDDL from users: anything must be
 // refused or handled, and whatever is accepted must keep its invariants.
+#include "platform/SecurityApi.h"
 #include "platform/security/SecurityDescriptor.h"
+
+#include <cstring>
 
 #include <cstdlib>
 
 using namespace vt::security;
+
+namespace
+{
+
+// The advapi32 functions over the same bytes. Like Windows' they take no
+// length, so they run only on what a caller holding the byte count passes:
+// a self-relative descriptor whose parts lie inside the bytes. The bytes sit
+// in a heap block of exactly their size, so a read past them is caught.
+void advapiConversions(std::span<const uint8_t> in, SECURITY_INFORMATION parts, bool valid)
+{
+    Bytes copy(in.begin(), in.end());
+    if (copy.size() >= 8 && copy[0] == 1 && copy.size() >= 8 + 4 * std::size_t(copy[1])) {
+        LPSTR sid = nullptr;
+        if (ConvertSidToStringSidA(copy.data(), &sid) == (copy[1] > 15))
+            std::abort();
+        LocalFree(sid);
+    }
+    if (copy.size() < 20 || !(((copy[3] << 8) | copy[2]) & SE_SELF_RELATIVE) ||
+        vt::platform::detail::selfRelativeExtent(copy.data(), copy.size()) == 0)
+        return;
+    LPSTR text = nullptr;
+    const BOOL ok =
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(copy.data(), SDDL_REVISION_1, parts, &text, nullptr);
+    if (ok && !valid)
+        std::abort();
+    if (!ok) {
+        const DWORD e = GetLastError();
+        if (e != ERROR_INVALID_SECURITY_DESCR && e != ERROR_INVALID_ACL && e != ERROR_UNKNOWN_REVISION)
+            std::abort();
+        return;
+    }
+    const std::string printed = text;
+    LocalFree(text);
+    // Absolute and back: the same text.
+    DWORD abs = 0, dacl = 0, sacl = 0, owner = 0, group = 0;
+    if (MakeAbsoluteSD(copy.data(), nullptr, &abs, nullptr, &dacl, nullptr, &sacl, nullptr, &owner, nullptr, &group) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        std::abort();
+    SECURITY_DESCRIPTOR sd{};
+    Bytes d(dacl + 1), s(sacl + 1), o(owner + 1), g(group + 1);
+    if (!MakeAbsoluteSD(copy.data(), &sd, &abs, reinterpret_cast<PACL>(d.data()), &dacl,
+                        reinterpret_cast<PACL>(s.data()), &sacl, o.data(), &owner, g.data(), &group))
+        std::abort();
+    DWORD len = 0;
+    MakeSelfRelativeSD(&sd, nullptr, &len);
+    Bytes back(len);
+    if (!MakeSelfRelativeSD(&sd, back.data(), &len))
+        std::abort();
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(back.data(), SDDL_REVISION_1, parts, &text, nullptr))
+        std::abort();
+    if (printed != text)
+        std::abort();
+    LocalFree(text);
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -31,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     const bool valid = isValidDescriptor(in);
+    advapiConversions(in, parts, valid);
     const std::string printed = descriptorToSddl(in);
     if (!valid && !printed.empty())
         std::abort();

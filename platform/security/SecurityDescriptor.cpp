@@ -1168,6 +1168,63 @@ std::string descriptorToSddl(std::span<const uint8_t> bytes, SECURITY_INFORMATIO
     return out;
 }
 
+LONG descriptorError(std::span<const uint8_t> b)
+{
+    Sd sd;
+    if (parseSd(b, sd))
+        return ERROR_SUCCESS;
+    // The header, owner and group are sound, so an ACL is what failed.
+    if (b.size() < kHeaderSize || b[0] != kSdRevision || !(rd16(&b[2]) & kSeSelfRelative))
+        return ERROR_INVALID_SECURITY_DESCR;
+    auto sidAt = [&](uint32_t off) {
+        return off == 0 || (off >= kHeaderSize && off < b.size() && sidLength(b.subspan(off)) != 0);
+    };
+    if (!sidAt(rd32(&b[4])) || !sidAt(rd32(&b[8])))
+        return ERROR_INVALID_SECURITY_DESCR;
+    for (uint32_t off : {rd32(&b[12]), rd32(&b[16])})
+        if (off != 0 && (off < kHeaderSize || off >= b.size()))
+            return ERROR_INVALID_SECURITY_DESCR;
+    return ERROR_INVALID_ACL;
+}
+
+LONG descriptorToSddl(std::span<const uint8_t> bytes, SECURITY_INFORMATION parts, std::string &out)
+{
+    out.clear();
+    if (LONG rc = descriptorError(bytes); rc != ERROR_SUCCESS)
+        return rc;
+    out = descriptorToSddl(bytes, parts);
+    // A sound descriptor prints as nothing only when no selected part is
+    // there; otherwise an ACE had no SDDL form (callback conditions, ...).
+    if (out.empty() &&
+        !descriptorToSddl(bytes, parts & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION)).empty())
+        return ERROR_INVALID_ACL;
+    if (out.empty()) {
+        Sd sd;
+        parseSd(bytes, sd);
+        const bool dacl = (parts & DACL_SECURITY_INFORMATION) && sd.daclPresent;
+        const bool sacl = (parts & (SACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION)) && sd.saclPresent;
+        if (dacl || sacl)
+            return ERROR_INVALID_ACL;
+    }
+    return ERROR_SUCCESS;
+}
+
+std::size_t sidSize(std::span<const uint8_t> sid)
+{
+    return sidLength(sid);
+}
+
+std::size_t aclSize(std::span<const uint8_t> acl)
+{
+    return validAcl(acl);
+}
+
+Bytes buildDescriptor(uint16_t control, std::span<const uint8_t> owner, std::span<const uint8_t> group,
+                      bool saclPresent, std::span<const uint8_t> sacl, bool daclPresent, std::span<const uint8_t> dacl)
+{
+    return buildSd(0, control, owner, group, saclPresent, sacl, daclPresent, dacl);
+}
+
 ACCESS_MASK mapGenericKeyRights(ACCESS_MASK mask)
 {
     return mapKeyRights(mask);

@@ -70,6 +70,25 @@ std::string descriptorToSddl(std::span<const uint8_t> sd,
                              SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
                                                           DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION);
 
+// Why a self-relative descriptor is refused, in Windows' codes:
+// ERROR_SUCCESS, ERROR_INVALID_SECURITY_DESCR (header, owner, group, an
+// offset outside the bytes) or ERROR_INVALID_ACL (an ACL or one of its ACEs).
+LONG descriptorError(std::span<const uint8_t> sd);
+
+// descriptorToSddl with those codes; ERROR_INVALID_ACL also for an ACE that
+// has no SDDL form here (callback conditions, resource attributes).
+LONG descriptorToSddl(std::span<const uint8_t> sd, SECURITY_INFORMATION parts, std::string &out);
+
+// Length of the SID or ACL at the start of the bytes (validated, within
+// them), 0 when it is not one.
+std::size_t sidSize(std::span<const uint8_t> sid);
+std::size_t aclSize(std::span<const uint8_t> acl);
+
+// A self-relative descriptor from its parts laid out as Windows does; an
+// empty ACL span with its present flag is a null ACL.
+Bytes buildDescriptor(uint16_t control, std::span<const uint8_t> owner, std::span<const uint8_t> group,
+                      bool saclPresent, std::span<const uint8_t> sacl, bool daclPresent, std::span<const uint8_t> dacl);
+
 // Maps GENERIC_* bits of a requested mask to key rights.
 ACCESS_MASK mapGenericKeyRights(ACCESS_MASK mask);
 
