@@ -639,7 +639,7 @@ TEST_F(Settings, OtherWindowsOpenOnTheScreenNearTheMainWindow)
             poll.stop();
             seen = true;
             EXPECT_TRUE(area.contains(bookmarks->frameGeometry())) << rectText(bookmarks->frameGeometry());
-            EXPECT_EQ(bookmarks->x(), area.left() + 40);
+            EXPECT_NEAR(bookmarks->x(), area.left() + 40, 2); // a window manager's border may shift it
             EXPECT_EQ(bookmarks->width(), 420);
             bookmarks->close();
         });
