@@ -287,6 +287,9 @@ public:
     TRegMonitorThread *Monitor() const { return m_Monitor.get(); }
     void StopMonitor();
 
+    // Restores every window's placement before this window first exists.
+    void setVisible(bool visible) override;
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -465,6 +468,7 @@ private:
     QAction *m_EditPermanentFirst = nullptr;
     QTreeWidgetItem *m_IconSelected = nullptr;
     bool m_Shown = false;
+    bool m_PlacementsRestored = false;
     bool m_IsWow64 = false;
     bool m_FillingList = false;
     bool m_OpeningFile = false;

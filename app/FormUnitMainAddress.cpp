@@ -23,13 +23,18 @@ void TformMain::GoToKey(const QString &input)
 {
     QString text = input;
     // "My Computer\" or a computer name in front of the root goes.
-    if (!text.startsWith(QStringLiteral("HK"))) {
+    if (!text.startsWith(QStringLiteral("HK"), Qt::CaseInsensitive)) {
         const qsizetype slash = text.indexOf(QLatin1Char('\\'));
-        if (slash >= 0 && slash == text.indexOf(QStringLiteral("\\HK")))
+        if (slash >= 0 && slash == text.indexOf(QStringLiteral("\\HK"), 0, Qt::CaseInsensitive))
             text.remove(0, slash + 1);
     }
     if (text.endsWith(QLatin1Char('\\')))
         text.chop(1);
+    // A root typed short (HKCU, HKU) or in another letter case stands for the
+    // full name the tree's root nodes carry.
+    const QString typedRoot = text.left(text.indexOf(QLatin1Char('\\')));
+    if (const HKEY typed = ParseRootName(toStd(typedRoot)))
+        text.replace(0, typedRoot.size(), fromStd(RootKeyToName(typed)));
 
     auto split = [](const QString &t, QStringList &elements, HKEY &root, std::string &rest) {
         elements = t.split(QLatin1Char('\\'));

@@ -48,6 +48,12 @@ void TformMain::searchFormShow()
     form->OnSearchRunning = [this](bool running) { animSearch->SetActive(running); };
     form->OnGoToResult = [this](const QString &key, const QString &valueName) {
         GoToKey(key);
+        // The result is shown here, so this window comes to the front, for
+        // key rows as for value rows.
+        if (isMinimized())
+            setWindowState(windowState() & ~Qt::WindowMinimized);
+        raise();
+        activateWindow();
         if (valueName.isEmpty())
             return;
         for (int i = 0; i < lvData->topLevelItemCount(); ++i) {
@@ -60,8 +66,6 @@ void TformMain::searchFormShow()
                 break;
             }
         }
-        raise();
-        activateWindow();
     };
     ApplySearchSettings = [form](const TSearchSettings &o) {
         form->cbFocusKeys->setChecked(o.SearchKeys);

@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QScrollBar>
 
 #include <cstdio>
 
@@ -27,6 +29,7 @@ namespace
 // Taller than any screen is a damaged value, as is a negative one.
 constexpr int kHexDumpSizeDefault = 40;
 constexpr int kHexDumpSizeLimit = 4000;
+constexpr int kHexDumpReadableRows = 6;
 
 } // namespace
 
@@ -40,7 +43,21 @@ void TformMain::createSettings()
 
 void TformMain::settingsFormShow()
 {
+    if (m_PlacementsRestored)
+        return;
+    m_PlacementsRestored = true;
     ConfigManager().RestoreAllForms();
+}
+
+void TformMain::setVisible(bool visible)
+{
+    // Placements go on before the window exists: the stored frame place is
+    // then the window manager's to honour. Once the window exists, a frame
+    // the manager has not yet reported would make the place the client
+    // area's, and the window would creep by its title bar at every start.
+    if (visible)
+        settingsFormShow();
+    QMainWindow::setVisible(visible);
 }
 
 void TformMain::RestoreSettings()
@@ -52,6 +69,12 @@ void TformMain::RestoreSettings()
     int size = 0;
     HexDumpSize =
         config.ReadInteger("HexDumpSize", size) && size >= 0 && size <= kHexDumpSizeLimit ? size : kHexDumpSizeDefault;
+    // The hex view opens tall enough to read a few rows, whatever an earlier
+    // run stored (40 pixels showed the column titles and half a row).
+    const int rows = kHexDumpReadableRows * (lvHexDump->fontMetrics().lineSpacing() + 2);
+    const int readable = lvHexDump->Header()->sizeHint().height() + rows + 2 * lvHexDump->frameWidth() +
+                         lvHexDump->horizontalScrollBar()->sizeHint().height();
+    HexDumpSize = std::max(HexDumpSize, readable);
     std::string text;
     RemoteListHistory = config.ReadString("RemoteListHistory", text) ? text : std::string();
     LastKey = config.ReadString("LastKey", text) ? text : std::string();

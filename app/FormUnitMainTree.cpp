@@ -218,6 +218,7 @@ void TformMain::expandLocal(QTreeWidgetItem *node, HKEY root, int viewMode, cons
     }
     node->addChildren(children);
     tvKeys->setUpdatesEnabled(wasEnabled);
+    pg->setValue(0); // the listing is over, whether or not a value list follows
 }
 
 QTreeWidgetItem *TformMain::addExistingKeyNode(QTreeWidgetItem *parent, const QString &name)
@@ -386,13 +387,14 @@ void TformMain::tvKeysChange()
     // Only registry file rows have a registry value to show beside theirs.
     if (kind != 2)
         lvData->setColumnHidden(colRegistryValue, true);
+    // Only a key of the local registry shows its last-write time below.
+    setStatusText(1, QString());
     if (kind == 1) {
         if (node == m_MyComputer) {
             lvData->clear();
         } else {
             FillValueList(root, keyPath, viewMode);
         }
-        setStatusText(1, QString());
         try {
             TMyRegistry64 reg;
             reg.SetViewMode(std::uint8_t(viewMode));

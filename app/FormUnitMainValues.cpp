@@ -213,6 +213,9 @@ void TformMain::FillValueList(HKEY root, const std::string &keyPath, int viewMod
     pg->setValue(0);
     lvData->setUpdatesEnabled(wasEnabled);
     m_FillingList = false;
+    // No row is selected now: the hex view lets go of the bytes it showed
+    // (a value dragged away, deleted or changed elsewhere).
+    lvDataSelect();
 }
 
 bool TformMain::ValueNameExists(const QString &name) const

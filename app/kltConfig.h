@@ -78,9 +78,14 @@ public:
     bool WriteString(const std::string &name, const std::string &value, bool machine = false,
                      const std::string &subPath = {}) const;
 
-    // Window placements (kltConfigForms.cpp). A stored placement that would
-    // put the window off every screen, or a size that is not positive, is
-    // left out and the window keeps what it had.
+    // Window placements (kltConfigForms.cpp). Left and Top are where the
+    // window's frame goes, Width and Height its client size; restored before
+    // the window exists, the frame lands there whatever the window manager
+    // adds around it. A stored placement that would put the window off every
+    // screen, or a size that is not positive, is left out and the window
+    // keeps what it had; one partly off the screen is moved onto it. A
+    // restored window that is never shown stores nothing at the end, and one
+    // without a stored place opens centred on the main window.
     void RestoreFormPlacement(QWidget *form) const;
     void SaveFormPlacement(QWidget *form, bool machine = false) const;
     // Every top-level window of the program (its object name begins "form").

@@ -173,10 +173,11 @@ TCommandLine ParseCommandLine(const QStringList &params)
             s.wholeRegistry = false;
             const qsizetype slash = range.indexOf(QLatin1Char('\\'));
             if (slash < 0) {
-                s.root = nullptr;
-                s.keyPath = range.toStdString();
+                // A root alone is that root; any other word names no key.
+                s.root = ParseRootName(range.toStdString());
+                s.keyPath = s.root ? std::string() : range.toStdString();
             } else {
-                s.root = NameToRootKey(range.left(slash).toStdString());
+                s.root = ParseRootName(range.left(slash).toStdString());
                 s.keyPath = range.mid(slash).toStdString();
             }
         }

@@ -107,6 +107,26 @@ HKEY NameToRootKey(const std::string &name)
     return nullptr;
 }
 
+HKEY ParseRootName(const std::string &name)
+{
+    auto same = [&name](const char *candidate) {
+        const size_t n = std::strlen(candidate);
+        if (name.size() != n)
+            return false;
+        for (size_t i = 0; i < n; ++i) {
+            const unsigned char c = static_cast<unsigned char>(name[i]);
+            const char upper = c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : char(c);
+            if (upper != candidate[i])
+                return false;
+        }
+        return true;
+    };
+    for (const auto &r : kRoots)
+        if (same(r.name) || same(r.shortName))
+            return r.key;
+    return same("HKU") ? HKEY_USERS : nullptr;
+}
+
 uint32_t DataTypeToCode(TRegDataType type)
 {
     return type <= rdCardinal ? kTypes[type].code : 0;

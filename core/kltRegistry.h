@@ -88,6 +88,9 @@ const std::vector<HKEY> &RootKeyList();
 std::string RootKeyToName(HKEY root);
 std::string RootKeyToShortName(HKEY root);
 HKEY NameToRootKey(const std::string &name); // exact, case-sensitive; 0 when unknown
+// A root as a person types it: full name or abbreviation in any letter case,
+// and HKU for HKEY_USERS as the system's own tools write it; 0 when unknown.
+HKEY ParseRootName(const std::string &name);
 
 uint32_t DataTypeToCode(TRegDataType type);
 TRegDataType CodeToDataType(uint32_t code);

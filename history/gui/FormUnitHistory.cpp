@@ -41,6 +41,21 @@ const ColumnSpec kColumns[8] = {
     {QT_TRANSLATE_NOOP("TformHistory", "Type"), 128, Qt::AlignHCenter},
 };
 
+// Widens columns that would cut what they show: every caption, and the
+// time, whose text has one width for every moment in this font.
+void fitColumns(QTreeView *list)
+{
+    QHeaderView *header = list->header();
+    const int margin = 2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+    const int time = list->fontMetrics().horizontalAdvance(QStringLiteral("8888-88-88 88:88:88")) + margin + 8;
+    for (int c = 0; c < header->count(); ++c) {
+        int width = std::max(header->sectionSize(c), header->sectionSizeHint(c));
+        if (c == 1)
+            width = std::max(width, time);
+        header->resizeSection(c, width);
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -174,6 +189,7 @@ TformHistory::TformHistory(QWidget *parent) : QMainWindow(parent)
     for (int c = 0; c < 8; ++c)
         if (kColumns[c].width > 0)
             lvHistory->header()->resizeSection(c, kColumns[c].width);
+    fitColumns(lvHistory);
     lvHistory->setContextMenuPolicy(Qt::CustomContextMenu);
     layout->addWidget(lvHistory, 1);
     setCentralWidget(central);

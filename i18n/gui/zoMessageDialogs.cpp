@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QStyle>
 
+#include <algorithm>
 #include <deque>
 #include <limits>
 
@@ -74,6 +75,10 @@ void prepareWindow(QDialog *w)
     w->setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
     w->setLayoutDirection(QGuiApplication::layoutDirection());
 }
+
+// What a title bar takes besides its text: the window's icon and its
+// minimise, maximise and close buttons, with their spacing.
+constexpr int kTitleBarExtras = 120;
 
 void centre(QWidget *w, QSize client)
 {
@@ -304,13 +309,21 @@ bool PromptForText(const QString &title, const QString &caption, QString &value,
     const TDialogUnits du = TDialogUnits::of(font);
     const QFontMetrics fm(font);
 
+    // Wide enough for the whole title beside the frame's icon and buttons
+    // (drawn bold by many window managers), up to most of the screen.
+    QFont titleFont = font;
+    titleFont.setBold(true);
+    const int titleWidth = QFontMetrics(titleFont).horizontalAdvance(title) + kTitleBarExtras;
+    const int clientWidth = std::clamp(titleWidth, du.h(180), std::max(du.h(180), screenRect().width() * 9 / 10));
+    const int innerWidth = clientWidth - du.h(16);
+
     auto *label = new QLabel(&form);
     label->setObjectName(QStringLiteral("Prompt"));
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
     label->setText(caption);
     const QSize labelSize =
-        fm.boundingRect(QRect(0, 0, du.h(164), 0), Qt::TextWordWrap | Qt::TextExpandTabs, caption).size();
+        fm.boundingRect(QRect(0, 0, innerWidth, 0), Qt::TextWordWrap | Qt::TextExpandTabs, caption).size();
     label->setGeometry(du.h(8), du.v(8), labelSize.width(), labelSize.height());
 
     auto *edit = new QLineEdit(&form);
@@ -319,21 +332,22 @@ bool PromptForText(const QString &title, const QString &caption, QString &value,
     edit->setMaxLength(maxLength > 0 ? maxLength : std::numeric_limits<int>::max());
     edit->setText(value);
     edit->selectAll();
-    edit->setGeometry(label->x(), label->geometry().bottom() + 1 + 5, du.h(164), edit->sizeHint().height());
+    edit->setGeometry(label->x(), label->geometry().bottom() + 1 + 5, innerWidth, edit->sizeHint().height());
 
     const int buttonTop = edit->geometry().bottom() + 1 + 15;
+    const int buttonShift = (clientWidth - du.h(180)) / 2; // the pair stays centred
     auto *ok = new QPushButton(ButtonCaption(TMsgDlgBtn::OK), &form);
     ok->setObjectName(QStringLiteral("OK"));
-    ok->setGeometry(du.h(38), buttonTop, du.h(50), du.v(14));
+    ok->setGeometry(buttonShift + du.h(38), buttonTop, du.h(50), du.v(14));
     ok->setDefault(true);
     auto *cancel = new QPushButton(ButtonCaption(TMsgDlgBtn::Cancel), &form);
     cancel->setObjectName(QStringLiteral("Cancel"));
     cancel->setAutoDefault(false);
-    cancel->setGeometry(du.h(92), buttonTop, du.h(50), du.v(14));
+    cancel->setGeometry(buttonShift + du.h(92), buttonTop, du.h(50), du.v(14));
     QObject::connect(ok, &QPushButton::clicked, &form, [&form] { form.done(mrOk); });
     QObject::connect(cancel, &QPushButton::clicked, &form, [&form] { form.done(mrCancel); });
 
-    centre(&form, QSize(du.h(180), cancel->geometry().bottom() + 1 + 13));
+    centre(&form, QSize(clientWidth, cancel->geometry().bottom() + 1 + 13));
     edit->setFocus();
 
     // QDialog answers Escape and the close box with reject(), i.e. 0.

@@ -205,6 +205,8 @@ void TformSearch::createControls()
     lvResults->setModel(m_model);
     lvResults->setContextMenuPolicy(Qt::CustomContextMenu);
     lvResults->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // The end of a key path tells results apart; the middle gives way.
+    lvResults->setTextElideMode(Qt::ElideMiddle);
     lvResults->setColumnWidth(0, 300);
     lvResults->setColumnWidth(1, 100);
     lvResults->setColumnWidth(2, 100);
@@ -323,6 +325,8 @@ void TformSearch::createActions()
     connect(aReplace, &QAction::triggered, this, &TformSearch::aReplaceExecute);
 
     connect(bnSearch, &QPushButton::clicked, aSearchStart, &QAction::trigger);
+    // Not a dialog, so the default button does not take Return by itself.
+    connect(editSearchTerm, &QLineEdit::returnPressed, aSearchStart, &QAction::trigger);
     connect(bnStop, &QPushButton::clicked, this, &TformSearch::bnStopClick);
     connect(bnCancel, &QPushButton::clicked, this, &QWidget::close);
     connect(bnReplace, &QPushButton::clicked, aReplace, &QAction::trigger);

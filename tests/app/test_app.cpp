@@ -556,7 +556,7 @@ TEST_F(MainWindow, GoToKeyAcceptsTheAddressFormsUsersType)
         {"HKEY_CURRENT_USER\\software", "My Computer\\HKEY_CURRENT_USER\\Software"},
         {"SomePC\\HKEY_CURRENT_USER\\Software\\VtGo", "My Computer\\HKEY_CURRENT_USER\\Software\\VtGo"},
         {"HKEY_CURRENT_USER", "My Computer\\HKEY_CURRENT_USER"},
-        {"HKCU\\Software", ""},
+        {"HKCU\\Software", "My Computer\\HKEY_CURRENT_USER\\Software"}, // a short root names its key
         {"HKEY_CURRENT_USER\\Software\\NoSuchKey", ""},
         {"Nonsense", ""},
     };

@@ -24,6 +24,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -552,3 +553,130 @@ TEST_F(Settings, RealProgramImportsAndEnds)
 #endif
 
 } // namespace
+
+std::string rectText(const QRect &r)
+{
+    return std::to_string(r.x()) + "," + std::to_string(r.y()) + " " + std::to_string(r.width()) + "x" +
+           std::to_string(r.height());
+}
+
+// Starts without a move put the main window back where it was, frame and
+// client area alike: the frame's place is stored and restored before the
+// window exists, so a frame the window manager reports late (X11) cannot
+// turn it into the client area's place and the window creep up by its title
+// bar at every start. Offscreen the frame is known at once; under a window
+// manager on X this caught the creep.
+TEST_F(Settings, MainWindowStaysPutOverRestarts)
+{
+    std::vector<QRect> frames, clients;
+    for (int start = 0; start < 4; ++start) {
+        TApplicationForms forms;
+        TformMain *w = forms.formMain();
+        w->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+        if (start == 0) {
+            w->move(60, 90);
+            w->resize(700, 500);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return w->pos() == QPoint(60, 90); }, 2000))
+                << rectText(w->frameGeometry());
+        }
+        QTest::qWait(50);
+        frames.push_back(w->frameGeometry());
+        clients.push_back(w->geometry());
+        ASSERT_TRUE(w->close());
+        ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(frames[0].topLeft(), QPoint(60, 90)) << rectText(frames[0]);
+    for (size_t i = 1; i < frames.size(); ++i) {
+        EXPECT_EQ(rectText(frames[i]), rectText(frames[0])) << "frame at start " << i;
+        EXPECT_EQ(rectText(clients[i]), rectText(clients[0])) << "client area at start " << i;
+    }
+}
+
+// A window without a stored place opens centred on the main window; one
+// stored partly below the screen comes back onto it whole; a window that was
+// never shown stores no place when the program ends, so that it does not
+// open at the screen's corner ever after.
+TEST_F(Settings, OtherWindowsOpenOnTheScreenNearTheMainWindow)
+{
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const std::string bookmarksSub = "UI\\Forms\\formBookmarks";
+    const std::string searchSub = "UI\\Forms\\formSearch";
+    TKLTConfigManager &config = ConfigManager();
+    config.WriteInteger("Left", area.left() + 40, false, bookmarksSub);
+    config.WriteInteger("Top", area.bottom() - 150, false, bookmarksSub);
+    config.WriteInteger("Width", 420, false, bookmarksSub);
+    config.WriteInteger("Height", 400, false, bookmarksSub);
+    config.WriteInteger("WindowState", 0, false, bookmarksSub);
+    {
+        TApplicationForms forms;
+        TformMain *w = forms.formMain();
+        w->move(area.left() + 40, area.top() + 120);
+        w->resize(720, 520);
+        w->show();
+        w->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+        QWidget *search = forms.form(QStringLiteral("formSearch"));
+        QWidget *bookmarks = forms.form(QStringLiteral("formBookmarks"));
+        ASSERT_TRUE(search && bookmarks);
+
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w, Qt::Key_F, Qt::ControlModifier);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(search));
+        ASSERT_TRUE(area.contains(w->frameGeometry()));
+        ASSERT_LT(search->width(), w->width()) << "room to centre it";
+        const QPoint off = search->frameGeometry().center() - w->frameGeometry().center();
+        EXPECT_LE(off.manhattanLength(), 4)
+            << "search at " << rectText(search->frameGeometry()) << ", main at " << rectText(w->frameGeometry());
+        search->close();
+
+        w->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+        // The manager runs modal: it is measured and closed from within.
+        bool seen = false;
+        QTimer poll;
+        poll.setInterval(20);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (!bookmarks->isVisible())
+                return;
+            poll.stop();
+            seen = true;
+            EXPECT_TRUE(area.contains(bookmarks->frameGeometry())) << rectText(bookmarks->frameGeometry());
+            EXPECT_NEAR(bookmarks->x(), area.left() + 40, 2); // a window manager's border may shift it
+            EXPECT_EQ(bookmarks->width(), 420);
+            bookmarks->close();
+        });
+        poll.start();
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w, Qt::Key_M, Qt::ControlModifier);
+        QTest::qWaitFor([&] { return seen && !bookmarks->isVisible(); }, 5000);
+        EXPECT_TRUE(seen) << "the bookmarks manager opened";
+        ASSERT_TRUE(w->close());
+    }
+    int value = 0;
+    for (const char *never : {"formEditString", "formEditInteger", "formValueType", "formHistory", "formOpenZTIValue",
+                              "formImportProgress"}) {
+        EXPECT_FALSE(config.ReadInteger("Left", value, std::string("UI\\Forms\\") + never)) << never;
+        EXPECT_FALSE(config.ReadInteger("WindowState", value, std::string("UI\\Forms\\") + never)) << never;
+    }
+    int left = 0, top = 0, height = 0;
+    ASSERT_TRUE(config.ReadInteger("Left", left, searchSub));
+    ASSERT_TRUE(config.ReadInteger("Top", top, searchSub));
+    ASSERT_TRUE(config.ReadInteger("Top", value, bookmarksSub));
+    ASSERT_TRUE(config.ReadInteger("Height", height, bookmarksSub));
+    EXPECT_LT(value, area.bottom() - 150) << "the bookmarks window's place as it was shown";
+    EXPECT_LT(value + height / 2, area.bottom());
+
+    // Next start: the search window opens where it was, not centred anew on
+    // the main window that moved.
+    {
+        TApplicationForms forms;
+        TformMain *w = forms.formMain();
+        w->move(area.left() + 10, area.top() + 10);
+        w->show();
+        QWidget *search = forms.form(QStringLiteral("formSearch"));
+        search->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(search));
+        EXPECT_EQ(search->pos(), QPoint(left, top));
+        search->close();
+        w->close();
+    }
+}

@@ -40,6 +40,37 @@ TEST(RootKeys, NamesAndLookups)
         EXPECT_EQ(NameToRootKey(bad), nullptr) << bad;
 }
 
+// What a person types: abbreviations and full names in any letter case, and
+// HKU; nothing else, not even with a blank around it.
+TEST(RootKeys, TypedNamesInAnyCase)
+{
+    const struct {
+        const char *text;
+        HKEY key;
+    } cases[] = {
+        {"HKCU", HKEY_CURRENT_USER},
+        {"hkcu", HKEY_CURRENT_USER},
+        {"HkLm", HKEY_LOCAL_MACHINE},
+        {"hkcr", HKEY_CLASSES_ROOT},
+        {"hkcc", HKEY_CURRENT_CONFIG},
+        {"HKUS", HKEY_USERS},
+        {"hku", HKEY_USERS},
+        {"HKU", HKEY_USERS},
+        {"hkpd", HKEY_PERFORMANCE_DATA},
+        {"hkey_users", HKEY_USERS},
+        {"HKEY_local_MACHINE", HKEY_LOCAL_MACHINE},
+        {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+        {"HKLM ", nullptr},
+        {" hkcu", nullptr},
+        {"HK", nullptr},
+        {"HKCUX", nullptr},
+        {"", nullptr},
+        {"HKEY_USER", nullptr},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ParseRootName(c.text), c.key) << '"' << c.text << '"';
+}
+
 TEST(ValueTypes, TableOfMembers)
 {
     struct Case {

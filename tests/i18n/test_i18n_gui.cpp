@@ -411,3 +411,30 @@ TEST_F(Dialogs, PromptCutsAtItsCallersLengthAndCancelLeavesTheValue)
         EXPECT_EQ(value, c.result);
     }
 }
+
+// A prompt is wide enough for its whole title beside the frame's icon and
+// buttons (the bold title of many window managers), whatever the key's name.
+TEST_F(Dialogs, PromptIsWideEnoughForItsTitle)
+{
+    const QString titles[] = {QStringLiteral("New bookmark name"),
+                              QStringLiteral("Rename key (\"{4D36E972-E325-11CE-BFC1-08002BE10318}\")"),
+                              QStringLiteral("Rename key (\"Key00028\")")};
+    for (const QString &title : titles) {
+        SCOPED_TRACE(title.toStdString());
+        QString value = QStringLiteral("x");
+        whenShown([title](QWidget *w) {
+            QFont bold = w->font();
+            bold.setBold(true);
+            EXPECT_GE(w->width(), QFontMetrics(bold).horizontalAdvance(title) + 100);
+            auto *edit = w->findChild<QLineEdit *>(QStringLiteral("Edit"));
+            QPushButton *ok = button(w, "OK"), *cancel = button(w, "Cancel");
+            ASSERT_TRUE(edit && ok && cancel);
+            EXPECT_LE(edit->geometry().right(), w->width());
+            EXPECT_LE(cancel->geometry().right(), w->width());
+            // The buttons stay centred.
+            EXPECT_LE(std::abs(ok->geometry().left() - (w->width() - cancel->geometry().right() - 1)), 2);
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        EXPECT_TRUE(PromptForText(title, QStringLiteral("Name:"), value));
+    }
+}

@@ -402,3 +402,60 @@ TEST_F(SearchWindow, MainWindowOpensItAndShowsAResult)
 }
 
 } // namespace
+
+namespace
+{
+
+// Return in "Search for" starts the search as the button does; a double
+// click on a key result shows it in the main window and brings that window
+// to the front, over the search window.
+TEST_F(SearchWindow, ReturnSearchesAndAResultBringsTheMainWindowForward)
+{
+    w.reset();
+    vt::app::TApplicationForms forms;
+    vt::app::TformMain *main = forms.formMain();
+    main->show();
+    main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+    auto *search = qobject_cast<TformSearch *>(forms.form(QStringLiteral("formSearch")));
+    ASSERT_NE(search, nullptr);
+    main->GoToKey(QString::fromStdString(kFull));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(search->isVisible());
+    search->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(search));
+
+    search->pcSearch->setCurrentWidget(search->tsSearchCriteria);
+    QTest::mouseClick(search->editSearchTerm, Qt::LeftButton);
+    ASSERT_EQ(QApplication::focusWidget(), search->editSearchTerm);
+    search->editSearchTerm->clear();
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("Runner"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return search->Results()->rowCount() > 0 && !search->Searching(); }, 20000))
+        << "Return in the search term started no search";
+    ASSERT_EQ(search->Results()->rowCount(), 1);
+    EXPECT_EQ(search->Results()->rows()[0].Caption, kFull + "\\Runner");
+    EXPECT_TRUE(search->Results()->rows()[0].ValueName.empty()) << "a key result";
+
+    search->pcSearch->setCurrentWidget(search->tsResults);
+    // Results differ at the end of their paths: a narrow Key column gives
+    // way in the middle.
+    EXPECT_EQ(search->lvResults->textElideMode(), Qt::ElideMiddle);
+    ASSERT_EQ(QApplication::activeWindow(), search);
+    const QModelIndex index = search->Results()->index(0, 0);
+    const QRect rect = search->lvResults->visualRect(index);
+    ASSERT_TRUE(rect.isValid());
+    QTest::mouseClick(search->lvResults->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(search->lvResults->viewport(), Qt::LeftButton, {}, rect.center());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == main; }, 2000))
+        << "the main window stayed behind the search window";
+    HKEY root = nullptr;
+    std::string keyPath;
+    int viewMode = 0;
+    QString treePath;
+    main->GetSelectedKey(root, keyPath, viewMode, treePath);
+    EXPECT_EQ(root, HKEY_CURRENT_USER);
+    EXPECT_EQ(keyPath, kPath + "\\Runner");
+}
+
+} // namespace
