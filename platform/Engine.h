@@ -244,12 +244,16 @@ struct System {
     bool txCheckpointPending = false;
     std::vector<uint8_t> txRecords;
     uint64_t lastCheckpointBytes = 0; // hive bytes the last checkpoint wrote
-    // The key path of the journal's last record that names one, as this
-    // process last wrote or applied it: a record for the same key says so
-    // instead of repeating the path. Unknown after anything that may have put
-    // this process's view and the file apart.
-    std::string lastRecordPath;
+    // The key path (its names, exactly) of the journal's last record that
+    // names one, as this process last wrote or applied it: a record for the
+    // same key says so instead of repeating the path. Unknown after anything
+    // that may have put this process's view and the file apart.
+    std::vector<std::string> lastRecordPath;
     bool lastRecordPathKnown = false;
+    // The same when the outermost transaction began: where the file stands
+    // again when its records cannot be written.
+    std::vector<std::string> txStartPath;
+    bool txStartPathKnown = false;
     // The descriptor new keys inherit from the last source descriptor asked
     // about: keys are mostly created in runs under one parent, and sharing
     // the result also keeps one copy in memory instead of one per key.
