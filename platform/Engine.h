@@ -40,6 +40,7 @@ struct Mount {
     bool loaded = false;   // mounted by RegLoadKeyA (and may be unloaded)
     bool dirty = false;    // changed since the file was last written
     bool readOnly = false; // its file cannot be written: changes inside are refused
+    bool unread = false;   // its file could not be read when first used: records for it wait in the journal
 };
 
 // Which part of the registry a location is in, for the views and the merge.
@@ -244,6 +245,11 @@ struct System {
     bool txCheckpointPending = false;
     std::vector<uint8_t> txRecords;
     uint64_t lastCheckpointBytes = 0; // hive bytes the last checkpoint wrote
+    // The journal holds changes no hive could take (a hive whose file cannot
+    // be written or read, or that is away): checkpoints keep it, and keep
+    // the hives' files from being taken for the whole truth, until it can.
+    bool journalHeld = false;
+    std::vector<std::pair<bool, std::string>> absentHives; // (below HKLM, name) listed but not mountable
     // The key path (its names, exactly) of the journal's last record that
     // names one, as this process last wrote or applied it: a record for the
     // same key says so instead of repeating the path. Unknown after anything

@@ -353,6 +353,27 @@ void syncDir(const std::string &dir)
     }
 }
 
+// A record whose key is not there. When that is because its hive could not
+// be read or mounted here, the change exists only in the journal, which must
+// then outlive every checkpoint until the hive is back.
+void noteUnapplied(System &s, const std::vector<std::string> &path)
+{
+    if (path.size() < 2 || s.journalHeld)
+        return;
+    Key *vroot = keyFromNames(s, path, 1);
+    if (!vroot)
+        return;
+    if (Key *root = findChild(*vroot, path[1])) {
+        if (const Mount *m = mountOf(s, root); m && m->unread)
+            s.journalHeld = true;
+        return;
+    }
+    const bool machine = vroot == s.machine.get();
+    for (const auto &[onMachine, name] : s.absentHives)
+        if (onMachine == machine && vt::hive::sameName(name, path[1]))
+            s.journalHeld = true;
+}
+
 // Applies one record. Every operation states the final result, so applying a
 // record twice (after a crash between a checkpoint and the journal reset)
 // changes nothing.
@@ -373,7 +394,7 @@ void applyRecord(System &s, Reader &r)
             return;
         Key *parent = keyFromNames(s, path, path.size() - 1);
         if (!parent)
-            return;
+            return noteUnapplied(s, path);
         const std::string &name = path.back();
         Key *k = findChild(*parent, name);
         if (!k) {
@@ -397,7 +418,7 @@ void applyRecord(System &s, Reader &r)
             return;
         Key *parent = keyFromNames(s, path, path.size());
         if (!parent)
-            return;
+            return noteUnapplied(s, path);
         if (Key *k = findChild(*parent, name))
             removeSubkey(s, *parent, k);
         parent->lastWriteTime = time;
@@ -418,6 +439,8 @@ void applyRecord(System &s, Reader &r)
             k->lastWriteTime = time;
             markDirty(s, *k);
             fireNotifications(s, k, REG_NOTIFY_CHANGE_LAST_SET);
+        } else {
+            noteUnapplied(s, path);
         }
         break;
     }
@@ -432,6 +455,8 @@ void applyRecord(System &s, Reader &r)
             k->lastWriteTime = time;
             markDirty(s, *k);
             fireNotifications(s, k, REG_NOTIFY_CHANGE_LAST_SET);
+        } else {
+            noteUnapplied(s, path);
         }
         break;
     }
@@ -444,6 +469,8 @@ void applyRecord(System &s, Reader &r)
             k->security = std::make_shared<const vt::hive::SecurityDescriptor>(std::move(sd));
             markDirty(s, *k);
             fireNotifications(s, k, REG_NOTIFY_CHANGE_SECURITY | REG_NOTIFY_CHANGE_ATTRIBUTES);
+        } else {
+            noteUnapplied(s, path);
         }
         break;
     }
@@ -456,7 +483,7 @@ void applyRecord(System &s, Reader &r)
             return;
         Key *parent = keyFromNames(s, path, path.size());
         if (!parent)
-            return;
+            return noteUnapplied(s, path);
         // The record states the result: the key is known by the new name only.
         // A key already under that name can only be met when the journal is
         // replayed onto hives a checkpoint wrote from a later state (a crash

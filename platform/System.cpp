@@ -254,6 +254,19 @@ LONG openLocked(const SystemOptions &options, SystemReport *report)
         return rc;
     }
     undoIni.armed = false;
+    // Changes the journal keeps for a hive that cannot take them are told at
+    // every start until they are in its file.
+    bool told = false;
+    for (const auto &m : s.mounts)
+        if (m->dirty && m->readOnly) {
+            addProblem(report, "Changes to the hive '" + m->file +
+                                   "' are kept in the system's journal until its file " +
+                                   (m->unread ? "can be read." : "can be written."));
+            told = true;
+        }
+    if (s.journalHeld && !told)
+        addProblem(report, "Changes to a loaded hive that could not be mounted are kept in the system's journal until "
+                           "it can be.");
     if (report)
         report->created = !existed;
     s.report = nullptr; // the caller's object is only good during the open

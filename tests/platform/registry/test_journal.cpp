@@ -330,3 +330,90 @@ TEST(Journal, UnreadableWholeRecordIsNotATornTail)
     EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\J", "a"), "first");
     EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\J", "b"), "second");
 }
+
+// Changes waiting in the journal for a hive whose file cannot be written for
+// a while (no write bits) survive any number of other processes' checkpoints
+// and reach the hive once it can be written; every start says they wait.
+TEST(Journal, ChangesWaitForAHiveThatCannotBeWritten)
+{
+    TempSystem sys;
+    fs::path user;
+    for (const auto &e : fs::directory_iterator(fs::path(sys.root()) / "drive_c/Users"))
+        if (fs::exists(e.path() / "NTUSER.DAT"))
+            user = e.path() / "NTUSER.DAT";
+    ASSERT_FALSE(user.empty());
+    sys.close();
+    ASSERT_EQ(inChild(sys.root(),
+                      [] { return setSz(HKEY_CURRENT_USER, "Software\\Wait", "v", "kept") == ERROR_SUCCESS ? 0 : 1; }),
+              0);
+    fs::permissions(user, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE("process " + std::to_string(i));
+        vt::platform::SystemOptions o;
+        o.root = sys.root();
+        vt::platform::SystemReport report;
+        ASSERT_EQ(vt::platform::openSystem(o, &report), ERROR_SUCCESS);
+        bool told = false;
+        for (const auto &p : report.problems)
+            told = told || p.find("kept in the system's journal") != std::string::npos;
+        EXPECT_TRUE(told);
+        EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Wait", "v"), "kept");
+        ASSERT_EQ(setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", "n", std::to_string(i)), ERROR_SUCCESS);
+        EXPECT_EQ(vt::platform::closeSystem(), ERROR_SUCCESS); // writes SOFTWARE
+    }
+    fs::permissions(user, fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    EXPECT_EQ(readSz(HKEY_CURRENT_USER, "Software\\Wait", "v"), "kept");
+    EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", "n"), "2");
+    sys.close(); // now into the file
+    vt::hive::Hive h;
+    ASSERT_EQ(vt::hive::loadHiveFile(user.string(), h), ERROR_SUCCESS);
+    const vt::hive::Key *k = h.root.get();
+    for (const char *n : {"Software", "Wait"})
+        k = k ? k->findSubkey(vt::hive::upperName(n)) : nullptr;
+    ASSERT_NE(k, nullptr);
+    EXPECT_NE(k->findValue("v"), nullptr);
+}
+
+// The same for a loaded hive whose file is away for a while (a medium
+// unplugged): its journaled change is there when the file is back.
+TEST(Journal, ChangesWaitForALoadedHiveThatIsAway)
+{
+    TempSystem sys;
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
+    const std::string dir = vt::test::makeTempDir("vt-away");
+    const fs::path file = fs::path(dir) / "media.hiv";
+    {
+        vt::hive::Hive h;
+        h.root = std::make_unique<vt::hive::Key>();
+        h.root->name = "ROOT";
+        h.root->upperName = "ROOT";
+        ASSERT_EQ(vt::hive::saveHiveFile(file.string(), h), ERROR_SUCCESS);
+    }
+    ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "Media", file.c_str()), ERROR_SUCCESS);
+    sys.close();
+    ASSERT_EQ(inChild(sys.root(),
+                      [] { return setSz(HKEY_LOCAL_MACHINE, "Media\\Inside", "v", "kept") == ERROR_SUCCESS ? 0 : 1; }),
+              0);
+    fs::rename(file, file.string() + ".away");
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE("process " + std::to_string(i));
+        ASSERT_EQ(inChild(sys.root(),
+                          [i] {
+                              return setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", "n", std::to_string(i)) ==
+                                                 ERROR_SUCCESS &&
+                                             vt::platform::closeSystem() == ERROR_SUCCESS
+                                         ? 0
+                                         : 1;
+                          }),
+                  0);
+    }
+    fs::rename(file.string() + ".away", file);
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, "Media\\Inside", "v"), "kept");
+    EXPECT_EQ(readSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", "n"), "2");
+    ASSERT_TRUE(vt::test::enablePrivilege(SE_RESTORE_NAME));
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "Media"), ERROR_SUCCESS);
+    sys.close();
+    vt::test::removeTree(dir);
+}
