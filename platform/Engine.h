@@ -219,6 +219,13 @@ struct System {
     // Persistence state (Journal.cpp, Checkpoint.cpp, Sharing.cpp).
     int journalFd = -1;
     int lockFd = -1;
+    int waitFd = -1; // held shared by a process waiting for the file lock (Sharing.cpp)
+    // A slice of a group commit: inside a DeferredSync scope the journal's
+    // file lock stays held from one change to the next, for a bounded number
+    // of records and time, so an import pays for the lock once per slice.
+    std::atomic<bool> sliceHeld{false};
+    std::atomic<uint32_t> sliceRecords{0};
+    std::atomic<uint64_t> sliceStart{0}; // steady clock, ns
     std::atomic<uint64_t> journalSize{0}; // how far this process has applied the journal
     std::atomic<uint64_t> generation{0};
     uint64_t unsynced = 0;                       // journal bytes written but not yet flushed (DeferredSync)

@@ -800,6 +800,11 @@ LONG journalFailure(const System &s)
     return s.appendError;
 }
 
+bool groupCommitOpen()
+{
+    return gDeferDepth.load(std::memory_order_acquire) > 0;
+}
+
 } // namespace vt::platform::detail
 
 // ---------------------------------------------------------------------------
@@ -824,6 +829,7 @@ DeferredSync::~DeferredSync()
         return;
     std::unique_lock l(s->lock);
     flushJournal(*s);
+    endSlice(*s);
 }
 
 Transaction::Transaction()
@@ -834,10 +840,12 @@ Transaction::Transaction()
     if (s.txDepth++ > 0 || !s.persistent || s.lockFd < 0 || !s.shared)
         return;
     // Other processes wait until the end: what they append meanwhile would
-    // land between this transaction's changes in memory and its records.
-    while (::flock(s.lockFd, LOCK_EX) != 0)
-        if (errno != EINTR)
-            return;
+    // land between this transaction's changes in memory and its records. A
+    // slice of a group commit hands its lock over.
+    if (s.sliceHeld.load(std::memory_order_relaxed))
+        s.sliceHeld.store(false, std::memory_order_relaxed);
+    else if (!lockJournalFile(s))
+        return;
     s.txLocked = true;
     catchUpLocked(s);
     s.txStartPath = s.lastRecordPath;

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <new>
@@ -147,22 +148,117 @@ void catchUp(System &s)
     JournalLock j(s);
 }
 
+namespace
+{
+
+uint64_t steadyNs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint64_t(ts.tv_sec) * 1'000'000'000u + uint64_t(ts.tv_nsec);
+}
+
+} // namespace
+
+// A process waiting for the file lock holds the wait file shared until it has
+// it; one that ends a slice takes the wait file exclusively after letting the
+// lock go, so everybody who waited is in before its next slice begins. Locks
+// of a process that dies go with it: nothing is left to clean.
+bool lockJournalFile(System &s)
+{
+    bool announced = false;
+    if (s.waitFd >= 0) {
+        int rc;
+        while ((rc = ::flock(s.waitFd, LOCK_SH)) != 0 && errno == EINTR) {
+        }
+        announced = rc == 0;
+    }
+    bool ok = true;
+    while (::flock(s.lockFd, LOCK_EX) != 0)
+        if (errno != EINTR) {
+            ok = false;
+            break;
+        }
+    if (announced)
+        ::flock(s.waitFd, LOCK_UN);
+    return ok;
+}
+
+void endSlice(System &s)
+{
+    if (!s.sliceHeld.load(std::memory_order_relaxed))
+        return;
+    s.sliceHeld.store(false, std::memory_order_relaxed);
+    ::flock(s.lockFd, LOCK_UN);
+    if (s.waitFd >= 0) {
+        int rc;
+        while ((rc = ::flock(s.waitFd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (rc == 0)
+            ::flock(s.waitFd, LOCK_UN);
+    }
+}
+
+void endIdleSlice(System &s, uint64_t &seen)
+{
+    if (!s.sliceHeld.load(std::memory_order_relaxed)) {
+        seen = 0;
+        return;
+    }
+    const uint64_t now =
+        s.sliceStart.load(std::memory_order_relaxed) * 4099 + s.sliceRecords.load(std::memory_order_relaxed);
+    if (now != seen) {
+        seen = now;
+        return;
+    }
+    std::unique_lock l(s.lock);
+    if (s.sliceHeld.load(std::memory_order_relaxed))
+        endSlice(s);
+    seen = 0;
+}
+
 JournalLock::JournalLock(System &s) : m_s(s)
 {
     // An open transaction holds the file lock already (and caught up then).
     if (s.lockFd < 0 || !s.shared || !s.persistent || s.txLocked)
         return;
-    while (::flock(s.lockFd, LOCK_EX) != 0)
-        if (errno != EINTR)
-            return;
+    // Within this process's slice nobody else can have appended.
+    if (s.sliceHeld.load(std::memory_order_relaxed)) {
+        m_locked = true;
+        return;
+    }
+    if (!lockJournalFile(s))
+        return;
     m_locked = true;
     catchUpLocked(s);
 }
 
 JournalLock::~JournalLock()
 {
-    if (m_locked)
-        ::flock(m_s.lockFd, LOCK_UN);
+    if (!m_locked)
+        return;
+    System &s = m_s;
+    if (groupCommitOpen()) {
+        // Inside a group commit the lock stays for the next change, up to
+        // the slice's bounds: other processes wait at most one slice.
+        const uint64_t now = steadyNs();
+        if (!s.sliceHeld.load(std::memory_order_relaxed)) {
+            s.sliceHeld.store(true, std::memory_order_relaxed);
+            s.sliceRecords.store(0, std::memory_order_relaxed);
+            s.sliceStart.store(now, std::memory_order_relaxed);
+            s.pollerCv.notify_one(); // it ends the slice if no change does
+        }
+        const uint32_t records = s.sliceRecords.load(std::memory_order_relaxed) + 1;
+        s.sliceRecords.store(records, std::memory_order_relaxed);
+        if (records < kSliceRecords && now - s.sliceStart.load(std::memory_order_relaxed) < kSliceNs)
+            return;
+        endSlice(s);
+        return;
+    }
+    if (s.sliceHeld.load(std::memory_order_relaxed))
+        endSlice(s);
+    else
+        ::flock(s.lockFd, LOCK_UN);
 }
 
 } // namespace vt::platform::detail

@@ -195,9 +195,12 @@ LONG openLocked(const SystemOptions &options, SystemReport *report)
     s.lockFd = ::open((s.root + "/system.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (s.lockFd < 0)
         return ERROR_ACCESS_DENIED;
-    while (::flock(s.lockFd, LOCK_EX) != 0)
-        if (errno != EINTR)
-            return ERROR_LOCK_VIOLATION;
+    // Without it a waiting process cannot announce itself to a slice of a
+    // group commit, which then runs to its bounds: slower to let others in,
+    // never wrong.
+    s.waitFd = ::open((s.root + "/system.wait").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (!lockJournalFile(s))
+        return ERROR_LOCK_VIOLATION;
     struct Unlock {
         int fd;
         ~Unlock() { ::flock(fd, LOCK_UN); }
@@ -279,11 +282,18 @@ LONG openLocked(const SystemOptions &options, SystemReport *report)
     s.pollerPid = static_cast<int>(::getpid());
     s.poller = std::make_unique<std::thread>([sp] {
         std::unique_lock lk(sp->pollerMutex);
+        uint64_t sliceSeen = 0;
         while (!sp->stopPoller) {
-            sp->pollerCv.wait_for(lk, std::chrono::milliseconds(250));
+            // While this process holds a slice of a group commit, the slice's
+            // time bounds the wait: no idle slice keeps others out longer.
+            if (sp->sliceHeld.load(std::memory_order_relaxed))
+                sp->pollerCv.wait_for(lk, std::chrono::nanoseconds(kSliceNs));
+            else
+                sp->pollerCv.wait_for(lk, std::chrono::milliseconds(250));
             if (sp->stopPoller)
                 break;
             lk.unlock();
+            endIdleSlice(*sp, sliceSeen);
             catchUp(*sp);
             lk.lock();
         }

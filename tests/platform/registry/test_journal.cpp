@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -100,9 +101,8 @@ std::unique_ptr<vt::hive::Key> oddKey(const std::string &name, vt::hive::Key *pa
         for (const auto &n : oddNames())
             children.push_back(oddKey(n, k.get(), depth + 1));
         children.push_back(oddKey("plain", k.get(), depth + 1));
-        std::sort(children.begin(), children.end(), [](const auto &a, const auto &b) {
-            return a->upperName < b->upperName;
-        });
+        std::sort(children.begin(), children.end(),
+                  [](const auto &a, const auto &b) { return a->upperName < b->upperName; });
         for (auto &c : children)
             k->subkeys.push_back(std::move(c));
     }
@@ -416,4 +416,110 @@ TEST(Journal, ChangesWaitForALoadedHiveThatIsAway)
     EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "Media"), ERROR_SUCCESS);
     sys.close();
     vt::test::removeTree(dir);
+}
+
+// An import (changes inside one group commit, which holds the journal's lock
+// a slice at a time) and another process's single changes: each of those is
+// acknowledged while the import still runs, having waited at most about a
+// slice, not for the import's end, and afterwards nothing of either is lost.
+TEST(Journal, OtherWritersGetInBetweenSlicesOfAnImport)
+{
+    TempSystem sys;
+    sys.close();
+    int progress[2], stop[2];
+    ASSERT_EQ(::pipe(progress), 0);
+    ASSERT_EQ(::pipe(stop), 0);
+    constexpr uint32_t kCap = 3'000'000; // reached only when the other writer never got in
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(progress[0]);
+        ::close(stop[1]);
+        vt::platform::SystemOptions o;
+        o.root = sys.root();
+        if (vt::platform::openSystem(o) != ERROR_SUCCESS)
+            ::_exit(2);
+        uint32_t done = 0;
+        {
+            vt::platform::DeferredSync batch;
+            HKEY k = nullptr;
+            for (; done < kCap; ++done) {
+                if (done % 500 == 0) {
+                    if (k)
+                        RegCloseKey(k);
+                    const std::string path = "Software\\Import\\K" + std::to_string(done / 500);
+                    if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                                        nullptr) != ERROR_SUCCESS)
+                        ::_exit(3);
+                    if (::write(progress[1], &done, sizeof done) != sizeof done)
+                        ::_exit(4);
+                }
+                const std::string name = "v" + std::to_string(done % 500);
+                const DWORD data = done;
+                if (RegSetValueExA(k, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&data), 4) !=
+                    ERROR_SUCCESS)
+                    ::_exit(5);
+                if (done % 500 == 499) {
+                    pollfd p{stop[0], POLLIN, 0};
+                    if (::poll(&p, 1, 0) > 0) {
+                        ++done;
+                        break;
+                    }
+                }
+            }
+            RegCloseKey(k);
+        }
+        const uint32_t end = 0xFFFFFFFFu;
+        if (::write(progress[1], &done, sizeof done) != sizeof done || ::write(progress[1], &end, sizeof end) != 4)
+            ::_exit(6);
+        ::_exit(done >= kCap ? 7 : 0);
+    }
+    ::close(progress[1]);
+    ::close(stop[0]);
+    uint32_t v = 0;
+    // The import is under way.
+    while (::read(progress[0], &v, sizeof v) == static_cast<ssize_t>(sizeof v) && v < 5000) {
+    }
+    ASSERT_NE(v, 0xFFFFFFFFu);
+    ASSERT_EQ(sys.reopen(), ERROR_SUCCESS);
+    std::vector<double> waits;
+    for (int i = 0; i < 5; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        ASSERT_EQ(setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Between", ("n" + std::to_string(i)).c_str(), "acknowledged"),
+                  ERROR_SUCCESS);
+        waits.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+    ASSERT_EQ(::write(stop[1], "s", 1), 1);
+    uint32_t total = 0;
+    while (::read(progress[0], &v, sizeof v) == static_cast<ssize_t>(sizeof v) && v != 0xFFFFFFFFu)
+        total = v;
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    ASSERT_NE(WEXITSTATUS(status), 7) << "the other writer's changes waited for the import's end";
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    std::string times;
+    for (double w : waits)
+        times += std::to_string(w) + " ms ";
+    RecordProperty("waits", times);
+    ::close(progress[0]);
+    ::close(stop[1]);
+    // A third process replays the journal: all of both.
+    const int rc = inChild(sys.root(), [total] {
+        for (int i = 0; i < 5; ++i)
+            if (readSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Between", ("n" + std::to_string(i)).c_str()) != "acknowledged")
+                return 1;
+        for (uint32_t i = 0; i < total; i += 997) {
+            OpenKey k;
+            const std::string path = "Software\\Import\\K" + std::to_string(i / 500);
+            DWORD data = 0, size = 4;
+            if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS ||
+                RegQueryValueExA(k, ("v" + std::to_string(i % 500)).c_str(), nullptr, nullptr,
+                                 reinterpret_cast<BYTE *>(&data), &size) != ERROR_SUCCESS ||
+                data != i)
+                return 2;
+        }
+        return 0;
+    });
+    EXPECT_EQ(rc, 0);
 }
