@@ -219,7 +219,6 @@ struct System {
     // Persistence state (Journal.cpp, Checkpoint.cpp, Sharing.cpp).
     int journalFd = -1;
     int lockFd = -1;
-    int waitFd = -1; // held shared by a process waiting for the file lock (Sharing.cpp)
     // A slice of a group commit: inside a DeferredSync scope the journal's
     // file lock stays held from one change to the next, for a bounded number
     // of records and time, so an import pays for the lock once per slice.

@@ -158,21 +158,30 @@ uint64_t steadyNs()
     return uint64_t(ts.tv_sec) * 1'000'000'000u + uint64_t(ts.tv_nsec);
 }
 
+// The waiting room: a record lock on the first byte of the lock file, which
+// the kernel keeps apart from its flock. A process waiting for the file lock
+// holds it shared until it has the lock; one that ends a slice takes it
+// exclusively after letting the lock go, so everybody who waited is in
+// before its next slice begins. Both go with a process that dies.
+bool waitingRoom(int fd, short type)
+{
+    struct flock l {
+    };
+    l.l_type = type;
+    l.l_whence = SEEK_SET;
+    l.l_start = 0;
+    l.l_len = 1;
+    int rc;
+    while ((rc = ::fcntl(fd, F_OFD_SETLKW, &l)) != 0 && errno == EINTR) {
+    }
+    return rc == 0;
+}
+
 } // namespace
 
-// A process waiting for the file lock holds the wait file shared until it has
-// it; one that ends a slice takes the wait file exclusively after letting the
-// lock go, so everybody who waited is in before its next slice begins. Locks
-// of a process that dies go with it: nothing is left to clean.
 bool lockJournalFile(System &s)
 {
-    bool announced = false;
-    if (s.waitFd >= 0) {
-        int rc;
-        while ((rc = ::flock(s.waitFd, LOCK_SH)) != 0 && errno == EINTR) {
-        }
-        announced = rc == 0;
-    }
+    const bool announced = waitingRoom(s.lockFd, F_RDLCK);
     bool ok = true;
     while (::flock(s.lockFd, LOCK_EX) != 0)
         if (errno != EINTR) {
@@ -180,7 +189,7 @@ bool lockJournalFile(System &s)
             break;
         }
     if (announced)
-        ::flock(s.waitFd, LOCK_UN);
+        waitingRoom(s.lockFd, F_UNLCK);
     return ok;
 }
 
@@ -190,13 +199,8 @@ void endSlice(System &s)
         return;
     s.sliceHeld.store(false, std::memory_order_relaxed);
     ::flock(s.lockFd, LOCK_UN);
-    if (s.waitFd >= 0) {
-        int rc;
-        while ((rc = ::flock(s.waitFd, LOCK_EX)) != 0 && errno == EINTR) {
-        }
-        if (rc == 0)
-            ::flock(s.waitFd, LOCK_UN);
-    }
+    if (waitingRoom(s.lockFd, F_WRLCK))
+        waitingRoom(s.lockFd, F_UNLCK);
 }
 
 void endIdleSlice(System &s, uint64_t &seen)

@@ -195,10 +195,6 @@ LONG openLocked(const SystemOptions &options, SystemReport *report)
     s.lockFd = ::open((s.root + "/system.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (s.lockFd < 0)
         return ERROR_ACCESS_DENIED;
-    // Without it a waiting process cannot announce itself to a slice of a
-    // group commit, which then runs to its bounds: slower to let others in,
-    // never wrong.
-    s.waitFd = ::open((s.root + "/system.wait").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (!lockJournalFile(s))
         return ERROR_LOCK_VIOLATION;
     struct Unlock {

@@ -113,9 +113,6 @@ void releaseResources(System &s)
         ::close(s.journalFd);
     if (s.lockFd >= 0)
         ::close(s.lockFd);
-    if (s.waitFd >= 0)
-        ::close(s.waitFd);
-    s.waitFd = -1;
     if (s.shared)
         ::munmap(s.shared, 4096);
     s.journalFd = s.lockFd = -1;
