@@ -116,10 +116,15 @@ LONG checkpoint(System &s)
     uint64_t written = 0;
     for (auto &m : s.mounts) {
         // A read-only hive takes no changes here; what another process
-        // journaled into it while it was writable cannot be written either,
-        // and must not hold back the other hives.
-        if (!m->dirty || m->readOnly)
+        // journaled into it while it was writable cannot be written either.
+        // It must not hold back the other hives, but its changes exist only
+        // in the journal, which is kept for it (below).
+        if (!m->dirty)
             continue;
+        if (m->readOnly) {
+            s.journalHeld = true;
+            continue;
+        }
         LONG rc = saveMount(s, *m);
         if (rc != ERROR_SUCCESS)
             result = rc;
@@ -132,6 +137,13 @@ LONG checkpoint(System &s)
         s.lastCheckpointBytes = written;
     if (result != ERROR_SUCCESS || s.journalSize <= kJournalHeader || s.journalFd < 0)
         return result;
+    if (s.journalHeld) {
+        // Some changes are in no hive file: the generation stays, whole, and
+        // every later process replays it until the hive can take them. The
+        // next try waits for the journal to grow again.
+        s.retryCheckpointAt = s.journalSize + kCheckpointAt;
+        return ERROR_SUCCESS;
+    }
     // Every hive now holds what the journal recorded: start the next
     // generation. The previous file stays until the one after, for processes
     // that have not read its tail yet.

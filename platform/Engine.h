@@ -40,6 +40,7 @@ struct Mount {
     bool loaded = false;   // mounted by RegLoadKeyA (and may be unloaded)
     bool dirty = false;    // changed since the file was last written
     bool readOnly = false; // its file cannot be written: changes inside are refused
+    bool unread = false;   // its file could not be read when first used: records for it wait in the journal
 };
 
 // Which part of the registry a location is in, for the views and the merge.
@@ -218,6 +219,12 @@ struct System {
     // Persistence state (Journal.cpp, Checkpoint.cpp, Sharing.cpp).
     int journalFd = -1;
     int lockFd = -1;
+    // A slice of a group commit: inside a DeferredSync scope the journal's
+    // file lock stays held from one change to the next, for a bounded number
+    // of records and time, so an import pays for the lock once per slice.
+    std::atomic<bool> sliceHeld{false};
+    std::atomic<uint32_t> sliceRecords{0};
+    std::atomic<uint64_t> sliceStart{0}; // steady clock, ns
     std::atomic<uint64_t> journalSize{0}; // how far this process has applied the journal
     std::atomic<uint64_t> generation{0};
     uint64_t unsynced = 0;                       // journal bytes written but not yet flushed (DeferredSync)
@@ -244,12 +251,21 @@ struct System {
     bool txCheckpointPending = false;
     std::vector<uint8_t> txRecords;
     uint64_t lastCheckpointBytes = 0; // hive bytes the last checkpoint wrote
-    // The key path of the journal's last record that names one, as this
-    // process last wrote or applied it: a record for the same key says so
-    // instead of repeating the path. Unknown after anything that may have put
-    // this process's view and the file apart.
-    std::string lastRecordPath;
+    // The journal holds changes no hive could take (a hive whose file cannot
+    // be written or read, or that is away): checkpoints keep it, and keep
+    // the hives' files from being taken for the whole truth, until it can.
+    bool journalHeld = false;
+    std::vector<std::pair<bool, std::string>> absentHives; // (below HKLM, name) listed but not mountable
+    // The key path (its names, exactly) of the journal's last record that
+    // names one, as this process last wrote or applied it: a record for the
+    // same key says so instead of repeating the path. Unknown after anything
+    // that may have put this process's view and the file apart.
+    std::vector<std::string> lastRecordPath;
     bool lastRecordPathKnown = false;
+    // The same when the outermost transaction began: where the file stands
+    // again when its records cannot be written.
+    std::vector<std::string> txStartPath;
+    bool txStartPathKnown = false;
     // The descriptor new keys inherit from the last source descriptor asked
     // about: keys are mostly created in runs under one parent, and sharing
     // the result also keeps one copy in memory instead of one per key.

@@ -149,49 +149,114 @@ struct Reader {
     }
 };
 
-// The key path of a record, as the stream's previous record left it.
-void writeKeyPath(System &s, Writer &w, std::string path)
+// In place of a key path's length: the path follows as a count of names and
+// each name, for a path a backslash-joined string cannot carry (a name that
+// holds a backslash, as a hive may).
+constexpr uint32_t kNamesFollow = 0xFFFFFFFDu;
+
+// The names of a key's path from its virtual root, exactly as stored.
+void keyNames(const Key &key, std::vector<std::string> &out)
 {
-    if (s.lastRecordPathKnown && path == s.lastRecordPath) {
+    size_t depth = 0;
+    for (const Key *k = &key; k; k = k->parent)
+        ++depth;
+    out.resize(depth);
+    for (const Key *k = &key; k; k = k->parent)
+        out[--depth].assign(k->name);
+}
+
+// The path a record being composed names; it becomes the previous record's
+// only once the record is in the journal (or in the open transaction).
+thread_local std::vector<std::string> tPendingPath;
+
+// The key path of a record, as the stream's previous record left it.
+void writeKeyPath(System &s, Writer &w, const Key &key)
+{
+    std::vector<std::string> &path = tPendingPath;
+    keyNames(key, path);
+    const auto &last = s.lastRecordPath;
+    if (s.lastRecordPathKnown && path == last) {
         w.u32(kSameAsBefore);
         return;
     }
-    const size_t cut = path.rfind('\\');
-    if (s.lastRecordPathKnown && cut != std::string::npos && cut + 1 < path.size() && s.lastRecordPath.size() > cut &&
-        s.lastRecordPath[cut] == '\\' && s.lastRecordPath.find('\\', cut + 1) == std::string::npos &&
-        s.lastRecordPath.compare(0, cut, path, 0, cut) == 0) {
+    if (s.lastRecordPathKnown && path.size() >= 2 && path.size() == last.size() &&
+        std::equal(path.begin(), path.end() - 1, last.begin())) {
         w.u32(kSiblingOfBefore);
-        w.str(std::string_view(path).substr(cut + 1));
-    } else {
-        w.str(path);
+        w.str(path.back());
+        return;
     }
-    s.lastRecordPath = std::move(path);
+    if (std::none_of(path.begin(), path.end(),
+                     [](const std::string &n) { return n.find('\\') != std::string::npos; })) {
+        std::string joined;
+        for (const auto &n : path) {
+            if (&n != &path.front())
+                joined.push_back('\\');
+            joined += n;
+        }
+        w.str(joined);
+        return;
+    }
+    w.u32(kNamesFollow);
+    w.u32(static_cast<uint32_t>(path.size()));
+    for (const auto &n : path)
+        w.str(n);
+}
+
+// The record just composed is in the journal: its path is the previous one now.
+void commitKeyPath(System &s)
+{
+    s.lastRecordPath.swap(tPendingPath);
     s.lastRecordPathKnown = true;
 }
 
-std::string readKeyPath(System &s, Reader &r)
+// Reads a record's key path into s.lastRecordPath, which it becomes.
+const std::vector<std::string> &readKeyPath(System &s, Reader &r)
 {
+    auto &path = s.lastRecordPath;
     if (r.sameAsBefore()) {
         if (!s.lastRecordPathKnown)
             r.ok = false;
-        return s.lastRecordPath;
+        return path;
     }
-    std::string path;
     if (r.siblingOfBefore()) {
-        const size_t cut = s.lastRecordPath.rfind('\\');
-        if (!s.lastRecordPathKnown || cut == std::string::npos) {
+        if (!s.lastRecordPathKnown || path.size() < 2) {
             r.ok = false;
-            return {};
+            return path;
         }
-        path = s.lastRecordPath.substr(0, cut + 1) + r.str();
+        path.back() = r.str();
+    } else if (r.marker(kNamesFollow)) {
+        const auto count = static_cast<size_t>(r.num(4));
+        if (r.need(count * 4)) { // every name takes at least its length
+            path.resize(count);
+            for (auto &n : path)
+                n = r.str();
+        }
     } else {
-        path = r.str();
+        const std::string joined = r.str();
+        path.clear();
+        for (size_t pos = 0;;) {
+            const size_t next = joined.find('\\', pos);
+            path.emplace_back(joined, pos, next == std::string::npos ? std::string::npos : next - pos);
+            if (next == std::string::npos)
+                break;
+            pos = next + 1;
+        }
     }
-    if (r.ok) {
-        s.lastRecordPath = path;
-        s.lastRecordPathKnown = true;
-    }
+    s.lastRecordPathKnown = r.ok;
     return path;
+}
+
+// The key a record's path names; null when it does not exist (here).
+Key *keyFromNames(System &s, const std::vector<std::string> &path, size_t count)
+{
+    if (count == 0)
+        return nullptr;
+    Key *k = vt::hive::sameName(path[0], "MACHINE") ? s.machine.get()
+             : vt::hive::sameName(path[0], "USER")  ? s.users.get()
+                                                    : nullptr;
+    for (size_t i = 1; k && i < count; ++i)
+        k = findChild(*k, path[i]);
+    return k;
 }
 
 // A record's header and payload in one call (one system call per change
@@ -233,11 +298,11 @@ bool append(System &s, const Writer &payload)
     // everything after it: never acknowledge what cannot come back.
     if (payload.b.size() > kMaxRecord) {
         s.appendError = ERROR_NOT_ENOUGH_MEMORY;
-        forgetLastRecordPath(s);
         return false;
     }
     if (s.txDepth > 0) {
         frame(s.txRecords, payload.b);
+        commitKeyPath(s);
         return true;
     }
     uint8_t header[8];
@@ -256,12 +321,15 @@ bool append(System &s, const Writer &payload)
     if (!pwriteRecord(s.journalFd, header, sizeof header, payload.b.data(), payload.b.size(), s.journalSize) ||
         (flush && ::fdatasync(s.journalFd) != 0)) {
         s.appendError = errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL : ERROR_REGISTRY_IO_FAILED;
-        // Cut a partial record off so the next one is not appended after garbage.
+        // Cut a partial record off so the next one is not appended after
+        // garbage. The file's last record is still the one before, whose path
+        // this process keeps: forgetting it would leave it unable to read
+        // what others append after it.
         if (::ftruncate(s.journalFd, static_cast<off_t>(s.journalSize.load())) == 0)
             ::fdatasync(s.journalFd);
-        forgetLastRecordPath(s);
         return false;
     }
+    commitKeyPath(s);
     s.journalSize += recSize;
     s.unsynced = flush ? 0 : s.unsynced + recSize;
     if (s.shared)
@@ -285,10 +353,25 @@ void syncDir(const std::string &dir)
     }
 }
 
-std::string parentPath(std::string_view path)
+// A record whose key is not there. When that is because its hive could not
+// be read or mounted here, the change exists only in the journal, which must
+// then outlive every checkpoint until the hive is back.
+void noteUnapplied(System &s, const std::vector<std::string> &path)
 {
-    size_t cut = path.rfind('\\');
-    return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut));
+    if (path.size() < 2 || s.journalHeld)
+        return;
+    Key *vroot = keyFromNames(s, path, 1);
+    if (!vroot)
+        return;
+    if (Key *root = findChild(*vroot, path[1])) {
+        if (const Mount *m = mountOf(s, root); m && m->unread)
+            s.journalHeld = true;
+        return;
+    }
+    const bool machine = vroot == s.machine.get();
+    for (const auto &[onMachine, name] : s.absentHives)
+        if (onMachine == machine && vt::hive::sameName(name, path[1]))
+            s.journalHeld = true;
 }
 
 // Applies one record. Every operation states the final result, so applying a
@@ -299,7 +382,7 @@ void applyRecord(System &s, Reader &r)
     const auto op = static_cast<uint8_t>(r.num(1));
     switch (op) {
     case OpCreateKey: {
-        std::string path = readKeyPath(s, r);
+        const auto &path = readKeyPath(s, r);
         std::string cls = r.str();
         uint64_t time = r.num(8);
         auto flags = static_cast<uint16_t>(r.num(2));
@@ -307,10 +390,12 @@ void applyRecord(System &s, Reader &r)
         auto sd = parentsSecurity ? std::vector<uint8_t>() : r.bytes();
         if (!r.ok)
             return;
-        Key *parent = keyFromPath(s, parentPath(path));
-        if (!parent)
+        if (path.size() < 2)
             return;
-        std::string_view name = std::string_view(path).substr(path.rfind('\\') + 1);
+        Key *parent = keyFromNames(s, path, path.size() - 1);
+        if (!parent)
+            return noteUnapplied(s, path);
+        const std::string &name = path.back();
         Key *k = findChild(*parent, name);
         if (!k) {
             auto nk = newKey(name, time);
@@ -326,14 +411,14 @@ void applyRecord(System &s, Reader &r)
         break;
     }
     case OpDeleteKey: {
-        std::string path = readKeyPath(s, r);
+        const auto &path = readKeyPath(s, r);
         std::string name = r.str();
         uint64_t time = r.num(8);
         if (!r.ok)
             return;
-        Key *parent = keyFromPath(s, path);
+        Key *parent = keyFromNames(s, path, path.size());
         if (!parent)
-            return;
+            return noteUnapplied(s, path);
         if (Key *k = findChild(*parent, name))
             removeSubkey(s, *parent, k);
         parent->lastWriteTime = time;
@@ -342,57 +427,63 @@ void applyRecord(System &s, Reader &r)
         break;
     }
     case OpSetValue: {
-        std::string path = readKeyPath(s, r);
+        const auto &path = readKeyPath(s, r);
         std::string name = r.str();
         auto type = static_cast<uint32_t>(r.num(4));
         auto data = r.bytes();
         uint64_t time = r.num(8);
         if (!r.ok)
             return;
-        if (Key *k = keyFromPath(s, path)) {
+        if (Key *k = keyFromNames(s, path, path.size())) {
             setValue(*k, name, type, std::move(data));
             k->lastWriteTime = time;
             markDirty(s, *k);
             fireNotifications(s, k, REG_NOTIFY_CHANGE_LAST_SET);
+        } else {
+            noteUnapplied(s, path);
         }
         break;
     }
     case OpDeleteValue: {
-        std::string path = readKeyPath(s, r);
+        const auto &path = readKeyPath(s, r);
         std::string name = r.str();
         uint64_t time = r.num(8);
         if (!r.ok)
             return;
-        if (Key *k = keyFromPath(s, path)) {
+        if (Key *k = keyFromNames(s, path, path.size())) {
             deleteValue(*k, name);
             k->lastWriteTime = time;
             markDirty(s, *k);
             fireNotifications(s, k, REG_NOTIFY_CHANGE_LAST_SET);
+        } else {
+            noteUnapplied(s, path);
         }
         break;
     }
     case OpSetSecurity: {
-        std::string path = readKeyPath(s, r);
+        const auto &path = readKeyPath(s, r);
         auto sd = r.bytes();
         if (!r.ok)
             return;
-        if (Key *k = keyFromPath(s, path)) {
+        if (Key *k = keyFromNames(s, path, path.size())) {
             k->security = std::make_shared<const vt::hive::SecurityDescriptor>(std::move(sd));
             markDirty(s, *k);
             fireNotifications(s, k, REG_NOTIFY_CHANGE_SECURITY | REG_NOTIFY_CHANGE_ATTRIBUTES);
+        } else {
+            noteUnapplied(s, path);
         }
         break;
     }
     case OpRenameKey: {
-        std::string path = readKeyPath(s, r);
+        const auto &path = readKeyPath(s, r);
         std::string oldName = r.str();
         std::string newName = r.str();
         uint64_t time = r.num(8);
         if (!r.ok)
             return;
-        Key *parent = keyFromPath(s, path);
+        Key *parent = keyFromNames(s, path, path.size());
         if (!parent)
-            return;
+            return noteUnapplied(s, path);
         // The record states the result: the key is known by the new name only.
         // A key already under that name can only be met when the journal is
         // replayed onto hives a checkpoint wrote from a later state (a crash
@@ -491,7 +582,9 @@ int createJournal(System &s, uint64_t gen)
 
 // Applies the records of a journal file from `from` to its end and returns
 // where the last whole record ends. With `cutTorn` (only under the file lock,
-// when nobody is appending) a torn or damaged tail is cut off.
+// when nobody is appending) a torn tail is cut off: bytes that end the file
+// without completing a record, which no writer acknowledged. A whole record
+// is never cut, nor anything followed by more records.
 uint64_t applyFrom(System &s, int fd, uint64_t from, bool cutTorn)
 {
     if (from == kJournalHeader)
@@ -509,12 +602,15 @@ uint64_t applyFrom(System &s, int fd, uint64_t from, bool cutTorn)
         got += static_cast<size_t>(n);
     }
     data.resize(got);
+    auto lengthAt = [&](size_t at) {
+        return uint32_t(data[at]) | uint32_t(data[at + 1]) << 8 | uint32_t(data[at + 2]) << 16 |
+               uint32_t(data[at + 3]) << 24;
+    };
     // A whole, undamaged record at `at`: its payload and the position after it.
     auto recordAt = [&](size_t at, const uint8_t *&payload, uint32_t &len) {
         if (data.size() - at < 8)
             return false;
-        len = uint32_t(data[at]) | uint32_t(data[at + 1]) << 8 | uint32_t(data[at + 2]) << 16 |
-              uint32_t(data[at + 3]) << 24;
+        len = lengthAt(at);
         const uint32_t crc = uint32_t(data[at + 4]) | uint32_t(data[at + 5]) << 8 | uint32_t(data[at + 6]) << 16 |
                              uint32_t(data[at + 7]) << 24;
         if (len == 0 || len > kMaxRecord || data.size() - at - 8 < len || crc32(data.data() + at + 8, len) != crc)
@@ -522,19 +618,35 @@ uint64_t applyFrom(System &s, int fd, uint64_t from, bool cutTorn)
         payload = data.data() + at + 8;
         return true;
     };
+    // Whether what is not a whole record at `at` is the file's unfinished last one.
+    auto tornTail = [&](size_t at) {
+        if (data.size() - at < 8)
+            return true;
+        const uint32_t l = lengthAt(at);
+        return l > data.size() - at - 8 || at + 8 + l == data.size();
+    };
     auto known = [](uint8_t op) { return op >= OpCreateKey && op <= OpRenameKey && op != OpBegin && op != OpCommit; };
     size_t pos = 0;
+    bool torn = false, lost = false;
     s.replaying = true;
     const uint8_t *payload = nullptr;
     uint32_t len = 0;
-    while (pos < data.size() && recordAt(pos, payload, len)) {
+    while (pos < data.size()) {
+        if (!recordAt(pos, payload, len)) {
+            torn = tornTail(pos);
+            break;
+        }
         if (payload[0] == OpBegin) {
             // Applied only when its commit record is there and every record
             // before it is whole; otherwise this is where the journal ends.
             std::vector<std::pair<const uint8_t *, uint32_t>> inner;
             size_t q = pos + 8 + len;
-            bool committed = false;
-            while (recordAt(q, payload, len)) {
+            bool committed = false, ranOut = false;
+            while (true) {
+                if (!recordAt(q, payload, len)) {
+                    ranOut = tornTail(q);
+                    break;
+                }
                 if (payload[0] == OpCommit) {
                     committed = true;
                     q += 8 + len;
@@ -545,8 +657,10 @@ uint64_t applyFrom(System &s, int fd, uint64_t from, bool cutTorn)
                 inner.emplace_back(payload, len);
                 q += 8 + len;
             }
-            if (!committed)
+            if (!committed) {
+                torn = ranOut;
                 break;
+            }
             for (auto [p, n] : inner) {
                 Reader r{p, n};
                 applyRecord(s, r);
@@ -557,14 +671,24 @@ uint64_t applyFrom(System &s, int fd, uint64_t from, bool cutTorn)
         Reader r{payload, len};
         applyRecord(s, r);
         if (!r.ok) {
+            // A whole record this process cannot read. Read from a place in
+            // the middle, it may name its key relative to a record this
+            // process does not know; the file's start names every path.
+            if (from != kJournalHeader) {
+                lost = true;
+                break;
+            }
             forgetLastRecordPath(s);
-            break;
         }
         pos += 8 + len;
     }
     s.replaying = false;
+    if (lost) {
+        // Records state their results, so those applied again change nothing.
+        return applyFrom(s, fd, kJournalHeader, cutTorn);
+    }
     const uint64_t end = from + pos;
-    if (cutTorn && end != static_cast<uint64_t>(st.st_size)) {
+    if (cutTorn && torn && end != static_cast<uint64_t>(st.st_size)) {
         if (::ftruncate(fd, static_cast<off_t>(end)) == 0)
             ::fdatasync(fd);
     }
@@ -602,7 +726,7 @@ bool journalCreateKey(System &s, const Key &key)
 {
     Writer w;
     w.u8(OpCreateKey);
-    writeKeyPath(s, w, keyPath(key));
+    writeKeyPath(s, w, key);
     w.str(key.className);
     w.u64(key.lastWriteTime);
     w.u16(key.flags);
@@ -620,7 +744,7 @@ bool journalDeleteKey(System &s, const Key &parent, std::string_view name)
 {
     Writer w;
     w.u8(OpDeleteKey);
-    writeKeyPath(s, w, keyPath(parent));
+    writeKeyPath(s, w, parent);
     w.str(name);
     w.u64(parent.lastWriteTime);
     return append(s, w);
@@ -630,7 +754,7 @@ bool journalSetValue(System &s, const Key &key, const Value &value)
 {
     Writer w;
     w.u8(OpSetValue);
-    writeKeyPath(s, w, keyPath(key));
+    writeKeyPath(s, w, key);
     w.str(value.name);
     w.u32(value.type);
     w.bytes(value.data.data(), value.data.size());
@@ -642,7 +766,7 @@ bool journalDeleteValue(System &s, const Key &key, std::string_view name)
 {
     Writer w;
     w.u8(OpDeleteValue);
-    writeKeyPath(s, w, keyPath(key));
+    writeKeyPath(s, w, key);
     w.str(name);
     w.u64(key.lastWriteTime);
     return append(s, w);
@@ -652,7 +776,7 @@ bool journalSetSecurity(System &s, const Key &key)
 {
     Writer w;
     w.u8(OpSetSecurity);
-    writeKeyPath(s, w, keyPath(key));
+    writeKeyPath(s, w, key);
     if (key.security)
         w.bytes(key.security->data(), key.security->size());
     else
@@ -664,7 +788,7 @@ bool journalRenameKey(System &s, const Key &parent, std::string_view oldName, st
 {
     Writer w;
     w.u8(OpRenameKey);
-    writeKeyPath(s, w, keyPath(parent));
+    writeKeyPath(s, w, parent);
     w.str(oldName);
     w.str(newName);
     w.u64(parent.lastWriteTime);
@@ -674,6 +798,11 @@ bool journalRenameKey(System &s, const Key &parent, std::string_view oldName, st
 LONG journalFailure(const System &s)
 {
     return s.appendError;
+}
+
+bool groupCommitOpen()
+{
+    return gDeferDepth.load(std::memory_order_acquire) > 0;
 }
 
 } // namespace vt::platform::detail
@@ -700,6 +829,7 @@ DeferredSync::~DeferredSync()
         return;
     std::unique_lock l(s->lock);
     flushJournal(*s);
+    endSlice(*s);
 }
 
 Transaction::Transaction()
@@ -710,12 +840,16 @@ Transaction::Transaction()
     if (s.txDepth++ > 0 || !s.persistent || s.lockFd < 0 || !s.shared)
         return;
     // Other processes wait until the end: what they append meanwhile would
-    // land between this transaction's changes in memory and its records.
-    while (::flock(s.lockFd, LOCK_EX) != 0)
-        if (errno != EINTR)
-            return;
+    // land between this transaction's changes in memory and its records. A
+    // slice of a group commit hands its lock over.
+    if (s.sliceHeld.load(std::memory_order_relaxed))
+        s.sliceHeld.store(false, std::memory_order_relaxed);
+    else if (!lockJournalFile(s))
+        return;
     s.txLocked = true;
     catchUpLocked(s);
+    s.txStartPath = s.lastRecordPath;
+    s.txStartPathKnown = s.lastRecordPathKnown;
 }
 
 Transaction::~Transaction()
@@ -748,7 +882,13 @@ LONG Transaction::commit()
             (!deferred && ::fdatasync(s.journalFd) != 0)) {
             if (::ftruncate(s.journalFd, static_cast<off_t>(s.journalSize.load())) == 0)
                 ::fdatasync(s.journalFd);
-            forgetLastRecordPath(s);
+            // The file ends where the transaction began.
+            if (s.txLocked) {
+                s.lastRecordPath.swap(s.txStartPath);
+                s.lastRecordPathKnown = s.txStartPathKnown;
+            } else {
+                forgetLastRecordPath(s);
+            }
             rc = ERROR_REGISTRY_IO_FAILED;
         } else {
             s.journalSize += batch.size();

@@ -198,6 +198,7 @@ void loadLazyMount(Key &root)
         // and nothing is ever written back over the file.
         if (m) {
             m->readOnly = true;
+            m->unread = true;
             m->rootName = m->name;
         }
         root.security = root.parent->security;
@@ -243,6 +244,7 @@ void mountMemory(System &s, Key *vroot, const std::string &name, std::unique_ptr
 void syncMounts(System &s)
 {
     const auto list = readMountList(s);
+    s.absentHives.clear();
     for (size_t i = 0; i < s.mounts.size();) {
         Mount &m = *s.mounts[i];
         const bool listed = std::any_of(list.begin(), list.end(), [&](const MountEntry &e) {
@@ -268,6 +270,7 @@ void syncMounts(System &s)
         if (::stat(e.file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
             addProblem(s.report, "The hive '" + e.file + "' loaded as " + (e.machine ? "HKLM\\" : "HKU\\") + e.name +
                                      " could not be mounted: " + messageText(ERROR_FILE_NOT_FOUND));
+            s.absentHives.emplace_back(e.machine, e.name);
             continue;
         }
         mountLazily(s, vroot, e.name, e.file);
@@ -409,6 +412,10 @@ LONG WINAPI RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey)
     // record of this hive can be replayed onto another file mounted here later.
     if ((rc = checkpoint(s)) != ERROR_SUCCESS)
         return rc;
+    // A journal kept for a hive that cannot take its changes still holds
+    // this one's: another file loaded under the name later would get them.
+    if (s.journalHeld && s.journalSize > kJournalHeader)
+        return ERROR_REGISTRY_IO_FAILED;
     Mount *m = it->get();
     if (m->dirty && !m->readOnly && (rc = saveMount(s, *m)) != ERROR_SUCCESS)
         return rc;

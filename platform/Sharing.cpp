@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <new>
@@ -147,22 +148,121 @@ void catchUp(System &s)
     JournalLock j(s);
 }
 
+namespace
+{
+
+uint64_t steadyNs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint64_t(ts.tv_sec) * 1'000'000'000u + uint64_t(ts.tv_nsec);
+}
+
+// The waiting room: a record lock on the first byte of the lock file, which
+// the kernel keeps apart from its flock. A process waiting for the file lock
+// holds it shared until it has the lock; one that ends a slice takes it
+// exclusively after letting the lock go, so everybody who waited is in
+// before its next slice begins. Both go with a process that dies.
+bool waitingRoom(int fd, short type)
+{
+    struct flock l {
+    };
+    l.l_type = type;
+    l.l_whence = SEEK_SET;
+    l.l_start = 0;
+    l.l_len = 1;
+    int rc;
+    while ((rc = ::fcntl(fd, F_OFD_SETLKW, &l)) != 0 && errno == EINTR) {
+    }
+    return rc == 0;
+}
+
+} // namespace
+
+bool lockJournalFile(System &s)
+{
+    const bool announced = waitingRoom(s.lockFd, F_RDLCK);
+    bool ok = true;
+    while (::flock(s.lockFd, LOCK_EX) != 0)
+        if (errno != EINTR) {
+            ok = false;
+            break;
+        }
+    if (announced)
+        waitingRoom(s.lockFd, F_UNLCK);
+    return ok;
+}
+
+void endSlice(System &s)
+{
+    if (!s.sliceHeld.load(std::memory_order_relaxed))
+        return;
+    s.sliceHeld.store(false, std::memory_order_relaxed);
+    ::flock(s.lockFd, LOCK_UN);
+    if (waitingRoom(s.lockFd, F_WRLCK))
+        waitingRoom(s.lockFd, F_UNLCK);
+}
+
+void endIdleSlice(System &s, uint64_t &seen)
+{
+    if (!s.sliceHeld.load(std::memory_order_relaxed)) {
+        seen = 0;
+        return;
+    }
+    const uint64_t now =
+        s.sliceStart.load(std::memory_order_relaxed) * 4099 + s.sliceRecords.load(std::memory_order_relaxed);
+    if (now != seen) {
+        seen = now;
+        return;
+    }
+    std::unique_lock l(s.lock);
+    if (s.sliceHeld.load(std::memory_order_relaxed))
+        endSlice(s);
+    seen = 0;
+}
+
 JournalLock::JournalLock(System &s) : m_s(s)
 {
     // An open transaction holds the file lock already (and caught up then).
     if (s.lockFd < 0 || !s.shared || !s.persistent || s.txLocked)
         return;
-    while (::flock(s.lockFd, LOCK_EX) != 0)
-        if (errno != EINTR)
-            return;
+    // Within this process's slice nobody else can have appended.
+    if (s.sliceHeld.load(std::memory_order_relaxed)) {
+        m_locked = true;
+        return;
+    }
+    if (!lockJournalFile(s))
+        return;
     m_locked = true;
     catchUpLocked(s);
 }
 
 JournalLock::~JournalLock()
 {
-    if (m_locked)
-        ::flock(m_s.lockFd, LOCK_UN);
+    if (!m_locked)
+        return;
+    System &s = m_s;
+    if (groupCommitOpen()) {
+        // Inside a group commit the lock stays for the next change, up to
+        // the slice's bounds: other processes wait at most one slice.
+        const uint64_t now = steadyNs();
+        if (!s.sliceHeld.load(std::memory_order_relaxed)) {
+            s.sliceHeld.store(true, std::memory_order_relaxed);
+            s.sliceRecords.store(0, std::memory_order_relaxed);
+            s.sliceStart.store(now, std::memory_order_relaxed);
+            s.pollerCv.notify_one(); // it ends the slice if no change does
+        }
+        const uint32_t records = s.sliceRecords.load(std::memory_order_relaxed) + 1;
+        s.sliceRecords.store(records, std::memory_order_relaxed);
+        if (records < kSliceRecords && now - s.sliceStart.load(std::memory_order_relaxed) < kSliceNs)
+            return;
+        endSlice(s);
+        return;
+    }
+    if (s.sliceHeld.load(std::memory_order_relaxed))
+        endSlice(s);
+    else
+        ::flock(s.lockFd, LOCK_UN);
 }
 
 } // namespace vt::platform::detail

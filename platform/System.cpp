@@ -195,9 +195,8 @@ LONG openLocked(const SystemOptions &options, SystemReport *report)
     s.lockFd = ::open((s.root + "/system.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (s.lockFd < 0)
         return ERROR_ACCESS_DENIED;
-    while (::flock(s.lockFd, LOCK_EX) != 0)
-        if (errno != EINTR)
-            return ERROR_LOCK_VIOLATION;
+    if (!lockJournalFile(s))
+        return ERROR_LOCK_VIOLATION;
     struct Unlock {
         int fd;
         ~Unlock() { ::flock(fd, LOCK_UN); }
@@ -254,6 +253,19 @@ LONG openLocked(const SystemOptions &options, SystemReport *report)
         return rc;
     }
     undoIni.armed = false;
+    // Changes the journal keeps for a hive that cannot take them are told at
+    // every start until they are in its file.
+    bool told = false;
+    for (const auto &m : s.mounts)
+        if (m->dirty && m->readOnly) {
+            addProblem(report, "Changes to the hive '" + m->file +
+                                   "' are kept in the system's journal until its file " +
+                                   (m->unread ? "can be read." : "can be written."));
+            told = true;
+        }
+    if (s.journalHeld && !told)
+        addProblem(report, "Changes to a loaded hive that could not be mounted are kept in the system's journal until "
+                           "it can be.");
     if (report)
         report->created = !existed;
     s.report = nullptr; // the caller's object is only good during the open
@@ -266,11 +278,18 @@ LONG openLocked(const SystemOptions &options, SystemReport *report)
     s.pollerPid = static_cast<int>(::getpid());
     s.poller = std::make_unique<std::thread>([sp] {
         std::unique_lock lk(sp->pollerMutex);
+        uint64_t sliceSeen = 0;
         while (!sp->stopPoller) {
-            sp->pollerCv.wait_for(lk, std::chrono::milliseconds(250));
+            // While this process holds a slice of a group commit, the slice's
+            // time bounds the wait: no idle slice keeps others out longer.
+            if (sp->sliceHeld.load(std::memory_order_relaxed))
+                sp->pollerCv.wait_for(lk, std::chrono::nanoseconds(kSliceNs));
+            else
+                sp->pollerCv.wait_for(lk, std::chrono::milliseconds(250));
             if (sp->stopPoller)
                 break;
             lk.unlock();
+            endIdleSlice(*sp, sliceSeen);
             catchUp(*sp);
             lk.lock();
         }

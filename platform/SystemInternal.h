@@ -56,8 +56,23 @@ uint64_t checkpointThreshold(const System &s);
 LONG saveMount(System &s, Mount &m);
 bool checkpointWorthItAtExit(const System &s);
 
-// Other processes' records (Sharing.cpp).
+// Other processes' records and the journal's file lock (Sharing.cpp).
 void catchUpLocked(System &s);
+// Takes the file lock, announcing the wait to a process holding a slice.
+bool lockJournalFile(System &s);
+// Ends this process's slice of a group commit (exclusive lock held): the
+// file lock goes, and processes that waited for it take their turn first.
+void endSlice(System &s);
+// The same from the background thread, for a slice no change has extended
+// since the thread last looked (`seen` keeps what it saw): a busy slice ends
+// at its own next change, without the thread taking the lock.
+void endIdleSlice(System &s, uint64_t &seen);
+// How long a slice may keep the file lock (the background thread ends an
+// idle one at most this late).
+inline constexpr uint64_t kSliceNs = 4'000'000;
+inline constexpr uint32_t kSliceRecords = 2048;
+// Whether a DeferredSync scope is open in the process (Journal.cpp).
+bool groupCommitOpen();
 
 // Mounting (Mounts.cpp).
 LONG mountFile(System &s, Key *vroot, const std::string &name, const std::string &file, bool loaded,
