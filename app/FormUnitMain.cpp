@@ -238,12 +238,12 @@ void TformMain::createControls()
     const QIcon saveIcon = style()->standardIcon(QStyle::SP_DialogSaveButton);
     aInfoDBSaveKeyInfo->setIcon(saveIcon);
     aInfoDBSaveValueInfo->setIcon(saveIcon);
-    auto addMemo = [&](const QString &caption, const char *name, QAction *save) {
+    auto addMemo = [&](const QString &caption, const char *name, const char *buttonName, QAction *save) {
         auto *row = new QHBoxLayout;
         auto *label = new QLabel(caption, tsDatabaseInfo);
         row->addWidget(label, 1);
         auto *button = new QToolButton(tsDatabaseInfo);
-        button->setObjectName(QString::fromLatin1(name) + QStringLiteral("Save"));
+        button->setObjectName(QString::fromLatin1(buttonName));
         button->setDefaultAction(save);
         button->setAutoRaise(true);
         row->addWidget(button);
@@ -253,8 +253,9 @@ void TformMain::createControls()
         dbLayout->addWidget(memo, 1);
         return memo;
     };
-    mInfoDBKey = addMemo(tr("Key information:"), "mInfoDBKey", aInfoDBSaveKeyInfo);
-    mInfoDBValue = addMemo(tr("Value information:"), "mInfoDBValue", aInfoDBSaveValueInfo);
+    mInfoDBKey = addMemo(tr("Key information:"), "mInfoDBKey", "bnInfoDBSaveKeyInfo", aInfoDBSaveKeyInfo);
+    mInfoDBValue = addMemo(tr("Value information:"), "mInfoDBValue", "bnInfoDBSaveValueInfo",
+                           aInfoDBSaveValueInfo);
     pcMain->addTab(tsDatabaseInfo, tr("Info database"));
 
     // "Change logs": redo and undo logs, each with Save and Apply.
@@ -429,6 +430,7 @@ void TformMain::connectActions()
     m_Built.insert(aMenuHelp); // opens its menu
     connectEditors();
     connectKeyCommands();
+    connectRules();
 
     connect(mFile, &QMenu::aboutToShow, this, &TformMain::UpdateActionStates);
 
@@ -484,6 +486,7 @@ void TformMain::UpdateActionStates()
     aKeyAddBookmark->setEnabled(node && GetTreeKind(node) == 1);
     updateKeyCommandStates();
     updateValueCommandStates();
+    updateRuleStates();
     aSecurityInformationExportToFile->setEnabled(false);
     aSecurityInformationExportToClipboard->setEnabled(false);
     // The change logs and the history window are always at hand.
