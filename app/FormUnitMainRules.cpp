@@ -86,9 +86,7 @@ void TformMain::connectRules()
         // Said once, when the window's event loop runs.
         QMetaObject::invokeMethod(
             this,
-            [this] {
-                vt::i18n::ShowMessageDialog(m_InfoDBProblem, vt::i18n::TMsgDlgType::Warning, vt::i18n::mbOK);
-            },
+            [this] { vt::i18n::ShowMessageDialog(m_InfoDBProblem, vt::i18n::TMsgDlgType::Warning, vt::i18n::mbOK); },
             Qt::QueuedConnection);
     }
     for (auto *button : {findChild<QToolButton *>(QStringLiteral("bnInfoDBSaveKeyInfo")),
@@ -132,9 +130,9 @@ void TformMain::aValueCreateRuleExecute()
         // A line break would split the rule in the rule file.
         if (vt::knowledge::HasLineBreak(row->ValueName) || vt::knowledge::HasLineBreak(row->KeyPath)) {
             refused = true;
-            warnLineBreak(fromStd(vt::knowledge::HasLineBreak(row->ValueName) ? row->ValueName
-                                                                               : RootKeyToName(row->RootKey) +
-                                                                                     row->KeyPath));
+            warnLineBreak(fromStd(vt::knowledge::HasLineBreak(row->ValueName)
+                                      ? row->ValueName
+                                      : RootKeyToName(row->RootKey) + row->KeyPath));
             continue;
         }
         std::string line;

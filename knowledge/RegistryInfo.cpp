@@ -279,8 +279,7 @@ void TRegistryInfo::LoadFromFile(const std::string &path)
     if (ec)
         throw EInfoDatabase("\"" + path + "\" cannot be read: " + ec.message());
     if (size > InfoFileSizeLimit)
-        throw EInfoDatabase("\"" + path + "\" is too large for an info database (" + std::to_string(size) +
-                            " bytes).");
+        throw EInfoDatabase("\"" + path + "\" is too large for an info database (" + std::to_string(size) + " bytes).");
     std::ifstream file(path, std::ios::binary);
     if (!file)
         throw EInfoDatabase("\"" + path + "\" cannot be opened.");

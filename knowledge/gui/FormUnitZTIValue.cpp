@@ -129,8 +129,8 @@ TformOpenZTIValue::TformOpenZTIValue(QWidget *parent) : QDialog(parent)
 
 void TformOpenZTIValue::setLabel(QLabel *label, const std::string &text)
 {
-    QString shown = fromStd(text.size() > std::size_t(4 * kLabelTextLimit) ? text.substr(0, 4 * kLabelTextLimit)
-                                                                           : text);
+    QString shown =
+        fromStd(text.size() > std::size_t(4 * kLabelTextLimit) ? text.substr(0, 4 * kLabelTextLimit) : text);
     // Line breaks of multi-strings are shown as the list shows them.
     shown.replace(QStringLiteral("\r\n"), QStringLiteral(" \u00B6 "));
     shown.replace(QLatin1Char('\r'), QLatin1Char(' '));
@@ -143,8 +143,8 @@ void TformOpenZTIValue::setLabel(QLabel *label, const std::string &text)
     label->setToolTip(shown);
 }
 
-bool TformOpenZTIValue::Execute(HKEY root, TRegDataType type, const std::string &keyPath,
-                                const std::string &valueName, const std::string &dataText, std::string &ruleLine)
+bool TformOpenZTIValue::Execute(HKEY root, TRegDataType type, const std::string &keyPath, const std::string &valueName,
+                                const std::string &dataText, std::string &ruleLine)
 {
     m_rootName = RootKeyToName(root);
     m_keyPath = keyPath;
@@ -179,8 +179,8 @@ std::string TformOpenZTIValue::RuleLine() const
         command = TRuleCommand::RegyChange;
     else if (rbRegyFix->isChecked())
         command = TRuleCommand::RegyFix;
-    return FormatValueRule(command, cbVerifier->isChecked(), toStd(cbDescription->currentText()), m_rootName,
-                           m_keyPath, m_valueName, toStd(editVerifier->text()));
+    return FormatValueRule(command, cbVerifier->isChecked(), toStd(cbDescription->currentText()), m_rootName, m_keyPath,
+                           m_valueName, toStd(editVerifier->text()));
 }
 
 void TformOpenZTIValue::accept()
