@@ -6,8 +6,10 @@
 #include <QSaveFile>
 #include <QString>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace vt::knowledge
 {
@@ -141,20 +143,60 @@ void AppendInfoString(std::string &out, std::string_view text)
     out.append(text);
 }
 
-std::string FoldInfoKey(std::string_view text)
+namespace
+{
+
+void appendFolded(std::string &out, std::string_view text)
 {
     if (isAscii(text)) {
-        std::string folded(text);
-        for (char &c : folded)
-            if (c >= 'A' && c <= 'Z')
-                c = char(c + 32);
-        return folded;
+        const std::size_t at = out.size();
+        out.append(text);
+        for (std::size_t i = at; i < out.size(); ++i)
+            if (out[i] >= 'A' && out[i] <= 'Z')
+                out[i] = char(out[i] + 32);
+        return;
     }
-    return QString::fromUtf8(text.data(), qsizetype(text.size())).toCaseFolded().toStdString();
+    out += QString::fromUtf8(text.data(), qsizetype(text.size())).toCaseFolded().toStdString();
+}
+
+// The hash of the folded text; never 0, which marks an empty slot.
+std::uint64_t foldedHash(std::string_view key, std::string_view value, bool withValue)
+{
+    thread_local std::string folded;
+    folded.clear();
+    appendFolded(folded, key);
+    if (withValue) {
+        folded.push_back('\0');
+        appendFolded(folded, value);
+    }
+    return std::uint64_t(std::hash<std::string_view>{}(folded)) | 1u;
+}
+
+} // namespace
+
+std::string FoldInfoKey(std::string_view text)
+{
+    std::string folded;
+    appendFolded(folded, text);
+    return folded;
 }
 
 bool SameInfoKey(std::string_view a, std::string_view b)
 {
+    if (isAscii(a) && isAscii(b)) {
+        if (a.size() != b.size())
+            return false;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            char x = a[i], y = b[i];
+            if (x >= 'A' && x <= 'Z')
+                x = char(x + 32);
+            if (y >= 'A' && y <= 'Z')
+                y = char(y + 32);
+            if (x != y)
+                return false;
+        }
+        return true;
+    }
     return FoldInfoKey(a) == FoldInfoKey(b);
 }
 
@@ -182,32 +224,69 @@ TRegistryInfoItem &TRegistryInfo::Add(std::string key, std::string value)
 void TRegistryInfo::index(std::size_t at)
 {
     const TRegistryInfoItem &item = m_items[at];
-    // The first item wins: later duplicates stay in the file but are never found.
-    if (item.Value.empty())
-        m_keyIndex.try_emplace(FoldInfoKey(item.Key), at);
-    else
-        m_valueIndex.try_emplace(FoldInfoKey(item.Key) + '\0' + FoldInfoKey(item.Value), at);
+    const bool isValue = !item.Value.empty();
+    TIndex &index = isValue ? m_valueIndex : m_keyIndex;
+    if ((index.used + 1) * 2 > index.table.size()) {
+        std::vector<TIndex::Slot> grown(std::max<std::size_t>(64, index.table.size() * 2));
+        const std::size_t mask = grown.size() - 1;
+        for (const TIndex::Slot &slot : index.table) {
+            if (!slot.hash)
+                continue;
+            std::size_t i = std::size_t(slot.hash) & mask;
+            while (grown[i].hash)
+                i = (i + 1) & mask;
+            grown[i] = slot;
+        }
+        index.table.swap(grown);
+    }
+    const std::uint64_t hash = foldedHash(item.Key, item.Value, isValue);
+    const std::size_t mask = index.table.size() - 1;
+    std::size_t i = std::size_t(hash) & mask;
+    for (; index.table[i].hash; i = (i + 1) & mask) {
+        const TRegistryInfoItem &other = m_items[index.table[i].item];
+        // The first item wins: later duplicates stay in the file but are never found.
+        if (index.table[i].hash == hash && SameInfoKey(other.Key, item.Key) &&
+            (!isValue || SameInfoKey(other.Value, item.Value)))
+            return;
+    }
+    index.table[i] = {hash, std::uint32_t(at)};
+    ++index.used;
+}
+
+TRegistryInfoItem *TRegistryInfo::find(const TIndex &index, std::string_view key, std::string_view value)
+{
+    if (index.table.empty())
+        return nullptr;
+    const bool isValue = !value.empty();
+    const std::uint64_t hash = foldedHash(key, value, isValue);
+    const std::size_t mask = index.table.size() - 1;
+    for (std::size_t i = std::size_t(hash) & mask; index.table[i].hash; i = (i + 1) & mask) {
+        if (index.table[i].hash != hash)
+            continue;
+        TRegistryInfoItem &item = m_items[index.table[i].item];
+        if (SameInfoKey(item.Key, key) && (!isValue || SameInfoKey(item.Value, value)))
+            return &item;
+    }
+    return nullptr;
 }
 
 void TRegistryInfo::Clear()
 {
     m_items.clear();
-    m_keyIndex.clear();
-    m_valueIndex.clear();
+    m_keyIndex = {};
+    m_valueIndex = {};
 }
 
 TRegistryInfoItem *TRegistryInfo::FindKeyItem(std::string_view key)
 {
-    const auto it = m_keyIndex.find(FoldInfoKey(key));
-    return it == m_keyIndex.end() ? nullptr : &m_items[it->second];
+    return find(m_keyIndex, key, {});
 }
 
 TRegistryInfoItem *TRegistryInfo::FindValueItem(std::string_view key, std::string_view value)
 {
     if (value.empty())
         return nullptr;
-    const auto it = m_valueIndex.find(FoldInfoKey(key) + '\0' + FoldInfoKey(value));
-    return it == m_valueIndex.end() ? nullptr : &m_items[it->second];
+    return find(m_valueIndex, key, value);
 }
 
 void TRegistryInfo::ReadFromBytes(const char *data, std::size_t size)

@@ -9,7 +9,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace vt::knowledge
@@ -89,11 +88,24 @@ public:
     const std::string &KeptAsideAs() const { return m_keptAsideAs; }
 
 private:
+    // Open addressing over the hash of the folded text (key items: Key;
+    // value items: Key, NUL, Value); a slot holds the first item of its
+    // text, confirmed with SameInfoKey, so the index finds exactly what the
+    // comparison matches. No text is copied into it.
+    struct TIndex {
+        struct Slot {
+            std::uint64_t hash = 0; // 0: empty
+            std::uint32_t item = 0;
+        };
+        std::vector<Slot> table;
+        std::size_t used = 0;
+    };
     void index(std::size_t at);
+    TRegistryInfoItem *find(const TIndex &index, std::string_view key, std::string_view value);
 
     std::deque<TRegistryInfoItem> m_items;
-    std::unordered_map<std::string, std::size_t> m_keyIndex;   // folded Key -> first key item
-    std::unordered_map<std::string, std::size_t> m_valueIndex; // folded Key, NUL, folded Value
+    TIndex m_keyIndex;
+    TIndex m_valueIndex;
     bool m_keepAside = false;
     std::string m_keepAsidePath; // the file that did not read to its end
     std::string m_keptAsideAs;
