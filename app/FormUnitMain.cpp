@@ -242,12 +242,12 @@ void TformMain::createControls()
     const QIcon saveIcon = style()->standardIcon(QStyle::SP_DialogSaveButton);
     aInfoDBSaveKeyInfo->setIcon(saveIcon);
     aInfoDBSaveValueInfo->setIcon(saveIcon);
-    auto addMemo = [&](const QString &caption, const char *name, QAction *save) {
+    auto addMemo = [&](const QString &caption, const char *name, const char *buttonName, QAction *save) {
         auto *row = new QHBoxLayout;
         auto *label = new QLabel(caption, tsDatabaseInfo);
         row->addWidget(label, 1);
         auto *button = new QToolButton(tsDatabaseInfo);
-        button->setObjectName(QString::fromLatin1(name) + QStringLiteral("Save"));
+        button->setObjectName(QString::fromLatin1(buttonName));
         button->setDefaultAction(save);
         button->setAutoRaise(true);
         row->addWidget(button);
@@ -257,8 +257,9 @@ void TformMain::createControls()
         dbLayout->addWidget(memo, 1);
         return memo;
     };
-    mInfoDBKey = addMemo(tr("Key information:"), "mInfoDBKey", aInfoDBSaveKeyInfo);
-    mInfoDBValue = addMemo(tr("Value information:"), "mInfoDBValue", aInfoDBSaveValueInfo);
+    mInfoDBKey = addMemo(tr("Key information:"), "mInfoDBKey", "bnInfoDBSaveKeyInfo", aInfoDBSaveKeyInfo);
+    mInfoDBValue = addMemo(tr("Value information:"), "mInfoDBValue", "bnInfoDBSaveValueInfo",
+                           aInfoDBSaveValueInfo);
     pcMain->addTab(tsDatabaseInfo, tr("Info database"));
 
     // "Change logs": redo and undo logs, each with Save and Apply.
@@ -435,6 +436,7 @@ void TformMain::connectActions()
     connectEditors();
     connectKeyCommands();
     connectSecurity();
+    connectRules();
 
     connect(mFile, &QMenu::aboutToShow, this, &TformMain::UpdateActionStates);
 
@@ -498,6 +500,7 @@ void TformMain::UpdateActionStates()
     updateKeyCommandStates();
     updateValueCommandStates();
     updateSecurityActionStates();
+    updateRuleStates();
     // The change logs and the history window are always at hand.
     for (QAction *action : {aChangeLogRedoSave, aChangeLogRedoApply, aChangeLogUndoSave, aChangeLogUndoApply,
                             aShowHistory})

@@ -17,6 +17,7 @@
 #include "app/vtSearchSettings.h"
 #include "core/kltRegistry.h"
 #include "history/RegistryChangeHistory.h"
+#include "knowledge/RegistryInfo.h"
 
 #include <functional>
 #include <optional>
@@ -49,6 +50,9 @@ class TformEditBinary;
 namespace vt::regfile {
 struct TImportResult;
 } // namespace vt::regfile
+namespace vt::knowledge {
+class TformOpenZTIValue;
+} // namespace vt::knowledge
 
 namespace vt::app {
 
@@ -289,6 +293,26 @@ public:
 
     // Restores every window's placement before this window first exists.
     void setVisible(bool visible) override;
+    // ---- Rules and the info database (FormUnitMainRules.cpp) ----
+    // The rule dialog; the start-up code sets it, a window made alone makes
+    // its own on first use.
+    QPointer<vt::knowledge::TformOpenZTIValue> formOpenZTIValue;
+    void aValueCreateRuleExecute();
+    void aKeyCreateRuleExecute();
+    // The collection loaded from InfoDBFile() when the window was made.
+    vt::knowledge::TRegistryInfo &RegistryInfo() const { return *m_RegistryInfo; }
+    QString InfoDBFile() const;
+    // Why the file did not read whole; empty when it did (or was missing).
+    const QString &InfoDBProblem() const { return m_InfoDBProblem; }
+    // The key information of a full key path (root name + key path) into
+    // mInfoDBKey; run on every key selection.
+    void ShowKeyInfo(const QString &fullKeyPath);
+    // The value information area for the selected values.
+    void ShowValueInfo();
+    void aInfoDBSaveKeyInfoExecute();
+    void aInfoDBSaveValueInfoExecute();
+    void mInfoDBKeyKeyPress();
+    void mInfoDBValueKeyPress();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -347,6 +371,8 @@ private:
     void aSecurityInformationExportToClipboardExecute();
     void aSecurityInformationExportToFileExecute();
     void aSecurityInformationGrantAllExecute();
+    void connectRules();      // rules file: the info database loaded, its actions
+    void updateRuleStates();  // rules file: enabled states, the start-up mode's hint
     void updateKeyCommandStates();
     void updateValueCommandStates();
     bool commandKeyPress(QObject *watched, QEvent *event);
@@ -487,6 +513,9 @@ private:
     bool m_BookmarksWritable = true;
     std::unique_ptr<TRegMonitorThread> m_Monitor;
     QPointer<TformHelp> formHelp; // made when first asked for; a child of this window
+    std::unique_ptr<vt::knowledge::TRegistryInfo> m_RegistryInfo;
+    QString m_InfoDBProblem;
+    bool m_ShowingInfo = false; // memos filled by the program, not typed into
 };
 
 } // namespace vt::app

@@ -371,7 +371,7 @@ void TformMain::tvKeysChange()
     int viewMode;
     QString treePath;
     GetSelectedKey(root, keyPath, viewMode, treePath);
-    // The info database tab follows the key once that database exists.
+    ShowKeyInfo(fromStd(RootKeyToName(root) + keyPath));
 
     setStatusText(0, treePath);
     if (node) {

@@ -44,7 +44,7 @@ TApplicationForms::TApplicationForms()
     m_formMain->formValueType = create<vt::editors::TformValueType>();
     create<vt::hives::TformUserLogon>();
     create<vt::hives::TformOpenCustomHive>();
-    create<vt::knowledge::TformOpenZTIValue>();
+    m_formMain->formOpenZTIValue = create<vt::knowledge::TformOpenZTIValue>();
     m_formMain->formHistory = create<vt::history::TformHistory>();
     // Closing the main window ends the program, whatever else is open.
     for (QWidget *form : m_order)

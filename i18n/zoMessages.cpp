@@ -85,6 +85,7 @@ const std::array<TMessageEntry, MessageCount> MessageTable = {{
      "The network has not been not started or the specified address cannot be used."}, // 69
     {"RemoteErrorNoNetwork", "The network is unavailable."},                           // 70
     {"DialogSearchFailedStatus", "%d entries could not be changed."},                  // 71
+    {"DialogRuleLineBreak", "A rule line cannot hold a line break; no rule was made for %s."}, // 72
 }};
 
 const std::array<TButtonInfo, DialogButtonCount> ButtonInfo = {{

@@ -18,7 +18,7 @@ struct TMessageEntry {
     const char *text; // English default; "\r\n" is a real line break
 };
 
-inline constexpr int MessageCount = 72;
+inline constexpr int MessageCount = 73;
 inline constexpr int MessageHighIndex = MessageCount - 1;
 
 // Fixed at build time; index = message number.

@@ -210,7 +210,7 @@ TEST_F(MainWindow, ActionsHaveCaptionShortcutAndStartingState)
         {"aKeyImport", "&Import...", "", true},
         {"aKeyAddBookmark", "Add to bookmarks...", "Ctrl+B", false},
         {"aAbout", "About...", "", true},
-        {"aInfoDBSaveKeyInfo", "Save key info", "", false},
+        {"aInfoDBSaveKeyInfo", "Save key info", "", true},
         {"aInfoDBSaveValueInfo", "Save value info", "", false},
         {"aHelpContents", "Contents", "F1", true},
         {"aHelpIndex", "Index", "", true},
@@ -225,7 +225,7 @@ TEST_F(MainWindow, ActionsHaveCaptionShortcutAndStartingState)
         {"aChangeLogUndoApply", "Apply", "", true},
         {"aFileLogonUser", "Open user registry (logon)...", "", false},
         {"aFileOpenHive", "Load hive file...", "", false},
-        {"aValueCreateRule", "Copy OpenZTI rule to clipboard", "", false},
+        {"aValueCreateRule", "Copy OpenZTI rule to clipboard", "", true},
         {"aKeyCreateRule", "Copy OpenZTI rule to clipboard", "", false},
         {"aShowHistory", "Show history...", "Ctrl+H", true},
     };
