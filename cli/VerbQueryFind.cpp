@@ -45,6 +45,14 @@ public:
 
     unsigned matches = 0;
 
+    void undecided(FindUndecided &out) const
+    {
+        if (m_pattern) {
+            out.count = m_pattern->Undecided();
+            out.reason = m_pattern->UndecidedReason();
+        }
+    }
+
     void walk(TMyRegistry &reg, const std::string &fullName, bool headerShown)
     {
         if (m_values || m_data)
@@ -114,16 +122,15 @@ bool parseFindTypes(const std::string &text, std::vector<uint32_t> &codes)
     static const struct {
         const char *name;
         uint32_t code;
-    } known[] = {{"REG_SZ", REG_SZ},         {"REG_MULTI_SZ", REG_MULTI_SZ}, {"REG_EXPAND_SZ", REG_EXPAND_SZ},
-                 {"REG_DWORD", REG_DWORD},   {"REG_QWORD", REG_QWORD},       {"REG_BINARY", REG_BINARY},
+    } known[] = {{"REG_SZ", REG_SZ},       {"REG_MULTI_SZ", REG_MULTI_SZ}, {"REG_EXPAND_SZ", REG_EXPAND_SZ},
+                 {"REG_DWORD", REG_DWORD}, {"REG_QWORD", REG_QWORD},       {"REG_BINARY", REG_BINARY},
                  {"REG_NONE", REG_NONE}};
     codes.clear();
     size_t start = 0;
     for (;;) {
         const size_t comma = text.find(',', start);
         const std::string word = search::AsciiUpperCase(text.substr(start, comma - start));
-        const auto it = std::find_if(std::begin(known), std::end(known),
-                                     [&](const auto &k) { return word == k.name; });
+        const auto it = std::find_if(std::begin(known), std::end(known), [&](const auto &k) { return word == k.name; });
         if (it == std::end(known))
             return false;
         codes.push_back(it->code);
@@ -134,12 +141,14 @@ bool parseFindTypes(const std::string &text, std::vector<uint32_t> &codes)
 }
 
 void queryFind(TMyRegistry &reg, const std::string &fullName, const FindOptions &options, std::ostream &out,
-               TKeyWalkReport &skipped, unsigned &matches)
+               TKeyWalkReport &skipped, unsigned &matches, FindUndecided *undecided)
 {
     Finder finder(options, out, skipped); // a bad regular expression raises here, before any output
     out << "\n";
     finder.walk(reg, fullName, false);
     matches = finder.matches;
+    if (undecided)
+        finder.undecided(*undecided);
     out << "End of search: " << matches << " match(es) found.\n";
 }
 
