@@ -54,13 +54,18 @@ bool confirm(const char *key)
     return ShowMessageDialog(msg(key), TMsgDlgType::Confirmation, mbYesNo) == mrYes;
 }
 
+// One icon shared by every entry: the style makes a new one (with its own
+// pixmaps) each time it is asked, tens of kilobytes per entry of a large
+// file. Kept for the program's life, never freed after the application.
 QIcon folderIcon()
 {
-    return QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+    static const QIcon *icon = new QIcon(QApplication::style()->standardIcon(QStyle::SP_DirIcon));
+    return *icon;
 }
 QIcon bookmarkIcon()
 {
-    return QApplication::style()->standardIcon(QStyle::SP_FileLinkIcon);
+    static const QIcon *icon = new QIcon(QApplication::style()->standardIcon(QStyle::SP_FileLinkIcon));
+    return *icon;
 }
 
 // The tree of the manager: only bookmarks can be dragged, and a drop moves
@@ -449,6 +454,59 @@ QMenu *TformBookmarks::folderEntry(const QString &name, QMenu *menu)
     return folder;
 }
 
+namespace
+{
+
+// A folder's entries until the folder is first shown: a menu per folder and
+// an entry per bookmark made at start, for every folder of a large file,
+// would cost time and memory for what is never opened.
+class TPendingBookmarks : public QObject
+{
+public:
+    TPendingBookmarks(TBookmarkNode node, QObject *parent) : QObject(parent), Node(std::move(node))
+    {
+        setObjectName(QStringLiteral("vtPendingBookmarks"));
+    }
+    TBookmarkNode Node;
+};
+
+TPendingBookmarks *pendingOf(const QMenu *menu)
+{
+    return dynamic_cast<TPendingBookmarks *>(
+        menu->findChild<QObject *>(QStringLiteral("vtPendingBookmarks"), Qt::FindDirectChildrenOnly));
+}
+
+} // namespace
+
+void TformBookmarks::fillLevel(const TBookmarkNode &level, QMenu *into, QAction *before)
+{
+    QList<QAction *> entries;
+    entries.reserve(qsizetype(level.children.size()));
+    for (const TBookmarkNode &child : level.children) {
+        if (!child.folder) {
+            entries << bookmarkEntry(child.name, child.location, into);
+            continue;
+        }
+        QMenu *folder = folderEntry(child.name, into);
+        if (!child.children.empty()) {
+            TBookmarkNode content;
+            content.folder = true;
+            content.children = child.children;
+            new TPendingBookmarks(std::move(content), folder);
+            connect(folder, &QMenu::aboutToShow, this, [this, folder] {
+                if (TPendingBookmarks *pending = pendingOf(folder)) {
+                    const TBookmarkNode content = std::move(pending->Node);
+                    delete pending;
+                    const QList<QAction *> actions = folder->actions();
+                    fillLevel(content, folder, actions.isEmpty() ? nullptr : actions.first());
+                }
+            });
+        }
+        entries << folder->menuAction();
+    }
+    into->insertActions(before, entries);
+}
+
 void TformBookmarks::insertTop(QMenu *menu, QAction *entry)
 {
     const QList<QAction *> actions = menu->actions();
@@ -464,7 +522,10 @@ static void fillNode(QMenu *menu, TBookmarkNode &out)
         node.name = a->property(kName).toString();
         if (QMenu *sub = a->menu()) {
             node.folder = true;
-            fillNode(sub, node);
+            if (const TPendingBookmarks *pending = pendingOf(sub))
+                node.children = pending->Node.children; // never shown: as read
+            else
+                fillNode(sub, node);
         } else if (auto *item = qobject_cast<TBookmarkMenuItem *>(a)) {
             node.location = item->Location;
         } else {
@@ -494,19 +555,15 @@ void TformBookmarks::NodeToMenu(const TBookmarkNode &root, QMenu *menu)
         else
             a->deleteLater();
     }
-    // From the bottom up, each at the top: the menu shows the tree's order.
-    std::function<void(const TBookmarkNode &, QMenu *)> build = [&](const TBookmarkNode &level, QMenu *into) {
-        for (auto it = level.children.rbegin(); it != level.children.rend(); ++it) {
-            if (it->folder) {
-                QMenu *folder = folderEntry(it->name, into);
-                build(*it, folder);
-                insertTop(into, folder->menuAction());
-            } else {
-                insertTop(into, bookmarkEntry(it->name, it->location, into));
-            }
+    // Above the fixed entries, in the tree's order; folders fill when shown.
+    const QList<QAction *> fixed = menu->actions();
+    QAction *before = nullptr;
+    for (QAction *a : fixed)
+        if (MenuGroupIndex(a) != 1) {
+            before = a;
+            break;
         }
-    };
-    build(root, menu);
+    fillLevel(root, menu, before);
 }
 
 TBookmarkFileResult TformBookmarks::LoadBookmarks(const QString &fileName, QMenu *menu)

@@ -98,6 +98,8 @@ private:
     QAction *bookmarkEntry(const QString &name, const QString &location, QMenu *menu);
     QMenu *folderEntry(const QString &name, QMenu *menu);
     void insertTop(QMenu *menu, QAction *entry);
+    // The level's entries before `before` (none: at the end), in order.
+    void fillLevel(const TBookmarkNode &level, QMenu *into, QAction *before);
 };
 
 } // namespace vt::app

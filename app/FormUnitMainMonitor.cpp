@@ -38,6 +38,9 @@ void TformMain::followWithMonitor(HKEY root, const std::string &keyPath, int vie
         OnRegistryChanged(changedRoot, changedPath);
     };
     m_Monitor->start();
+    // Registered before the key is listed: a change in between is not lost.
+    // The thread reports once itself should it be slower than this.
+    m_Monitor->WaitRegistered(250);
 }
 
 void TformMain::StopMonitor()

@@ -29,8 +29,32 @@ void TRegMonitorThread::RequestStop()
         SetEvent(m_event);
 }
 
+bool TRegMonitorThread::WaitRegistered(int ms)
+{
+    std::unique_lock<std::mutex> lock(m_readyMutex);
+    if (!m_readyChanged.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_ready; }))
+        m_waitedOut = true;
+    return m_ready;
+}
+
 void TRegMonitorThread::run()
 {
+    // Whatever way this ends, a waiter is released.
+    struct Ready {
+        TRegMonitorThread &t;
+        bool late = false;
+        void signal()
+        {
+            std::lock_guard<std::mutex> lock(t.m_readyMutex);
+            if (t.m_ready)
+                return;
+            t.m_ready = true;
+            late = t.m_waitedOut;
+            t.m_readyChanged.notify_all();
+        }
+        ~Ready() { signal(); }
+    } ready{*this};
+
     const DWORD filter = NotifyFilter ? NotifyFilter : DefaultNotifyFilter;
     {
         TMyRegistry reg;
@@ -44,10 +68,15 @@ void TRegMonitorThread::run()
         }
         if (!opened)
             return; // not watched, and no report
-        m_watching = true;
         // Registering resets the event; a stop asked for before this point
         // must not be lost.
         RegNotifyChangeKeyValue(reg.CurrentKey(), TRUE, filter, m_event, TRUE);
+        m_watching = true;
+        ready.signal();
+        // The owner listed the key before this registration: a change made
+        // in between would never be reported, so report once now.
+        if (ready.late)
+            SetEvent(m_event);
         if (m_stopRequested)
             SetEvent(m_event);
         while (!isInterruptionRequested() && !m_stopRequested) {

@@ -8,7 +8,9 @@
 #include <QThread>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace vt::app
@@ -42,6 +44,12 @@ public:
     bool StoppedOnRequest() const { return m_stoppedOnRequest; }
     // Whether the key could be opened and is watched.
     bool Watching() const { return m_watching; }
+    // After start(): waits until the thread has registered for changes (or
+    // found that the key does not open), so that a list made after this
+    // misses no change. True when that happened in time; otherwise the
+    // thread reports once as soon as it has registered, and the list made
+    // meanwhile is made again.
+    bool WaitRegistered(int ms);
     // Reports made so far.
     int ReportCount() const { return m_reports; }
 
@@ -54,6 +62,10 @@ private:
     std::atomic<bool> m_stoppedOnRequest{false};
     std::atomic<bool> m_watching{false};
     std::atomic<int> m_reports{0};
+    std::mutex m_readyMutex;
+    std::condition_variable m_readyChanged;
+    bool m_ready = false;     // registered, or the key did not open
+    bool m_waitedOut = false; // WaitRegistered gave up: report once when registered
 };
 
 } // namespace vt::app

@@ -2,6 +2,7 @@
 
 #include "core/kltRegTools.h"
 #include "core/kltRegistry.h"
+#include "core/vtBoundedFile.h"
 #include "i18n/zoIniFile.h"
 #include "platform/vtPlatform.h"
 
@@ -257,14 +258,16 @@ std::vector<std::string> SeedProgramFolder(const std::string &seedFolder)
     return failed;
 }
 
+// The settings file is read only when it is a regular file of at most this.
+constexpr std::size_t MaxSettingsFileBytes = std::size_t(1) << 20;
+
 bool ReadBartPESetting(bool detected)
 {
-    std::ifstream in(ProgramFile("Quillon.ini"), std::ios::binary);
-    if (!in)
+    // A settings file is small: anything that is no regular file, or larger
+    // than the bound, is not read and the detected value holds.
+    std::string bytes;
+    if (ReadBoundedFile(ProgramFile("Quillon.ini"), MaxSettingsFileBytes, bytes) != TBoundedFileStatus::Ok)
         return detected;
-    std::ostringstream text;
-    text << in.rdbuf();
-    const std::string bytes = text.str();
     const auto ini = vt::i18n::TzoIniFile::fromText(QByteArray(bytes.data(), qsizetype(bytes.size())));
     return ini.ReadInteger("Orvask", "BartPE", detected ? 1 : 0) == 1;
 }

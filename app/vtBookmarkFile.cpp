@@ -1,10 +1,13 @@
 #include "vtBookmarkFile.h"
 
+#include "core/vtBoundedFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace vt::app
@@ -96,13 +99,34 @@ static bool isEntryLine(const QStringList &f)
             (f[0] == QLatin1String("FOLDER_OPEN") && f.size() >= 2) || f[0] == QLatin1String("FOLDER_CLOSE"));
 }
 
-TBookmarkNode ParseBookmarkLines(const QStringList &lines)
+// Each level's entries in file order, which is the menu's order from the
+// bottom up.
+static void reverseLevels(TBookmarkNode &root)
+{
+    std::vector<TBookmarkNode *> todo{&root};
+    while (!todo.empty()) {
+        TBookmarkNode *node = todo.back();
+        todo.pop_back();
+        std::reverse(node->children.begin(), node->children.end());
+        for (TBookmarkNode &child : node->children)
+            if (child.folder)
+                todo.push_back(&child);
+    }
+}
+
+TBookmarkNode ParseBookmarkLines(const QStringList &lines, bool *tooDeep)
 {
     TBookmarkNode root;
     root.folder = true;
-    // The open folders, innermost last. Entries go to the top of their
-    // folder, as each line names the entry above the ones before it.
+    if (tooDeep)
+        *tooDeep = false;
+    // The open folders, innermost last. Entries are appended in file order
+    // and each level turned round at the end, as each line names the entry
+    // above the ones before it (inserting at the top would cost time
+    // quadratic in a folder's size). A folder deeper than the bound is not
+    // opened: its entries go to its parent, and its closing line is skipped.
     std::vector<TBookmarkNode *> stack{&root};
+    int unopened = 0;
     for (const QString &line : lines) {
         if (line.startsWith(QLatin1String("//")) || line.startsWith(QLatin1String("##")))
             continue;
@@ -114,18 +138,27 @@ TBookmarkNode ParseBookmarkLines(const QStringList &lines)
             TBookmarkNode item;
             item.name = f[1];
             item.location = f[2];
-            parent->children.insert(parent->children.begin(), std::move(item));
+            parent->children.push_back(std::move(item));
         } else if (f[0] == QLatin1String("FOLDER_OPEN") && f.size() >= 2) {
+            if (int(stack.size()) > MaxBookmarkDepth) {
+                ++unopened;
+                if (tooDeep)
+                    *tooDeep = true;
+                continue;
+            }
             TBookmarkNode folder;
             folder.folder = true;
             folder.name = f[1];
-            parent->children.insert(parent->children.begin(), std::move(folder));
-            stack.push_back(&parent->children.front());
+            parent->children.push_back(std::move(folder));
+            stack.push_back(&parent->children.back());
         } else if (f[0] == QLatin1String("FOLDER_CLOSE")) {
-            if (stack.size() > 1)
+            if (unopened > 0)
+                --unopened;
+            else if (stack.size() > 1)
                 stack.pop_back();
         }
     }
+    reverseLevels(root);
     return root;
 }
 
@@ -162,16 +195,20 @@ TBookmarkFileResult LoadBookmarkFile(const QString &fileName, TBookmarkNode &roo
     TBookmarkFileResult result;
     root = TBookmarkNode();
     root.folder = true;
-    QFile file(fileName);
-    if (!file.exists())
+    std::string raw;
+    const std::string native = QFile::encodeName(fileName).toStdString();
+    const TBoundedFileStatus status = ReadBoundedFile(native, MaxBookmarkFileBytes, raw);
+    if (status == TBoundedFileStatus::Missing)
         return result;
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (status != TBoundedFileStatus::Ok) {
+        // Left where it is, and not saved over: the user decides about it.
         result.ok = false;
-        result.problem = QStringLiteral("The bookmarks file %1 cannot be read: %2").arg(fileName, file.errorString());
+        result.problem = QString::fromStdString(BoundedFileProblem(status, native, MaxBookmarkFileBytes)) +
+                         QStringLiteral(" The bookmarks start empty and are not saved over it.");
         return result;
     }
-    const QByteArray bytes = file.readAll();
-    file.close();
+    const QByteArray bytes = QByteArray::fromStdString(raw);
+    raw = std::string();
     QStringDecoder decoder(QStringDecoder::Utf8);
     const QString text = decoder.decode(bytes);
     const bool isText = !decoder.hasError() && !bytes.contains('\0');
@@ -186,7 +223,17 @@ TBookmarkFileResult LoadBookmarkFile(const QString &fileName, TBookmarkNode &roo
         (isEntryLine(SplitCommaText(line)) ? anyEntry : anyOther) = true;
     }
     if (isText && (anyEntry || !anyOther)) {
-        root = ParseBookmarkLines(lines);
+        bool tooDeep = false;
+        root = ParseBookmarkLines(lines, &tooDeep);
+        if (tooDeep) {
+            root = TBookmarkNode();
+            root.folder = true;
+            result.ok = false;
+            result.problem = QStringLiteral("The bookmarks file %1 nests folders deeper than %2 levels; it was not "
+                                            "read. The bookmarks start empty and are not saved over it.")
+                                 .arg(fileName)
+                                 .arg(MaxBookmarkDepth);
+        }
         return result;
     }
     // Not ours: keep it where the user can find it, and start without.

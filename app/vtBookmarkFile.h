@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstddef>
 #include <vector>
 
 namespace vt::app
@@ -27,8 +28,16 @@ struct TBookmarkNode {
     std::vector<TBookmarkNode> children;
 };
 
-// Lines of a file into a tree (malformed lines are skipped), and back.
-TBookmarkNode ParseBookmarkLines(const QStringList &lines);
+// The bounds of a bookmarks file: a larger file, or one that nests folders
+// deeper, is not read and is left as it is (the bookmarks start empty and
+// are not saved over it).
+inline constexpr std::size_t MaxBookmarkFileBytes = std::size_t(32) << 20;
+inline constexpr int MaxBookmarkDepth = 10000;
+
+// Lines of a file into a tree (malformed lines are skipped), and back; time
+// linear in the lines. tooDeep (when given) says that folders nest deeper
+// than MaxBookmarkDepth; those lines then go to the deepest folder allowed.
+TBookmarkNode ParseBookmarkLines(const QStringList &lines, bool *tooDeep = nullptr);
 QStringList BookmarkLines(const TBookmarkNode &root);
 
 struct TBookmarkFileResult {
@@ -39,7 +48,10 @@ struct TBookmarkFileResult {
 
 // Reads the file into `root` (empty when the file is missing). A file that
 // holds no bookmark line at all yet is not empty, or that is not text, is
-// moved aside (fileName + ".damaged", numbered when taken) and reported.
+// moved aside (fileName + ".damaged", numbered when taken) and reported. A
+// file that is no regular file (a FIFO, a device, a link to one), is larger
+// than MaxBookmarkFileBytes or nests folders deeper than MaxBookmarkDepth is
+// not read, left where it is, and reported (ok false, nothing kept aside).
 TBookmarkFileResult LoadBookmarkFile(const QString &fileName, TBookmarkNode &root);
 // Writes the file as a whole: a temporary file renamed over the old one, so
 // a crash or a full disk leaves the old file intact. Raises

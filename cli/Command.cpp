@@ -111,6 +111,10 @@ int Command::reportSkipped(std::ostream &err, const TKeyWalkReport &report)
     if (report.badNames)
         err << "ERROR: " << counted(report.badNames, "key", "keys") << " with an empty name or a backslash in the name "
             << (report.badNames == 1 ? "was" : "were") << " skipped.\n";
+    if (report.nulNames)
+        err << "ERROR: " << counted(report.nulNames, "key", "keys")
+            << " with a NUL in the name, which the A functions cannot express, "
+            << (report.nulNames == 1 ? "was" : "were") << " skipped.\n";
     err << (report.firstNames.size() == report.skipped() ? "Skipped:\n" : "The first skipped:\n");
     for (const std::string &name : report.firstNames)
         err << "    " << name << "\n";

@@ -29,10 +29,18 @@ struct FindOptions {
 // "REG_SZ,REG_DWORD" into type codes; false for a name reg's /t does not take.
 bool parseFindTypes(const std::string &text, std::vector<uint32_t> &codes);
 
+// Texts a regular expression could not decide (its limits reached); they
+// are counted neither as matches nor as misses.
+struct FindUndecided {
+    uint64_t count = 0;
+    std::string reason; // PCRE2's words for the last one
+};
+
 // Walks the open key (and with recurse its subkeys), printing matches as reg
 // does and counting them. Raises vt::search::ERegExpr before printing
 // anything when the pattern is a regular expression that does not compile.
+// Texts the expression could not decide go to undecided.
 void queryFind(TMyRegistry &reg, const std::string &fullName, const FindOptions &options, std::ostream &out,
-               TKeyWalkReport &skipped, unsigned &matches);
+               TKeyWalkReport &skipped, unsigned &matches, FindUndecided *undecided = nullptr);
 
 } // namespace vt::cli

@@ -195,14 +195,24 @@ int QueryCommand::execute(const std::vector<std::string> &args, std::ostream &ou
         return openError(err, key.root, key.path);
     Walk walk{out, 0, {}};
     if (find) {
+        FindUndecided undecided;
         findOptions.recurse = recurse;
         try {
-            queryFind(reg, key.fullName, findOptions, out, walk.skipped, walk.matches);
+            queryFind(reg, key.fullName, findOptions, out, walk.skipped, walk.matches, &undecided);
         } catch (const search::ERegExpr &e) {
             err << "ERROR: Invalid regular expression: " << e.what() << ".\n";
             return 1;
         }
-        return reportSkipped(err, walk.skipped);
+        const int skippedCode = reportSkipped(err, walk.skipped);
+        // A text the expression could not decide may hold a match: the
+        // count above is not the whole answer.
+        if (undecided.count) {
+            err << "ERROR: The regular expression could not be decided for " << undecided.count
+                << (undecided.count == 1 ? " name or data" : " names or data") << " (" << undecided.reason
+                << "); they are not counted as matches.\n";
+            return 1;
+        }
+        return skippedCode;
     }
     out << "\n";
     if (haveValue || valueEmpty) {

@@ -45,6 +45,14 @@ public:
 
     unsigned matches = 0;
 
+    void undecided(FindUndecided &out) const
+    {
+        if (m_pattern) {
+            out.count = m_pattern->Undecided();
+            out.reason = m_pattern->UndecidedReason();
+        }
+    }
+
     void walk(TMyRegistry &reg, const std::string &fullName, bool headerShown)
     {
         if (m_values || m_data)
@@ -133,12 +141,14 @@ bool parseFindTypes(const std::string &text, std::vector<uint32_t> &codes)
 }
 
 void queryFind(TMyRegistry &reg, const std::string &fullName, const FindOptions &options, std::ostream &out,
-               TKeyWalkReport &skipped, unsigned &matches)
+               TKeyWalkReport &skipped, unsigned &matches, FindUndecided *undecided)
 {
     Finder finder(options, out, skipped); // a bad regular expression raises here, before any output
     out << "\n";
     finder.walk(reg, fullName, false);
     matches = finder.matches;
+    if (undecided)
+        finder.undecided(*undecided);
     out << "End of search: " << matches << " match(es) found.\n";
 }
 

@@ -1,6 +1,7 @@
 #include "cli/VerbRegFile.h"
 
 #include "core/kltRegistry.h"
+#include "platform/vtPlatform.h"
 #include "regfile/RegFileReader.h"
 #include "regfile/RegFileWriter.h"
 #include "regfile/RegKeyWalk.h"
@@ -71,10 +72,12 @@ int ExportCommand::execute(const std::vector<std::string> &args, std::ostream &o
             return openError(err, key.root, key.path);
     }
 
-    const std::string &fileName = words[1];
+    // A drive path (C:\...) goes through the drive map as save, restore and
+    // load take it; the question names the file as the user wrote it.
+    const std::string fileName = vt::platform::toNativePath(words[1]);
     std::error_code ec;
     if (!overwrite && std::filesystem::exists(fileName, ec) &&
-        !confirm("File " + fileName + " already exists. Overwrite (Yes/No)?", out))
+        !confirm("File " + words[1] + " already exists. Overwrite (Yes/No)?", out))
         return cancelled(out);
     TKeyWalkReport skipped;
     TRegExportOptions options;
@@ -126,7 +129,7 @@ int ImportCommand::execute(const std::vector<std::string> &args, std::ostream &o
     reader.RawTypes = true;
     reader.SetBitness(m_bitness);
     try {
-        if (!reader.LoadFromFile(words[0])) {
+        if (!reader.LoadFromFile(vt::platform::toNativePath(words[0]))) {
             err << "ERROR: " << reader.LastError() << "\n";
             return 1;
         }

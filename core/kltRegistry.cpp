@@ -89,7 +89,10 @@ private:
 
 // Enumerates one subkey or value name, growing the buffer when the reported
 // maximum was too small for the name's 8-bit form.
-template <typename Enum> bool enumName(uint32_t maxLen, std::string &name, Enum enumerate)
+// keepNul: the whole name the registry gave, also past a NUL in it, so that
+// a walk can tell such a key (which no A path can name) from a sibling that
+// is named by the part before the NUL.
+template <typename Enum> bool enumName(uint32_t maxLen, std::string &name, Enum enumerate, bool keepNul = false)
 {
     // One buffer per thread for every name: walks enumerate millions.
     thread_local std::vector<char> buffer;
@@ -99,7 +102,7 @@ template <typename Enum> bool enumName(uint32_t maxLen, std::string &name, Enum 
         LONG r = enumerate(buffer.data(), &len);
         if (r == ERROR_SUCCESS) {
             len = std::min<DWORD>(len, DWORD(buffer.size()));
-            name.assign(buffer.data(), strnlen(buffer.data(), len));
+            name.assign(buffer.data(), keepNul ? len : strnlen(buffer.data(), len));
             return true;
         }
         if (r != ERROR_MORE_DATA)
@@ -551,9 +554,12 @@ void TMyRegistry::GetKeyNames(std::vector<std::string> &list)
     list.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
         std::string name;
-        if (enumName(maxLen * nameLengthFactor(), name, [&](char *buf, DWORD *len) {
-                return RegEnumKeyExA(key, i, buf, len, nullptr, nullptr, nullptr, nullptr);
-            }))
+        if (enumName(
+                maxLen * nameLengthFactor(), name,
+                [&](char *buf, DWORD *len) {
+                    return RegEnumKeyExA(key, i, buf, len, nullptr, nullptr, nullptr, nullptr);
+                },
+                true))
             list.push_back(std::move(name));
     }
 }
@@ -858,8 +864,8 @@ void TMyRegistry::PutData(const std::string &name, const void *buffer, TRegDataT
 {
     static const uint8_t empty = 0;
     const BYTE *bytes = (buffer && size > 0) ? static_cast<const BYTE *>(buffer) : &empty;
-    if (track(RegSetValueExA(m_currentKey, name.c_str(), 0, DataTypeToCode(type), bytes,
-                             DWORD(std::max(size, 0)))) != ERROR_SUCCESS)
+    if (track(RegSetValueExA(m_currentKey, name.c_str(), 0, DataTypeToCode(type), bytes, DWORD(std::max(size, 0)))) !=
+        ERROR_SUCCESS)
         raiseSet(name);
 }
 

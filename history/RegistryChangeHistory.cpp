@@ -394,16 +394,40 @@ TRegistryChangeHistory::TRegistryChangeHistory(const std::string &databasePath)
 {
     m_columnIndex.fill(-1);
     const std::string failed = "Failed to open database \"" + databasePath + "\" : ";
-    const std::filesystem::path native(vt::platform::toNativePath(databasePath));
+    namespace fs = std::filesystem;
+    const fs::path native(vt::platform::toNativePath(databasePath));
     std::error_code ec;
+    // Only a file of our own: a link could point at another program's
+    // database (which would gain our table) or at a device; a FIFO would
+    // block the open.
+    const fs::file_status status = fs::symlink_status(native, ec);
+    const bool existed = !ec && fs::exists(status);
+    if (existed && fs::is_symlink(status))
+        throw ESQLiteException(failed + "the file is a symbolic link; only a file of this program's own is used");
+    if (existed && !fs::is_regular_file(status))
+        throw ESQLiteException(failed + "the file is not a regular file");
+    // The folders made here are the user's own (0700), as is the file (0600):
+    // the history holds the registry's data.
+    std::vector<fs::path> made;
+    for (fs::path p = native.parent_path(); !p.empty() && !fs::exists(fs::symlink_status(p, ec)); p = p.parent_path()) {
+        made.push_back(p);
+        if (p == p.parent_path())
+            break;
+    }
+    ec.clear();
     if (native.has_parent_path())
-        std::filesystem::create_directories(native.parent_path(), ec);
+        fs::create_directories(native.parent_path(), ec);
     if (ec)
         throw ESQLiteException(failed + "cannot create the folder: " + ec.message());
+    for (const fs::path &p : made)
+        fs::permissions(p, fs::perms::owner_all, fs::perm_options::replace, ec);
 
-    const int rc = sqlite3_open_v2(native.string().c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc = sqlite3_open_v2(native.string().c_str(), &m_db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
     if (!m_db)
         throw ESQLiteException(failed + "unknown error");
+    if (!existed)
+        fs::permissions(native, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace, ec);
     try {
         if (rc != SQLITE_OK)
             throw ESQLiteException(sqlite3_errmsg(m_db));
@@ -443,6 +467,19 @@ void TRegistryChangeHistory::checkTable()
     sqlite3_finalize(stmt);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
         raise("Could not retrieve data", m_db, probe);
+    // A database that holds anything but the history (and SQLite's own
+    // counter table) belongs to another program: never add to it.
+    const char *others = "select count(*) from sqlite_master where lower(tbl_name) not in ('registry_history', "
+                         "'sqlite_sequence')";
+    if (sqlite3_prepare_v2(m_db, others, -1, &stmt, nullptr) != SQLITE_OK)
+        raise("Could not prepare SQL statement", m_db, others);
+    const int otherRc = sqlite3_step(stmt);
+    const sqlite3_int64 otherCount = otherRc == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
+    sqlite3_finalize(stmt);
+    if (otherRc != SQLITE_ROW)
+        raise("Could not retrieve data", m_db, others);
+    if (otherCount > 0)
+        throw ESQLiteException("the database holds tables of another program; it is not this program's history");
     if (rc == SQLITE_DONE) {
         ExecSql(HistoryCreateTableSql);
         return;

@@ -601,6 +601,11 @@ void TMyRegistryReader::ParseValueLine(const std::string &line)
     const TRegDataType type = ParseDataType(data);
     if (!WriteToRegistry)
         return;
+    // Every hex form, named type or raw code, takes well-formed bytes only.
+    if (startsWithNoCase(data, "hex") && !HexListIsWellFormed(data)) {
+        ignoreLine(m_pendingLine ? m_pendingLine : m_lineNumber);
+        return;
+    }
     if (type == rdUnknown) {
         uint32_t code = 0;
         if (RawTypes && rawTypeCode(data, code)) {

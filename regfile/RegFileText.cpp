@@ -189,6 +189,38 @@ TRegByteArray HexListToBytes(std::string_view dataPart)
     return out;
 }
 
+bool HexListIsWellFormed(std::string_view dataPart)
+{
+    const size_t colon = dataPart.find(':');
+    if (colon == std::string_view::npos)
+        return false;
+    const std::string_view list = dataPart.substr(colon + 1);
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
+    size_t i = 0;
+    const size_t n = list.size();
+    while (i < n && blank(list[i]))
+        ++i;
+    if (i == n)
+        return true;
+    for (;;) {
+        if (i + 2 > n || !hex(list[i]) || !hex(list[i + 1]))
+            return false;
+        i += 2;
+        while (i < n && blank(list[i]))
+            ++i;
+        if (i == n)
+            return true;
+        if (list[i] != ',')
+            return false;
+        ++i;
+        while (i < n && blank(list[i]))
+            ++i;
+        if (i == n)
+            return true; // one comma at the end
+    }
+}
+
 TRegByteArray HexListToStringData(std::string_view dataPart, bool utf16)
 {
     TRegByteArray bytes = HexListToBytes(dataPart);

@@ -28,6 +28,11 @@ std::string FormatHexList(const TRegByteArray &data, size_t startColumn);
 // first colon is dropped, commas and blanks are ignored, an odd last digit is
 // dropped.
 TRegByteArray HexListToBytes(std::string_view dataPart);
+// True when the list after the first ':' is bytes of two hexadecimal digits
+// separated by commas (blanks around them, one comma at the end, and an
+// empty list allowed). An import refuses any other list, whatever its type
+// code: "100" or a stray character would otherwise be stored as other bytes.
+bool HexListIsWellFormed(std::string_view dataPart);
 
 // The text a hex(2) or hex(7) list stands for, with the entries of a
 // multi-string separated by CR LF. utf16 says the list holds UTF-16LE units

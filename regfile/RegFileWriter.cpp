@@ -414,8 +414,11 @@ void writeOpenKey(TMyRegistry &reg, HKEY root, const std::string &keyPath, TRegO
     for (const std::string &sub : subkeys) {
         const std::string childPath = keyPath + "\\" + sub;
         if (!IsAddressableKeyName(sub) || hasLineBreak(sub)) {
-            WriteTextToStream(std::string(CRLF) + "// the key " + oneLine(fullKeyName(root, childPath)) +
-                                  " cannot be written: its name is empty or holds a backslash or a line break" + CRLF,
+            const bool nul = sub.find('\0') != std::string::npos;
+            WriteTextToStream(std::string(CRLF) + "// the key " + ShowNuls(oneLine(fullKeyName(root, childPath))) +
+                                  (nul ? " cannot be written: its name holds a NUL"
+                                       : " cannot be written: its name is empty or holds a backslash or a line break") +
+                                  CRLF,
                               output, version5);
             if (options.skipped)
                 options.skipped->skip(oneLine(fullKeyName(root, childPath)), true);

@@ -4,14 +4,28 @@
 
 void TKeyWalkReport::skip(const std::string &fullName, bool badName)
 {
-    ++(badName ? badNames : denied);
+    const bool nul = fullName.find('\0') != std::string::npos;
+    ++(nul ? nulNames : badName ? badNames : denied);
     if (firstNames.size() < MaxNames)
-        firstNames.push_back(fullName);
+        firstNames.push_back(ShowNuls(fullName));
+}
+
+std::string ShowNuls(const std::string &text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\0')
+            out += "<NUL>";
+        else
+            out += c;
+    }
+    return out;
 }
 
 bool IsAddressableKeyName(const std::string &name)
 {
-    return !name.empty() && name.find('\\') == std::string::npos;
+    return !name.empty() && name.find_first_of(std::string_view("\\\0", 2)) == std::string::npos;
 }
 
 bool OpenSubkeyForReading(TMyRegistry &parent, const std::string &name, TMyRegistry &child)

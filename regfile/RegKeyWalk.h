@@ -18,13 +18,19 @@ struct TKeyWalkReport {
 
     std::size_t denied = 0;              // exist but do not open for reading (access, deleted meanwhile)
     std::size_t badNames = 0;            // names no path can address: empty or holding a backslash
+    std::size_t nulNames = 0;            // names holding a NUL, which the A functions cannot express
     std::vector<std::string> firstNames; // full names of the first few keys left out
 
+    // A bad name holding a NUL is counted apart; its NULs are listed as <NUL>.
     void skip(const std::string &fullName, bool badName);
-    std::size_t skipped() const { return denied + badNames; }
+    std::size_t skipped() const { return denied + badNames + nulNames; }
 };
 
-// False for a name that cannot be used as one path component.
+// A name with each NUL written as <NUL>, for messages and comments.
+std::string ShowNuls(const std::string &text);
+
+// False for a name that cannot be used as one path component: empty, or
+// holding a backslash or a NUL.
 bool IsAddressableKeyName(const std::string &name);
 
 // Opens the subkey `name` of parent's open key for reading (KEY_READ), in the

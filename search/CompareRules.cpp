@@ -115,9 +115,8 @@ bool wildcardFolded(std::string_view text, std::string_view pattern, const std::
         if (p < pattern.size() && pattern[p] == '*') {
             starP = p++;
             starT = t;
-        } else if (p < pattern.size() &&
-                   (pattern[p] == '?' || static_cast<unsigned char>(pattern[p]) ==
-                                             fold[static_cast<unsigned char>(text[t])])) {
+        } else if (p < pattern.size() && (pattern[p] == '?' || static_cast<unsigned char>(pattern[p]) ==
+                                                                   fold[static_cast<unsigned char>(text[t])])) {
             ++p;
             ++t;
         } else if (starP != std::string_view::npos) {
@@ -264,10 +263,45 @@ bool ParseStyleTag(std::string &pattern, TCompareStyle &style)
 struct TPattern::RegExpr {
     pcre2_code *code = nullptr;
     pcre2_match_data *matchData = nullptr;
+    pcre2_match_context *context = nullptr;
+    pcre2_jit_stack *stack = nullptr;
+    size_t stackSize = 0;
+    bool jit = false;
     ~RegExpr()
     {
+        pcre2_jit_stack_free(stack);
+        pcre2_match_context_free(context);
         pcre2_match_data_free(matchData);
         pcre2_code_free(code);
+    }
+
+    // A JIT stack of the given maximum in place of the one before.
+    bool useStack(size_t size)
+    {
+        pcre2_jit_stack *next = pcre2_jit_stack_create(32 * 1024, size, nullptr);
+        if (!next)
+            return false;
+        pcre2_jit_stack_assign(context, nullptr, next);
+        pcre2_jit_stack_free(stack);
+        stack = next;
+        stackSize = size;
+        return true;
+    }
+
+    // PCRE2's result; a JIT stack that runs out is grown and the text tried
+    // again, as long as the text's length allows.
+    int match(std::string_view text)
+    {
+        for (;;) {
+            const int rc =
+                pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0, matchData, context);
+            if (rc != PCRE2_ERROR_JIT_STACKLIMIT)
+                return rc;
+            const size_t cap = std::min(TPattern::RegExprStackMax,
+                                        std::max(size_t(1) << 20, text.size() * TPattern::RegExprStackPerByte));
+            if (stackSize >= cap || !useStack(std::min(cap, stackSize * 4)))
+                return rc;
+        }
     }
 };
 
@@ -293,9 +327,15 @@ TPattern::TPattern(std::string pattern, TCompareStyle style, bool ignoreCase)
                                std::to_string(offset),
                            error, offset);
         }
-        pcre2_jit_compile(re->code, PCRE2_JIT_COMPLETE); // the interpreter serves where JIT is unavailable
+        // The interpreter serves where JIT is unavailable.
+        re->jit = pcre2_jit_compile(re->code, PCRE2_JIT_COMPLETE) == 0;
         re->matchData = pcre2_match_data_create_from_pattern(re->code, nullptr);
-        if (!re->matchData)
+        re->context = pcre2_match_context_create(nullptr);
+        if (!re->matchData || !re->context)
+            throw std::bad_alloc();
+        pcre2_set_match_limit(re->context, RegExprMatchLimit);
+        pcre2_set_heap_limit(re->context, RegExprHeapLimitKiB);
+        if (re->jit && !re->useStack(256 * 1024))
             throw std::bad_alloc();
         m_regExpr = std::move(re);
         return;
@@ -347,9 +387,18 @@ bool TPattern::Match(std::string_view text) const
     case csBoolean:
         return m_ignoreCase ? m_rule.MatchFolded(text) : m_rule.Match(text);
     case csRegExpr: {
-        const int rc = pcre2_match(m_regExpr->code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0,
-                                   m_regExpr->matchData, nullptr);
-        return rc >= 0;
+        const int rc = m_regExpr->match(text);
+        if (rc >= 0)
+            return true;
+        if (rc != PCRE2_ERROR_NOMATCH) {
+            ++m_undecided;
+            PCRE2_UCHAR buffer[256];
+            if (pcre2_get_error_message(rc, buffer, sizeof buffer) < 0)
+                m_undecidedReason = "error " + std::to_string(rc);
+            else
+                m_undecidedReason = reinterpret_cast<const char *>(buffer);
+        }
+        return false;
     }
     case csBoyerMoore: {
         // Horspool as the rule gives it: byte-wise, past NULs, and an empty
@@ -469,9 +518,9 @@ std::vector<std::string> ListFiles(const std::string &mask, bool includeFiles, b
         for (const auto &[rawName, isDir] : entries) {
             const std::string name = trimName(rawName);
             const std::string full = dir.empty() ? name : dir + sep + name;
-            const bool candidate = tagged ? MatchTagged(full, mask, true, csWildcard)
-                                          : wildcardFolded(AsciiUpperCase(name), AsciiUpperCase(namePattern),
-                                                           folds().same);
+            const bool candidate =
+                tagged ? MatchTagged(full, mask, true, csWildcard)
+                       : wildcardFolded(AsciiUpperCase(name), AsciiUpperCase(namePattern), folds().same);
             if (candidate && ((isDir && includeFolders) || (!isDir && includeFiles))) {
                 std::string shown = full;
                 if (!fullPaths)

@@ -85,7 +85,25 @@ public:
     TPattern(const TPattern &) = delete;
     TPattern &operator=(const TPattern &) = delete;
 
+    // A regular expression that the engine cannot decide for a text (its
+    // match limit or memory reached) does not match it, and the text is
+    // counted in Undecided(): callers report those, never take them for
+    // misses.
     bool Match(std::string_view text) const;
+    uint64_t Undecided() const { return m_undecided; }
+    // PCRE2's words for the last undecided test ("match limit exceeded").
+    const std::string &UndecidedReason() const { return m_undecidedReason; }
+
+    // The limits a regular expression runs under: backtracking steps per
+    // text (a pattern such as (x+x+)+y takes exponential time, so the limit
+    // bounds the cost of one text), and the interpreter's memory. The JIT's
+    // stack starts small and grows, for a text that needs it, up to
+    // RegExprStackPerByte times the text's length (at least 1 MiB, at most
+    // RegExprStackMax).
+    static constexpr uint32_t RegExprMatchLimit = 10'000'000;
+    static constexpr uint32_t RegExprHeapLimitKiB = 256 * 1024;
+    static constexpr size_t RegExprStackPerByte = 512;
+    static constexpr size_t RegExprStackMax = size_t(512) << 20;
 
     TCompareStyle Style() const { return m_style; }
     bool IgnoreCase() const { return m_ignoreCase; }
@@ -100,6 +118,8 @@ private:
     std::string m_pattern; // folded when ignoring case (not for regular expressions)
     TCompareRule m_rule;
     std::unique_ptr<RegExpr> m_regExpr;
+    mutable uint64_t m_undecided = 0;
+    mutable std::string m_undecidedReason;
     std::unique_ptr<THorspool> m_searcher;
 };
 

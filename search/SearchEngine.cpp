@@ -368,8 +368,9 @@ void TSearchWalk::SearchBranch(HKEY root, const std::string &startPath, uint8_t 
                 stack.push_back({{root, path + name + "\\", 2}, nullptr, {}});
                 continue;
             }
-            // A name with a backslash would address some other key.
-            if (name.find('\\') != std::string::npos)
+            // A name with a backslash (or a NUL, which ends the name the A
+            // functions see) would address some other key.
+            if (name.find_first_of(std::string_view("\\\0", 2)) != std::string::npos)
                 continue;
             stack.push_back({{root, path + name + "\\", location.ViewMode}, key, std::move(name)});
         }

@@ -105,6 +105,10 @@ public:
 
     bool StopRequested() const { return StopFlag && StopFlag->load(std::memory_order_relaxed); }
     uint64_t KeysSearched() const { return m_keys; }
+    // Names and data the regular expression could not decide (its limits
+    // reached): neither results nor misses, so the search says so.
+    uint64_t Undecided() const { return m_pattern->Undecided(); }
+    const std::string &UndecidedReason() const { return m_pattern->UndecidedReason(); }
 
 private:
     bool dataTypeWanted(TRegDataType type) const;

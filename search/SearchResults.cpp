@@ -81,31 +81,80 @@ std::string ReplaceInText(const std::string &text, const std::string &source, co
     if (source.empty())
         return text;
     const std::string s = ignoreCase ? AsciiUpperCase(source) : source;
-    std::string w = ignoreCase ? AsciiUpperCase(text) : text;
-    std::string result = text;
+    const size_t m = s.size();
     // Searching from the start again after each replacement would find the
     // inserted text itself forever; then the search goes on after it.
     const bool continueAfter = newText.find(s) != std::string::npos;
+    auto fold = [ignoreCase](char c) { return ignoreCase && c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
+
+    // KMP failure links of s.
+    std::vector<size_t> fail(m + 1, 0);
+    for (size_t i = 1, k = 0; i < m; ++i) {
+        while (k > 0 && s[i] != s[k])
+            k = fail[k];
+        if (s[i] == s[k])
+            ++k;
+        fail[i + 1] = k;
+    }
+
+    // One pass, linear in the text and the replacements: the result so far
+    // (with each byte's matching form: the text's folded when ignoring case,
+    // the inserted text's as it is, as a search of the changed text sees
+    // them) and the automaton's state after each byte. A match takes the
+    // source off the end; without continueAfter the new text goes back in
+    // front of what is left, so that the occurrences it forms with the bytes
+    // around it are found as a search from the start would find them.
+    std::string out, outMatch;
+    std::vector<uint32_t> states;
+    out.reserve(text.size());
+    outMatch.reserve(text.size());
+    states.reserve(text.size() + 1);
+    states.push_back(0);
+    std::string pending; // inserted text still to be read, read from its end
+    size_t next = 0;     // next byte of text
     int made = 0;
-    size_t from = 0;
-    for (;;) {
-        const size_t p = w.find(s, from);
-        if (p == std::string::npos)
+    while (true) {
+        char c, match;
+        if (!pending.empty()) {
+            c = match = pending.back();
+            pending.pop_back();
+        } else if (next < text.size()) {
+            c = text[next++];
+            match = fold(c);
+        } else {
             break;
-        w.replace(p, s.size(), newText);
-        result.replace(p, s.size(), newText);
+        }
+        size_t k = states.back();
+        while (k > 0 && (k == m || match != s[k]))
+            k = fail[k];
+        if (match == s[k])
+            ++k;
+        out.push_back(c);
+        outMatch.push_back(match);
+        states.push_back(uint32_t(k));
+        if (k < m)
+            continue;
+        // Found: the source leaves, the new text comes.
+        out.resize(out.size() - m);
+        outMatch.resize(outMatch.size() - m);
+        states.resize(states.size() - m);
         ++made;
-        if (w.size() > maxLength || size_t(made) > maxLength) {
+        if (out.size() + pending.size() + newText.size() + (text.size() - next) > maxLength ||
+            size_t(made) > maxLength) {
             gaveUp = true;
             return text;
         }
-        // No occurrence starts before p - |S| + 1: that part is unchanged
-        // and held none, p being the first. Starting there gives the same
-        // result as starting at 0.
-        from = continueAfter ? p + newText.size() : (p + 1 >= s.size() ? p + 1 - s.size() : 0);
+        if (continueAfter) {
+            // Not searched again: appended with the automaton reset after it.
+            out += newText;
+            outMatch += newText;
+            states.resize(states.size() + newText.size(), 0);
+        } else {
+            pending.append(newText.rbegin(), newText.rend());
+        }
     }
     count += made;
-    return result;
+    return made ? out : text;
 }
 
 TRowsOutcome ReplaceInSearchResults(std::vector<TSearchListItem> &rows, const TReplaceOptions &options)
@@ -123,8 +172,8 @@ TRowsOutcome ReplaceInSearchResults(std::vector<TSearchListItem> &rows, const TR
             bool changed = false;
             if (image == rkValueName) {
                 int n = 0;
-                const std::string name = ReplaceInText(row.ValueName, options.Source, options.NewText,
-                                                       options.IgnoreCase, n, gaveUp);
+                const std::string name =
+                    ReplaceInText(row.ValueName, options.Source, options.NewText, options.IgnoreCase, n, gaveUp);
                 outcome.Replacements += n;
                 changed = n > 0;
                 if (changed)

@@ -498,6 +498,7 @@ void TformSearch::aSearchStartExecute()
     if (m_highSpeed)
         setStatus(MessageText("DialogSearchHighSpeedStatus"));
 
+    m_walk = walk;
     walk->StopFlag = &m_stopRequested;
     walk->IsWow64 = IsWow64;
     walk->OnResult = [this](TSearchListItem &&row) {
@@ -579,7 +580,15 @@ void TformSearch::searchFinished()
                              .arg(elapsed % 60, 2, 10, QLatin1Char('0'));
     const QString outcome = m_stopRequested ? MessageText("DialogSearchStopped")
                                             : formatMessage("DialogSearchFinished", QString::number(m_model->rowCount()));
-    setStatus(outcome + QStringLiteral(" (") + time + QStringLiteral(")"));
+    QString status = outcome + QStringLiteral(" (") + time + QStringLiteral(")");
+    // Texts the regular expression could not decide may hold matches.
+    if (m_walk && m_walk->Undecided())
+        status += QLatin1Char(' ') + tr("Failed: the regular expression could not be decided for %1 names or data "
+                                        "(%2); they are not listed.")
+                                         .arg(m_walk->Undecided())
+                                         .arg(QString::fromStdString(m_walk->UndecidedReason()));
+    m_walk.reset();
+    setStatus(status);
     bnStop->setEnabled(false);
     unsetCursor();
     animSearch->setVisible(false);

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -129,6 +130,7 @@ private:
 
     // The walk on its worker and what it hands over.
     QThread *m_worker = nullptr;
+    std::shared_ptr<TSearchWalk> m_walk; // the running or last search, for its undecided count
     QTimer *m_pump = nullptr;
     std::atomic<bool> m_stopRequested{false};
     bool m_searching = false;

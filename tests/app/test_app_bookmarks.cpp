@@ -15,8 +15,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
@@ -48,9 +50,10 @@ QString describe(QMenu *menu)
     for (QAction *a : menu->actions()) {
         if (MenuGroupIndex(a) != 1)
             continue;
-        if (a->menu())
+        if (a->menu()) {
+            emit a->menu()->aboutToShow(); // opened, as a user reads it
             parts << a->text() + QLatin1Char('[') + describe(a->menu()) + QLatin1Char(']');
-        else
+        } else
             parts << a->text();
     }
     return parts.join(QLatin1Char(','));
@@ -108,6 +111,70 @@ TEST(BookmarkFile, LinesRoundTripWithNestedFolders)
     EXPECT_EQ(odd.children[0].name, "Open");
     ASSERT_EQ(odd.children[0].children.size(), 1u);
     EXPECT_EQ(odd.children[0].children[0].location, "HKEY_USERS");
+}
+
+// Files that are not what they seem: nothing blocks, nothing is read past
+// the bound, nothing is moved or saved over; each is said in words.
+TEST(BookmarkFile, HostileFilesAreRefusedAndLeftAlone)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo.txt");
+    ASSERT_EQ(QProcess::execute(QStringLiteral("mkfifo"), {fifo}), 0);
+    const QString toZero = dir.filePath("zero.txt");
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), toZero));
+    const QString folder = dir.filePath("folder.txt");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const QString huge = dir.filePath("huge.txt");
+    {
+        QFile f(huge);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(qint64(MaxBookmarkFileBytes) + 1)); // sparse: no disk taken
+    }
+    const QString deep = dir.filePath("deep.txt");
+    {
+        QByteArray bytes;
+        for (int i = 0; i <= MaxBookmarkDepth; ++i)
+            bytes += "FOLDER_OPEN,f\r\n";
+        writeAll(deep, bytes);
+    }
+    struct Case {
+        QString file, words;
+    } cases[] = {
+        {fifo, "is not a regular file"},
+        {toZero, "is not a regular file"},
+        {QStringLiteral("/dev/null"), "is not a regular file"},
+        {folder, "is not a regular file"},
+        {huge, "is larger than 32 MiB"},
+        {deep, "nests folders deeper than 10000 levels"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        TBookmarkNode root;
+        const TBookmarkFileResult r = LoadBookmarkFile(c.file, root);
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(r.keptAsideAs.isEmpty());
+        EXPECT_TRUE(r.problem.contains(c.words)) << r.problem.toStdString();
+        EXPECT_TRUE(r.problem.contains(QStringLiteral("not saved over it"))) << r.problem.toStdString();
+        EXPECT_TRUE(root.children.empty());
+        EXPECT_TRUE(QFileInfo::exists(c.file)) << "left where it is";
+    }
+    EXPECT_EQ(QFileInfo(huge).size(), qint64(MaxBookmarkFileBytes) + 1);
+
+    // Just inside the bounds: read whole.
+    QByteArray bytes;
+    for (int i = 0; i < 5000; ++i)
+        bytes += "FOLDER_OPEN,f\r\n";
+    bytes += "ITEM,leaf,HKEY_USERS\r\n";
+    writeAll(deep, bytes);
+    TBookmarkNode root;
+    EXPECT_TRUE(LoadBookmarkFile(deep, root).ok);
+    const TBookmarkNode *node = &root;
+    for (int i = 0; i < 5000; ++i) {
+        ASSERT_EQ(node->children.size(), 1u) << i;
+        node = &node->children[0];
+    }
+    ASSERT_EQ(node->children.size(), 1u);
+    EXPECT_EQ(node->children[0].name, "leaf");
 }
 
 TEST(BookmarkFile, DamagedFileIsKeptAsideAndAnAtomicWriteReplacesIt)
@@ -252,6 +319,7 @@ TEST_F(Bookmarks, MenuFromFileAddAndJump)
 
     QMenu *work = w->mBookmarks->actions()[1]->menu();
     ASSERT_NE(work, nullptr);
+    emit work->aboutToShow();
     work->actions()[0]->trigger();
     ASSERT_TRUE(w->tvKeys->currentItem());
     EXPECT_EQ(w->tvKeys->currentItem()->text(0), "B");
@@ -394,6 +462,48 @@ TEST_F(Bookmarks, DamagedFileAtStartIsReportedAndKept)
     setNextInputAnswer(QStringLiteral("Users"));
     w->aKeyAddBookmark->trigger();
     EXPECT_EQ(readAll(file()), "ITEM,Users,HKEY_USERS\r\n");
+}
+
+// A Bookmarks.txt that is a FIFO does not hold the window up: it shows, says
+// why there are no bookmarks, and a bookmark added later is not written into
+// the pipe.
+TEST_F(Bookmarks, FifoAtStartDoesNotBlockTheWindow)
+{
+    QFile::remove(file());
+    ASSERT_EQ(QProcess::execute(QStringLiteral("mkfifo"), {file()}), 0);
+    vt::i18n::setNextAnswer(vt::i18n::mrOk);
+    start();
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(vt::i18n::lastMessage().kind, vt::i18n::TMsgDlgType::Warning);
+    EXPECT_TRUE(vt::i18n::lastMessage().text.contains("is not a regular file"));
+    w->GoToKey("HKEY_USERS");
+    w->UpdateActionStates();
+    setNextInputAnswer(QStringLiteral("Users"));
+    vt::i18n::setNextAnswer(vt::i18n::mrOk);
+    w->aKeyAddBookmark->trigger();
+    EXPECT_TRUE(QFileInfo(file()).isSymLink() || !QFileInfo(file()).isFile()) << "still the FIFO";
+    QFile::remove(file());
+}
+
+// Folders fill when they are first shown; one never shown is saved as read.
+TEST_F(Bookmarks, UnopenedFoldersAreSavedAsRead)
+{
+    const QByteArray text = "FOLDER_OPEN,Outer\r\nFOLDER_OPEN,Inner\r\nITEM,deep,HKEY_USERS\\d\r\nFOLDER_CLOSE\r\n"
+                            "ITEM,x,HKEY_USERS\\x\r\nFOLDER_CLOSE\r\n";
+    writeAll(file(), text);
+    start();
+    QMenu *outer = w->mBookmarks->actions()[0]->menu();
+    ASSERT_NE(outer, nullptr);
+    EXPECT_TRUE(outer->actions().isEmpty()) << "filled only when shown";
+    w->GoToKey("HKEY_USERS");
+    w->UpdateActionStates();
+    setNextInputAnswer(QStringLiteral("Users"));
+    w->aKeyAddBookmark->trigger();
+    EXPECT_EQ(readAll(file()), text + "ITEM,Users,HKEY_USERS\r\n");
+    emit outer->aboutToShow();
+    EXPECT_EQ(describe(w->mBookmarks), "Users,Outer[x,Inner[deep]]");
+    emit outer->aboutToShow(); // once only
+    EXPECT_EQ(describe(w->mBookmarks), "Users,Outer[x,Inner[deep]]");
 }
 
 } // namespace

@@ -129,6 +129,50 @@ TEST_F(Monitor, ChangesBelowTheKeyRefreshAndEditorsHoldItOff)
     EXPECT_TRUE(listed("Third"));
 }
 
+// The monitor registers before the key is listed: a change made at once,
+// before any event is served, is shown all the same.
+TEST_F(Monitor, AChangeRightAfterListingIsShown)
+{
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        w->GoToKey("HKEY_CURRENT_USER\\Software\\VtOther");
+        w->GoToKey("HKEY_CURRENT_USER\\Software\\VtMon");
+        const std::string name = "Quick" + std::to_string(round);
+        ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, "\\Software\\VtMon", name, 32, "x"));
+        EXPECT_TRUE(waitListed(QString::fromStdString(name), 1500));
+    }
+}
+
+// A monitor that is slower than its owner's wait reports once when it has
+// registered, so the list made meanwhile is made again.
+TEST(MonitorThread, ALateRegistrationReportsOnce)
+{
+    vt::test::TempSystem sys;
+    ASSERT_EQ(sys.openResult(), ERROR_SUCCESS);
+    ASSERT_TRUE(CreateKeyAt(HKEY_CURRENT_USER, "\\Software\\VtLate"));
+    TRegMonitorThread monitor;
+    monitor.Root = HKEY_CURRENT_USER;
+    monitor.Path = "Software\\VtLate";
+    EXPECT_FALSE(monitor.WaitRegistered(0)); // not started: the wait gives up
+    monitor.start();
+    QElapsedTimer t;
+    t.start();
+    while (monitor.ReportCount() == 0 && t.elapsed() < 2000)
+        QThread::msleep(5);
+    EXPECT_EQ(monitor.ReportCount(), 1);
+    EXPECT_TRUE(monitor.Watching());
+    QThread::msleep(100);
+    EXPECT_EQ(monitor.ReportCount(), 1);
+    TRegMonitorThread prompt;
+    prompt.Root = HKEY_CURRENT_USER;
+    prompt.Path = "Software\\VtLate";
+    prompt.start();
+    EXPECT_TRUE(prompt.WaitRegistered(2000));
+    EXPECT_TRUE(prompt.Watching());
+    QThread::msleep(100);
+    EXPECT_EQ(prompt.ReportCount(), 0);
+}
+
 TEST_F(Monitor, OneMonitorFollowsTheListedKey)
 {
     w->GoToKey("HKEY_CURRENT_USER\\Software\\VtMon");

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -28,6 +29,8 @@
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include <cstring>
 #include <fstream>
@@ -390,6 +393,37 @@ TEST_F(Settings, SharedIniFileDecidesTheStartUpMode)
         EXPECT_EQ(ReadBartPESetting(c.detected), c.want) << (c.content ? c.content : "no file") << c.detected;
     }
     QFile::remove(ini);
+
+    // A settings file that is no regular file or too large is not read (a
+    // FIFO would block the start, a device never ends): the detected mode
+    // holds, at once.
+    struct Hostile {
+        const char *what;
+        std::function<void()> make;
+    } hostile[] = {
+        {"fifo", [&] { ASSERT_EQ(QProcess::execute(QStringLiteral("mkfifo"), {ini}), 0); }},
+        {"link to /dev/zero", [&] { ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), ini)); }},
+        {"folder", [&] { ASSERT_TRUE(QDir().mkdir(ini)); }},
+        {"huge",
+         [&] {
+             QFile f(ini);
+             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+             f.write("[Orvask]\r\nBartPE=1\r\n");
+             ASSERT_TRUE(f.resize((qint64(1) << 20) + 1)); // over the 1 MiB bound
+         }},
+    };
+    for (const Hostile &h : hostile) {
+        SCOPED_TRACE(h.what);
+        h.make();
+        QElapsedTimer t;
+        t.start();
+        EXPECT_FALSE(ReadBartPESetting(false));
+        EXPECT_TRUE(ReadBartPESetting(true));
+        EXPECT_LT(t.elapsed(), 1000);
+        QDir().rmdir(ini);
+        QFile::remove(ini);
+    }
+
     SetProgramCommandLine(ParseCommandLine({"-allhives"}));
     TformMain w;
     EXPECT_TRUE(w.BartPEMode());

@@ -363,6 +363,55 @@ TEST_F(Cli, WalksSkipWhatTheyCannotReadAndSaySo)
     EXPECT_EQ(run({"unload", "HKLM\\VtCrafted"}).code, 0);
 }
 
+// A key whose name holds a NUL cannot be named through the A functions:
+// the walk says so by its own message (not "Access is denied"), shows the
+// NUL as <NUL>, and goes on with the keys after it.
+TEST_F(Cli, WalksNameAKeyWhoseNameHoldsANul)
+{
+    using vt::hive::Key;
+    vt::hive::Hive hive;
+    hive.root = std::make_unique<Key>();
+    hive.root->name = hive.root->upperName = "ROOT";
+    for (const std::string name : {std::string("a\0b", 3), std::string("z")}) {
+        auto k = std::make_unique<Key>();
+        k->name = name;
+        k->upperName = vt::hive::upperName(name);
+        k->parent = hive.root.get();
+        vt::hive::Value v;
+        v.name = "v";
+        v.type = REG_BINARY;
+        v.data = {0x31};
+        k->values.push_back(v);
+        hive.root->subkeys.push_back(std::move(k));
+    }
+    const fs::path file = m_dir / "nul.hiv";
+    ASSERT_EQ(vt::hive::saveHiveFile(file.string(), hive), ERROR_SUCCESS);
+    ASSERT_EQ(run({"load", "HKLM\\VtNul", file.string()}).code, 0);
+    const std::string full = "HKEY_LOCAL_MACHINE\\VtNul";
+    const std::string skipped =
+        "ERROR: 1 key with a NUL in the name, which the A functions cannot express, was skipped.\n"
+        "Skipped:\n"
+        "    " +
+        full + "\\a<NUL>b\n";
+    Result r = run({"query", "HKLM\\VtNul", "/s"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "\n" + full + "\\z\n    v    REG_BINARY    31\n\n");
+    EXPECT_EQ(r.err, skipped);
+    r = run({"query", "HKLM\\VtNul", "/f", "v", "/s"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, skipped);
+    r = run({"export", "HKLM\\VtNul", (m_dir / "nul.reg").string(), "/reg:4"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, skipped);
+    std::ifstream in(m_dir / "nul.reg", std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("// the key " + full + "\\a<NUL>b cannot be written: its name holds a NUL\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find('\0'), std::string::npos);
+    EXPECT_EQ(run({"unload", "HKLM\\VtNul"}).code, 0);
+}
+
 TEST_F(Cli, AddWritesEachType)
 {
     struct Row {

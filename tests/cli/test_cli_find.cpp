@@ -59,12 +59,38 @@ protected:
     std::unique_ptr<vt::test::TempSystem> m_system;
 };
 
+// A regular expression the engine cannot decide for a text (its stack or
+// backtracking limit reached) is a failure the search reports with exit
+// code 1, never a quiet miss; long data gets the stack it needs.
+TEST_F(CliFind, RegularExpressionsDecideLongDataOrSaySo)
+{
+    const std::string key = "\\Software\\VtFindRe";
+    std::string alternating;
+    for (int i = 0; i < 100000; ++i)
+        alternating += i % 2 ? 'b' : 'a';
+    ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, key, "short", 32, alternating.substr(0, 2048) + "c"));
+    ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, key, "long", 32, alternating + "c"));
+    ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, key + "\\Heavy", "x", 32, std::string(30, 'x')));
+    const std::string full = "HKEY_CURRENT_USER" + key;
+
+    Result r = run({"HKCU" + key, "/f", "<regexpr>^(a|b)*c$", "/d"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("End of search: 2 match(es) found.\n"), std::string::npos) << r.out.substr(0, 200);
+
+    r = run({"HKCU" + key, "/f", "<regexpr>(x+x+)+y|needle", "/d", "/s"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "\nEnd of search: 0 match(es) found.\n");
+    EXPECT_EQ(r.err, "ERROR: The regular expression could not be decided for 1 name or data (match limit "
+                     "exceeded); they are not counted as matches.\n");
+}
+
 TEST_F(CliFind, OutputAndSwitches)
 {
     const std::string rootValues = kFull + "\n"
-                                   "    Autorun    REG_SZ    cmd.exe\n"
-                                   "    Path    REG_SZ    C:\\Tools\\RunMe\n"
-                                   "    RunCount    REG_DWORD    0x2a\n\n";
+                                           "    Autorun    REG_SZ    cmd.exe\n"
+                                           "    Path    REG_SZ    C:\\Tools\\RunMe\n"
+                                           "    RunCount    REG_DWORD    0x2a\n\n";
     struct {
         std::vector<std::string> words;
         int code;
@@ -84,7 +110,9 @@ TEST_F(CliFind, OutputAndSwitches)
          ""},
         {{kKey, "/f", "RUN", "/v", "/s"},
          0,
-         "\n" + kFull + "\n    Autorun    REG_SZ    cmd.exe\n    RunCount    REG_DWORD    0x2a\n\nEnd of search: 2 match(es) found.\n",
+         "\n" + kFull +
+             "\n    Autorun    REG_SZ    cmd.exe\n    RunCount    REG_DWORD    0x2a\n\nEnd of search: 2 match(es) "
+             "found.\n",
          ""},
         {{kKey, "/f", "run", "/d", "/s"},
          0,
@@ -94,7 +122,8 @@ TEST_F(CliFind, OutputAndSwitches)
         // /c: case counts; /e: the whole text.
         {{kKey, "/f", "Run", "/c", "/k", "/v"},
          0,
-         "\n" + kFull + "\n    RunCount    REG_DWORD    0x2a\n\n" + kFull + "\\RunOnce\nEnd of search: 2 match(es) found.\n",
+         "\n" + kFull + "\n    RunCount    REG_DWORD    0x2a\n\n" + kFull +
+             "\\RunOnce\nEnd of search: 2 match(es) found.\n",
          ""},
         {{kKey, "/f", "cmd.exe", "/e", "/s"},
          0,
@@ -113,12 +142,14 @@ TEST_F(CliFind, OutputAndSwitches)
         // /t limits the values, not the keys.
         {{kKey, "/f", "run", "/t", "REG_DWORD,reg_binary"},
          0,
-         "\n" + kFull + "\n    RunCount    REG_DWORD    0x2a\n\n" + kFull + "\\RunOnce\nEnd of search: 2 match(es) found.\n",
+         "\n" + kFull + "\n    RunCount    REG_DWORD    0x2a\n\n" + kFull +
+             "\\RunOnce\nEnd of search: 2 match(es) found.\n",
          ""},
         // The program's own style tags.
         {{kKey, "/f", "<regexpr>^Run[A-Z]", "/c", "/s"},
          0,
-         "\n" + kFull + "\n    RunCount    REG_DWORD    0x2a\n\n" + kFull + "\\RunOnce\nEnd of search: 2 match(es) found.\n",
+         "\n" + kFull + "\n    RunCount    REG_DWORD    0x2a\n\n" + kFull +
+             "\\RunOnce\nEnd of search: 2 match(es) found.\n",
          ""},
         {{kKey, "/f", "<wc>*me", "/s"},
          0,
@@ -131,7 +162,8 @@ TEST_F(CliFind, OutputAndSwitches)
         // "*" alone is everything: every key below and every value.
         {{kKey + "\\Other", "/f", "*", "/s"},
          0,
-         "\n" + kFull + "\\Other\n    x    REG_SZ    nothing\n\n" + kFull + "\\Other\\Deep Run\nEnd of search: 2 match(es) found.\n",
+         "\n" + kFull + "\\Other\n    x    REG_SZ    nothing\n\n" + kFull +
+             "\\Other\\Deep Run\nEnd of search: 2 match(es) found.\n",
          ""},
         // Errors: a bad expression is reported before any output.
         {{kKey, "/f", "<regexpr>(run", "/s"},
@@ -184,7 +216,8 @@ TEST(CliFindHive, KeyNamesAgreeWithReglookup)
     ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "VtFindHive", copy.c_str()), ERROR_SUCCESS);
 
     std::ostringstream out, err;
-    const int code = vt::cli::createCommand("query")->execute({"HKLM\\VtFindHive", "/f", "usbstor", "/k", "/s"}, out, err);
+    const int code =
+        vt::cli::createCommand("query")->execute({"HKLM\\VtFindHive", "/f", "usbstor", "/k", "/s"}, out, err);
     EXPECT_EQ(code, 0) << err.str();
     std::set<std::string> ours;
     std::istringstream lines(out.str());

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -457,6 +458,15 @@ TEST_F(HistoryTest, UnusableDatabaseFilesAreReportedAndLeftAlone)
                         "INSERT INTO Registry_History (what) VALUES ('keep me')");
     const fs::path text = m_dir / "cases" / "notes.txt";
     std::ofstream(text) << "just some text, not a database at all, long enough to be read as a header....";
+    // A database of another program, also behind a link, never gains the table.
+    const fs::path other = m_dir / "cases" / "other.sqlite";
+    shellQuery(other, "CREATE TABLE notes (t TEXT); INSERT INTO notes VALUES ('mine')");
+    const fs::path linked = m_dir / "cases" / "linked.sqlite";
+    fs::create_symlink(other, linked);
+    const fs::path toNull = m_dir / "cases" / "null.sqlite";
+    fs::create_symlink("/dev/null", toNull);
+    const fs::path fifo = m_dir / "cases" / "fifo.sqlite";
+    ASSERT_EQ(std::system(("mkfifo '" + fifo.string() + "'").c_str()), 0);
 
     struct Case {
         fs::path path;
@@ -467,10 +477,16 @@ TEST_F(HistoryTest, UnusableDatabaseFilesAreReportedAndLeftAlone)
         {damaged, "not a database"},
         {foreign, "lacks the columns"},
         {text, "not a database"},
+        {other, "tables of another program"},
+        {linked, "symbolic link"},
+        {toNull, "symbolic link"},
+        {fifo, "not a regular file"},
+        {"/dev/null", "not a regular file"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.path.string());
-        const std::string before = fs::exists(c.path) ? readFile(c.path) : std::string();
+        const bool plain = fs::is_regular_file(fs::symlink_status(c.path));
+        const std::string before = plain ? readFile(c.path) : std::string();
         try {
             TRegistryChangeHistory h(c.path.string());
             ADD_FAILURE() << "opened";
@@ -479,19 +495,21 @@ TEST_F(HistoryTest, UnusableDatabaseFilesAreReportedAndLeftAlone)
             EXPECT_EQ(message.rfind("Failed to open database \"" + c.path.string() + "\" : ", 0), 0u) << message;
             EXPECT_NE(message.find(c.needle), std::string::npos) << message;
         }
-        EXPECT_EQ(fs::exists(c.path) ? readFile(c.path) : std::string(), before);
+        EXPECT_EQ(plain ? readFile(c.path) : std::string(), before);
     }
     EXPECT_EQ(shellScalar(foreign, "select what from Registry_History"), "keep me");
-
-    // A database of another program without the table gains it and keeps its own.
-    const fs::path other = m_dir / "cases" / "other.sqlite";
-    shellQuery(other, "CREATE TABLE notes (t TEXT); INSERT INTO notes VALUES ('mine')");
-    {
-        TRegistryChangeHistory h(other.string());
-        h.RecordKeyNew(HKEY_CURRENT_USER, "\\X");
-    }
     EXPECT_EQ(shellScalar(other, "select t from notes"), "mine");
-    EXPECT_EQ(shellScalar(other, "select count(*) from registry_history"), "1");
+    EXPECT_EQ(shellScalar(other, "select count(*) from sqlite_master where name = 'registry_history'"), "0");
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(linked)));
+}
+
+// The folders and the file the history makes are the user's own.
+TEST_F(HistoryTest, MadeFilesAndFoldersAreTheUsersOwn)
+{
+    ASSERT_FALSE(fs::exists(dbPath().parent_path()));
+    store().RecordKeyNew(HKEY_CURRENT_USER, "\\Software\\Test");
+    EXPECT_EQ(fs::status(dbPath()).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(dbPath().parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
 }
 
 // ---- A killed writer --------------------------------------------------------

@@ -167,4 +167,51 @@ TEST_F(Cli, ImportFailsWhenAKeyCannotBeCreated)
     EXPECT_EQ(valuesOf(HKEY_CURRENT_USER, "\\Software\\VtOpen")["b"].second, std::string("2\0", 2));
 }
 
+// A hex list with a byte that is not two hexadecimal digits is refused and
+// counted, for every type code: named types, hex(0) and raw codes alike.
+TEST_F(Cli, MalformedHexBytesAreIgnoredForEveryTypeCode)
+{
+    const char *types[] = {"hex",    "hex(0)", "hex(1)", "hex(2)",  "hex(3)",       "hex(4)",
+                           "hex(5)", "hex(7)", "hex(b)", "hex(10)", "hex(ffff0012)"};
+    const char *lists[] = {"01,100,02", "01,0g", "01,,02", "0102", "01 02", "01,02x", "1"};
+    for (const char *type : types) {
+        SCOPED_TRACE(type);
+        std::string body = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\VtHex]\r\n";
+        for (const char *list : lists)
+            body += std::string("\"bad\"=") + type + ":" + list + "\r\n";
+        body += std::string("\"good\"=") + type + ":41,42, \\\r\n  43,\r\n";
+        writeAll(file("hex.reg"), body);
+        DeleteKeyAt(HKEY_CURRENT_USER, "\\Software\\VtHex");
+        EXPECT_EQ(run({"import", file("hex.reg").string()}), 0);
+        EXPECT_EQ(out.str(), "Imported 1 key and 1 value.\nThe operation completed successfully.\n");
+        EXPECT_EQ(err.str(), "7 lines were ignored, the first: lines 4, 5, 6, 7, 8.\n");
+        const ValueMap values = valuesOf(HKEY_CURRENT_USER, "\\Software\\VtHex");
+        EXPECT_EQ(values.count("bad"), 0u);
+        EXPECT_EQ(values.count("good"), 1u);
+    }
+}
+
+// A drive path names the same file for every verb that takes one: export
+// and import map C:\ through the drive map as save and load do, and never
+// leave a file literally named "C:\..." in the working folder.
+TEST_F(Cli, ExportAndImportMapDrivePaths)
+{
+    ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, "\\Software\\VtDrive", "v", 32, "1"));
+    const fs::path native = m_dir / "system" / "drive_c" / "vt-drive.reg";
+    std::error_code ec;
+    fs::remove(native, ec);
+    const fs::path literal = fs::current_path() / "C:\\vt-drive.reg";
+    fs::remove(literal, ec);
+    EXPECT_EQ(run({"export", "HKCU\\Software\\VtDrive", "C:\\vt-drive.reg"}), 0) << err.str();
+    EXPECT_TRUE(fs::is_regular_file(native));
+    EXPECT_FALSE(fs::exists(literal));
+    fs::remove(literal, ec);
+    EXPECT_EQ(run({"export", "HKCU\\Software\\VtDrive", "c:/vt-drive.reg"}, "n\n"), 1);
+    EXPECT_EQ(out.str(), "File c:/vt-drive.reg already exists. Overwrite (Yes/No)?"
+                         "The operation was canceled by the user.\n");
+    ASSERT_TRUE(DeleteKeyAt(HKEY_CURRENT_USER, "\\Software\\VtDrive"));
+    EXPECT_EQ(run({"import", "C:\\vt-drive.reg"}), 0) << err.str();
+    EXPECT_EQ(valuesOf(HKEY_CURRENT_USER, "\\Software\\VtDrive").count("v"), 1u);
+}
+
 } // namespace

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <algorithm>
 #include <memory>
 
@@ -274,6 +276,59 @@ TEST(Replace, TextRepetitionAndItsEnd)
     EXPECT_EQ(ReplaceInText(text, "ab", "baaa", false, count, gaveUp, 100000), text);
     EXPECT_TRUE(gaveUp);
     EXPECT_EQ(count, 0);
+}
+
+// The one-pass replace gives what searching the changed text again after
+// each replacement gives (the plain form, quadratic in the text, kept here
+// as the reference), for every small case over a few letters.
+TEST(Replace, OnePassEqualsSearchingAgainAfterEachReplacement)
+{
+    auto reference = [](const std::string &text, const std::string &source, const std::string &newText,
+                        bool ignoreCase, int &count, bool &gaveUp, size_t maxLength) {
+        gaveUp = false;
+        if (source.empty())
+            return text;
+        const std::string s = ignoreCase ? AsciiUpperCase(source) : source;
+        std::string w = ignoreCase ? AsciiUpperCase(text) : text;
+        std::string result = text;
+        const bool continueAfter = newText.find(s) != std::string::npos;
+        int made = 0;
+        size_t from = 0;
+        for (;;) {
+            const size_t p = w.find(s, from);
+            if (p == std::string::npos)
+                break;
+            w.replace(p, s.size(), newText);
+            result.replace(p, s.size(), newText);
+            ++made;
+            if (w.size() > maxLength || size_t(made) > maxLength) {
+                gaveUp = true;
+                return text;
+            }
+            from = continueAfter ? p + newText.size() : (p + 1 >= s.size() ? p + 1 - s.size() : 0);
+        }
+        count += made;
+        return result;
+    };
+    std::mt19937 random(24);
+    auto word = [&](size_t maxLen) {
+        std::string w(random() % (maxLen + 1), ' ');
+        for (char &c : w)
+            c = "abA"[random() % 3];
+        return w;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        const std::string text = word(12), source = word(3), newText = word(4);
+        const bool ignoreCase = round % 2;
+        SCOPED_TRACE(text + " / " + source + " / " + newText + (ignoreCase ? " /i" : ""));
+        int wantCount = 0, gotCount = 0;
+        bool wantGaveUp = false, gotGaveUp = false;
+        const std::string want = reference(text, source, newText, ignoreCase, wantCount, wantGaveUp, 200);
+        const std::string got = ReplaceInText(text, source, newText, ignoreCase, gotCount, gotGaveUp, 200);
+        ASSERT_EQ(got, want);
+        ASSERT_EQ(gotCount, wantCount);
+        ASSERT_EQ(gotGaveUp, wantGaveUp);
+    }
 }
 
 TEST_F(SearchEngine, ReplacePassesOnTheRegistry)

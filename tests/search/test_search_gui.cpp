@@ -215,6 +215,24 @@ TEST_F(SearchWindow, HexTermsBadExpressionsBinaryAndHighSpeed)
     EXPECT_EQ(captions().size(), 4u);
 }
 
+// A value the regular expression cannot decide (its backtracking limit
+// reached) is said on the status line as a failure, not taken for a miss.
+TEST_F(SearchWindow, UndecidedRegularExpressionIsReported)
+{
+    ASSERT_TRUE(WriteStringAt(HKEY_CURRENT_USER, kPath, "Heavy", 32, std::string(30, 'x')));
+    w->cbSearchStyle->setCurrentIndex(3);
+    runSearch("(x+x+)+y|needle");
+    EXPECT_TRUE(captions().empty());
+    EXPECT_TRUE(w->StatusText().startsWith(QStringLiteral("Search has finished with 0 results.")));
+    EXPECT_TRUE(w->StatusText().endsWith(
+        QStringLiteral("Failed: the regular expression could not be decided for 1 names or data (match limit "
+                       "exceeded); they are not listed.")))
+        << w->StatusText().toStdString();
+    runSearch("^x+$"); // Heavy's data and Runner's "x"
+    EXPECT_EQ(captions().size(), 2u);
+    EXPECT_FALSE(w->StatusText().contains(QStringLiteral("Failed")));
+}
+
 TEST_F(SearchWindow, StopKeepsTheRowsSoFar)
 {
     // Enough keys that the walk is still going when Stop is pressed.
