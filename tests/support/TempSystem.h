@@ -55,6 +55,11 @@ struct OpenKey {
     HKEY *operator&() { return &h; }
 };
 
+// Sets a REG_SZ value, creating the key; the registry's code.
+LONG setSz(HKEY root, const char *path, const char *name, const std::string &text);
+// A REG_SZ value's text of up to 1,023 bytes, or "<no key>" / "<no value>".
+std::string readSz(HKEY root, const char *path, const char *name);
+
 // The whole content of a file (empty when it cannot be read).
 std::string fileBytes(const std::string &path);
 

@@ -42,18 +42,8 @@ namespace
 
 using vt::test::fileBytes;
 using vt::test::OpenKey;
+using vt::test::readSz;
 
-std::string readSz(HKEY root, const char *path, const char *name)
-{
-    OpenKey k;
-    if (RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS)
-        return "<no key>";
-    char buf[1024];
-    DWORD size = sizeof buf;
-    if (RegQueryValueExA(k, name, nullptr, nullptr, reinterpret_cast<BYTE *>(buf), &size) != ERROR_SUCCESS)
-        return "<no value>";
-    return std::string(buf, size ? size - 1 : 0);
-}
 
 // The data a writer stores as its i-th value: its size and bytes both depend
 // on (round, i), so a value from another change or a torn one cannot pass.

@@ -26,33 +26,15 @@
 #include <unistd.h>
 
 using vt::test::OpenKey;
+using vt::test::readSz;
+using vt::test::setSz;
 using vt::test::TempSystem;
 namespace fs = std::filesystem;
 
 namespace
 {
 
-LONG setSz(HKEY root, const char *path, const char *name, const std::string &text)
-{
-    OpenKey k;
-    LONG rc = RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
-    if (rc != ERROR_SUCCESS)
-        return rc;
-    return RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
-                          static_cast<DWORD>(text.size() + 1));
-}
 
-std::string readSz(HKEY root, const char *path, const char *name)
-{
-    OpenKey k;
-    if (RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS)
-        return "<no key>";
-    char buf[1024];
-    DWORD size = sizeof buf;
-    if (RegQueryValueExA(k, name, nullptr, nullptr, reinterpret_cast<BYTE *>(buf), &size) != ERROR_SUCCESS)
-        return "<no value>";
-    return std::string(buf, size ? size - 1 : 0);
-}
 
 // Runs `body` in a child process on the system at `root` and returns its exit
 // code (-1: it died). The child ends without closing the system, so what it
